@@ -1,0 +1,55 @@
+#include "app/text/UiLanguage.h"
+
+#include "app/text/LocalizedText.h"
+
+namespace text {
+
+std::uint16_t LanguageIdFromLocaleName(std::string_view locale) {
+  // Drop the encoding (".UTF-8") and the modifier ("@pinyin"): only language and
+  // territory choose the identifier. BCP 47 spellings ("zh-CN") are taken as well.
+  const auto end = locale.find_first_of(".@");
+  if (end != std::string_view::npos) {
+    locale = locale.substr(0, end);
+  }
+  if (locale.size() != 5 || locale.substr(0, 2) != "zh" || (locale[2] != '_' && locale[2] != '-')) {
+    return kLangEnglishUs;
+  }
+  const std::string_view territory = locale.substr(3);
+  if (territory == "CN") {
+    return kLangChinesePrc;
+  }
+  if (territory == "TW") {
+    return kLangChineseTaiwan;
+  }
+  if (territory == "HK") {
+    return kLangChineseHongKong;
+  }
+  if (territory == "SG") {
+    return kLangChineseSingapore;
+  }
+  return kLangEnglishUs;
+}
+
+std::uint16_t LanguageIdFromEnvironment(const EnvironmentReader& getenv) {
+  for (const char* name : {"LANGUAGE", "LC_ALL", "LC_MESSAGES", "LANG"}) {
+    std::optional<std::string> value = getenv(name);
+    if (!value || value->empty()) {
+      continue;
+    }
+    std::string_view locale = *value;
+    if (std::string_view(name) == "LANGUAGE") {
+      // A priority list, "zh_CN:en": the first entry is the user's first choice.
+      while (!locale.empty() && locale.front() == ':') {
+        locale.remove_prefix(1);
+      }
+      locale = locale.substr(0, locale.find(':'));
+      if (locale.empty()) {
+        continue;
+      }
+    }
+    return LanguageIdFromLocaleName(locale);
+  }
+  return kLangEnglishUs;
+}
+
+}  // namespace text

@@ -1,0 +1,28 @@
+// The user's default UI language as a Windows language identifier (LANGID).
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace text {
+
+// Asked of the system on every call: GetUserDefaultUILanguage on Windows, the locale
+// environment elsewhere.
+std::uint16_t GetUserDefaultUILanguage();
+
+// Maps one POSIX locale name ("zh_CN.UTF-8", "zh_TW@variant", "en_US") to a language
+// identifier: zh_CN 2052, zh_TW 1028, zh_HK 3076, zh_SG 4100, anything else 1033.
+std::uint16_t LanguageIdFromLocaleName(std::string_view locale);
+
+// Reads one environment variable; nullopt when it is not set.
+using EnvironmentReader = std::function<std::optional<std::string>(const char* name)>;
+
+// The language identifier that the locale environment selects, taking the first of
+// LANGUAGE (its first entry), LC_ALL, LC_MESSAGES and LANG that is set and not empty,
+// as gettext does.
+std::uint16_t LanguageIdFromEnvironment(const EnvironmentReader& getenv);
+
+}  // namespace text

@@ -1,0 +1,9 @@
+#include <windows.h>
+
+#include "app/text/UiLanguage.h"
+
+namespace text {
+
+std::uint16_t GetUserDefaultUILanguage() { return ::GetUserDefaultUILanguage(); }
+
+}  // namespace text

@@ -1,0 +1,75 @@
+// What an operating system does for the device link, and nothing more: list HID
+// interfaces, open them, read one input report with a time-out, write one output
+// report, and tell the owner when interfaces come and go. The link's own rules
+// (matching, the transmit buffer, statuses, time-outs) live in CHid above this.
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+#include <memory>
+#include <span>
+#include <vector>
+
+#include "base/Error.h"
+#include "hid/HidTypes.h"
+
+namespace hid {
+
+enum class ReadOutcome {
+  kReport,     // one report arrived; the frame holds it, byte 0 the report ID
+  kTimeout,    // nothing arrived in time; the pending read was retired
+  kAbandoned,  // the wait object was abandoned (Windows WAIT_ABANDONED); retired as a time-out
+  kDeviceGone, // the device went away; never to be mistaken for a time-out
+  kFailed,     // any other failure of the platform
+};
+
+// One opened HID interface. Implementations must allow ReadFrame and WriteFrame to
+// be called from different threads, and must retire a read that timed out before
+// returning, so that no buffer of the caller is written afterwards.
+class IHidHandle {
+ public:
+  virtual ~IHidHandle() = default;
+
+  // Waits at most timeout for one input report and copies it to frame as a 65-byte
+  // frame: report ID first (0x00 when the interface has no numbered reports).
+  virtual ReadOutcome ReadFrame(Frame& frame, std::chrono::milliseconds timeout) = 0;
+
+  // Writes one output report exactly as given: byte 0 the report ID, then the data.
+  // Blocks until done. True when the platform reports success.
+  virtual bool WriteFrame(std::span<const std::uint8_t> frame) = 0;
+};
+
+enum class Access {
+  kWrite,  // synchronous writes
+  kRead,   // reads with a time-out
+};
+
+class IHidPlatform {
+ public:
+  virtual ~IHidPlatform() = default;
+
+  // A snapshot of the HID interfaces present now, in the platform's enumeration order.
+  // Interfaces whose IDs cannot be read are left out.
+  virtual std::vector<InterfaceInfo> EnumerateInterfaces() = 0;
+
+  // Opens an interface by path. The error's kind tells "not found", "permission
+  // denied" and the rest apart, so that a front end can name the fix.
+  virtual base::Result<std::unique_ptr<IHidHandle>> Open(const std::string& path,
+                                                         Access access) = 0;
+
+  // Starts delivering arrival and removal notices of HID interfaces: to notifyWindow
+  // on platforms that post window messages, else to the queue behind NoticeFd().
+  // False when they cannot be delivered.
+  virtual bool RegisterForDeviceNotices(NativeWindow notifyWindow) = 0;
+  virtual void UnregisterDeviceNotices() = 0;
+
+  // For event loops that wait on descriptors (QSocketNotifier, poll): readable while
+  // notices are pending; -1 when this platform delivers none this way.
+  virtual int NoticeFd() const { return -1; }
+
+  // Takes the pending notice codes (kNoticeArrival, ...), oldest first. Call on the
+  // owner's event loop thread.
+  virtual std::vector<std::uint32_t> TakeNotices() { return {}; }
+};
+
+}  // namespace hid

@@ -1,0 +1,136 @@
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <vector>
+
+#include "firmware/ImageFile.h"
+#include "tests/support/TempDir.h"
+
+namespace {
+
+using firmware::ImageProblem;
+using Bytes = std::vector<std::uint8_t>;
+
+Bytes Image(std::uint32_t type, std::uint32_t payloadLength, std::size_t payloadBytes) {
+  firmware::FirmwareHeader header;
+  header.version = 215;
+  header.firmwareType = type;
+  header.payloadLength = payloadLength;
+  const auto head = firmware::SerializeFirmwareHeader(header);
+  Bytes bytes(head.begin(), head.end());
+  for (std::size_t i = 0; i < payloadBytes; ++i) {
+    bytes.push_back(static_cast<std::uint8_t>(i * 7));
+  }
+  return bytes;
+}
+
+ImageProblem ProblemOf(const std::string& path, std::uint16_t expected = 0x600A) {
+  const firmware::ImageRead read = firmware::ReadImageInfo(path);
+  if (read.problem != ImageProblem::kNone) {
+    return read.problem;
+  }
+  return firmware::CheckImage(read.info, expected);
+}
+
+TEST(ImageFile, MalformedImagesAreEachRefusedWithTheirOwnReason) {
+  testing_support::CTempDir dir;
+  std::filesystem::create_directory(dir.Path() / "folder.dat");
+  struct Case {
+    std::string path;
+    ImageProblem problem;
+  };
+  const Case cases[] = {
+      {dir.WriteFile("good.dat", Image(0x600A, 100, 100)), ImageProblem::kNone},
+      {dir.WriteFile("trailing.dat", Image(0x600A, 100, 150)), ImageProblem::kNone},
+      {dir.WriteFile("zero-payload.dat", Image(0x600A, 0, 0)), ImageProblem::kNone},
+      {(dir.Path() / "missing.dat").string(), ImageProblem::kCannotOpen},
+      {(dir.Path() / "folder.dat").string(), ImageProblem::kNotAFile},
+      {dir.WriteFile("empty.dat", {}), ImageProblem::kEmpty},
+      {dir.WriteFile("short.dat", Bytes(27, 0x11)), ImageProblem::kHeaderTruncated},
+      {dir.WriteFile("upper-bits.dat", Image(0x1600A, 10, 10)), ImageProblem::kTypeOutOfRange},
+      {dir.WriteFile("other-type.dat", Image(0x6011, 10, 10)), ImageProblem::kTypeMismatch},
+      {dir.WriteFile("cut.dat", Image(0x600A, 100, 99)), ImageProblem::kPayloadPastEnd},
+      {dir.WriteFile("huge.dat", Image(0x600A, 0xFFFFFFFF, 10)), ImageProblem::kPayloadPastEnd},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(ProblemOf(c.path), c.problem) << c.path;
+  }
+}
+
+TEST(ImageFile, HeaderAndSizeAreReadFromTheFileItself) {
+  testing_support::CTempDir dir;
+  const auto path = dir.WriteFile("a.dat", Image(0x6011, 40, 60));
+  const auto read = firmware::ReadImageInfo(path);
+  ASSERT_EQ(read.problem, ImageProblem::kNone);
+  EXPECT_EQ(read.info.header.firmwareType, 0x6011u);
+  EXPECT_EQ(read.info.header.version, 215);
+  EXPECT_EQ(read.info.fileSize, 88u);
+  EXPECT_TRUE(read.info.HoldsPayload());
+}
+
+TEST(SumImageRegion, SumsWholeLittleEndianWordsOfTheStretch) {
+  testing_support::CTempDir dir;
+  const Bytes bytes = {0xAA, 0x01, 0x00, 0x00, 0x00, 0xFF, 0xFF, 0xFF, 0xFF, 0x09, 0x08, 0x07};
+  const auto path = dir.WriteFile("sum.bin", bytes);
+
+  auto whole = firmware::SumImageRegion(path, 1, 8);
+  ASSERT_TRUE(whole.ok());
+  EXPECT_EQ(whole->sum, 0x00000001u + 0xFFFFFFFFu);
+  EXPECT_EQ(whole->length, 8u);
+
+  // 11 bytes: two words summed, the last three bytes read but left out.
+  auto ragged = firmware::SumImageRegion(path, 1, 11);
+  ASSERT_TRUE(ragged.ok());
+  EXPECT_EQ(ragged->sum, 0u);
+  EXPECT_EQ(ragged->length, 11u);
+
+  auto none = firmware::SumImageRegion(path, 5, 0);
+  ASSERT_TRUE(none.ok());
+  EXPECT_EQ(none->sum, 0u);
+}
+
+TEST(SumImageRegion, FailsWhenTheFileEndsBeforeTheStretchOrIsMissing) {
+  testing_support::CTempDir dir;
+  const auto path = dir.WriteFile("short.bin", Bytes(100, 1));
+  auto past = firmware::SumImageRegion(path, 28, 73);
+  ASSERT_FALSE(past.ok());
+  EXPECT_EQ(past.error().kind, base::ErrorKind::kInvalidData);
+  auto missing = firmware::SumImageRegion((dir.Path() / "nope").string(), 0, 4);
+  ASSERT_FALSE(missing.ok());
+  EXPECT_EQ(missing.error().kind, base::ErrorKind::kNotFound);
+}
+
+TEST(SumImageRegion, LargeStretchesAcrossReadSlicesGiveTheSameSum) {
+  testing_support::CTempDir dir;
+  Bytes bytes(200003);
+  std::uint32_t expected = 0;
+  for (std::size_t i = 0; i < bytes.size(); ++i) {
+    bytes[i] = static_cast<std::uint8_t>(i * 13 + 5);
+  }
+  for (std::size_t i = 3; i + 4 <= 3 + 200000; i += 4) {
+    expected += static_cast<std::uint32_t>(bytes[i]) | (bytes[i + 1] << 8) | (bytes[i + 2] << 16) |
+                (static_cast<std::uint32_t>(bytes[i + 3]) << 24);
+  }
+  const auto path = dir.WriteFile("big.bin", bytes);
+  auto sum = firmware::SumImageRegion(path, 3, 200000);
+  ASSERT_TRUE(sum.ok());
+  EXPECT_EQ(sum->sum, expected);
+}
+
+TEST(ImageFile, ReadAtTellsAShortReadFromAFailedOne) {
+  testing_support::CTempDir dir;
+  const auto path = dir.WriteFile("ten.bin", Bytes(10, 3));
+  firmware::CImageFile file;
+  ASSERT_TRUE(file.Open(path).ok());
+  std::uint8_t buffer[46];
+  auto tail = file.ReadAt(6, buffer, 46);
+  ASSERT_TRUE(tail.ok());
+  EXPECT_EQ(tail.value(), 4u);
+  auto beyond = file.ReadAt(1000, buffer, 46);
+  ASSERT_TRUE(beyond.ok());
+  EXPECT_EQ(beyond.value(), 0u);
+  file.Close();
+  EXPECT_FALSE(file.ReadAt(0, buffer, 1).ok());
+}
+
+}  // namespace

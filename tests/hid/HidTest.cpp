@@ -1,0 +1,228 @@
+#include <gtest/gtest.h>
+
+#include <numeric>
+#include <string>
+#include <vector>
+
+#include "hid/Hid.h"
+#include "tests/support/FakeHidPlatform.h"
+
+namespace {
+
+using hid::CHid;
+using testing_support::CFakeHidPlatform;
+using Bytes = std::vector<std::uint8_t>;
+
+struct LinkFixture : ::testing::Test {
+  std::shared_ptr<CFakeHidPlatform> platform = std::make_shared<CFakeHidPlatform>();
+  std::vector<std::string> debugLines;
+  CHid link{platform, [this](std::string_view line) { debugLines.emplace_back(line); }};
+
+  void Present(std::vector<hid::InterfaceInfo> interfaces) { platform->interfaces = interfaces; }
+  void FindAndOpen() {
+    Present({{"/dev/hidraw3", hid::kVendorId, hid::kBootProductId}});
+    ASSERT_EQ(link.FindDevice(), 1);
+    ASSERT_EQ(link.OpenDevice(), 1);
+  }
+};
+
+Bytes Sequence(std::size_t n, std::uint8_t first) {
+  Bytes bytes(n);
+  std::iota(bytes.begin(), bytes.end(), first);
+  return bytes;
+}
+
+TEST_F(LinkFixture, FindDeviceTakesTheFirstSupportedInterfaceInSnapshotOrder) {
+  Present({
+      {"/dev/hidraw0", 0x046D, 0x6E21},                // another vendor
+      {"/dev/hidraw1", hid::kVendorId, 0x6E22},        // our vendor, another product
+      {"/dev/hidraw2", hid::kVendorId, hid::kBootProductId},
+      {"/dev/hidraw3", hid::kVendorId, hid::kAppProductId},
+  });
+  EXPECT_EQ(link.FindDevice(), 1);
+  EXPECT_TRUE(link.IsConnected());
+  EXPECT_EQ(link.DevicePath(), "/dev/hidraw2");
+  EXPECT_EQ(link.GetMatchedDeviceIds(), (hid::MatchedDeviceIds{0x4B2E, 0x6E30}));
+  EXPECT_EQ(debugLines, std::vector<std::string>{"m_DevicePath:/dev/hidraw2\n"});
+  // Finding never opens the link: traffic goes through OpenDevice only.
+  EXPECT_TRUE(platform->opened.empty());
+  EXPECT_FALSE(link.IsWriteOpen());
+}
+
+TEST_F(LinkFixture, AMissedSearchKeepsThePathAndIdsOfTheLastDeviceFound) {
+  Present({{"/dev/hidraw5", hid::kVendorId, hid::kAppProductId}});
+  ASSERT_EQ(link.FindDevice(), 1);
+  ASSERT_EQ(link.OpenDevice(), 1);
+
+  Present({{"/dev/hidraw1", hid::kVendorId, 0x1234}});
+  EXPECT_EQ(link.FindDevice(), 0);
+  EXPECT_FALSE(link.IsConnected());
+  EXPECT_EQ(link.DevicePath(), "/dev/hidraw5");
+  EXPECT_EQ(link.GetMatchedDeviceIds(), (hid::MatchedDeviceIds{0x4B2E, 0x6E21}));
+  EXPECT_EQ(debugLines.size(), 1u);
+  // An open link stays open, and its time-out stays as it was.
+  EXPECT_TRUE(link.IsWriteOpen());
+  EXPECT_TRUE(link.IsReadOpen());
+  EXPECT_EQ(link.Timeout(), 200u);
+}
+
+TEST_F(LinkFixture, NoticesAreRegisteredOnceEvenWhenTheFirstAttemptFails) {
+  platform->registerResult = false;
+  EXPECT_EQ(link.FindDevice(), 0);  // nothing present: registration still attempted
+  EXPECT_TRUE(link.IsNotifyRegistered());
+  platform->registerResult = true;
+  Present({{"/dev/hidraw0", hid::kVendorId, hid::kAppProductId}});
+  EXPECT_EQ(link.FindDevice(), 1);
+  EXPECT_EQ(link.FindDevice(), 1);
+  EXPECT_EQ(platform->registerCalls, 1);
+}
+
+TEST(Link, DestructionCancelsOnlyARegistrationThatWasMade) {
+  for (bool registered : {true, false}) {
+    auto platform = std::make_shared<CFakeHidPlatform>();
+    platform->registerResult = registered;
+    {
+      CHid link(platform);
+      (void)link.FindDevice();
+    }
+    EXPECT_EQ(platform->unregisterCalls, registered ? 1 : 0);
+  }
+}
+
+TEST_F(LinkFixture, OpeningSetsTheReadTimeoutTo200ms) {
+  EXPECT_EQ(link.Timeout(), 10u);
+  Present({{"/dev/hidraw0", hid::kVendorId, hid::kAppProductId}});
+  ASSERT_EQ(link.FindDevice(), 1);
+  link.SetTimeout(10);
+  ASSERT_EQ(link.OpenDevice(), 1);
+  EXPECT_EQ(link.Timeout(), 200u);
+  ASSERT_EQ(platform->opened.size(), 2u);
+  EXPECT_EQ(platform->opened[0].second, hid::Access::kWrite);
+  EXPECT_EQ(platform->opened[1].second, hid::Access::kRead);
+  EXPECT_FALSE(link.LastOpenError().has_value());
+}
+
+TEST_F(LinkFixture, AFailedReadSideLeavesWritesWorkingAndReadsNotOpen) {
+  Present({{"/dev/hidraw0", hid::kVendorId, hid::kAppProductId}});
+  ASSERT_EQ(link.FindDevice(), 1);
+  platform->readOpenError = base::Error{base::ErrorKind::kPermissionDenied, "open: denied"};
+  EXPECT_EQ(link.OpenDevice(), 0);
+  EXPECT_EQ(link.Timeout(), 10u);
+  ASSERT_TRUE(link.LastOpenError().has_value());
+  EXPECT_EQ(link.LastOpenError()->kind, base::ErrorKind::kPermissionDenied);
+
+  const Bytes data = Sequence(4, 1);
+  EXPECT_NE(link.WriteReport(data.data(), 4), 0);
+  std::uint8_t reply[64] = {};
+  EXPECT_EQ(link.ReadReport(reply, 64), hid::kReadNotOpen);
+  EXPECT_TRUE(platform->ReadTimeoutsMs().empty());  // returned at once, no wait
+}
+
+TEST_F(LinkFixture, AFailedWriteSideLeavesTheLinkClosed) {
+  Present({{"/dev/hidraw0", hid::kVendorId, hid::kAppProductId}});
+  ASSERT_EQ(link.FindDevice(), 1);
+  platform->writeOpenError = base::Error{base::ErrorKind::kNotFound, "open: gone"};
+  EXPECT_EQ(link.OpenDevice(), 0);
+  EXPECT_FALSE(link.IsWriteOpen());
+  EXPECT_FALSE(link.IsReadOpen());
+  EXPECT_EQ(platform->opened.size(), 1u);  // the read side was never tried
+}
+
+TEST_F(LinkFixture, ReadsMapEveryOutcomeToItsStatusAndCopyOnlyReports) {
+  FindAndOpen();
+  hid::Frame frame{};
+  std::iota(frame.begin(), frame.end(), std::uint8_t{0x40});
+  using hid::ReadOutcome;
+  const std::pair<ReadOutcome, std::uint32_t> cases[] = {
+      {ReadOutcome::kTimeout, 258},
+      {ReadOutcome::kAbandoned, 128},
+      {ReadOutcome::kDeviceGone, hid::kReadDeviceGone},
+      {ReadOutcome::kFailed, hid::kReadFailed},
+  };
+  for (const auto& [outcome, status] : cases) {
+    platform->QueueRead({outcome, frame});
+    std::uint8_t reply[64] = {};
+    EXPECT_EQ(link.ReadReport(reply, 64), status);
+    EXPECT_EQ(reply[0], 0) << "nothing copied on status " << status;
+  }
+  EXPECT_NE(hid::kReadDeviceGone, hid::kReadTimeout);
+  EXPECT_NE(hid::kReadFailed, hid::kReadTimeout);
+
+  // ReadReport drops the report ID; ReadAppReport keeps it and loses frame byte 64.
+  platform->QueueReport(frame);
+  platform->QueueReport(frame);
+  std::uint8_t boot[64] = {};
+  std::uint8_t app[64] = {};
+  EXPECT_EQ(link.ReadReport(boot, 64), 0u);
+  EXPECT_EQ(link.ReadAppReport(app, 64), 0u);
+  EXPECT_EQ(Bytes(boot, boot + 64), Bytes(frame.begin() + 1, frame.end()));
+  EXPECT_EQ(Bytes(app, app + 64), Bytes(frame.begin(), frame.end() - 1));
+  EXPECT_EQ(platform->ReadTimeoutsMs().back(), 200u);
+
+  // n = 0 takes a report and copies nothing.
+  platform->QueueReport(frame);
+  EXPECT_EQ(link.ReadReport(nullptr, 0), 0u);
+}
+
+TEST_F(LinkFixture, WriteFormsAndTheLeftOversOfTheTransmitBuffer) {
+  FindAndOpen();
+  const Bytes app = Sequence(64, 0xA0);
+  ASSERT_NE(link.WriteAppReport(app.data(), 64), 0);
+  const Bytes boot = Sequence(17, 0x01);
+  ASSERT_NE(link.WriteReport(boot.data(), 17), 0);
+  const Bytes withId = Sequence(64, 0x10);
+  ASSERT_NE(link.WriteReportWithId(withId.data(), 0x00, 64), 0);
+  const Bytes tail = Sequence(2, 0x70);
+  ASSERT_NE(link.WriteReport(tail.data(), 2), 0);
+
+  const auto written = platform->Written();
+  ASSERT_EQ(written.size(), 4u);
+
+  // 0x81 and the first 63 source bytes: 64 bytes on the wire.
+  Bytes expected = {0x81};
+  expected.insert(expected.end(), app.begin(), app.begin() + 63);
+  EXPECT_EQ(written[0], expected);
+
+  // 0x00, the 17 bytes, then buffer bytes 18..64 as the application write left them:
+  // it copied all 64 of its source bytes although it sent only 63.
+  expected = {0x00};
+  expected.insert(expected.end(), boot.begin(), boot.end());
+  expected.insert(expected.end(), app.begin() + 17, app.end());
+  EXPECT_EQ(written[1], expected);
+
+  // Its own buffer: 65 bytes, and the transmit buffer is not touched...
+  expected = {0x00};
+  expected.insert(expected.end(), withId.begin(), withId.end());
+  EXPECT_EQ(written[2], expected);
+
+  // ...so the next short write still carries the earlier left-overs.
+  expected = written[1];
+  expected[1] = 0x70;
+  expected[2] = 0x71;
+  EXPECT_EQ(written[3], expected);
+}
+
+TEST_F(LinkFixture, AWriteWithoutAHandleSendsNothingButStillFillsTheBuffer) {
+  const Bytes first = Sequence(20, 0x30);
+  EXPECT_EQ(link.WriteReport(first.data(), 20), 0);
+  EXPECT_EQ(link.WriteReportWithId(first.data(), 5, 20), 0);
+  FindAndOpen();
+  const Bytes second = Sequence(1, 0x99);
+  ASSERT_NE(link.WriteReport(second.data(), 1), 0);
+  const auto written = platform->Written();
+  ASSERT_EQ(written.size(), 1u);
+  EXPECT_EQ(written[0][1], 0x99);
+  EXPECT_EQ(Bytes(written[0].begin() + 2, written[0].begin() + 21), Bytes(first.begin() + 1, first.end()));
+  EXPECT_EQ(written[0][21], 0x00);
+}
+
+TEST_F(LinkFixture, APlatformWriteFailureIsReported) {
+  FindAndOpen();
+  platform->writeResult = false;
+  const Bytes data = Sequence(3, 1);
+  EXPECT_EQ(link.WriteReport(data.data(), 3), 0);
+  EXPECT_EQ(link.WriteAppReport(data.data(), 3), 0);
+  EXPECT_EQ(link.WriteReportWithId(data.data(), 0, 3), 0);
+}
+
+}  // namespace

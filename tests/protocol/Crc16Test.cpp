@@ -1,0 +1,36 @@
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "protocol/Crc16.h"
+
+namespace {
+
+std::uint16_t CrcOf(const std::vector<std::uint8_t>& bytes) {
+  return protocol::Crc16(bytes.data(), static_cast<int>(bytes.size()));
+}
+
+std::uint16_t CrcOf(const std::string& ascii) {
+  return CrcOf(std::vector<std::uint8_t>(ascii.begin(), ascii.end()));
+}
+
+TEST(Crc16, MatchesPublishedModbusValues) {
+  // "123456789" -> 0x4B37 is the check value of CRC-16/MODBUS in the CRC catalogue
+  // (Greg Cook's "Catalogue of parametrised CRC algorithms").
+  EXPECT_EQ(CrcOf("123456789"), 0x4B37);
+  EXPECT_EQ(CrcOf("abc"), 0x5749);
+  // Modbus RTU request frames as printed in the Modbus over Serial Line guide and its
+  // tutorials: the CRC travels low byte first, "01 03 00 00 00 0A C5 CD" and
+  // "11 03 00 6B 00 03 76 87".
+  EXPECT_EQ(CrcOf(std::vector<std::uint8_t>{0x01, 0x03, 0x00, 0x00, 0x00, 0x0A}), 0xCDC5);
+  EXPECT_EQ(CrcOf(std::vector<std::uint8_t>{0x11, 0x03, 0x00, 0x6B, 0x00, 0x03}), 0x8776);
+}
+
+TEST(Crc16, NoBytesOrANegativeLengthGiveTheInitialValue) {
+  const std::uint8_t byte = 0x55;
+  EXPECT_EQ(protocol::Crc16(nullptr, 0), 0xFFFF);
+  EXPECT_EQ(protocol::Crc16(&byte, -5), 0xFFFF);
+}
+
+}  // namespace

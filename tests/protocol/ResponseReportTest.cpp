@@ -1,0 +1,66 @@
+#include <gtest/gtest.h>
+
+#include <numeric>
+
+#include "protocol/ResponseReport.h"
+
+namespace {
+
+using protocol::ResponseReport;
+
+ResponseReport Record(std::uint8_t lead, std::uint8_t type, std::uint16_t tag, std::uint16_t code) {
+  ResponseReport record{};
+  record[0] = lead;
+  record[1] = type;
+  record[2] = static_cast<std::uint8_t>(tag);
+  record[3] = static_cast<std::uint8_t>(tag >> 8);
+  record[4] = static_cast<std::uint8_t>(code);
+  record[5] = static_cast<std::uint8_t>(code >> 8);
+  return record;
+}
+
+TEST(ReplyCheck, EachHeaderFieldMustHoldItsValue) {
+  struct Case {
+    ResponseReport record;
+    bool app;
+    bool boot;
+  };
+  const Case cases[] = {
+      {Record(2, 4, 4, 0x0101), true, false},
+      {Record(1, 4, 4, 0x0101), false, false},  // input report ID 1, not 2
+      {Record(2, 5, 4, 0x0101), false, false},
+      {Record(2, 4, 0, 0x0101), false, false},
+      {Record(2, 4, 4, 0x0102), false, false},
+      {Record(0, 5, 0, 0x0101), false, true},
+      {Record(0, 5, 4, 0x0101), false, false},  // boot reply with Tag 4
+      {Record(0, 5, 0, 0x0201), false, false},  // the high byte of the code counts
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(protocol::PassesAppCheck(c.record, 0x0101), c.app);
+    EXPECT_EQ(protocol::PassesBootCheck(c.record, 0x0101), c.boot);
+  }
+}
+
+TEST(ReplyCheck, BytesSixToSeventeenPlayNoPart) {
+  ResponseReport record = Record(0, 5, 0, 0x0008);
+  for (std::size_t i = 6; i < 18; ++i) {
+    record[i] = 0xA5;
+  }
+  EXPECT_TRUE(protocol::PassesBootCheck(record, 0x0008));
+}
+
+TEST(ReplyCheck, PayloadCopiesAtMost46Bytes) {
+  ResponseReport record{};
+  std::iota(record.begin(), record.end(), std::uint8_t{0});
+  std::uint8_t reply[64] = {};
+  EXPECT_EQ(protocol::CopyPayload(record, reply, 64), 46u);
+  EXPECT_EQ(reply[0], 18);
+  EXPECT_EQ(reply[45], 63);
+  EXPECT_EQ(reply[46], 0);
+  std::uint8_t two[2] = {};
+  EXPECT_EQ(protocol::CopyPayload(record, two, 2), 2u);
+  EXPECT_EQ(two[1], 19);
+  EXPECT_EQ(protocol::CopyPayload(record, nullptr, 16), 0u);
+}
+
+}  // namespace
