@@ -35,8 +35,8 @@ struct Error {
 template <typename T>
 class [[nodiscard]] Result {
  public:
-  Result(T value) : m_State(std::move(value)) {}          // NOLINT: implicit by design
-  Result(Error error) : m_State(std::move(error)) {}      // NOLINT: implicit by design
+  Result(T value) : m_State(std::move(value)) {}      // NOLINT: implicit by design
+  Result(Error error) : m_State(std::move(error)) {}  // NOLINT: implicit by design
 
   bool ok() const { return std::holds_alternative<T>(m_State); }
   explicit operator bool() const { return ok(); }

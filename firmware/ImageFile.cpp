@@ -154,14 +154,16 @@ base::Result<RegionSum> SumImageRegion(const std::string& path, std::uint64_t of
   std::uint32_t sum = 0;
   std::uint64_t done = 0;
   while (done < length) {
-    const std::size_t want = static_cast<std::size_t>(std::min<std::uint64_t>(kSlice, length - done));
+    const std::size_t want =
+        static_cast<std::size_t>(std::min<std::uint64_t>(kSlice, length - done));
     auto got = file.ReadAt(offset + done, buffer.data(), want);
     if (!got) {
       return got.error().WithContext("summing the image");
     }
     if (got.value() < want) {
       return base::Error{base::ErrorKind::kInvalidData,
-                         "summing the image: the file ends " + std::to_string(length - done - got.value()) +
+                         "summing the image: the file ends " +
+                             std::to_string(length - done - got.value()) +
                              " bytes before the end of the region"};
     }
     const std::size_t words = want / 4;

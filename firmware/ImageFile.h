@@ -53,7 +53,9 @@ struct ImageInfo {
   std::uint64_t fileSize = 0;
 
   // True when the file holds every payload byte the header promises.
-  bool HoldsPayload() const { return fileSize >= kHeaderSize + std::uint64_t{header.payloadLength}; }
+  bool HoldsPayload() const {
+    return fileSize >= kHeaderSize + std::uint64_t{header.payloadLength};
+  }
 };
 
 struct [[nodiscard]] ImageRead {

@@ -6,7 +6,8 @@ std::string FormatHundredths(std::uint16_t hundredths) {
   // Integer arithmetic gives what "%.02f" of hundredths / 100.0 gives, without the
   // process locale turning the point into a comma.
   const unsigned fraction = hundredths % 100u;
-  return std::to_string(hundredths / 100u) + (fraction < 10 ? ".0" : ".") + std::to_string(fraction);
+  return std::to_string(hundredths / 100u) + (fraction < 10 ? ".0" : ".") +
+         std::to_string(fraction);
 }
 
 std::string FormatVersionPrompt(const std::string& newFirmwareText,

@@ -147,8 +147,8 @@ int CHid::WriteAppReport(const std::uint8_t* source, std::uint8_t n) {
   return WriteFromTransmitBuffer(kAppReportId, source, n, std::min<std::size_t>(n, kFrameSize));
 }
 
-int CHid::WriteFromTransmitBuffer(std::uint8_t reportId, const std::uint8_t* source,
-                                  std::uint8_t n, std::size_t bytesOnWire) {
+int CHid::WriteFromTransmitBuffer(std::uint8_t reportId, const std::uint8_t* source, std::uint8_t n,
+                                  std::size_t bytesOnWire) {
   const std::size_t count = std::min<std::size_t>(n, kReportDataSize);
   std::lock_guard lock(m_TransmitMutex);
   // The buffer is filled before the handle is looked at: a refused write still leaves
@@ -183,7 +183,9 @@ std::shared_ptr<IHidHandle> CHid::WriteHandle() const {
   return m_hWrite;
 }
 
-std::unique_lock<std::mutex> CHid::BeginCommand() { return std::unique_lock(m_CommandMutex); }
+std::unique_lock<std::mutex> CHid::BeginCommand() {
+  return std::unique_lock(m_CommandMutex);
+}
 
 MatchedDeviceIds CHid::GetMatchedDeviceIds() const {
   std::lock_guard lock(m_Mutex);

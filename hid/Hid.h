@@ -29,9 +29,9 @@ namespace hid {
 
 // Read statuses. Every caller treats 0 as success and anything else as failure.
 inline constexpr std::uint32_t kReadOk = 0;
-inline constexpr std::uint32_t kReadNotOpen = 128;      // no read handle; also an abandoned wait
-inline constexpr std::uint32_t kReadTimeout = 258;      // nothing within the read time-out
-inline constexpr std::uint32_t kReadDeviceGone = 1167;  // the device went away (as Windows' 1167)
+inline constexpr std::uint32_t kReadNotOpen = 128;        // no read handle; also an abandoned wait
+inline constexpr std::uint32_t kReadTimeout = 258;        // nothing within the read time-out
+inline constexpr std::uint32_t kReadDeviceGone = 1167;    // the device went away (as Windows' 1167)
 inline constexpr std::uint32_t kReadFailed = 0xFFFFFFFF;  // any other platform failure
 
 inline constexpr std::uint32_t kInitialTimeoutMs = 10;  // read time-out of a new link

@@ -16,11 +16,11 @@
 namespace hid {
 
 enum class ReadOutcome {
-  kReport,     // one report arrived; the frame holds it, byte 0 the report ID
-  kTimeout,    // nothing arrived in time; the pending read was retired
-  kAbandoned,  // the wait object was abandoned (Windows WAIT_ABANDONED); retired as a time-out
-  kDeviceGone, // the device went away; never to be mistaken for a time-out
-  kFailed,     // any other failure of the platform
+  kReport,      // one report arrived; the frame holds it, byte 0 the report ID
+  kTimeout,     // nothing arrived in time; the pending read was retired
+  kAbandoned,   // the wait object was abandoned (Windows WAIT_ABANDONED); retired as a time-out
+  kDeviceGone,  // the device went away; never to be mistaken for a time-out
+  kFailed,      // any other failure of the platform
 };
 
 // One opened HID interface. Implementations must allow ReadFrame and WriteFrame to

@@ -66,8 +66,8 @@ int SendShortBootPacket(hid::CHid& link, const PacketFields& fields) {
 int SendBootPacket(hid::CHid& link, const std::uint8_t* data, std::uint32_t length,
                    std::uint32_t offset, std::uint32_t size, std::uint16_t code,
                    std::uint16_t reserved) {
-  return SendShortBootPacket(
-      link, {kBootPacketType, code, reserved, data, length, offset, size, false});
+  return SendShortBootPacket(link,
+                             {kBootPacketType, code, reserved, data, length, offset, size, false});
 }
 
 int SendBootPacketCrc(hid::CHid& link, const std::uint8_t* data, std::uint32_t length,

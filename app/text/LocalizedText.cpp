@@ -81,6 +81,8 @@ std::string LoadLocalizedText(TextId id, std::uint16_t languageId) {
   return LoadStringResource(id + base);
 }
 
-std::string LoadLocalizedText(TextId id) { return LoadLocalizedText(id, GetUserDefaultUILanguage()); }
+std::string LoadLocalizedText(TextId id) {
+  return LoadLocalizedText(id, GetUserDefaultUILanguage());
+}
 
 }  // namespace text

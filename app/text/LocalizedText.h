@@ -10,13 +10,13 @@ namespace text {
 using TextId = std::uint32_t;
 
 // The texts the tool shows. The others in the table are kept for completeness.
-inline constexpr TextId kFileType = 3;           // label of the file-open filter
-inline constexpr TextId kFirmwareUpgraded = 4;   // completion label and success message
-inline constexpr TextId kNewFirmware = 5;        // version prompt, before the image's version
-inline constexpr TextId kWindowTitle = 6;        // window title and caption of every box
-inline constexpr TextId kUsbUpdate = 12;         // caption of the update button
-inline constexpr TextId kInstructions = 14;      // instruction label
-inline constexpr TextId kAndCurrentIs = 15;      // version prompt, before the device's version
+inline constexpr TextId kFileType = 3;          // label of the file-open filter
+inline constexpr TextId kFirmwareUpgraded = 4;  // completion label and success message
+inline constexpr TextId kNewFirmware = 5;       // version prompt, before the image's version
+inline constexpr TextId kWindowTitle = 6;       // window title and caption of every box
+inline constexpr TextId kUsbUpdate = 12;        // caption of the update button
+inline constexpr TextId kInstructions = 14;     // instruction label
+inline constexpr TextId kAndCurrentIs = 15;     // version prompt, before the device's version
 inline constexpr TextId kTextCount = 17;
 
 // Windows language identifiers the tool knows by name.

@@ -4,6 +4,8 @@
 
 namespace text {
 
-std::uint16_t GetUserDefaultUILanguage() { return ::GetUserDefaultUILanguage(); }
+std::uint16_t GetUserDefaultUILanguage() {
+  return ::GetUserDefaultUILanguage();
+}
 
 }  // namespace text

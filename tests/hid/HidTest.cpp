@@ -34,8 +34,8 @@ Bytes Sequence(std::size_t n, std::uint8_t first) {
 
 TEST_F(LinkFixture, FindDeviceTakesTheFirstSupportedInterfaceInSnapshotOrder) {
   Present({
-      {"/dev/hidraw0", 0x046D, 0x6E21},                // another vendor
-      {"/dev/hidraw1", hid::kVendorId, 0x6E22},        // our vendor, another product
+      {"/dev/hidraw0", 0x046D, 0x6E21},          // another vendor
+      {"/dev/hidraw1", hid::kVendorId, 0x6E22},  // our vendor, another product
       {"/dev/hidraw2", hid::kVendorId, hid::kBootProductId},
       {"/dev/hidraw3", hid::kVendorId, hid::kAppProductId},
   });
@@ -212,7 +212,8 @@ TEST_F(LinkFixture, AWriteWithoutAHandleSendsNothingButStillFillsTheBuffer) {
   const auto written = platform->Written();
   ASSERT_EQ(written.size(), 1u);
   EXPECT_EQ(written[0][1], 0x99);
-  EXPECT_EQ(Bytes(written[0].begin() + 2, written[0].begin() + 21), Bytes(first.begin() + 1, first.end()));
+  EXPECT_EQ(Bytes(written[0].begin() + 2, written[0].begin() + 21),
+            Bytes(first.begin() + 1, first.end()));
   EXPECT_EQ(written[0][21], 0x00);
 }
 

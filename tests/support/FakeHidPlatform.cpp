@@ -67,6 +67,8 @@ bool CFakeHidPlatform::RegisterForDeviceNotices(hid::NativeWindow) {
   return registerResult;
 }
 
-void CFakeHidPlatform::UnregisterDeviceNotices() { ++unregisterCalls; }
+void CFakeHidPlatform::UnregisterDeviceNotices() {
+  ++unregisterCalls;
+}
 
 }  // namespace testing_support

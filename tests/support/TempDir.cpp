@@ -26,7 +26,8 @@ std::string CTempDir::WriteFile(const std::string& name,
                                 const std::vector<std::uint8_t>& bytes) const {
   const auto path = m_Path / name;
   std::ofstream out(path, std::ios::binary | std::ios::trunc);
-  out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+  out.write(reinterpret_cast<const char*>(bytes.data()),
+            static_cast<std::streamsize>(bytes.size()));
   return path.string();
 }
 
