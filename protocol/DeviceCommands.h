@@ -1,0 +1,124 @@
+// Every command the tool sends to the controller, with its reply size, its attempts and
+// its waits. Each reading command sends one packet, reads replies through the link and
+// accepts the first that passes the reply check for its own code.
+//
+//   0x0101 QueryAppInfo      app mode   up to 5 reads, a resend after each failed read
+//   0x000C EnterBootMode     app mode   no read
+//   0x0008 QueryBootType     boot mode  up to 5 reads, a resend after each failed read
+//   0x00C1 QueryRegionStart  boot mode  1 read (through ExchangeBootCommand)
+//   0x0004 EraseRegion       boot mode  reads until confirmed (bounded, see below)
+//   0x0003 WriteBlock        boot mode  up to 20 reads, never resent
+//   0x00C2 FinishWrite       boot mode  1 read (through ExchangeBootCommand)
+//   0x00C3 QueryRegionCrc    boot mode  1 read (through ExchangeBootCommand)
+//   0x0007 CompleteUpdate    boot mode  1 read
+//
+// Every command holds the link's command lock from its first write to its last read,
+// so the UI thread and the flashing worker never interleave their frames.
+#pragma once
+
+#include <array>
+#include <chrono>
+#include <cstdint>
+#include <stop_token>
+
+#include "hid/Hid.h"
+#include "protocol/ResponseReport.h"
+
+namespace protocol {
+
+inline constexpr std::uint16_t kCmdQueryAppInfo = 0x0101;
+inline constexpr std::uint16_t kCmdEnterBootMode = 0x000C;
+inline constexpr std::uint16_t kCmdQueryBootType = 0x0008;
+inline constexpr std::uint16_t kCmdQueryRegionStart = 0x00C1;
+inline constexpr std::uint16_t kCmdEraseRegion = 0x0004;
+inline constexpr std::uint16_t kCmdWriteBlock = 0x0003;       // WriteBlock with flag set
+inline constexpr std::uint16_t kCmdWriteBlockPlain = 0x0002;  // flag clear; never sent by us
+inline constexpr std::uint16_t kCmdFinishWrite = 0x00C2;
+inline constexpr std::uint16_t kCmdQueryRegionCrc = 0x00C3;
+inline constexpr std::uint16_t kCmdCompleteUpdate = 0x0007;
+
+inline constexpr int kQueryAttempts = 5;
+inline constexpr int kWriteBlockReads = 20;
+
+// Reply sizes the tool asks for.
+inline constexpr std::uint32_t kAppInfoReplySize = 8;       // type code, 2 unused, version word
+inline constexpr std::uint32_t kBootTypeReplySize = 2;      // type code
+inline constexpr std::uint32_t kRegionStartReplySize = 16;  // region start, 12 unused
+inline constexpr std::uint32_t kRegionCrcReplySize = 2;     // CRC-16 of the asked range
+
+// The 20 data bytes of QueryRegionCrc: five little-endian u32 fields.
+struct CrcQuery {
+  std::uint32_t rangeOffset = 0;  // within the region
+  std::uint32_t rangeLength = 0;  // bytes the device computes the CRC-16 over
+  std::uint32_t reserved = 0;
+  std::uint32_t wordSum = 0;       // WordSum of the region's whole words
+  std::uint32_t regionLength = 0;  // bytes in the region
+
+  std::array<std::uint8_t, 20> Serialize() const;
+};
+
+// Why the last command did not succeed; kNone after a success.
+enum class CommandFailure {
+  kNone,
+  kSendFailed,  // the report could not be written (link not open, device gone)
+  kNoReply,     // reads timed out or failed without the device being reported gone
+  kWrongReply,  // replies came, none passed the check for this command's code
+  kDeviceGone,  // the link reported the device gone while waiting
+  kCancelled,   // the owner asked the wait to stop
+  kGaveUp,      // the erase was not confirmed within the bound of silence
+};
+
+const char* ToString(CommandFailure failure);
+
+struct CommandOptions {
+  // How long EraseRegion waits for its confirmation before giving up. A real erase
+  // takes well under a few seconds; without a bound a device that never confirms
+  // would hold the run forever.
+  std::chrono::milliseconds eraseBound{30000};
+};
+
+class CDeviceCommands {
+ public:
+  explicit CDeviceCommands(hid::CHid& link, CommandOptions options = {});
+
+  // Application mode. Asks for `wanted` reply bytes (8); copies min(wanted, 46).
+  int QueryAppInfo(std::uint8_t* reply, std::uint32_t wanted);
+  // Application mode. Sends 0x000C; reads nothing. Non-zero when the report went out.
+  int EnterBootMode();
+
+  // Boot mode.
+  int QueryBootType(std::uint8_t* reply, std::uint32_t wanted);
+  // One send (of the low 8 bits of code), an optional wait, one read.
+  bool ExchangeBootCommand(std::uint8_t code, const std::uint8_t* data, std::uint32_t length,
+                           std::uint32_t offset, std::uint32_t size, std::uint8_t* reply,
+                           std::uint32_t wanted, std::uint32_t waitMs);
+  // Sends 0x0004 once and reads until the device confirms. Ends with 0 when the send
+  // fails, the device is reported gone, `stop` is requested, or no confirmation came
+  // within the erase bound.
+  int EraseRegion(std::uint32_t offset, std::uint32_t size, std::stop_token stop = {});
+  // Sends one block (0x0003 when flag is set, else 0x0002) with its CRC-16 and waits up
+  // to 20 reads for its echo. Never resends.
+  int WriteBlock(const std::uint8_t* data, std::uint32_t offset, std::uint32_t length,
+                 std::uint32_t size, int flag);
+  int CompleteUpdate();
+
+  // Why the last command failed, and the link's status of its last read.
+  CommandFailure LastFailure() const { return m_LastFailure; }
+  std::uint32_t LastReadStatus() const { return m_LastReadStatus; }
+
+  hid::CHid& Link() { return m_Link; }
+
+ private:
+  enum class ReadResult { kAccepted, kRejected, kNoReply };
+  // One read into the reply record, then the check for the mode and the code.
+  ReadResult ReadReply(bool appMode, std::uint16_t code);
+  CommandFailure FailureAfterReads(bool anyReply) const;
+
+  hid::CHid& m_Link;
+  const CommandOptions m_Options;
+  ResponseReport m_Response{};  // the reply record; overwritten by every successful read
+  CommandFailure m_LastFailure = CommandFailure::kNone;
+  std::uint32_t m_LastReadStatus = hid::kReadOk;
+};
+
+}  // namespace protocol
