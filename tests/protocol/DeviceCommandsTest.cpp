@@ -5,36 +5,16 @@
 
 #include "protocol/DeviceCommands.h"
 #include "tests/support/FakeHidPlatform.h"
+#include "tests/support/Replies.h"
 
 namespace {
 
 using protocol::CDeviceCommands;
 using protocol::CommandFailure;
+using testing_support::AppReply;
+using testing_support::BootReply;
 using testing_support::CFakeHidPlatform;
 using Bytes = std::vector<std::uint8_t>;
-
-// A boot-mode reply as the device sends it: report ID 0, then 00 05 00 00 code, then
-// 12 bytes nobody looks at, then the payload from report byte 19 on.
-hid::Frame BootReply(std::uint16_t code, const Bytes& payload = {}) {
-  hid::Frame frame{};
-  frame[2] = 0x05;
-  frame[5] = static_cast<std::uint8_t>(code);
-  frame[6] = static_cast<std::uint8_t>(code >> 8);
-  std::copy(payload.begin(), payload.end(), frame.begin() + 19);
-  return frame;
-}
-
-// An application-mode reply: report ID 2, 04 04 00 code, payload from report byte 18.
-hid::Frame AppReply(std::uint16_t code, const Bytes& payload, std::uint8_t reportId = 2) {
-  hid::Frame frame{};
-  frame[0] = reportId;
-  frame[1] = 0x04;
-  frame[2] = 0x04;
-  frame[4] = static_cast<std::uint8_t>(code);
-  frame[5] = static_cast<std::uint8_t>(code >> 8);
-  std::copy(payload.begin(), payload.end(), frame.begin() + 18);
-  return frame;
-}
 
 struct CommandsFixture : ::testing::Test {
   std::shared_ptr<CFakeHidPlatform> platform = std::make_shared<CFakeHidPlatform>();

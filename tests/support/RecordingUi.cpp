@@ -1,0 +1,147 @@
+#include "tests/support/RecordingUi.h"
+
+#include <algorithm>
+
+namespace testing_support {
+
+void CRecordingUi::QueueFile(std::optional<std::string> path) {
+  std::lock_guard lock(m_Mutex);
+  m_Files.push_back(std::move(path));
+}
+
+void CRecordingUi::QueueBoxAnswer(update::MessageResult answer) {
+  std::lock_guard lock(m_Mutex);
+  m_BoxAnswers.push_back(answer);
+}
+
+void CRecordingUi::HoldFileDialog() {
+  std::lock_guard lock(m_Mutex);
+  m_Hold = true;
+}
+
+void CRecordingUi::ReleaseFileDialog() {
+  {
+    std::lock_guard lock(m_Mutex);
+    m_Hold = false;
+  }
+  m_Changed.notify_all();
+}
+
+bool CRecordingUi::WaitForHeldDialog(std::chrono::milliseconds timeout) {
+  std::unique_lock lock(m_Mutex);
+  return m_Changed.wait_for(lock, timeout, [this] { return m_Held; });
+}
+
+std::vector<std::string> CRecordingUi::Calls() const {
+  std::lock_guard lock(m_Mutex);
+  return m_Calls;
+}
+
+std::vector<update::OpenFileRequest> CRecordingUi::FileRequests() const {
+  std::lock_guard lock(m_Mutex);
+  return m_FileRequests;
+}
+
+std::vector<std::string> CRecordingUi::BoxTexts() const {
+  std::lock_guard lock(m_Mutex);
+  return m_BoxTexts;
+}
+
+bool CRecordingUi::ButtonEnabled() const {
+  std::lock_guard lock(m_Mutex);
+  return m_Button;
+}
+
+bool CRecordingUi::LabelVisible() const {
+  std::lock_guard lock(m_Mutex);
+  return m_Label;
+}
+
+int CRecordingUi::Progress() const {
+  std::lock_guard lock(m_Mutex);
+  return m_Progress.empty() ? 0 : m_Progress.back();
+}
+
+std::vector<int> CRecordingUi::ProgressHistory() const {
+  std::lock_guard lock(m_Mutex);
+  return m_Progress;
+}
+
+std::string CRecordingUi::Title() const {
+  std::lock_guard lock(m_Mutex);
+  return m_Title;
+}
+
+update::MessageResult CRecordingUi::ShowMessageBox(const std::string& text,
+                                                   const std::string& caption,
+                                                   update::MessageButtons buttons) {
+  std::lock_guard lock(m_Mutex);
+  const bool okCancel = buttons == update::MessageButtons::kOkCancel;
+  m_Calls.push_back(std::string("ShowMessageBox(") + (okCancel ? "OkCancel" : "Ok") + "," +
+                    caption + "):" + text);
+  m_BoxTexts.push_back(text);
+  update::MessageResult answer = update::MessageResult::kOk;
+  if (!m_BoxAnswers.empty()) {
+    answer = m_BoxAnswers.front();
+    m_BoxAnswers.pop_front();
+  }
+  return okCancel ? answer : update::MessageResult::kOk;
+}
+
+void CRecordingUi::OnProgress(std::function<void(int)> callback) {
+  std::lock_guard lock(m_Mutex);
+  m_OnProgress = std::move(callback);
+}
+
+void CRecordingUi::SetProgress(std::int32_t position) {
+  std::function<void(int)> callback;
+  const int shown = std::clamp<std::int32_t>(position, 0, 100);
+  {
+    std::lock_guard lock(m_Mutex);
+    m_Calls.push_back("SetProgress(" + std::to_string(shown) + ")");
+    m_Progress.push_back(shown);
+    callback = m_OnProgress;
+  }
+  if (callback) {
+    callback(shown);
+  }
+}
+
+void CRecordingUi::EnableUpdateButton(bool enabled) {
+  std::lock_guard lock(m_Mutex);
+  m_Calls.push_back(std::string("EnableUpdateButton(") + (enabled ? "1" : "0") + ")");
+  m_Button = enabled;
+}
+
+void CRecordingUi::ShowCompletionLabel(bool visible) {
+  std::lock_guard lock(m_Mutex);
+  m_Calls.push_back(std::string("ShowCompletionLabel(") + (visible ? "1" : "0") + ")");
+  m_Label = visible;
+}
+
+void CRecordingUi::SetWindowTitle(const std::string& title) {
+  std::lock_guard lock(m_Mutex);
+  m_Calls.push_back("SetWindowTitle:" + title);
+  m_Title = title;
+}
+
+std::optional<std::string> CRecordingUi::ShowOpenFileDialog(
+    const update::OpenFileRequest& request) {
+  std::unique_lock lock(m_Mutex);
+  m_Calls.push_back("ShowOpenFileDialog");
+  m_FileRequests.push_back(request);
+  if (m_Hold) {
+    m_Held = true;
+    m_Changed.notify_all();
+    m_Changed.wait(lock, [this] { return !m_Hold; });
+    m_Held = false;
+  }
+  if (m_Files.empty()) {
+    return std::nullopt;
+  }
+  auto path = m_Files.front();
+  m_Files.pop_front();
+  return path;
+}
+
+}  // namespace testing_support

@@ -1,0 +1,66 @@
+// A user interface for tests: records every operation in order, keeps the state a
+// window would show, and answers dialogs as the test says.
+#pragma once
+
+#include <chrono>
+#include <condition_variable>
+#include <deque>
+#include <functional>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "update/UserInterface.h"
+
+namespace testing_support {
+
+class CRecordingUi : public update::IUserInterface {
+ public:
+  // Answers, taken in order. Without one, a file dialog is cancelled and a box gets OK.
+  void QueueFile(std::optional<std::string> path);
+  void QueueBoxAnswer(update::MessageResult answer);
+  // Holds the next file dialog open until ReleaseFileDialog().
+  void HoldFileDialog();
+  void ReleaseFileDialog();
+  // Waits (bounded) until a file dialog is open and held.
+  bool WaitForHeldDialog(std::chrono::milliseconds timeout);
+
+  // Called after every SetProgress, on the caller's thread.
+  void OnProgress(std::function<void(int)> callback);
+
+  std::vector<std::string> Calls() const;
+  std::vector<update::OpenFileRequest> FileRequests() const;
+  std::vector<std::string> BoxTexts() const;
+  bool ButtonEnabled() const;
+  bool LabelVisible() const;
+  int Progress() const;
+  std::vector<int> ProgressHistory() const;
+  std::string Title() const;
+
+  update::MessageResult ShowMessageBox(const std::string& text, const std::string& caption,
+                                       update::MessageButtons buttons) override;
+  void SetProgress(std::int32_t position) override;
+  void EnableUpdateButton(bool enabled) override;
+  void ShowCompletionLabel(bool visible) override;
+  void SetWindowTitle(const std::string& title) override;
+  std::optional<std::string> ShowOpenFileDialog(const update::OpenFileRequest& request) override;
+
+ private:
+  mutable std::mutex m_Mutex;
+  std::condition_variable m_Changed;
+  std::vector<std::string> m_Calls;
+  std::deque<std::optional<std::string>> m_Files;
+  std::deque<update::MessageResult> m_BoxAnswers;
+  std::vector<update::OpenFileRequest> m_FileRequests;
+  std::vector<std::string> m_BoxTexts;
+  std::vector<int> m_Progress;
+  std::function<void(int)> m_OnProgress;
+  bool m_Hold = false;
+  bool m_Held = false;
+  bool m_Button = false;
+  bool m_Label = false;
+  std::string m_Title;
+};
+
+}  // namespace testing_support

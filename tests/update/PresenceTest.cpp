@@ -1,0 +1,225 @@
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "tests/support/FakeHidPlatform.h"
+#include "tests/support/RecordingUi.h"
+#include "tests/support/Replies.h"
+#include "update/UpdateController.h"
+
+namespace {
+
+using testing_support::AppInfo;
+using testing_support::AppReply;
+using testing_support::BootReply;
+using testing_support::CFakeHidPlatform;
+using testing_support::CRecordingUi;
+using Calls = std::vector<std::string>;
+
+const std::string kTitle = "SetWindowTitle:Corvane Update v2.15";
+const hid::InterfaceInfo kAppDevice{"/dev/hidraw1", hid::kVendorId, hid::kAppProductId};
+const hid::InterfaceInfo kBootDevice{"/dev/hidraw1", hid::kVendorId, hid::kBootProductId};
+
+struct PresenceFixture : ::testing::Test {
+  std::shared_ptr<CFakeHidPlatform> platform = std::make_shared<CFakeHidPlatform>();
+  std::vector<std::string> debug;
+  hid::CHid link{platform, [this](std::string_view line) { debug.emplace_back(line); }};
+  CRecordingUi ui;
+  update::CUpdateController controller{
+      link, ui,
+      update::ControllerOptions{{},
+                                [](text::TextId id) { return text::LoadLocalizedText(id, 1033); },
+                                [this](std::string_view line) { debug.emplace_back(line); },
+                                {}}};
+
+  void AppDeviceAnswers(std::uint16_t type, std::uint32_t versionWord) {
+    platform->QueueReport(AppReply(0x0101, AppInfo(type, versionWord)));
+  }
+};
+
+TEST_F(PresenceFixture, StartUpWithoutADeviceDisablesTheButton) {
+  controller.StartUp();
+  EXPECT_EQ(ui.Calls(), (Calls{"EnableUpdateButton(0)", kTitle}));
+  EXPECT_EQ(controller.GetCurrentFirmwareInfo(), 0x5A5A5A5Au);
+  EXPECT_EQ(controller.GetDeviceKind(), 7);
+  EXPECT_EQ(platform->registerCalls, 1);
+}
+
+TEST_F(PresenceFixture, StartUpReadsTypeAndVersionOfAnApplicationModeDevice) {
+  platform->interfaces = {kAppDevice};
+  AppDeviceAnswers(0x6011, 0x80010103);
+  controller.StartUp();
+  EXPECT_EQ(controller.GetDeviceKind(), 6);
+  // Bit 31 is dropped: version 2.59, beta 1.
+  EXPECT_EQ(controller.GetCurrentFirmwareInfo(), 0x00010103u);
+  EXPECT_EQ(ui.Calls(), (Calls{"EnableUpdateButton(1)", "EnableUpdateButton(1)", kTitle}));
+  EXPECT_EQ(debug, (std::vector<std::string>{"m_DevicePath:/dev/hidraw1\n"}));
+  EXPECT_EQ(platform->Written().size(), 1u);
+}
+
+TEST_F(PresenceFixture, AnUnknownTypeKeepsItsVersionButNotAKind) {
+  platform->interfaces = {kAppDevice};
+  AppDeviceAnswers(0x7001, 0x00000120);
+  controller.StartUp();
+  EXPECT_EQ(controller.GetDeviceKind(), 7);
+  EXPECT_EQ(controller.GetCurrentFirmwareInfo(), 0x120u);
+  // The start-up scan enables the button because a version was read...
+  EXPECT_EQ(ui.Calls(), (Calls{"EnableUpdateButton(1)", kTitle}));
+  // ...but a click on a device of no known kind sends nothing.
+  controller.OnUpdateClicked();
+  EXPECT_EQ(platform->Written().size(), 1u);
+  EXPECT_EQ(ui.Calls().size(), 2u);
+}
+
+TEST_F(PresenceFixture, AFailedIdentificationLeavesTheButtonDisabled) {
+  platform->interfaces = {kAppDevice};
+  controller.StartUp();  // no replies: five reads, six queries
+  EXPECT_EQ(platform->Written().size(), 6u);
+  EXPECT_EQ(ui.Calls(), (Calls{kTitle}));
+  EXPECT_EQ(controller.GetCurrentFirmwareInfo(), 0x5A5A5A5Au);
+}
+
+TEST_F(PresenceFixture, TheButtonSendsTheBootModeCommandToAnIdentifiedDevice) {
+  platform->interfaces = {kAppDevice};
+  AppDeviceAnswers(0x600A, 214);
+  controller.StartUp();
+  const auto before = ui.Calls().size();
+  controller.OnUpdateClicked();
+  const auto written = platform->Written();
+  ASSERT_EQ(written.size(), 2u);
+  EXPECT_EQ(written[1].size(), 64u);
+  EXPECT_EQ(std::vector<std::uint8_t>(written[1].begin(), written[1].begin() + 9),
+            (std::vector<std::uint8_t>{0x81, 0x04, 0x0C, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00}));
+  EXPECT_EQ(ui.Calls().size(), before + 1);
+  EXPECT_EQ(ui.Calls().back(), "ShowCompletionLabel(0)");
+  // No read follows the command.
+  EXPECT_EQ(platform->ReadTimeoutsMs().size(), 1u);
+}
+
+// What each notice does, by code, device presence and whether a version was read.
+TEST_F(PresenceFixture, NoticeTable) {
+  struct Case {
+    const char* name;
+    std::uint32_t code;
+    bool present;
+    bool versionRead;
+    Calls calls;
+    bool debugLine;
+    bool searched;
+  };
+  const Case cases[] = {
+      {"tree changed, device, version", 0x0007, true, true, {"EnableUpdateButton(1)"}, false, true},
+      {"tree changed, device, no version", 0x0007, true, false, {}, false, true},
+      {"tree changed, no device",
+       0x0007,
+       false,
+       true,
+       {"EnableUpdateButton(0)", kTitle},
+       false,
+       true},
+      {"removal, device left", 0x8004, true, true, {}, false, true},
+      {"removal, no device", 0x8004, false, true, {"EnableUpdateButton(0)", kTitle}, true, true},
+      {"arrival, no device", 0x8000, false, false, {}, false, true},
+      {"other code", 0x8001, true, true, {}, false, false},
+      {"other code", 0x0018, false, true, {}, false, false},
+      {"high bits ignored",
+       0xFFFF8004u,
+       false,
+       true,
+       {"EnableUpdateButton(0)", kTitle},
+       true,
+       true},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    auto fake = std::make_shared<CFakeHidPlatform>();
+    std::vector<std::string> lines;
+    hid::CHid hid(fake);
+    CRecordingUi recorder;
+    update::CUpdateController control(
+        hid, recorder,
+        {{},
+         [](text::TextId id) { return text::LoadLocalizedText(id, 1033); },
+         [&](std::string_view line) { lines.emplace_back(line); },
+         {}});
+    if (c.versionRead) {
+      control.SetCurrentFirmwareInfo(215);
+    }
+    fake->interfaces = c.present ? std::vector{kBootDevice} : std::vector<hid::InterfaceInfo>{};
+    // A boot-mode device that does not answer its type query starts no run here.
+    EXPECT_TRUE(control.OnDeviceChange(c.code, 0x1234));
+    EXPECT_EQ(recorder.Calls(), c.calls);
+    EXPECT_EQ(fake->enumerateCalls, c.searched ? 1 : 0);
+    const bool wroteTitle =
+        std::find(lines.begin(), lines.end(), "Corvane Update v2.15") != lines.end();
+    EXPECT_EQ(wroteTitle, c.debugLine);
+    EXPECT_EQ(control.GetCurrentFirmwareInfo(), c.versionRead ? 215u : 0x5A5A5A5Au);
+    EXPECT_EQ(control.GetDeviceKind(), 7);
+  }
+}
+
+TEST_F(PresenceFixture, AnArrivalIdentifiesAgainAndReadsTheNewVersion) {
+  platform->interfaces = {kAppDevice};
+  AppDeviceAnswers(0x600A, 214);
+  controller.StartUp();
+  AppDeviceAnswers(0x600A, 215);
+  EXPECT_TRUE(controller.OnDeviceChange(hid::kNoticeArrival));
+  EXPECT_EQ(controller.GetCurrentFirmwareInfo(), 215u);
+  EXPECT_EQ(platform->opened.size(), 4u);  // the link was opened again
+}
+
+TEST_F(PresenceFixture, RemovalKeepsKindAndVersion) {
+  platform->interfaces = {kAppDevice};
+  AppDeviceAnswers(0x600A, 214);
+  controller.StartUp();
+  platform->interfaces.clear();
+  controller.OnDeviceChange(hid::kNoticeRemoveComplete);
+  EXPECT_EQ(controller.GetDeviceKind(), 5);
+  EXPECT_EQ(controller.GetCurrentFirmwareInfo(), 214u);
+  EXPECT_FALSE(ui.ButtonEnabled());
+}
+
+TEST_F(PresenceFixture, ABootModeDeviceStartsARunOnlyForAKnownType) {
+  platform->interfaces = {kBootDevice};
+  platform->QueueReport(BootReply(0x0008, {0x34, 0x12}));
+  controller.StartUp();
+  EXPECT_EQ(controller.RunsStarted(), 0);
+  EXPECT_EQ(controller.GetDeviceKind(), 7);
+
+  platform->QueueReport(BootReply(0x0008, {0x0A, 0x60}));
+  controller.OnDeviceChange(hid::kNoticeArrival);
+  EXPECT_EQ(controller.RunsStarted(), 1);
+  EXPECT_EQ(controller.GetDeviceKind(), 5);
+  const auto outcome = controller.WaitForRunEnd(std::chrono::seconds(10));
+  ASSERT_TRUE(outcome.has_value());
+  EXPECT_EQ(outcome->failure, update::RunFailure::kNoImageChosen);  // the dialog was cancelled
+  EXPECT_EQ(ui.FileRequests().size(), 1u);
+  // The run leaves the button and the version as they were.
+  EXPECT_EQ(controller.GetCurrentFirmwareInfo(), 0x5A5A5A5Au);
+}
+
+TEST_F(PresenceFixture, WhileARunHoldsTheLinkNoticesAndClicksLeaveItAlone) {
+  platform->interfaces = {kBootDevice};
+  platform->QueueReport(BootReply(0x0008, {0x11, 0x60}));
+  ui.HoldFileDialog();
+  controller.StartUp();
+  ASSERT_TRUE(ui.WaitForHeldDialog(std::chrono::seconds(10)));
+  const auto openedBefore = platform->opened.size();
+  const auto writtenBefore = platform->Written().size();
+
+  // Another boot-mode arrival: no second run, and the link is not reopened.
+  platform->QueueReport(BootReply(0x0008, {0x11, 0x60}));
+  controller.OnDeviceChange(hid::kNoticeArrival);
+  controller.OnDeviceChange(hid::kNoticeDevNodesChanged);
+  controller.OnUpdateClicked();
+  EXPECT_EQ(controller.RunsStarted(), 1);
+  EXPECT_EQ(platform->opened.size(), openedBefore);
+  EXPECT_EQ(platform->Written().size(), writtenBefore);
+
+  ui.ReleaseFileDialog();
+  ASSERT_TRUE(controller.WaitForRunEnd(std::chrono::seconds(10)).has_value());
+  EXPECT_FALSE(controller.IsRunActive());
+}
+
+}  // namespace

@@ -1,0 +1,418 @@
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "firmware/FirmwareHeader.h"
+#include "protocol/Crc16.h"
+#include "tests/support/FakeHidPlatform.h"
+#include "tests/support/RecordingUi.h"
+#include "tests/support/Replies.h"
+#include "tests/support/TempDir.h"
+#include "update/UpdateController.h"
+
+namespace {
+
+using testing_support::BootReply;
+using testing_support::CFakeHidPlatform;
+using testing_support::CRecordingUi;
+using testing_support::Le16;
+using testing_support::Le32;
+using update::RunFailure;
+using update::RunStep;
+using Bytes = std::vector<std::uint8_t>;
+using Codes = std::vector<std::uint16_t>;
+
+// An image file: header, `payloadLength` bytes of payload, `trailing` bytes after it.
+struct Image {
+  Bytes bytes;
+  std::uint32_t payloadLength = 0;
+};
+
+Image MakeImage(std::uint32_t payloadLength, std::size_t trailing = 0, std::uint32_t type = 0x600A,
+                std::size_t fileBytes = SIZE_MAX) {
+  firmware::FirmwareHeader header;
+  header.version = 215;
+  header.firmwareType = type;
+  header.payloadLength = payloadLength;
+  const auto head = firmware::SerializeFirmwareHeader(header);
+  Image image{Bytes(head.begin(), head.end()), payloadLength};
+  const std::size_t body = std::min<std::size_t>(payloadLength + trailing, fileBytes);
+  for (std::size_t i = 0; i < body; ++i) {
+    image.bytes.push_back(static_cast<std::uint8_t>((i * 31 + 7) ^ (i >> 8)));
+  }
+  return image;
+}
+
+// The codes of the boot-mode packets on the wire, in order.
+Codes CodesOf(const std::vector<Bytes>& written) {
+  Codes codes;
+  for (const Bytes& frame : written) {
+    codes.push_back(static_cast<std::uint16_t>(frame[2] | (frame[3] << 8)));
+  }
+  return codes;
+}
+
+struct RunRig {
+  testing_support::CTempDir dir;
+  std::shared_ptr<CFakeHidPlatform> platform = std::make_shared<CFakeHidPlatform>();
+  std::vector<std::string> debug;
+  hid::CHid link{platform};
+  CRecordingUi ui;
+  update::CUpdateController controller{
+      link, ui,
+      update::ControllerOptions{{std::chrono::milliseconds(100)},
+                                [](text::TextId id) { return text::LoadLocalizedText(id, 1033); },
+                                [this](std::string_view line) { debug.emplace_back(line); },
+                                {}}};
+  std::string path;
+
+  void SetUp() {
+    platform->interfaces = {{"/dev/hidraw0", hid::kVendorId, hid::kBootProductId}};
+    ASSERT_EQ(link.FindDevice(), 1);
+    controller.SetDeviceKind(5);
+    controller.SetCurrentFirmwareInfo(214);
+  }
+
+  void Choose(const Image& image) {
+    path = dir.WriteFile("image.dat", image.bytes);
+    ui.QueueFile(path);
+  }
+
+  // Scripts the device's replies for a run: the region start, the erase, `blocks` block
+  // echoes, then (when `blocks` covers the region) finish, CRC and completion.
+  void Script(std::uint32_t regionStart, std::size_t blocks, bool tail = true,
+              std::optional<std::uint16_t> crc = std::nullopt, const Image* image = nullptr) {
+    platform->QueueReport(BootReply(0x00C1, Le32(regionStart)));
+    platform->QueueReport(BootReply(0x0004));
+    for (std::size_t i = 0; i < blocks; ++i) {
+      platform->QueueReport(BootReply(0x0003));
+    }
+    if (!tail) {
+      return;
+    }
+    platform->QueueReport(BootReply(0x00C2));
+    std::uint16_t value = crc.value_or(0);
+    if (!crc && image != nullptr) {
+      const std::size_t length = std::min<std::size_t>(4096, image->payloadLength - regionStart);
+      value = protocol::Crc16(image->bytes.data() + 28 + regionStart, static_cast<int>(length));
+    }
+    platform->QueueReport(BootReply(0x00C3, Le16(value)));
+    platform->QueueReport(BootReply(0x0007));
+  }
+
+  update::RunOutcome RunWorker() {
+    std::stop_source stop;
+    return controller.UpdateWorker(stop.get_token());
+  }
+  Codes Sent() const { return CodesOf(platform->Written()); }
+};
+
+struct RunFixture : ::testing::Test, RunRig {
+  void SetUp() override { RunRig::SetUp(); }
+};
+
+TEST_F(RunFixture, ACompleteRunSendsEveryCommandInOrderAndTellsTheUser) {
+  const Image image = MakeImage(10000, 0);
+  Choose(image);
+  const std::size_t blocks = (10000 - 2048 + 45) / 46;  // 173
+  Script(2048, blocks, true, std::nullopt, &image);
+
+  const auto outcome = RunWorker();
+  ASSERT_TRUE(outcome.Completed()) << update::Describe(outcome);
+  EXPECT_EQ(outcome.regionLength, 7952u);
+  EXPECT_EQ(outcome.blockCount, 173u);
+  EXPECT_TRUE(outcome.completeConfirmed);
+
+  Codes expected = {0x00C1, 0x0004};
+  expected.insert(expected.end(), blocks, 0x0003);
+  expected.insert(expected.end(), {0x00C2, 0x00C3, 0x0007});
+  const auto written = platform->Written();
+  EXPECT_EQ(CodesOf(written), expected);
+
+  // The erase covers the region; each block carries its offset, length, the region
+  // length and its own CRC; the last one the remaining 40 bytes.
+  EXPECT_EQ(Bytes(written[1].begin() + 10, written[1].begin() + 14), Le32(7952));
+  const Bytes& last = written[2 + blocks - 1];
+  EXPECT_EQ(last[6], 40);
+  EXPECT_EQ(Bytes(last.begin() + 10, last.begin() + 14), Le32(7952));
+  EXPECT_EQ(Bytes(last.begin() + 14, last.begin() + 18), Le32(7912));
+  EXPECT_EQ(Bytes(last.begin() + 18, last.begin() + 58),
+            Bytes(image.bytes.begin() + 28 + 2048 + 7912, image.bytes.end()));
+  EXPECT_EQ(protocol::Crc16(last.data() + 18, 40), last[8] | (last[9] << 8));
+
+  // The CRC query: range 0..4096, reserved 0, the region's word sum and its length.
+  const Bytes& crcQuery = written[written.size() - 2];
+  EXPECT_EQ(crcQuery[6], 20);
+  EXPECT_EQ(Bytes(crcQuery.begin() + 18, crcQuery.begin() + 26),
+            (Bytes{0, 0, 0, 0, 0x00, 0x10, 0, 0}));
+  std::uint32_t sum = 0;
+  for (std::size_t i = 0; i + 4 <= 7952; i += 4) {
+    const std::uint8_t* w = image.bytes.data() + 28 + 2048 + i;
+    sum += static_cast<std::uint32_t>(w[0] | (w[1] << 8) | (w[2] << 16)) |
+           (static_cast<std::uint32_t>(w[3]) << 24);
+  }
+  EXPECT_EQ(Bytes(crcQuery.begin() + 30, crcQuery.begin() + 34), Le32(sum));
+  EXPECT_EQ(Bytes(crcQuery.begin() + 34, crcQuery.begin() + 38), Le32(7952));
+
+  // What the user saw, in order, after the progress moved.
+  const auto calls = ui.Calls();
+  ASSERT_GE(calls.size(), 7u);
+  EXPECT_EQ(calls[0], "ShowOpenFileDialog");
+  EXPECT_EQ(
+      calls[1],
+      "ShowMessageBox(OkCancel,Corvane Update v2.15):New firmware 2.15 and current is 2.14\n");
+  EXPECT_EQ(calls[2], "SetProgress(0)");
+  EXPECT_EQ(
+      std::vector<std::string>(calls.end() - 4, calls.end()),
+      (std::vector<std::string>{"SetProgress(0)",
+                                "ShowMessageBox(Ok,Corvane Update v2.15):\n Firmware upgraded! \n",
+                                "ShowCompletionLabel(1)", "EnableUpdateButton(0)"}));
+  // The file ends with the region: the bar stops one block short, at 99.
+  const auto history = ui.ProgressHistory();
+  EXPECT_EQ(history[history.size() - 2], 99);
+  EXPECT_TRUE(std::is_sorted(history.begin(), history.end() - 1));
+  EXPECT_EQ(ui.FileRequests()[0].filter, "File type(*.dat)|*.dat||");
+  EXPECT_EQ(ui.FileRequests()[0].defaultExtension, "*.*");
+  EXPECT_EQ(link.Timeout(), 200u);
+}
+
+TEST_F(RunFixture, TrailingBytesTakeTheBarTo100AndTheLastBlockStopsAtTheRegionEnd) {
+  const Image image = MakeImage(100, 60);
+  Choose(image);
+  Script(0, 3, true, std::nullopt, &image);
+  const auto outcome = RunWorker();
+  ASSERT_TRUE(outcome.Completed()) << update::Describe(outcome);
+  const auto written = platform->Written();
+  ASSERT_EQ(CodesOf(written).size(), 8u);
+  EXPECT_EQ(written[4][6], 8);  // 46 + 46 + 8: nothing from beyond the region
+  EXPECT_EQ(written[4][18 + 8], 0);
+  const auto history = ui.ProgressHistory();
+  EXPECT_EQ(history[history.size() - 2], 100);
+}
+
+TEST_F(RunFixture, ARegionShorterThanTheVerifiedStretchIsCheckedOverItsOwnBytes) {
+  const Image image = MakeImage(1000, 5000);
+  Choose(image);
+  Script(100, 20, true, std::nullopt, &image);
+  const auto outcome = RunWorker();
+  ASSERT_TRUE(outcome.Completed()) << update::Describe(outcome);
+  const Bytes crcQuery = platform->Written()[platform->Written().size() - 2];
+  EXPECT_EQ(Bytes(crcQuery.begin() + 22, crcQuery.begin() + 26), Le32(900));
+  EXPECT_EQ(outcome.imageCrc, protocol::Crc16(image.bytes.data() + 128, 900));
+}
+
+// Every way a run can end early: what was sent, what the user saw, and the reason.
+TEST_F(RunFixture, FailureTable) {
+  struct Case {
+    const char* name;
+    std::function<void(RunRig&)> arrange;
+    RunStep step;
+    RunFailure failure;
+    Codes sent;
+    std::vector<std::string> boxes;
+  };
+  const Codes none;
+  const Image good = MakeImage(200);  // five blocks
+  const auto chooseGood = [&](RunRig& f) { f.Choose(good); };
+  const Case cases[] = {
+      {"dialog cancelled",
+       [](RunRig&) {},
+       RunStep::kChoosing,
+       RunFailure::kNoImageChosen,
+       none,
+       {}},
+      {"file missing",
+       [](RunRig& f) { f.ui.QueueFile((f.dir.Path() / "missing.dat").string()); },
+       RunStep::kChoosing,
+       RunFailure::kImageRefused,
+       none,
+       {}},
+      {"file shorter than a header",
+       [](RunRig& f) { f.ui.QueueFile(f.dir.WriteFile("short.dat", Bytes(20, 1))); },
+       RunStep::kChoosing,
+       RunFailure::kImageRefused,
+       none,
+       {}},
+      {"wrong type",
+       [](RunRig& f) { f.Choose(MakeImage(200, 0, 0x6011)); },
+       RunStep::kChoosing,
+       RunFailure::kImageRefused,
+       none,
+       {"The firmware type is error!\n"}},
+      {"prompt cancelled",
+       [&](RunRig& f) {
+         f.Choose(good);
+         f.ui.QueueBoxAnswer(update::MessageResult::kCancel);
+       },
+       RunStep::kChoosing,
+       RunFailure::kDeclined,
+       none,
+       {"New firmware 2.15 and current is 2.14\n"}},
+      {"device does not open",
+       [&](RunRig& f) {
+         f.Choose(good);
+         f.platform->writeOpenError = base::Error{base::ErrorKind::kPermissionDenied, "denied"};
+       },
+       RunStep::kLinking,
+       RunFailure::kDeviceNotOpen,
+       none,
+       {"New firmware 2.15 and current is 2.14\n"}},
+      {"region query unanswered",
+       chooseGood,
+       RunStep::kQueryingRegion,
+       RunFailure::kDeviceCommand,
+       {0x00C1},
+       {"New firmware 2.15 and current is 2.14\n"}},
+      {"empty payload",
+       [](RunRig& f) {
+         f.Choose(MakeImage(0));
+         f.platform->QueueReport(BootReply(0x00C1, Le32(0)));
+       },
+       RunStep::kQueryingRegion,
+       RunFailure::kEmptyPayload,
+       {0x00C1},
+       {"New firmware 2.15 and current is 2.14\n"}},
+      {"region start past the payload",
+       [&](RunRig& f) {
+         f.Choose(good);
+         f.platform->QueueReport(BootReply(0x00C1, Le32(200)));
+       },
+       RunStep::kQueryingRegion,
+       RunFailure::kRegionOutOfRange,
+       {0x00C1},
+       {"New firmware 2.15 and current is 2.14\n"}},
+      {"file does not hold the region: refused before the erase",
+       [](RunRig& f) {
+         f.Choose(MakeImage(200, 0, 0x600A, 150));
+         f.Script(0, 0, false);
+       },
+       RunStep::kCheckingImage,
+       RunFailure::kImageRefused,
+       {0x00C1},
+       {"New firmware 2.15 and current is 2.14\n"}},
+      {"device gone during the erase",
+       [&](RunRig& f) {
+         f.Choose(good);
+         f.platform->QueueReport(BootReply(0x00C1, Le32(0)));
+         f.platform->QueueRead({hid::ReadOutcome::kDeviceGone, {}});
+       },
+       RunStep::kErasing,
+       RunFailure::kDeviceCommand,
+       {0x00C1, 0x0004},
+       {"New firmware 2.15 and current is 2.14\n"}},
+      {"block not confirmed",
+       [&](RunRig& f) {
+         f.Choose(good);
+         f.Script(0, 2, false);
+       },
+       RunStep::kStreaming,
+       RunFailure::kDeviceCommand,
+       {0x00C1, 0x0004, 0x0003, 0x0003, 0x0003},
+       {"New firmware 2.15 and current is 2.14\n"}},
+      {"finish unanswered",
+       [&](RunRig& f) {
+         f.Choose(good);
+         f.Script(0, 5, false);
+       },
+       RunStep::kFinishing,
+       RunFailure::kDeviceCommand,
+       {0x00C1, 0x0004, 0x0003, 0x0003, 0x0003, 0x0003, 0x0003, 0x00C2},
+       {"New firmware 2.15 and current is 2.14\n"}},
+      {"CRC mismatch",
+       [&](RunRig& f) {
+         f.Choose(good);
+         f.Script(0, 5, true, 0xBEEF);
+       },
+       RunStep::kVerifying,
+       RunFailure::kCrcMismatch,
+       {0x00C1, 0x0004, 0x0003, 0x0003, 0x0003, 0x0003, 0x0003, 0x00C2, 0x00C3},
+       {"New firmware 2.15 and current is 2.14\n"}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    RunRig f;
+    f.SetUp();
+    c.arrange(f);
+    const auto outcome = f.RunWorker();
+    EXPECT_EQ(outcome.step, c.step) << update::Describe(outcome);
+    EXPECT_EQ(outcome.failure, c.failure) << update::Describe(outcome);
+    EXPECT_EQ(f.Sent(), c.sent);
+    EXPECT_EQ(f.ui.BoxTexts(), c.boxes);
+    // A failed run never shows the label, never touches the button.
+    EXPECT_FALSE(f.ui.LabelVisible());
+    for (const auto& call : f.ui.Calls()) {
+      EXPECT_EQ(call.find("EnableUpdateButton"), std::string::npos);
+    }
+  }
+}
+
+TEST_F(RunFixture, AFailedBlockFreezesTheBarAndNamesTheBlock) {
+  const Image image = MakeImage(46 * 10);
+  Choose(image);
+  Script(0, 4, false);
+  const auto outcome = RunWorker();
+  EXPECT_EQ(outcome.failure, RunFailure::kDeviceCommand);
+  EXPECT_EQ(outcome.commandFailure, protocol::CommandFailure::kNoReply);
+  EXPECT_EQ(outcome.block, 4u);
+  EXPECT_EQ(update::Describe(outcome), "writing block 5 of 10: the device did not answer");
+  EXPECT_EQ(ui.Progress(), 40);
+  EXPECT_EQ(platform->ReadTimeoutsMs().size(), 2u + 4u + 20u);
+}
+
+TEST_F(RunFixture, ACrcMismatchIsReportedWithBothValues) {
+  const Image image = MakeImage(46);
+  Choose(image);
+  Script(0, 1, true, 0x1234);
+  const auto outcome = RunWorker();
+  EXPECT_EQ(outcome.failure, RunFailure::kCrcMismatch);
+  EXPECT_EQ(outcome.deviceCrc, 0x1234);
+  EXPECT_EQ(outcome.imageCrc, protocol::Crc16(image.bytes.data() + 28, 46));
+}
+
+TEST_F(RunFixture, CancellingThePromptWritesTheDebugLine) {
+  Choose(MakeImage(46));
+  ui.QueueBoxAnswer(update::MessageResult::kCancel);
+  (void)RunWorker();
+  EXPECT_EQ(debug, (std::vector<std::string>{"MessageBox == IDCANCEL\n"}));
+}
+
+TEST_F(RunFixture, AnUnreadVersionShowsTheMarkerInThePrompt) {
+  controller.SetCurrentFirmwareInfo(0x5A5A5A5A);
+  Choose(MakeImage(46));
+  ui.QueueBoxAnswer(update::MessageResult::kCancel);
+  (void)RunWorker();
+  EXPECT_EQ(ui.BoxTexts().at(0), "New firmware 2.15 and current is 231.30 beta23130\n");
+}
+
+TEST_F(RunFixture, AStopRequestEndsTheRunAtTheNextBlockBoundary) {
+  const Image image = MakeImage(46 * 20);
+  Choose(image);
+  Script(0, 20, true, std::nullopt, &image);
+  std::stop_source stop;
+  ui.OnProgress([&](int position) {
+    if (position >= 25) {
+      stop.request_stop();
+    }
+  });
+  const auto outcome = controller.UpdateWorker(stop.get_token());
+  EXPECT_EQ(outcome.failure, RunFailure::kStopped);
+  EXPECT_EQ(outcome.step, RunStep::kStreaming);
+  EXPECT_EQ(outcome.block, 5u);
+  const Codes sent = Sent();
+  EXPECT_EQ(std::count(sent.begin(), sent.end(), 0x0003), 5);
+  EXPECT_EQ(sent.back(), 0x0003);
+}
+
+TEST_F(RunFixture, TheImageTypeFollowsTheDeviceKind) {
+  controller.SetDeviceKind(6);
+  Choose(MakeImage(46, 0, 0x600A));
+  EXPECT_EQ(RunWorker().failure, RunFailure::kImageRefused);
+  controller.SetDeviceKind(7);
+  Choose(MakeImage(46, 0, 0xFFFE));
+  platform->QueueReport(BootReply(0x00C1, Le32(46)));
+  // 0xFFFE is what an unknown kind expects; the region start then ends it.
+  EXPECT_EQ(RunWorker().failure, RunFailure::kRegionOutOfRange);
+}
+
+}  // namespace

@@ -1,0 +1,268 @@
+// The flashing run: choose the image, ask the device where its region starts, erase,
+// stream the region in 46-byte blocks, finish, compare CRC-16s, complete.
+#include <algorithm>
+#include <array>
+#include <filesystem>
+
+#include "firmware/VersionPrompt.h"
+#include "protocol/Crc16.h"
+#include "update/UpdateController.h"
+
+namespace update {
+namespace {
+
+constexpr std::uint64_t kPayloadOffset = firmware::kHeaderSize;
+
+std::uint32_t U32(const std::uint8_t* bytes) {
+  return static_cast<std::uint32_t>(bytes[0]) | (static_cast<std::uint32_t>(bytes[1]) << 8) |
+         (static_cast<std::uint32_t>(bytes[2]) << 16) |
+         (static_cast<std::uint32_t>(bytes[3]) << 24);
+}
+
+void Fail(RunOutcome& outcome, RunFailure failure) {
+  outcome.failure = failure;
+}
+
+void FailCommand(RunOutcome& outcome, const protocol::CDeviceCommands& commands) {
+  outcome.failure = commands.LastFailure() == protocol::CommandFailure::kCancelled
+                        ? RunFailure::kStopped
+                        : RunFailure::kDeviceCommand;
+  outcome.commandFailure = commands.LastFailure();
+}
+
+}  // namespace
+
+bool CUpdateController::SelectFirmwareImage(std::uint16_t expectedType, RunOutcome* outcome) {
+  RunOutcome ignored;
+  RunOutcome& result = outcome != nullptr ? *outcome : ignored;
+  result.step = RunStep::kChoosing;
+
+  OpenFileRequest request;
+  request.filter = Text(text::kFileType) + "(*.dat)|*.dat||";
+  request.defaultExtension = "*.*";
+  std::error_code ec;
+  const auto cwd = std::filesystem::current_path(ec);
+  request.initialDirectory = ec ? std::string() : cwd.string();
+
+  const std::optional<std::string> chosen = m_Ui.ShowOpenFileDialog(request);
+  if (!chosen) {
+    Fail(result, RunFailure::kNoImageChosen);
+    return false;
+  }
+  m_ImagePath = *chosen;
+
+  const firmware::ImageRead read = firmware::ReadImageInfo(m_ImagePath);
+  if (read.problem != firmware::ImageProblem::kNone) {
+    // Unreadable or shorter than a header: refused without a word, and no header
+    // field is ever taken from an earlier image.
+    Fail(result, RunFailure::kImageRefused);
+    result.imageProblem = read.problem;
+    if (!read.detail.empty()) {
+      result.error = base::Error{base::ErrorKind::kIo, read.detail};
+    }
+    return false;
+  }
+  m_ImageHeader = read.info.header;
+
+  if (const auto type = firmware::CheckFirmwareType(m_ImageHeader, expectedType);
+      type != firmware::TypeCheck::kMatch) {
+    (void)m_Ui.ShowMessageBox("The firmware type is error!\n", Text(text::kWindowTitle),
+                              MessageButtons::kOk);
+    Fail(result, RunFailure::kImageRefused);
+    result.imageProblem = type == firmware::TypeCheck::kOutOfRange
+                              ? firmware::ImageProblem::kTypeOutOfRange
+                              : firmware::ImageProblem::kTypeMismatch;
+    return false;
+  }
+
+  // No comparison of versions: the user sees both and decides.
+  const std::string prompt = firmware::FormatVersionPrompt(
+      Text(text::kNewFirmware), Text(text::kAndCurrentIs), m_ImageHeader.version,
+      m_ImageHeader.beta, GetCurrentFirmwareInfo());
+  if (m_Ui.ShowMessageBox(prompt, Text(text::kWindowTitle), MessageButtons::kOkCancel) ==
+      MessageResult::kCancel) {
+    Debug("MessageBox == IDCANCEL\n");
+    Fail(result, RunFailure::kDeclined);
+    return false;
+  }
+  m_Hid.SetTimeout(hid::kInitialTimeoutMs);
+  return true;
+}
+
+RunOutcome CUpdateController::UpdateWorker(std::stop_token stop) {
+  RunOutcome outcome;
+  m_LastProgress = -1;
+  const std::uint16_t expectedType = firmware::ExpectedFirmwareType(GetDeviceKind());
+  if (!SelectFirmwareImage(expectedType, &outcome)) {
+    return outcome;
+  }
+  if (stop.stop_requested()) {
+    Fail(outcome, RunFailure::kStopped);
+    return outcome;
+  }
+  outcome.step = RunStep::kLinking;
+  if (m_Hid.OpenDevice() == 0) {
+    Fail(outcome, RunFailure::kDeviceNotOpen);
+    outcome.error = m_Hid.LastOpenError();
+    return outcome;
+  }
+  StreamImage(stop, outcome);
+  return outcome;
+}
+
+void CUpdateController::StreamImage(std::stop_token stop, RunOutcome& outcome) {
+  outcome.step = RunStep::kQueryingRegion;
+  std::uint8_t regionReply[protocol::kRegionStartReplySize] = {};
+  const bool regionKnown = m_WorkerCommands.ExchangeBootCommand(
+      static_cast<std::uint8_t>(protocol::kCmdQueryRegionStart), nullptr, 0, 0, 0, regionReply,
+      protocol::kRegionStartReplySize, 0);
+  // The query goes out before the payload length is looked at, also for an empty image.
+  const std::uint32_t payloadLength = m_ImageHeader.payloadLength;
+  if (payloadLength == 0) {
+    Fail(outcome, RunFailure::kEmptyPayload);
+    return;
+  }
+  if (!regionKnown) {
+    FailCommand(outcome, m_WorkerCommands);
+    return;
+  }
+  outcome.regionStart = U32(regionReply);
+  if (outcome.regionStart >= payloadLength) {
+    // Nothing (or less than nothing) to write: stop before the device is erased.
+    Fail(outcome, RunFailure::kRegionOutOfRange);
+    return;
+  }
+  const std::uint32_t regionLength = payloadLength - outcome.regionStart;
+  outcome.regionLength = regionLength;
+  outcome.blockCount = (regionLength + kBlockSize - 1) / kBlockSize;
+  const std::uint64_t regionOffset = kPayloadOffset + outcome.regionStart;
+
+  // The word sum is taken before the erase, so that an image whose file does not hold
+  // the whole region is refused while the device still holds its old firmware.
+  outcome.step = RunStep::kCheckingImage;
+  const auto sum = firmware::SumImageRegion(m_ImagePath, regionOffset, regionLength);
+  if (!sum) {
+    if (sum.error().kind == base::ErrorKind::kInvalidData) {
+      Fail(outcome, RunFailure::kImageRefused);
+      outcome.imageProblem = firmware::ImageProblem::kPayloadPastEnd;
+    } else {
+      Fail(outcome, RunFailure::kImageUnreadable);
+    }
+    outcome.error = sum.error();
+    return;
+  }
+  if (stop.stop_requested()) {
+    Fail(outcome, RunFailure::kStopped);
+    return;
+  }
+
+  outcome.step = RunStep::kErasing;
+  if (m_WorkerCommands.EraseRegion(0, regionLength, stop) == 0) {
+    FailCommand(outcome, m_WorkerCommands);
+    return;
+  }
+
+  outcome.step = RunStep::kStreaming;
+  firmware::CImageFile image;
+  if (auto opened = image.Open(m_ImagePath); !opened) {
+    Fail(outcome, RunFailure::kImageUnreadable);
+    outcome.error = opened.error();
+    return;
+  }
+  std::uint64_t progressBytes = 0;
+  SetRunProgress(progressBytes, regionLength);
+
+  std::uint32_t bytesSent = 0;
+  while (bytesSent < regionLength) {
+    if (stop.stop_requested()) {
+      Fail(outcome, RunFailure::kStopped);
+      return;
+    }
+    // The last block ends with the region, even where the file goes on.
+    const std::uint32_t want = std::min(kBlockSize, regionLength - bytesSent);
+    const auto got = image.ReadAt(regionOffset + bytesSent, m_ChunkBuffer, want);
+    if (!got || got.value() != want) {
+      // The file failed or shrank since it was summed: never send a short block, and
+      // never go round again on a read that brings nothing.
+      Fail(outcome, RunFailure::kImageUnreadable);
+      outcome.error =
+          got ? base::Error{base::ErrorKind::kIo, "the image file shrank during the run"}
+              : got.error();
+      return;
+    }
+    if (m_WorkerCommands.WriteBlock(m_ChunkBuffer, bytesSent, want, regionLength, 1) == 0) {
+      FailCommand(outcome, m_WorkerCommands);
+      return;
+    }
+    bytesSent += want;
+    outcome.block = bytesSent / kBlockSize + (bytesSent % kBlockSize != 0 ? 1 : 0);
+
+    // The bar counts the bytes of the block to be sent next, found by reading ahead:
+    // after the last block that is whatever follows the region in the file.
+    const auto ahead = image.ReadAt(regionOffset + bytesSent, m_ChunkBuffer, kBlockSize);
+    progressBytes += ahead ? ahead.value() : 0;
+    SetRunProgress(progressBytes, regionLength);
+  }
+
+  outcome.step = RunStep::kFinishing;
+  if (!m_WorkerCommands.ExchangeBootCommand(static_cast<std::uint8_t>(protocol::kCmdFinishWrite),
+                                            nullptr, 0, 0, 0, nullptr, 0, 0)) {
+    FailCommand(outcome, m_WorkerCommands);
+    return;
+  }
+
+  outcome.step = RunStep::kVerifying;
+  const std::uint32_t rangeLength = std::min(kVerifiedLength, regionLength);
+  const protocol::CrcQuery query{0, rangeLength, 0, sum->sum, sum->length};
+  const auto queryBytes = query.Serialize();
+  std::uint8_t crcReply[protocol::kRegionCrcReplySize] = {0, 0};
+  if (!m_WorkerCommands.ExchangeBootCommand(static_cast<std::uint8_t>(protocol::kCmdQueryRegionCrc),
+                                            queryBytes.data(),
+                                            static_cast<std::uint32_t>(queryBytes.size()), 0,
+                                            static_cast<std::uint32_t>(queryBytes.size()), crcReply,
+                                            protocol::kRegionCrcReplySize, 0)) {
+    FailCommand(outcome, m_WorkerCommands);
+    return;
+  }
+  std::array<std::uint8_t, kVerifiedLength> verification{};
+  const auto got = image.ReadAt(regionOffset + query.rangeOffset, verification.data(), rangeLength);
+  if (!got || got.value() != rangeLength) {
+    Fail(outcome, RunFailure::kImageUnreadable);
+    outcome.error = got ? base::Error{base::ErrorKind::kIo, "the image file shrank during the run"}
+                        : got.error();
+    return;
+  }
+  outcome.imageCrc = protocol::Crc16(verification.data(), static_cast<int>(rangeLength));
+  outcome.deviceCrc = static_cast<std::uint16_t>(crcReply[0] | (crcReply[1] << 8));
+  if (outcome.imageCrc != outcome.deviceCrc) {
+    Fail(outcome, RunFailure::kCrcMismatch);
+    return;
+  }
+  image.Close();
+
+  outcome.step = RunStep::kCompleting;
+  // Whether the device confirms or not, the update was verified: go on either way.
+  outcome.completeConfirmed = m_WorkerCommands.CompleteUpdate() != 0;
+  m_LinkHeldByRun.store(false);
+  if (stop.stop_requested()) {
+    return;  // the owner is closing: the update is done, nobody is left to tell
+  }
+  m_Ui.SetProgress(0);
+  (void)m_Ui.ShowMessageBox("\n " + Text(text::kFirmwareUpgraded) + " \n", Text(text::kWindowTitle),
+                            MessageButtons::kOk);
+  m_Ui.ShowCompletionLabel(true);
+  m_Ui.EnableUpdateButton(false);
+}
+
+void CUpdateController::SetRunProgress(std::uint64_t progressBytes, std::uint32_t regionLength) {
+  // 64-bit arithmetic: a large region would wrap the product in 32 bits. Only changes
+  // reach the window, so a long run does not cost a UI round trip per block.
+  const auto position =
+      static_cast<std::int32_t>(std::min<std::uint64_t>(100, progressBytes * 100 / regionLength));
+  if (position != m_LastProgress) {
+    m_LastProgress = position;
+    m_Ui.SetProgress(position);
+  }
+}
+
+}  // namespace update

@@ -1,0 +1,50 @@
+// The six operations through which the update logic changes what the user sees. The
+// window and the command line each implement them. Every operation may be called from
+// the UI thread or from the flashing worker, and completes its effect before it returns
+// (a message box or file dialog returns when the user has answered it).
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+
+namespace update {
+
+enum class MessageButtons { kOk, kOkCancel };
+enum class MessageResult { kOk, kCancel };
+
+struct OpenFileRequest {
+  // A '|'-separated filter: label|pattern|...|| ("File type(*.dat)|*.dat||").
+  std::string filter;
+  std::string defaultExtension;
+  std::string initialFileName;
+  std::string initialDirectory;
+};
+
+class IUserInterface {
+ public:
+  virtual ~IUserInterface() = default;
+
+  // A modal box without icon, owned by the main window. In the OK-and-Cancel form,
+  // Escape and the close box count as Cancel.
+  virtual MessageResult ShowMessageBox(const std::string& text, const std::string& caption,
+                                       MessageButtons buttons) = 0;
+  // Below 0 shows as 0, above 100 as 100.
+  virtual void SetProgress(std::int32_t position) = 0;
+  virtual void EnableUpdateButton(bool enabled) = 0;
+  virtual void ShowCompletionLabel(bool visible) = 0;
+  virtual void SetWindowTitle(const std::string& title) = 0;
+  // The full path of the chosen file, or nullopt when the dialog was cancelled. The
+  // file need not exist; the caller finds that out when it opens it.
+  virtual std::optional<std::string> ShowOpenFileDialog(const OpenFileRequest& request) = 0;
+};
+
+struct FilterEntry {
+  std::string label;
+  std::string pattern;
+};
+
+// Splits a '|'-separated filter into its entries; a trailing "||" ends the list.
+std::optional<FilterEntry> FirstFilterEntry(const std::string& filter);
+
+}  // namespace update
