@@ -1,0 +1,46 @@
+// Faults the simulated controller can be told to show. Each fault is one rule: when a
+// frame that its trigger selects arrives and the fault applies to that frame, the
+// device misbehaves in the fault's way, once or on every such frame. Rules compose
+// (several may hit one frame) and are plain data, so a test can build them by hand or
+// draw them from a seeded random generator.
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+#include <optional>
+
+namespace sim {
+
+enum class FaultKind {
+  kDropReply,            // the frame is acted upon, but its reply never comes
+  kWrongEcho,            // the reply carries echoCode (default: the code sent XOR 1)
+  kStrayReports,         // `count` foreign reports reach the host just before the reply
+  kRemove,               // the device goes away `delay` after the frame and stays away;
+                         // without a delay it goes before acting on the frame
+  kCorruptStorage,       // a stored block keeps byte `byteIndex` of it inverted; echo as usual
+  kEraseNeverConfirmed,  // the erase happens, its confirmation never comes
+  kWrongCrc,             // the CRC-16 answered to 0x00C3 is off by one bit
+};
+
+// Which received frames a fault hits. Every criterion that is set must hold.
+struct FaultTrigger {
+  std::uint32_t atFrame = 0;            // the n-th frame received, counted from 1; 0: any
+  std::optional<std::uint16_t> atCode;  // frames carrying this command code
+  std::uint32_t atBlock = 0;            // the k-th block write (0x0002/0x0003), from 1; 0: any
+  bool always = false;                  // every matching frame, not only the first
+};
+
+// Which frames a fault applies to, beyond its trigger: kDropReply, kWrongEcho and
+// kStrayReports need a frame the device answers; kCorruptStorage a block it stores;
+// kEraseNeverConfirmed an erase it accepts; kWrongCrc a 0x00C3 it answers; kRemove
+// applies to any frame. A once-only fault is used up only where it applies.
+struct SimFault {
+  FaultKind kind = FaultKind::kDropReply;
+  FaultTrigger when;
+  std::uint32_t count = 1;                // kStrayReports
+  std::optional<std::uint16_t> echoCode;  // kWrongEcho, kStrayReports (default 0xFFFF)
+  std::uint32_t byteIndex = 0;            // kCorruptStorage, clamped to the block
+  std::chrono::microseconds delay{0};     // kRemove
+};
+
+}  // namespace sim
