@@ -28,6 +28,26 @@ struct FaultTrigger {
   std::optional<std::uint16_t> atCode;  // frames carrying this command code
   std::uint32_t atBlock = 0;            // the k-th block write (0x0002/0x0003), from 1; 0: any
   bool always = false;                  // every matching frame, not only the first
+
+  static FaultTrigger AtFrame(std::uint32_t n) { return Set(&FaultTrigger::atFrame, n); }
+  static FaultTrigger AtCode(std::uint16_t code) {
+    FaultTrigger when;
+    when.atCode = code;
+    return when;
+  }
+  static FaultTrigger AtBlock(std::uint32_t k) { return Set(&FaultTrigger::atBlock, k); }
+  FaultTrigger Always() const {
+    FaultTrigger when = *this;
+    when.always = true;
+    return when;
+  }
+
+ private:
+  static FaultTrigger Set(std::uint32_t FaultTrigger::*member, std::uint32_t value) {
+    FaultTrigger when;
+    when.*member = value;
+    return when;
+  }
 };
 
 // Which frames a fault applies to, beyond its trigger: kDropReply, kWrongEcho and
@@ -41,6 +61,42 @@ struct SimFault {
   std::optional<std::uint16_t> echoCode;  // kWrongEcho, kStrayReports (default 0xFFFF)
   std::uint32_t byteIndex = 0;            // kCorruptStorage, clamped to the block
   std::chrono::microseconds delay{0};     // kRemove
+
+  static SimFault DropReply(FaultTrigger when = {}) { return Of(FaultKind::kDropReply, when); }
+  static SimFault WrongEcho(FaultTrigger when = {}, std::optional<std::uint16_t> echo = {}) {
+    SimFault fault = Of(FaultKind::kWrongEcho, when);
+    fault.echoCode = echo;
+    return fault;
+  }
+  static SimFault StrayReports(std::uint32_t count, FaultTrigger when = {},
+                               std::optional<std::uint16_t> echo = {}) {
+    SimFault fault = Of(FaultKind::kStrayReports, when);
+    fault.count = count;
+    fault.echoCode = echo;
+    return fault;
+  }
+  static SimFault Remove(FaultTrigger when = {}, std::chrono::microseconds after = {}) {
+    SimFault fault = Of(FaultKind::kRemove, when);
+    fault.delay = after;
+    return fault;
+  }
+  static SimFault CorruptStorage(FaultTrigger when = {}, std::uint32_t byte = 0) {
+    SimFault fault = Of(FaultKind::kCorruptStorage, when);
+    fault.byteIndex = byte;
+    return fault;
+  }
+  static SimFault EraseNeverConfirmed(FaultTrigger when = {}) {
+    return Of(FaultKind::kEraseNeverConfirmed, when);
+  }
+  static SimFault WrongCrc(FaultTrigger when = {}) { return Of(FaultKind::kWrongCrc, when); }
+
+ private:
+  static SimFault Of(FaultKind kind, FaultTrigger when) {
+    SimFault fault;
+    fault.kind = kind;
+    fault.when = when;
+    return fault;
+  }
 };
 
 }  // namespace sim
