@@ -15,21 +15,24 @@
 //           arrives meanwhile is ignored, as a bootloader busy erasing does
 //   0x0002, 0x0003
 //           stores Length (1..46) bytes at Offset within the erased region, after
-//           checking the Crc over them, Offset + Length <= Size <= flash size, and that
-//           the region was erased since the device entered boot mode
+//           checking the Crc over them, Offset + Length <= Size, the region's start
+//           + Size <= flash size, and that it erased since it last arrived (every
+//           arrival starts the bootloader afresh; the flash keeps its bytes)
 //   0x00C2  echoes
 //   0x00C3  checks the 20-byte query (range offset, range length, reserved, word sum,
 //           region length): the region length must be the erased one and the word sum
 //           that of the region's whole little-endian words as stored; then answers the
-//           CRC-16 of the asked range of its flash. A wrong word sum or length, or a
-//           range beyond the flash, gets no reply at all
+//           CRC-16 of the asked range of its flash (erased bytes read 0xFF beyond what
+//           was written). A wrong word sum or length, or a range beyond the flash,
+//           gets no reply at all: so a corrupted store shows as an unanswered query
 //   0x0007  echoes, then restarts into application mode reporting the new version
 //
-// Any other or malformed frame, and every check that fails, gets no reply.
+// Any other or malformed frame (wrong size, report ID or packet type), and every check
+// that fails, gets no reply. The flash holds zeros until the first erase.
 //
-// Leaving and coming back: the device leaves when its reply has reached the host (so a
-// read already waiting gets the echo first) and comes back after the re-enumeration
-// delay. A handle opened before it left never works again; the platform reopens.
+// Leaving and coming back: 0x000C and 0x0007 make the device leave once their reply
+// time has come (so a read already waiting gets the echo first) and come back after
+// the re-enumeration delay. A connection made before it left never works again.
 //
 // Every member is safe to call from any thread. Delayed presence changes run on a
 // timer thread the controller owns and joins when destroyed.

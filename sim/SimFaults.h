@@ -24,9 +24,11 @@ enum class FaultKind {
 
 // Which received frames a fault hits. Every criterion that is set must hold.
 struct FaultTrigger {
-  std::uint32_t atFrame = 0;            // the n-th frame received, counted from 1; 0: any
+  // Frames and blocks are counted from 1 over the controller's life, in every mode;
+  // block writes are the boot-mode frames with code 0x0002 or 0x0003, good or bad.
+  std::uint32_t atFrame = 0;            // the n-th frame received; 0: any
   std::optional<std::uint16_t> atCode;  // frames carrying this command code
-  std::uint32_t atBlock = 0;            // the k-th block write (0x0002/0x0003), from 1; 0: any
+  std::uint32_t atBlock = 0;            // the k-th block write; 0: any
   bool always = false;                  // every matching frame, not only the first
 
   static FaultTrigger AtFrame(std::uint32_t n) { return Set(&FaultTrigger::atFrame, n); }
