@@ -78,6 +78,13 @@ TEST_F(SimFixture, AFlashingRunStoresTheRegionAndTheDeviceReturnsUpdated) {
   Bytes crcQuery = Hex("00 05 C3 00 00 00 14 00 00 00 14 00 00 00 00 00 00 00");
   crcQuery.insert(crcQuery.end(), query.begin(), query.end());
   EXPECT_EQ(Bytes(received[112].bytes.begin(), received[112].bytes.begin() + 38), crcQuery);
+  EXPECT_EQ(received[0].bytes, Hex("00 05 C1 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00", 65));
+  EXPECT_EQ(received[111].bytes, Hex("00 05 C2 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00", 65));
+  // The completing command goes out with the query's bytes still in the transmit buffer.
+  Bytes complete = Hex("00 05 07 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00");
+  complete.insert(complete.end(), query.begin(), query.end());
+  complete.resize(65, 0);
+  EXPECT_EQ(received[113].bytes, complete);
 
   EXPECT_EQ(WaitForNotices(2),
             (std::vector<std::uint32_t>{hid::kNoticeRemoveComplete, hid::kNoticeArrival}));
