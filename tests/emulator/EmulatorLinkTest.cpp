@@ -73,7 +73,7 @@ bool WaitUntil(const std::function<bool()>& condition) {
     if (std::chrono::steady_clock::now() >= deadline) {
       return false;
     }
-    std::this_thread::yield();
+    std::this_thread::sleep_for(1ms);  // a polling interval, not a wait for the event
   }
   return true;
 }
