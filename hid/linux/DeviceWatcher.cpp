@@ -47,6 +47,7 @@ std::unique_ptr<CDeviceWatcher> CDeviceWatcher::Start(Settings settings, CNotice
   }
   if (watcher->m_Settings.useUdevMonitor) {
     watcher->m_Monitor = MakeHidrawMonitor(watcher->m_Udev.get());
+    watcher->m_bMonitoring = watcher->m_Monitor != nullptr;
   }
   // Listening first, then listing, so that no node falls between the two; an add that
   // repeats a listed node is dropped as already known.
@@ -91,6 +92,10 @@ void CDeviceWatcher::Run() {
     }
     if ((waits[1].revents & POLLIN) != 0) {
       DrainMonitor();
+    } else if ((waits[1].revents & (POLLERR | POLLHUP | POLLNVAL)) != 0) {
+      // The monitor's socket broke: go on by rescanning rather than spin on it.
+      m_Monitor.reset();
+      m_bMonitoring = false;
     }
   }
 }

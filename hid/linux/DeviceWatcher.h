@@ -16,6 +16,7 @@
 // same and the owner's open reports why it failed (e.g. permission denied).
 #pragma once
 
+#include <atomic>
 #include <chrono>
 #include <functional>
 #include <map>
@@ -57,7 +58,7 @@ class CDeviceWatcher {
   CDeviceWatcher& operator=(const CDeviceWatcher&) = delete;
 
   NoticeSource Source() const {
-    return m_Monitor ? NoticeSource::kUdevMonitor : NoticeSource::kRescan;
+    return m_bMonitoring ? NoticeSource::kUdevMonitor : NoticeSource::kRescan;
   }
 
  private:
@@ -77,10 +78,11 @@ class CDeviceWatcher {
   const Settings m_Settings;
   CNoticeQueue& m_Notices;
   udev_support::UdevPtr m_Udev;
-  udev_support::UdevMonitorPtr m_Monitor;
+  udev_support::UdevMonitorPtr m_Monitor;  // null when rescanning
+  std::atomic<bool> m_bMonitoring{false};
   int m_StopFd = -1;
-  std::map<std::string, InterfaceInfo>
-      m_Known;  // by syspath; only the thread touches it once running
+  // The nodes announced so far, by sysfs path; only the thread touches it once running.
+  std::map<std::string, InterfaceInfo> m_Known;
   std::thread m_Thread;
 };
 

@@ -5,9 +5,10 @@
 // Opening a node that has just appeared. After a device restarts (into its bootloader
 // and back) its new node may refuse open() for a moment, with EACCES until udev has
 // given the user access or ENOENT until the node exists; this settles within about two
-// seconds. The owner's thread must never wait that long on the platform: the window's
-// thread is blocked at most about one read time-out (200 ms) by anything here. So the
-// wait is split:
+// seconds. The owner's thread must never wait that long on the platform: nothing here
+// holds the window's thread for more than about one read time-out (200 ms), apart from
+// a write, which blocks until the kernel has sent it (its own USB time-out bounds a
+// wedged device). So the wait is split:
 //   - The notice thread holds back the arrival notice of a controller interface until
 //     its node can be opened (up to LinuxHidOptions::arrivalAccessWait, 2 s). The
 //     owner reacts to the notice by opening the device, which by then succeeds at once.
