@@ -51,7 +51,8 @@ std::optional<SimConnection> CSimController::Connect() {
   auto queue = std::make_shared<CReportQueue>();
   std::erase_if(m_Queues, [](const std::weak_ptr<CReportQueue>& q) { return q.expired(); });
   m_Queues.push_back(queue);
-  return SimConnection{m_Presence, std::move(queue)};
+  return SimConnection{m_Presence, std::move(queue),
+                       m_Mode == SimMode::kBoot ? hid::kBootProductId : hid::kAppProductId};
 }
 
 void CSimController::QueueReport(const hid::Frame& frame, Clock::time_point readyAt) {

@@ -83,10 +83,11 @@ struct SimFrameRecord {
 };
 
 // What a handle opened on the device holds: which stay of the device it was opened in,
-// and its own queue of input reports.
+// the product ID it had then, and its own queue of input reports.
 struct SimConnection {
   std::uint64_t presence = 0;
   std::shared_ptr<CReportQueue> queue;
+  std::uint16_t productId = 0;
 };
 
 class CSimController {
@@ -109,6 +110,9 @@ class CSimController {
 
   // Called with true on every arrival and false on every removal, in order, from the
   // thread that caused it (a writer, the timer, a tester). Removal waits for running calls.
+  // A listener runs while the controller orders its notices (a lock that is taken under
+  // the state lock), so it must not call the controller: a listener that needs a
+  // connection hands the work to a thread of its own.
   using PresenceListener = std::function<void(bool present)>;
   int AddPresenceListener(PresenceListener listener);
   void RemovePresenceListener(int id);
