@@ -16,8 +16,7 @@ CSimController::CSimController(SimConfig config)
       m_Mode(m_Config.startInBootMode ? SimMode::kBoot : SimMode::kApplication),
       m_Presence(m_Config.presentAtStart ? 1 : 0),
       m_VersionWord(m_Config.version | (static_cast<std::uint32_t>(m_Config.beta) << 16)),
-      m_Flash(m_Config.flashSize, 0x00),
-      m_Timer([this] { RunTimer(); }) {}
+      m_Flash(m_Config.flashSize, 0x00) {}
 
 CSimController::~CSimController() {
   {
@@ -25,7 +24,9 @@ CSimController::~CSimController() {
     m_Stopping = true;
   }
   m_TimerWake.notify_all();
-  m_Timer.join();
+  if (m_Timer.joinable()) {
+    m_Timer.join();
+  }
 }
 
 bool CSimController::IsPresent() const {
@@ -70,6 +71,10 @@ void CSimController::ScheduleOrApply(const Event& event, Clock::time_point now) 
     return;
   }
   m_Events.push_back(event);
+  if (!m_Timer.joinable()) {
+    // Started with the first delayed change: most controllers never need one.
+    m_Timer = std::thread([this] { RunTimer(); });
+  }
   m_TimerWake.notify_all();
 }
 

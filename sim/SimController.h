@@ -35,7 +35,7 @@
 // the re-enumeration delay. A connection made before it left never works again.
 //
 // Every member is safe to call from any thread. Delayed presence changes run on a
-// timer thread the controller owns and joins when destroyed.
+// timer thread the controller starts with the first of them and joins when destroyed.
 #pragma once
 
 #include <chrono>
@@ -194,7 +194,7 @@ class CSimController {
   std::map<int, PresenceListener> m_Listeners;
   int m_NextListenerId = 1;
 
-  std::thread m_Timer;  // last: started after every member above exists
+  std::thread m_Timer;  // started by the first delayed change, under m_Mutex
 };
 
 }  // namespace sim
