@@ -16,11 +16,16 @@ CSimEmulatedDevice::~CSimEmulatedDevice() {
 }
 
 void CSimEmulatedDevice::BindPort(hid::emulator::IDevicePort* port) {
-  std::lock_guard lock(m_Mutex);
+  std::unique_lock lock(m_Mutex);
   m_Port = port;
   m_Connection.reset();
-  m_ConnectWanted = port != nullptr;  // the pump attaches the device if it is there
+  m_ConnectWanted = port != nullptr;
   ++m_Changes;
+  if (port != nullptr) {
+    // At once, so that a program connecting next is told the device is there; should
+    // the presence change meanwhile, the pump decides again.
+    Connect(lock);
+  }
   m_Changed.notify_all();
 }
 
@@ -52,8 +57,8 @@ void CSimEmulatedDevice::Connect(std::unique_lock<std::mutex>& lock) {
   lock.unlock();
   std::optional<SimConnection> connection = m_Controller->Connect();
   lock.lock();
-  if (changes != m_Changes) {
-    return;  // the port or the presence changed meanwhile: the pump decides again
+  if (changes != m_Changes || !m_ConnectWanted) {
+    return;  // changed meanwhile, or another caller connected: decided elsewhere
   }
   m_ConnectWanted = false;
   if (connection && m_Port != nullptr) {

@@ -32,7 +32,7 @@ class CSimEmulatedDevice final : public hid::emulator::IEmulatedDevice {
   // On its own thread: connects to the device and attaches it to the port when asked,
   // and forwards the replies of the current connection to the port.
   void Pump(std::stop_token stop);
-  // Connects and attaches; called by the pump with the lock held, lets it go meanwhile.
+  // Connects and attaches; called with the lock held, which it lets go meanwhile.
   void Connect(std::unique_lock<std::mutex>& lock);
 
   const std::shared_ptr<CSimController> m_Controller;
