@@ -14,7 +14,7 @@ namespace {
 
 sim::SimFault FaultFrom(fuzzing::CFuzzInput& input) {
   sim::SimFault fault;
-  fault.kind = static_cast<sim::FaultKind>(input.Byte() % 7);
+  fault.kind = static_cast<sim::FaultKind>(input.Byte() % 8);
   const std::uint8_t trigger = input.Byte();
   fault.when.atFrame = trigger & 0x1F;
   fault.when.always = (trigger & 0x20) != 0;
@@ -27,7 +27,8 @@ sim::SimFault FaultFrom(fuzzing::CFuzzInput& input) {
   if ((trigger & 0x80) != 0) {
     fault.echoCode = input.U16();
   }
-  // No delayed removal: it would run on the controller's timer, after this input.
+  // No delays (removal, latency spike): they would run on the controller's timer,
+  // after this input.
   return fault;
 }
 

@@ -83,6 +83,27 @@ TEST_F(SimFixture, FaultsAtABlockDecideItsConfirmation) {
   EXPECT_EQ(Bytes(record, record + 6), Hex("00 05 00 00 03 00"));
 }
 
+// A spike longer than the link's 200 ms time-out: a block's echo is found by the next
+// of its twenty reads; a single-read command misses it.
+TEST_F(SimFixture, ALatencySpikeCostsReadsNotTheCommandUnlessItReadsOnce) {
+  const Bytes region = Pattern(92);
+  Start(BootDevice({SimFault::LatencySpike(300ms, FaultTrigger::AtBlock(2))}), hid::kOpenTimeoutMs);
+  ASSERT_EQ(commands->EraseRegion(0, 92), 1);
+  ASSERT_EQ(commands->WriteBlock(region.data(), 0, 46, 92, 1), 1);
+  const std::size_t before = platform->Reads().size();
+  ASSERT_EQ(commands->WriteBlock(region.data() + 46, 46, 46, 92, 1), 1);
+  const auto reads = platform->Reads();
+  ASSERT_EQ(reads.size() - before, 2u);
+  EXPECT_EQ(reads[before].outcome, hid::ReadOutcome::kTimeout);
+  EXPECT_GE(reads.back().end - device->Received().back().at, 300ms);
+
+  Start(BootDevice({SimFault::LatencySpike(300ms, FaultTrigger::AtCode(0x00C1))}),
+        hid::kOpenTimeoutMs);
+  std::uint8_t start[16] = {};
+  EXPECT_FALSE(commands->ExchangeBootCommand(0xC1, nullptr, 0, 0, 0, start, 16, 0));
+  EXPECT_EQ(commands->LastFailure(), CommandFailure::kNoReply);
+}
+
 TEST_F(SimFixture, ARemovedDeviceFailsReadsAtOnceAndStaysAway) {
   Start(BootDevice({SimFault::Remove(FaultTrigger::AtBlock(3))}));
   const Bytes region = Pattern(200);
