@@ -288,6 +288,7 @@ CommandResult CFlashRun::FollowRun() {
     }
   }
   // The run has told us how it ended; it counts as over a moment later.
+  m_RunEnded.Clear();
   m_Outcome = m_Controller.WaitForRunEnd(std::chrono::seconds(10));
   m_Ui.Finish();
   if (!m_Outcome) {

@@ -12,6 +12,7 @@
 #include "base/DebugOutput.h"
 #include "base/Error.h"
 #include "hid/HidPlatform.h"
+#include "sim/SimController.h"
 
 namespace cli {
 
@@ -29,5 +30,8 @@ using PlatformFactory =
     std::function<base::Result<std::shared_ptr<hid::IHidPlatform>>(const PlatformRequest&)>;
 
 base::Result<std::shared_ptr<hid::IHidPlatform>> ChoosePlatform(const PlatformRequest& request);
+
+// What --simulate puts on the bus: application mode, type 0x600A, firmware 2.14.
+sim::SimConfig SimulatedControllerConfig(const PlatformRequest& request);
 
 }  // namespace cli

@@ -4,6 +4,7 @@
 
 #include "app/text/UiLanguage.h"
 #include "cli/TracePlatform.h"
+#include "hid/emulator/EmulatorSelection.h"
 
 namespace cli {
 namespace {
@@ -65,18 +66,11 @@ void CSession::Debug(std::string_view line) {
 }
 
 std::optional<std::string> CSession::EmulatorPath() const {
-  if (m_Options.emulator) {
-    return m_Options.emulator;
-  }
-  if (m_Context.environment) {
-    // An empty variable counts as unset, so `UPDATE_EMULATOR= update-cli ...` turns
-    // the emulator off.
-    auto value = m_Context.environment("UPDATE_EMULATOR");
-    if (value && !value->empty()) {
-      return value;
-    }
-  }
-  return std::nullopt;
+  // The window chooses the same way, so that the two agree.
+  return hid::emulator::SelectEmulatorPath(
+      m_Options.emulator,
+      m_Context.environment ? hid::emulator::EnvironmentReader(m_Context.environment)
+                            : [](const char*) -> std::optional<std::string> { return {}; });
 }
 
 std::variant<std::shared_ptr<hid::IHidPlatform>, CommandResult> CSession::OpenPlatform(

@@ -27,9 +27,9 @@ constexpr auto kRedrawInterval = std::chrono::milliseconds(100);
 
 std::string FormatBytes(std::uint64_t bytes) {
   char text[32];
-  if (bytes < 10 * 1024) {
+  if (bytes < 1024) {
     std::snprintf(text, sizeof text, "%llu bytes", static_cast<unsigned long long>(bytes));
-  } else if (bytes < 10ull * 1024 * 1024) {
+  } else if (bytes < 1024ull * 1024) {
     std::snprintf(text, sizeof text, "%.1f KiB", static_cast<double>(bytes) / 1024.0);
   } else {
     std::snprintf(text, sizeof text, "%.1f MiB", static_cast<double>(bytes) / (1024.0 * 1024.0));
@@ -192,8 +192,8 @@ void CTerminalUi::DrawBarLocked(bool force) {
     if (force && percent == m_LastPercent) {
       return;
     }
-    out << "Writing: " << percent << "% (" << FormatBytes(m_BytesConfirmed) << " of "
-        << FormatBytes(m_RegionLength) << ")\n"
+    out << "Writing: " << percent << "% (" << m_BytesConfirmed << " of " << m_RegionLength
+        << " bytes)\n"
         << std::flush;
   }
   m_LastPercent = percent;

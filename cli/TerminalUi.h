@@ -92,7 +92,7 @@ class CTerminalUi final : public update::IUserInterface {
 // "[#########...........]  45%  3.5 KiB of 7.8 KiB  12.1 KiB/s": the bar's text.
 std::string FormatProgressBar(int percent, std::uint64_t bytes, std::uint64_t total,
                               double bytesPerSecond, int width = 30);
-// "7952 bytes" below 10 KiB, "64.0 KiB", "1.2 MiB" above.
+// "900 bytes" below 1 KiB, then "64.0 KiB", then "1.2 MiB".
 std::string FormatBytes(std::uint64_t bytes);
 
 }  // namespace cli
