@@ -83,7 +83,8 @@ CommandResult CDevicesCommand::Run(CSession& session) {
   }
   const auto platform = std::get<std::shared_ptr<hid::IHidPlatform>>(opened);
 
-  std::vector<hid::InterfaceInfo> controllers = ListControllers(*platform);
+  const std::vector<hid::InterfaceInfo> present = ListControllers(*platform);
+  std::vector<hid::InterfaceInfo> controllers = present;
   if (const auto& wanted = session.Options().device) {
     std::erase_if(controllers,
                   [&](const hid::InterfaceInfo& info) { return info.path != *wanted; });
@@ -93,8 +94,10 @@ CommandResult CDevicesCommand::Run(CSession& session) {
   CJson list = CJson::MakeArray();
   std::ostream& out = session.Human();
   for (const hid::InterfaceInfo& info : controllers) {
+    // Every other controller is hidden, also those --device leaves out: the link takes
+    // the first it finds.
     std::set<std::string> others;
-    for (const hid::InterfaceInfo& other : controllers) {
+    for (const hid::InterfaceInfo& other : present) {
       if (other.path != info.path) {
         others.insert(other.path);
       }

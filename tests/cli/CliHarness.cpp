@@ -59,19 +59,19 @@ CliRun CCliHarness::Run(std::vector<std::string> arguments) {
   context.err = &err;
   context.inputFd = answers[0];
   context.environment = [this](const char* name) -> std::optional<std::string> {
-    if (std::string(name) == "LANG") {
-      return environmentLang;
-    }
-    return std::nullopt;
+    const auto found = environment.find(name);
+    return found != environment.end() ? std::optional<std::string>(found->second) : std::nullopt;
   };
   context.interrupt = &interrupt;
   context.waits = waits;
-  context.platformFactory =
-      [this](const cli::PlatformRequest&) -> base::Result<std::shared_ptr<hid::IHidPlatform>> {
-    std::shared_ptr<hid::IHidPlatform> chosen =
-        platform ? platform() : std::make_shared<sim::CSimPlatform>(devices);
-    return wrap ? wrap(chosen) : chosen;
-  };
+  if (!ownPlatforms) {
+    context.platformFactory =
+        [this](const cli::PlatformRequest&) -> base::Result<std::shared_ptr<hid::IHidPlatform>> {
+      std::shared_ptr<hid::IHidPlatform> chosen =
+          platform ? platform() : std::make_shared<sim::CSimPlatform>(devices);
+      return wrap ? wrap(chosen) : chosen;
+    };
+  }
 
   arguments.insert(arguments.begin(), "update-cli");
   std::vector<const char*> argv;

@@ -5,6 +5,7 @@
 #include <chrono>
 #include <cstdint>
 #include <functional>
+#include <map>
 #include <memory>
 #include <optional>
 #include <string>
@@ -42,8 +43,10 @@ class CCliHarness {
   std::function<std::shared_ptr<hid::IHidPlatform>()> platform;
   // Wraps whatever platform the command line gets, for tests that watch the wire.
   std::function<std::shared_ptr<hid::IHidPlatform>(std::shared_ptr<hid::IHidPlatform>)> wrap;
+  // Use the command line's own platform choice (--simulate, --emulator) instead.
+  bool ownPlatforms = false;
   std::string input;  // what the user types
-  std::optional<std::string> environmentLang;
+  std::map<std::string, std::string> environment;
   cli::Waits waits{std::chrono::seconds(10), std::chrono::seconds(10)};
   cli::CWakeFd interrupt;  // Ctrl-C
 

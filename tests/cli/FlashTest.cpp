@@ -138,7 +138,9 @@ TEST_F(Flash, DeclinedQuestionsLeaveTheControllerUntouched) {
     CCliHarness one;
     auto& device = one.AddDevice();
     one.input = c.input;
-    one.environmentLang = c.lang;
+    if (c.lang) {
+      one.environment["LANG"] = *c.lang;
+    }
     std::vector<std::string> arguments = {"flash", image};
     arguments.insert(arguments.end(), c.extra.begin(), c.extra.end());
     const auto run = one.Run(arguments);
