@@ -91,7 +91,9 @@ struct Emulator : ::testing::Test {
 };
 
 // Runs update-cli with its output on a pipe; the exit code and everything it printed.
-cli_test::CliRun RunProgram(const std::vector<std::string>& arguments) {
+// With interruptAt, presses Ctrl-C (SIGINT) once that text has been printed.
+cli_test::CliRun RunProgram(const std::vector<std::string>& arguments,
+                            const std::string& interruptAt = {}) {
   cli_test::CliRun run;
   int out[2];
   if (pipe(out) != 0) {
@@ -117,6 +119,7 @@ cli_test::CliRun RunProgram(const std::vector<std::string>& arguments) {
     return run;
   }
   const auto deadline = std::chrono::steady_clock::now() + 60s;
+  bool interrupted = interruptAt.empty();  // once only: a second Ctrl-C quits at once
   for (;;) {
     const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
         deadline - std::chrono::steady_clock::now());
@@ -131,6 +134,10 @@ cli_test::CliRun RunProgram(const std::vector<std::string>& arguments) {
       break;
     }
     run.out.append(chunk, static_cast<std::size_t>(got));
+    if (!interrupted && run.out.find(interruptAt) != std::string::npos) {
+      kill(pid, SIGINT);
+      interrupted = true;
+    }
   }
   close(out[0]);
   int status = 0;
@@ -149,6 +156,16 @@ TEST_F(Emulator, FlashExactlyAsWrittenInTheReadme) {
       << run.out;
   EXPECT_NE(run.out.find("Writing: 100% (1841 of 1841 bytes)\n"), std::string::npos);
   EXPECT_NE(run.out.find("back in application mode with firmware 2.15."), std::string::npos);
+}
+
+TEST_F(Emulator, CtrlCStopsTheProgramAtABlockBoundary) {
+  Start({"--latency-us", "2000"});
+  const std::string image = cli_test::WriteImage(dir, "fw.dat", cli_test::Pattern(46 * 500));
+  const auto run = RunProgram({"flash", image, "--yes", "--emulator", socket}, "Writing: 10%");
+  EXPECT_EQ(run.code, 9) << run.out;
+  EXPECT_NE(run.out.find("Stopping at the next block boundary"), std::string::npos);
+  EXPECT_NE(run.out.find("update-cli: interrupted after block "), std::string::npos) << run.out;
+  EXPECT_NE(run.out.find(" of 500; the controller stays in boot mode"), std::string::npos);
 }
 
 TEST_F(Emulator, TheEnvironmentVariableChoosesItAndAMissingOneIsNamed) {
