@@ -1,5 +1,6 @@
 #include "cli/PlatformChoice.h"
 
+#include "cli/NativePlatform.h"
 #include "hid/emulator/EmulatorPlatform.h"
 #include "sim/SimPlatform.h"
 
@@ -34,9 +35,7 @@ base::Result<std::shared_ptr<hid::IHidPlatform>> ChoosePlatform(const PlatformRe
     }
     return std::shared_ptr<hid::IHidPlatform>(std::move(connected.value()));
   }
-  return base::Error{base::ErrorKind::kUnsupported,
-                     "this build has no device link for this system; use --simulate or "
-                     "--emulator PATH"};
+  return CreateNativePlatform();
 }
 
 }  // namespace cli
