@@ -231,7 +231,9 @@ CommandResult CFlashRun::SwitchToBootMode() {
     if (m_Session.Context().interrupt != nullptr && m_Session.Context().interrupt->IsSignalled()) {
       return Finish(Failure(ExitCode::kInterrupted, "interrupted: the controller was not touched"));
     }
-    return Finish(Failure(ExitCode::kDeclined, "declined: the controller was not touched"));
+    return Finish(Failure(ExitCode::kDeclined,
+                          "declined: the controller was not touched (--yes answers the question "
+                          "for scripts)"));
   }
   m_Ui.SetPromptAnswer(true);
 
@@ -311,15 +313,23 @@ void CFlashRun::WaitForApplicationMode() {
     m_Ui.Line("Waiting for the controller to restart in application mode...");
   }
   const auto deadline = Clock::now() + wait;
+  bool interrupted = false;
   while (!returned()) {
     const Wake wake = WaitForEvent(deadline);
     if (wake == Wake::kNotices) {
       (void)HandleNotices();
-    } else if (wake == Wake::kTimeout || wake == Wake::kInterrupt) {
+    } else if (wake == Wake::kTimeout) {
+      break;
+    } else if (wake == Wake::kInterrupt) {
+      m_Interrupted = interrupted = true;
       break;
     }
   }
-  if (returned()) {
+  if (interrupted) {
+    m_Ui.Line(
+        "Not waiting for the controller to restart (Ctrl-C); the update itself was "
+        "verified.");
+  } else if (returned()) {
     m_NewVersion = m_Controller.GetCurrentFirmwareInfo();
     m_Ui.Line("The controller is back in application mode with firmware " +
               FormatVersion(static_cast<std::uint16_t>(*m_NewVersion),
@@ -429,7 +439,7 @@ CommandResult CFlashRun::Finish(CommandResult result) {
         .Set("regionLength", m_Outcome->regionLength)
         .Set("blockCount", m_Outcome->blockCount)
         .Set("blocksConfirmed", m_Outcome->block);
-    if (m_Outcome->step == RunStep::kVerifying || m_Outcome->step == RunStep::kCompleting) {
+    if (m_Outcome->Completed() || m_Outcome->failure == RunFailure::kCrcMismatch) {
       std::snprintf(crc, sizeof crc, "0x%04X", m_Outcome->imageCrc);
       run.Set("imageCrc", crc);
       std::snprintf(crc, sizeof crc, "0x%04X", m_Outcome->deviceCrc);

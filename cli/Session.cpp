@@ -61,7 +61,7 @@ void CSession::Debug(std::string_view line) {
   while (!line.empty() && (line.back() == '\n' || line.back() == '\r')) {
     line.remove_suffix(1);
   }
-  std::lock_guard lock(m_ErrMutex);
+  std::lock_guard lock(m_OutputMutex);
   *m_Context.err << "debug: " << line << '\n' << std::flush;
 }
 

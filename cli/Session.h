@@ -80,6 +80,9 @@ class CSession {
   std::uint16_t LanguageId() const { return m_LanguageId; }
   std::string Text(text::TextId id) const;
 
+  // Held for every write to stdout and stderr that may come from two threads.
+  std::mutex& OutputMutex() { return m_OutputMutex; }
+
   // --verbose: debug lines on stderr; otherwise they go nowhere.
   base::DebugSink DebugSink();
   void Debug(std::string_view line);
@@ -96,7 +99,7 @@ class CSession {
   CliContext& m_Context;
   const GlobalOptions m_Options;
   std::uint16_t m_LanguageId;
-  std::mutex m_ErrMutex;
+  std::mutex m_OutputMutex;
 };
 
 // The fix for a controller the system will not let us open.

@@ -54,7 +54,9 @@ std::string FormatProgressBar(int percent, std::uint64_t bytes, std::uint64_t to
   return bar;
 }
 
-CTerminalUi::CTerminalUi(TerminalOptions options) : m_Options(options) {}
+CTerminalUi::CTerminalUi(TerminalOptions options)
+    : m_Options(options),
+      m_OutMutex(options.outputMutex != nullptr ? *options.outputMutex : m_OwnMutex) {}
 
 void CTerminalUi::SetImagePath(std::string path) {
   std::lock_guard lock(m_StateMutex);
@@ -67,7 +69,7 @@ void CTerminalUi::SetPromptAnswer(bool yes) {
 }
 
 bool CTerminalUi::Ask(const std::string& question) {
-  std::lock_guard lock(m_OutMutex);
+  std::unique_lock lock(m_OutMutex);
   EndBarLocked();
   std::ostream& out = *m_Options.out;
   out << question << " [y/N] " << std::flush;
@@ -75,8 +77,11 @@ bool CTerminalUi::Ask(const std::string& question) {
     out << "yes (--yes)\n" << std::flush;
     return true;
   }
+  // Not held while the user thinks: the other thread's lines may go on meanwhile.
+  lock.unlock();
   const std::optional<std::string> answer = ReadAnswerLine();
   if (!answer) {
+    lock.lock();
     out << '\n' << std::flush;  // end of input or Ctrl-C: the answer is no
     return false;
   }

@@ -26,6 +26,9 @@ struct TerminalOptions {
   int inputFd = -1;  // answers; -1: none (every question is answered no)
   bool assumeYes = false;
   int interruptFd = -1;  // readable after Ctrl-C: a question waiting for an answer gets no
+  // Held for every write to out; shared with whoever else writes to the same stream
+  // (debug lines go to stderr, where people's output goes with --json). Null: our own.
+  std::mutex* outputMutex = nullptr;
 };
 
 class CTerminalUi final : public update::IUserInterface {
@@ -60,8 +63,8 @@ class CTerminalUi final : public update::IUserInterface {
   bool UpdateButtonEnabled() const;
 
  private:
-  // All below with m_OutMutex held.
   std::optional<std::string> ReadAnswerLine();
+  // All below with m_OutMutex held.
   void LineLocked(const std::string& text);
   void DrawBarLocked(bool force);
   void EndBarLocked();
@@ -78,7 +81,8 @@ class CTerminalUi final : public update::IUserInterface {
   std::string m_Title;
 
   // The output, and the bar of the writing phase.
-  std::mutex m_OutMutex;
+  std::mutex m_OwnMutex;
+  std::mutex& m_OutMutex;
   std::optional<update::RunStep> m_Step;
   bool m_BarOpen = false;  // a bar line is on screen without its line break
   std::uint32_t m_RegionLength = 0;

@@ -146,7 +146,9 @@ TEST_F(Flash, DeclinedQuestionsLeaveTheControllerUntouched) {
     const auto run = one.Run(arguments);
     EXPECT_EQ(run.code, 6);
     EXPECT_TRUE(Contains(run.out, c.question)) << run.out;
-    EXPECT_EQ(run.err, "update-cli: declined: the controller was not touched\n");
+    EXPECT_EQ(run.err,
+              "update-cli: declined: the controller was not touched (--yes answers the question "
+              "for scripts)\n");
     EXPECT_EQ(ReceivedCodes(device), Codes{0x0101});
     EXPECT_EQ(device.Mode(), sim::SimMode::kApplication);
   }
@@ -261,6 +263,20 @@ TEST_F(Flash, TheCrcMismatchGivesBothValuesAndKeepsBootMode) {
   EXPECT_TRUE(Contains(run.err, "(image " + imageCrc + ", controller " + deviceCrc + ")"));
   EXPECT_TRUE(Contains(run.err, "stays in boot mode and a new run writes it anew"));
   EXPECT_EQ(device.Mode(), sim::SimMode::kBoot);
+}
+
+TEST_F(Flash, AControllerThatDoesNotComeBackAfterTheUpdateIsReportedButTheUpdateStands) {
+  auto& device = cli.AddDevice();
+  device.SetFaults({sim::SimFault::Remove(sim::FaultTrigger::AtCode(0x0007), 1ms)});
+  cli.waits.application = 300ms;
+  const auto run = cli.Run({"flash", image, "--yes", "--json"});
+  EXPECT_EQ(run.code, 0) << run.err;
+  EXPECT_TRUE(Contains(run.err,
+                       "Firmware upgraded!\nWaiting for the controller to restart in "
+                       "application mode...\nThe controller did not come back in "
+                       "application mode within 0.3 s; the update itself was verified."));
+  EXPECT_TRUE(Contains(run.out, "\"newVersion\": null,\n  \"returnedToApplication\": false"));
+  EXPECT_EQ(device.StoredRegion(), kPayload);
 }
 
 TEST_F(Flash, AControllerThatDoesNotComeBackInBootModeTimesOut) {
