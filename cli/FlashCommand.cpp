@@ -59,7 +59,7 @@ class CFlashRun {
         m_Image(image),
         m_Link(m_Platform, session.DebugSink()),
         m_Ui(TerminalOptions{&session.Human(), session.HumanIsTerminal(), session.Context().inputFd,
-                             yes, InterruptFd()}),
+                             yes, InterruptFd(), &session.OutputMutex()}),
         m_Controller(
             m_Link, m_Ui,
             update::ControllerOptions{{},
@@ -108,9 +108,9 @@ class CFlashRun {
   hid::CHid m_Link;
   CTerminalUi m_Ui;
   CWakeFd m_RunEnded;
-  update::CUpdateController m_Controller;  // after the link and the terminal it uses
-
   RunStep m_LastStep = RunStep::kChoosing;  // the worker's, in the observer only
+  update::CUpdateController m_Controller;   // after everything its worker touches
+
   bool m_Interrupted = false;
   bool m_StartedInBootMode = false;
   std::optional<std::uint32_t> m_PreviousVersion;
