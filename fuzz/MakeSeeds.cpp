@@ -164,6 +164,14 @@ int main(int argc, char** argv) {
   cut.pop_back();
   ok &= Save(images, "header-cut", cut);
 
+  // The command line's image inspect: the same images, each once for people and once
+  // as JSON (the last byte's low bit chooses).
+  const fs::path inspected = root / "fuzz_image_inspect";
+  ok &= Save(inspected, "kind5-release", Image(0x600A, 300, 300));
+  ok &= Save(inspected, "kind6-beta-json", Image(0x6011, 100, 101, 3));
+  ok &= Save(inspected, "payload-past-end", Image(0x600A, 5000, 40));
+  ok &= Save(inspected, "type-upper-bits", Image(0x1600A, 64, 64));
+
   const fs::path replies = root / "fuzz_device_replies";
   const Bytes noData(hid::kFrameSize, 0);
   {
