@@ -140,8 +140,11 @@ void CSimController::RunTimer() {
     }
     const auto next = std::min_element(m_Events.begin(), m_Events.end(),
                                        [](const Event& a, const Event& b) { return a.at < b.at; });
-    if (Clock::now() < next->at) {
-      m_TimerWake.wait_until(lock, next->at);
+    // A copy: the wait lets the lock go, and a change scheduled meanwhile may move the
+    // list's storage, which the wait reads the time from again when it wakes.
+    const Clock::time_point due = next->at;
+    if (Clock::now() < due) {
+      m_TimerWake.wait_until(lock, due);
       continue;
     }
     const Event event = *next;

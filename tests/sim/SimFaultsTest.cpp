@@ -1,4 +1,5 @@
 #include <algorithm>
+#include <thread>
 
 #include "protocol/Crc16.h"
 #include "tests/sim/SimFixture.h"
@@ -123,6 +124,32 @@ TEST_F(SimFixture, ARemovedDeviceFailsReadsAtOnceAndStaysAway) {
   EXPECT_NE(status, hid::kReadTimeout);
   EXPECT_EQ(link->FindDevice(), 0);
   EXPECT_EQ(link->OpenDevice(), 0);
+}
+
+// Delayed changes scheduled while the timer already waits for an earlier one: the list
+// of changes grows under the waiting timer (AddressSanitizer saw the timer read the
+// time it waited for from storage the growing list had freed). A restart first gets
+// the timer going; hundreds of frames then give it ample turns to start waiting for
+// the first removal before the next ones are scheduled.
+TEST_F(SimFixture, DelayedChangesScheduledWhileTheTimerWaitsAllTakeEffect) {
+  constexpr std::uint32_t kFrames = 400;
+  sim::SimConfig config;
+  config.reenumerateDelay = 1ms;
+  config.faults = {SimFault::Remove(FaultTrigger::AtFrame(2), 300ms)};
+  for (std::uint32_t frame = kFrames - 1; frame <= kFrames + 1; ++frame) {
+    config.faults.push_back(SimFault::Remove(FaultTrigger::AtFrame(frame), 300ms));
+  }
+  Start(config);
+  ASSERT_TRUE(device->Receive(Hex("81 04 0C 00", 64), 1));  // restart into boot mode
+  ASSERT_EQ(WaitForNotices(2),
+            (std::vector<std::uint32_t>{hid::kNoticeRemoveComplete, hid::kNoticeArrival}));
+  const Bytes frame = Hex("00 05", hid::kFrameSize);  // code 0: no reply, nothing stored
+  for (std::uint32_t i = 1; i < kFrames; ++i) {
+    ASSERT_TRUE(device->Receive(frame, 2)) << "the device left before its time";
+    std::this_thread::yield();  // the timer's turn, on a machine that is busy
+  }
+  EXPECT_EQ(WaitForNotices(1), std::vector<std::uint32_t>{hid::kNoticeRemoveComplete});
+  EXPECT_FALSE(device->IsPresent());
 }
 
 TEST_F(SimFixture, TheEraseIsConfirmedAfterItsTimeWithASingleCommand) {
