@@ -19,6 +19,7 @@
 #include <cstdlib>
 #include <functional>
 #include <map>
+#include <mutex>
 #include <random>
 
 #include "firmware/FirmwareHeader.h"
@@ -126,8 +127,8 @@ class CScenario {
     // The next run, with the device back and no faults: it must complete.
     m_Device->SetFaults({});
     if (m_Stopped) {
-      m_Controller.reset();  // the window closes, and is opened again below
-      m_Link.reset();
+      m_Controller.reset();  // the program ends (if the window did not close already),
+      m_Link.reset();        // and is started again below
     }
     m_Device->Unplug();
     m_Device->PlugIn(sim::SimMode::kBoot);
@@ -167,7 +168,11 @@ class CScenario {
     update::ControllerOptions options;
     options.commands.eraseBound = kEraseBound;
     options.texts = [](text::TextId id) { return text::LoadLocalizedText(id, 1033); };
-    options.onRunFinished = [this](const update::RunOutcome&) { m_Ui.RunFinished(); };
+    options.onRunFinished = [this](const update::RunOutcome& outcome) {
+      m_Ui.RunFinished();
+      std::lock_guard lock(m_FinishedMutex);
+      m_Finished = outcome;
+    };
     m_Controller = std::make_unique<update::CUpdateController>(*m_Link, m_Ui, options);
     m_Controller->StartUp();
   }
@@ -210,16 +215,27 @@ class CScenario {
       }
       DeliverNotices();
       if (const auto hold = m_Ui.WaitForHold(2ms)) {
-        if (hold == stopHold) {
-          m_Controller->RequestStop();  // the window closes, or Ctrl-C
-          m_Stopped = true;
-        } else {
+        if (hold != stopHold) {
           PokeDuringRun(runsBefore + 1);
+          m_Ui.Release();
+          continue;
         }
+        m_Stopped = true;
+        if (!m_Plan.stopByClosing) {
+          m_Controller->RequestStop();  // Ctrl-C: the run ends, the program then exits
+          m_Ui.Release();
+          continue;
+        }
+        // The window closes: its controller asks the run to stop and waits for it.
         m_Ui.Release();
+        m_Controller.reset();
+        m_Link.reset();
+        std::lock_guard lock(m_FinishedMutex);
+        outcome = m_Finished;
+        break;
       }
     }
-    if (m_Controller->RunsStarted() != runsBefore + 1) {
+    if (m_Controller && m_Controller->RunsStarted() != runsBefore + 1) {
       Violation("a notice started another run while one was going on");
     }
     CheckWire(framesBefore, regionLength);
@@ -317,6 +333,8 @@ class CScenario {
   std::shared_ptr<sim::CSimController> m_Device;
   std::shared_ptr<sim::CSimPlatform> m_Platform;
   CSoakUi m_Ui;
+  std::mutex m_FinishedMutex;
+  std::optional<update::RunOutcome> m_Finished;  // told by the last run as it ended
   std::unique_ptr<hid::CHid> m_Link;
   std::unique_ptr<update::CUpdateController> m_Controller;  // after the link: goes first
   bool m_Stopped = false;

@@ -168,6 +168,7 @@ void AddFault(Plan& plan, Fault kind, std::mt19937_64& random) {
     case Fault::kStop: {
       plan.stopAt = static_cast<StopPoint>(std::uniform_int_distribution<int>(1, 3)(random));
       plan.stopAtProgress = std::uniform_int_distribution<int>(0, 100)(random);
+      plan.stopByClosing = std::uniform_int_distribution<int>(0, 1)(random) == 0;
       break;
     }
   }

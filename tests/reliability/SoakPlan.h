@@ -46,6 +46,7 @@ struct Plan {
   std::chrono::milliseconds faultCost{0};
   StopPoint stopAt = StopPoint::kNone;
   int stopAtProgress = 0;
+  bool stopByClosing = false;  // the window closes; otherwise Ctrl-C asks the run to stop
 
   std::uint32_t RegionLength() const;
   std::uint32_t Blocks() const;
