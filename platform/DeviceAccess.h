@@ -1,0 +1,46 @@
+// How a front end reaches a device: the real HID link of this system, the simulated
+// controller inside the process, or an external device emulator over a socket. The
+// window and the command line both take the choice from their command line and the
+// environment, and build the platform layer here, so that they agree on the rules.
+#pragma once
+
+#include <memory>
+#include <optional>
+#include <string>
+
+#include "base/Error.h"
+#include "hid/HidPlatform.h"
+
+namespace platform {
+
+enum class DeviceAccessKind {
+  kSystem,     // the operating system's HID devices (hidraw and libudev on Linux)
+  kSimulated,  // the simulated controller, in application mode, inside this process
+  kEmulator,   // an external emulator listening on a Unix socket
+};
+
+struct DeviceAccess {
+  DeviceAccessKind kind = DeviceAccessKind::kSystem;
+  std::string emulatorPath;  // the socket, for kEmulator
+
+  bool operator==(const DeviceAccess&) const = default;
+};
+
+// The environment variable that names an emulator's socket when no option does.
+inline constexpr const char* kEmulatorVariable = "UPDATE_EMULATOR";
+
+// Decides from what the user asked: --simulate, --emulator PATH, else a non-empty
+// UPDATE_EMULATOR, else the system's devices. Asking for both a simulation and an
+// emulator, or an emulator without a path, is an error that names the options.
+base::Result<DeviceAccess> ChooseDeviceAccess(bool simulate,
+                                              const std::optional<std::string>& emulatorOption,
+                                              const std::optional<std::string>& emulatorVariable);
+
+// Builds the platform layer the choice names. The emulator link connects here and
+// fails with the reason when nothing listens at the path.
+base::Result<std::shared_ptr<hid::IHidPlatform>> CreateHidPlatform(const DeviceAccess& access);
+
+// "the system's HID devices", "the simulated controller", "the emulator at PATH".
+std::string Describe(const DeviceAccess& access);
+
+}  // namespace platform
