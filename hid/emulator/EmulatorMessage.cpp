@@ -1,0 +1,98 @@
+#include "hid/emulator/EmulatorMessage.h"
+
+#include <algorithm>
+#include <string>
+
+namespace hid::emulator {
+namespace {
+
+base::Error Invalid(std::string what) {
+  return base::Error{base::ErrorKind::kInvalidData, std::move(what)};
+}
+
+base::Error WrongLength(std::uint8_t kind, std::size_t got, const char* expected) {
+  return Invalid("'" + std::string(1, static_cast<char>(kind)) + "' datagram of " +
+                 std::to_string(got) + " bytes, expected " + expected);
+}
+
+std::string KindText(std::uint8_t kind) {
+  static constexpr char kHex[] = "0123456789abcdef";
+  return std::string("0x") + kHex[kind >> 4] + kHex[kind & 0x0F];
+}
+
+std::uint16_t U16At(std::span<const std::uint8_t> bytes, std::size_t at) {
+  return static_cast<std::uint16_t>(bytes[at] | (bytes[at + 1] << 8));
+}
+
+}  // namespace
+
+base::Result<EmulatorMessage> DecodeEmulatorMessage(std::span<const std::uint8_t> datagram) {
+  if (datagram.empty()) {
+    return Invalid("empty datagram");
+  }
+  const std::uint8_t kind = datagram[0];
+  EmulatorMessage message;
+  switch (kind) {
+    case kKindAttach:
+      if (datagram.size() != kAttachSize) {
+        return WrongLength(kind, datagram.size(), "5");
+      }
+      message.kind = MessageKind::kAttach;
+      message.vendorId = U16At(datagram, 1);
+      message.productId = U16At(datagram, 3);
+      return message;
+    case kKindDetach:
+      if (datagram.size() != kDetachSize) {
+        return WrongLength(kind, datagram.size(), "1");
+      }
+      message.kind = MessageKind::kDetach;
+      return message;
+    case kKindInput:
+      if (datagram.size() != kInputSize) {
+        return WrongLength(kind, datagram.size(), "66");
+      }
+      message.kind = MessageKind::kInputReport;
+      std::copy(datagram.begin() + 1, datagram.end(), message.report.begin());
+      return message;
+    default:
+      return Invalid("datagram of unknown kind " + KindText(kind));
+  }
+}
+
+base::Result<std::span<const std::uint8_t>> DecodeOutputReport(
+    std::span<const std::uint8_t> datagram) {
+  if (datagram.empty()) {
+    return Invalid("empty datagram");
+  }
+  if (datagram[0] != kKindOutput) {
+    return Invalid("datagram of unknown kind " + KindText(datagram[0]));
+  }
+  if (datagram.size() < 2 || datagram.size() > 1 + kMaxOutputSize) {
+    return WrongLength(kKindOutput, datagram.size(), "2 to 66");
+  }
+  return datagram.subspan(1);
+}
+
+std::vector<std::uint8_t> EncodeAttach(std::uint16_t vendorId, std::uint16_t productId) {
+  return {kKindAttach, static_cast<std::uint8_t>(vendorId),
+          static_cast<std::uint8_t>(vendorId >> 8), static_cast<std::uint8_t>(productId),
+          static_cast<std::uint8_t>(productId >> 8)};
+}
+
+std::vector<std::uint8_t> EncodeDetach() {
+  return {kKindDetach};
+}
+
+std::vector<std::uint8_t> EncodeInputReport(const Frame& report) {
+  std::vector<std::uint8_t> datagram{kKindInput};
+  datagram.insert(datagram.end(), report.begin(), report.end());
+  return datagram;
+}
+
+std::vector<std::uint8_t> EncodeOutputReport(std::span<const std::uint8_t> report) {
+  std::vector<std::uint8_t> datagram{kKindOutput};
+  datagram.insert(datagram.end(), report.begin(), report.end());
+  return datagram;
+}
+
+}  // namespace hid::emulator

@@ -1,0 +1,95 @@
+#include <gtest/gtest.h>
+
+#include <set>
+#include <utility>
+#include <vector>
+
+#include "hid/emulator/EmulatorMessage.h"
+#include "hid/emulator/EmulatorSelection.h"
+
+namespace {
+
+using namespace hid::emulator;
+using Bytes = std::vector<std::uint8_t>;
+
+TEST(EmulatorMessage, ExactlyTheThreeMessageShapesDecodeOnTheProgramSide) {
+  // Every kind byte at every length up to past the largest message: only 'A'/5, 'D'/1
+  // and 'I'/66 are messages; the rest is rejected as invalid data, never a crash.
+  const std::set<std::pair<std::uint8_t, std::size_t>> valid = {{'A', 5}, {'D', 1}, {'I', 66}};
+  for (int kind = 0; kind < 256; ++kind) {
+    for (std::size_t size = 1; size <= 70; ++size) {
+      Bytes datagram(size, 0x5A);
+      datagram[0] = static_cast<std::uint8_t>(kind);
+      const auto decoded = DecodeEmulatorMessage(datagram);
+      const bool expected = valid.count({datagram[0], size}) != 0;
+      ASSERT_EQ(decoded.ok(), expected) << "kind " << kind << " size " << size;
+      if (!decoded) {
+        EXPECT_EQ(decoded.error().kind, base::ErrorKind::kInvalidData);
+      }
+    }
+  }
+  EXPECT_FALSE(DecodeEmulatorMessage({}).ok());
+}
+
+TEST(EmulatorMessage, FieldsAreReadLittleEndianAndTheReportWhole) {
+  const auto attach = DecodeEmulatorMessage(Bytes{'A', 0x2E, 0x4B, 0x30, 0x6E});
+  ASSERT_TRUE(attach.ok());
+  EXPECT_EQ(attach->kind, MessageKind::kAttach);
+  EXPECT_EQ(attach->vendorId, 0x4B2E);
+  EXPECT_EQ(attach->productId, 0x6E30);
+
+  Bytes input{'I'};
+  for (int i = 0; i < 65; ++i) {
+    input.push_back(static_cast<std::uint8_t>(0x80 + i));
+  }
+  const auto report = DecodeEmulatorMessage(input);
+  ASSERT_TRUE(report.ok());
+  EXPECT_EQ(report->kind, MessageKind::kInputReport);
+  EXPECT_EQ(Bytes(report->report.begin(), report->report.end()),
+            Bytes(input.begin() + 1, input.end()));
+}
+
+TEST(EmulatorMessage, OutputReportsCarryOneToSixtyFiveBytes) {
+  struct Case {
+    Bytes datagram;
+    bool valid;
+  };
+  const std::vector<Case> cases = {
+      {{'O', 0x00}, true}, {Bytes(66, 0x81), false},  // kind byte wrong: 0x81 is no kind
+      {{'O'}, false},      {{'I', 0x00}, false},     {{}, false},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(DecodeOutputReport(c.datagram).ok(), c.valid) << c.datagram.size();
+  }
+  Bytes longest(66, 0x11);
+  longest[0] = 'O';
+  const auto decoded = DecodeOutputReport(longest);
+  ASSERT_TRUE(decoded.ok());
+  EXPECT_EQ(decoded->size(), 65u);
+  longest.push_back(0x11);
+  EXPECT_FALSE(DecodeOutputReport(longest).ok());
+}
+
+TEST(EmulatorSelection, TheOptionWinsThenTheEnvironment) {
+  struct Case {
+    std::optional<std::string> option;
+    std::optional<std::string> environment;
+    std::optional<std::string> expected;
+  };
+  const std::vector<Case> cases = {
+      {"/run/a.sock", "/run/b.sock", "/run/a.sock"},
+      {std::nullopt, "/run/b.sock", "/run/b.sock"},
+      {std::nullopt, "", std::nullopt},
+      {std::nullopt, std::nullopt, std::nullopt},
+      {"", "/run/b.sock", ""},
+  };
+  for (const Case& c : cases) {
+    const auto environment = [&](const char* name) -> std::optional<std::string> {
+      return std::string(name) == "UPDATE_EMULATOR" ? c.environment : std::nullopt;
+    };
+    EXPECT_EQ(SelectEmulatorPath(c.option, environment), c.expected)
+        << c.option.value_or("(none)") << " / " << c.environment.value_or("(none)");
+  }
+}
+
+}  // namespace

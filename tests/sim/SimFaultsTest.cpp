@@ -1,0 +1,191 @@
+#include <algorithm>
+
+#include "protocol/Crc16.h"
+#include "tests/sim/SimFixture.h"
+
+namespace sim_test {
+namespace {
+
+using protocol::CommandFailure;
+using sim::FaultTrigger;
+using sim::SimFault;
+
+sim::SimConfig BootDevice(std::vector<SimFault> faults = {}) {
+  sim::SimConfig config;
+  config.startInBootMode = true;
+  config.faults = std::move(faults);
+  return config;
+}
+
+std::size_t Count(const std::vector<sim::SimReadRecord>& reads, hid::ReadOutcome outcome,
+                  std::size_t from = 0) {
+  return static_cast<std::size_t>(
+      std::count_if(reads.begin() + static_cast<std::ptrdiff_t>(from), reads.end(),
+                    [outcome](const sim::SimReadRecord& read) { return read.outcome == outcome; }));
+}
+
+TEST_F(SimFixture, ALostReplyCostsOneReadTimeout) {
+  Start(BootDevice({SimFault::DropReply(FaultTrigger::AtCode(0x0008))}), hid::kOpenTimeoutMs);
+  std::uint8_t type[2] = {};
+  ASSERT_EQ(commands->QueryBootType(type, 2), 1);
+  const auto received = device->Received();
+  ASSERT_EQ(received.size(), 2u);  // the query and one resend
+  EXPECT_GE(received[1].at - received[0].at, 200ms);
+  const auto reads = platform->Reads();
+  ASSERT_EQ(reads.size(), 2u);
+  EXPECT_EQ(reads[0].outcome, hid::ReadOutcome::kTimeout);
+  EXPECT_EQ(reads[1].outcome, hid::ReadOutcome::kReport);
+
+  // Lost every time: five reads, six packets.
+  device->SetFaults({SimFault::DropReply(FaultTrigger::AtCode(0x0008).Always())});
+  link->SetTimeout(0);
+  EXPECT_EQ(commands->QueryBootType(type, 2), 0);
+  EXPECT_EQ(device->Received().size(), 2u + 6u);
+}
+
+// Every fault hits the second block; the first shows the device was answering.
+TEST_F(SimFixture, FaultsAtABlockDecideItsConfirmation) {
+  struct Case {
+    const char* name;
+    SimFault fault;
+    int result;
+    CommandFailure failure;
+    std::size_t reads;
+  };
+  const Case cases[] = {
+      {"19 stray reports", SimFault::StrayReports(19, FaultTrigger::AtBlock(2)), 1,
+       CommandFailure::kNone, 20},
+      {"20 stray reports", SimFault::StrayReports(20, FaultTrigger::AtBlock(2)), 0,
+       CommandFailure::kWrongReply, 20},
+      {"an echo of 0x0002", SimFault::WrongEcho(FaultTrigger::AtBlock(2)), 0,
+       CommandFailure::kWrongReply, 20},
+      {"a lost echo", SimFault::DropReply(FaultTrigger::AtBlock(2)), 0, CommandFailure::kNoReply,
+       20},
+      {"a removal", SimFault::Remove(FaultTrigger::AtBlock(2)), 0, CommandFailure::kDeviceGone, 1},
+  };
+  const Bytes region = Pattern(92);
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    Start(BootDevice({c.fault}));
+    ASSERT_EQ(commands->EraseRegion(0, 92), 1);
+    ASSERT_EQ(commands->WriteBlock(region.data(), 0, 46, 92, 1), 1);
+    const std::size_t before = platform->Reads().size();
+    EXPECT_EQ(commands->WriteBlock(region.data() + 46, 46, 46, 92, 1), c.result);
+    EXPECT_EQ(commands->LastFailure(), c.failure);
+    EXPECT_EQ(platform->Reads().size() - before, c.reads);
+  }
+  // After twenty stray reports the echo is still queued, for a twenty-first read.
+  Start(BootDevice({SimFault::StrayReports(20, FaultTrigger::AtBlock(1))}));
+  ASSERT_EQ(commands->EraseRegion(0, 92), 1);
+  ASSERT_EQ(commands->WriteBlock(region.data(), 0, 46, 92, 1), 0);
+  std::uint8_t record[64] = {};
+  ASSERT_EQ(link->ReadReport(record, 64), hid::kReadOk);
+  EXPECT_EQ(Bytes(record, record + 6), Hex("00 05 00 00 03 00"));
+}
+
+TEST_F(SimFixture, ARemovedDeviceFailsReadsAtOnceAndStaysAway) {
+  Start(BootDevice({SimFault::Remove(FaultTrigger::AtBlock(3))}));
+  const Bytes region = Pattern(200);
+  EXPECT_FALSE(EraseAndWrite(region));
+  EXPECT_EQ(commands->LastFailure(), CommandFailure::kDeviceGone);
+  EXPECT_EQ(WaitForNotices(1), std::vector<std::uint32_t>{hid::kNoticeRemoveComplete});
+  const Bytes stored = device->StoredRegion();
+  EXPECT_TRUE(std::equal(region.begin(), region.begin() + 92, stored.begin()));
+  EXPECT_EQ(stored[92], 0xFF) << "the third block was not stored";
+
+  link->SetTimeout(60000);
+  std::uint8_t record[64] = {};
+  const auto started = std::chrono::steady_clock::now();
+  const std::uint32_t status = link->ReadReport(record, 64);
+  EXPECT_LT(std::chrono::steady_clock::now() - started, 30s);
+  EXPECT_NE(status, hid::kReadOk);
+  EXPECT_NE(status, hid::kReadTimeout);
+  EXPECT_EQ(link->FindDevice(), 0);
+  EXPECT_EQ(link->OpenDevice(), 0);
+}
+
+TEST_F(SimFixture, TheEraseIsConfirmedAfterItsTimeWithASingleCommand) {
+  sim::SimConfig config = BootDevice();
+  config.eraseTime = 700ms;
+  Start(config, hid::kOpenTimeoutMs);
+  ASSERT_EQ(commands->EraseRegion(0, 4096), 1);
+  EXPECT_EQ(ReceivedCodes(), std::vector<std::uint16_t>{0x0004});
+  const auto reads = platform->Reads();
+  EXPECT_GE(Count(reads, hid::ReadOutcome::kTimeout), 3u);
+  EXPECT_EQ(reads.back().outcome, hid::ReadOutcome::kReport);
+  EXPECT_GE(reads.back().end - device->Received()[0].at, 700ms);
+}
+
+TEST_F(SimFixture, TheEraseWaitEndsWhenTheDeviceLeavesOrNeverConfirms) {
+  sim::SimConfig config = BootDevice({SimFault::Remove(FaultTrigger::AtCode(0x0004), 300ms)});
+  config.eraseTime = 10s;
+  Start(config, hid::kOpenTimeoutMs);
+  EXPECT_EQ(commands->EraseRegion(0, 4096), 0);
+  EXPECT_EQ(commands->LastFailure(), CommandFailure::kDeviceGone);
+  const auto reads = platform->Reads();
+  EXPECT_GE(Count(reads, hid::ReadOutcome::kTimeout), 1u);
+  EXPECT_EQ(reads.back().outcome, hid::ReadOutcome::kDeviceGone);
+
+  Start(BootDevice({SimFault::EraseNeverConfirmed()}), 1,
+        protocol::CommandOptions{std::chrono::milliseconds(50)});
+  EXPECT_EQ(commands->EraseRegion(0, 4096), 0);
+  EXPECT_EQ(commands->LastFailure(), CommandFailure::kGaveUp);
+  EXPECT_TRUE(device->WasErased());
+  EXPECT_EQ(ReceivedCodes(), std::vector<std::uint16_t>{0x0004});
+}
+
+TEST_F(SimFixture, StorageAndCrcFaultsFailTheVerification) {
+  const Bytes region = Pattern(200);
+  const auto query = protocol::CrcQuery{0, 200, 0, WordSum(region), 200}.Serialize();
+  const std::uint16_t good = protocol::Crc16(region.data(), 200);
+  std::uint8_t crc[2] = {};
+
+  // A corrupted byte changes the stored word sum, so the device refuses the query.
+  Start(BootDevice({SimFault::CorruptStorage(FaultTrigger::AtBlock(2), 5)}));
+  ASSERT_TRUE(EraseAndWrite(region));
+  EXPECT_FALSE(commands->ExchangeBootCommand(0xC3, query.data(), 20, 0, 20, crc, 2, 0));
+  Bytes expected = region;
+  expected[46 + 5] ^= 0xFF;
+  EXPECT_EQ(device->StoredRegion(), expected);
+
+  Start(BootDevice({SimFault::WrongCrc()}));
+  ASSERT_TRUE(EraseAndWrite(region));
+  ASSERT_TRUE(commands->ExchangeBootCommand(0xC3, query.data(), 20, 0, 20, crc, 2, 0));
+  EXPECT_EQ(crc[0] | (crc[1] << 8), good ^ 1);
+}
+
+TEST_F(SimFixture, EachDeviceOfThePlatformHasItsOwnPathQueueAndLatency) {
+  sim::SimConfig slow = BootDevice();
+  slow.replyLatency = 30ms;
+  const auto app = std::make_shared<sim::CSimController>();
+  const auto boot = std::make_shared<sim::CSimController>(slow);
+  platform = std::make_shared<sim::CSimPlatform>(std::vector{app, boot});
+  device = boot;
+  EXPECT_EQ(platform->EnumerateInterfaces(),
+            (std::vector<hid::InterfaceInfo>{{"sim:0", hid::kVendorId, hid::kAppProductId},
+                                             {"sim:1", hid::kVendorId, hid::kBootProductId}}));
+  link = std::make_unique<hid::CHid>(platform);
+  commands = std::make_unique<protocol::CDeviceCommands>(*link);
+  app->Unplug();
+  Reopen(hid::kOpenTimeoutMs);
+  EXPECT_EQ(link->DevicePath(), "sim:1");
+
+  std::uint8_t type[2] = {};
+  ASSERT_EQ(commands->QueryBootType(type, 2), 1);
+  EXPECT_TRUE(app->Received().empty());
+  EXPECT_GE(platform->Reads().back().end - boot->Received()[0].at, 30ms);
+
+  // An operating system keeps 64 reports per handle; later ones are lost.
+  for (int i = 0; i < 70; ++i) {
+    boot->InjectReport(hid::Frame{});
+  }
+  link->SetTimeout(0);
+  std::uint8_t record[64] = {};
+  for (int i = 0; i < 64; ++i) {
+    ASSERT_EQ(link->ReadReport(record, 64), hid::kReadOk) << i;
+  }
+  EXPECT_EQ(link->ReadReport(record, 64), hid::kReadTimeout);
+}
+
+}  // namespace
+}  // namespace sim_test

@@ -1,0 +1,210 @@
+// The whole road of an update against the simulated controller: start in application
+// mode, click, the device restarts in its bootloader, the run writes and verifies the
+// image, the device comes back in application mode with its new version.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "firmware/FirmwareHeader.h"
+#include "sim/SimPlatform.h"
+#include "tests/support/RecordingUi.h"
+#include "tests/support/TempDir.h"
+#include "update/UpdateController.h"
+
+namespace {
+
+using namespace std::chrono_literals;
+using testing_support::CRecordingUi;
+using Bytes = std::vector<std::uint8_t>;
+
+constexpr auto kBound = 20s;  // far above anything the road needs; only a hang reaches it
+
+std::string WriteImage(const testing_support::CTempDir& dir, const Bytes& payload) {
+  firmware::FirmwareHeader header;
+  header.version = 215;
+  header.firmwareType = 0x600A;
+  header.payloadLength = static_cast<std::uint32_t>(payload.size());
+  const auto head = firmware::SerializeFirmwareHeader(header);
+  Bytes bytes(head.begin(), head.end());
+  bytes.insert(bytes.end(), payload.begin(), payload.end());
+  return dir.WriteFile("road.dat", bytes);
+}
+
+struct Road : ::testing::Test {
+  std::shared_ptr<sim::CSimController> device;
+  std::shared_ptr<sim::CSimPlatform> platform;
+  std::unique_ptr<hid::CHid> link;
+  CRecordingUi ui;
+  std::unique_ptr<update::CUpdateController> controller;
+
+  void Start(sim::SimConfig config) {
+    device = std::make_shared<sim::CSimController>(config);
+    platform = std::make_shared<sim::CSimPlatform>(device);
+    link = std::make_unique<hid::CHid>(platform);
+    controller = std::make_unique<update::CUpdateController>(
+        *link, ui,
+        update::ControllerOptions{
+            {}, [](text::TextId id) { return text::LoadLocalizedText(id, 1033); }, {}, {}});
+    controller->StartUp();
+  }
+
+  void TearDown() override {
+    controller.reset();  // joins a run before the link and the platform go
+  }
+
+  // Waits for the next notice and hands it to the controller, as the window's event
+  // loop does. Returns its code.
+  std::uint32_t Deliver() {
+    for (;;) {
+      const auto codes = platform->TakeNotices();
+      if (!codes.empty()) {
+        for (std::uint32_t code : codes) {
+          controller->OnDeviceChange(code);
+        }
+        return codes.back();
+      }
+      if (!platform->Notices().WaitFor(kBound)) {
+        ADD_FAILURE() << "no notice came";
+        return 0;
+      }
+    }
+  }
+
+  std::vector<std::uint16_t> CodesReceived() const {
+    std::vector<std::uint16_t> codes;
+    for (const auto& frame : device->Received()) {
+      // Application frames: 0x81 04 code; boot frames: 0x00 05 code.
+      codes.push_back(static_cast<std::uint16_t>(frame.bytes[2] | (frame.bytes[3] << 8)));
+    }
+    return codes;
+  }
+};
+
+TEST_F(Road, AnUpdateFromClickToTheNewVersion) {
+  sim::SimConfig config;
+  config.regionStart = 64;
+  config.reenumerateDelay = 500ms;  // room to handle each removal before the return
+  Start(config);
+  ASSERT_TRUE(ui.ButtonEnabled());
+  ASSERT_EQ(controller->GetCurrentFirmwareInfo(), 214u);
+
+  testing_support::CTempDir dir;
+  Bytes payload(64 + 46 * 100 + 17);
+  for (std::size_t i = 0; i < payload.size(); ++i) {
+    payload[i] = static_cast<std::uint8_t>(i * 131 + 3);
+  }
+  ui.QueueFile(WriteImage(dir, payload));
+
+  controller->OnUpdateClicked();
+  EXPECT_EQ(Deliver(), hid::kNoticeRemoveComplete);
+  EXPECT_FALSE(ui.ButtonEnabled());
+  EXPECT_EQ(Deliver(), hid::kNoticeArrival);  // back in boot mode: the run starts
+  EXPECT_EQ(controller->RunsStarted(), 1);
+
+  const auto outcome = controller->WaitForRunEnd(kBound);
+  ASSERT_TRUE(outcome.has_value());
+  ASSERT_TRUE(outcome->Completed()) << update::Describe(*outcome);
+  EXPECT_TRUE(outcome->completeConfirmed);
+  EXPECT_EQ(device->StoredRegion(), Bytes(payload.begin() + 64, payload.end()));
+
+  // The completing command restarts the device in application mode.
+  EXPECT_EQ(Deliver(), hid::kNoticeRemoveComplete);
+  EXPECT_EQ(Deliver(), hid::kNoticeArrival);
+  EXPECT_EQ(controller->GetCurrentFirmwareInfo(), 215u);
+  EXPECT_TRUE(ui.ButtonEnabled());
+  EXPECT_TRUE(ui.LabelVisible());
+
+  std::vector<std::uint16_t> expected = {0x0101, 0x000C, 0x0008, 0x00C1, 0x0004};
+  expected.insert(expected.end(), 101, 0x0003);
+  expected.insert(expected.end(), {0x00C2, 0x00C3, 0x0007, 0x0101});
+  EXPECT_EQ(CodesReceived(), expected);
+
+  const std::string title = "SetWindowTitle:Corvane Update v2.15";
+  // Every call but the progress, in order; the progress on its own.
+  std::vector<std::string> calls;
+  for (const std::string& call : ui.Calls()) {
+    if (call.rfind("SetProgress(", 0) != 0) {
+      calls.push_back(call);
+    }
+  }
+  const std::vector<int> progress = ui.ProgressHistory();
+  ASSERT_GE(progress.size(), 3u);
+  EXPECT_EQ(progress.front(), 0);
+  EXPECT_TRUE(std::is_sorted(progress.begin(), progress.end() - 1));
+  // The file ends with the region: the bar stops at 99, then goes back to 0.
+  EXPECT_EQ(progress[progress.size() - 2], 99);
+  EXPECT_EQ(progress.back(), 0);
+  EXPECT_EQ(calls,
+            (std::vector<std::string>{
+                "EnableUpdateButton(1)", "EnableUpdateButton(1)", title, "ShowCompletionLabel(0)",
+                "EnableUpdateButton(0)", title, "ShowOpenFileDialog",
+                "ShowMessageBox(OkCancel,Corvane Update v2.15):New firmware 2.15 and "
+                "current is 2.14\n",
+                "ShowMessageBox(Ok,Corvane Update v2.15):\n Firmware upgraded! \n",
+                "ShowCompletionLabel(1)", "EnableUpdateButton(0)", "EnableUpdateButton(0)", title,
+                "EnableUpdateButton(1)"}));
+}
+
+TEST_F(Road, ADeviceInBootModeAtStartIsFlashedAtOnce) {
+  sim::SimConfig config;
+  config.startInBootMode = true;
+  testing_support::CTempDir dir;
+  ui.QueueFile(WriteImage(dir, Bytes(5000, 0x42)));
+  Start(config);
+  EXPECT_EQ(controller->RunsStarted(), 1);
+  const auto outcome = controller->WaitForRunEnd(kBound);
+  ASSERT_TRUE(outcome.has_value());
+  EXPECT_TRUE(outcome->Completed()) << update::Describe(*outcome);
+  EXPECT_EQ(device->StoredRegion(), Bytes(5000, 0x42));
+  // The version was never read: the prompt said so.
+  EXPECT_EQ(ui.BoxTexts().at(0), "New firmware 2.15 and current is 231.30 beta23130\n");
+}
+
+TEST_F(Road, AShortRegionIsVerifiedOverItsOwnBytes) {
+  sim::SimConfig config;
+  config.startInBootMode = true;
+  testing_support::CTempDir dir;
+  ui.QueueFile(WriteImage(dir, Bytes(1000, 0x24)));
+  Start(config);
+  const auto outcome = controller->WaitForRunEnd(kBound);
+  ASSERT_TRUE(outcome.has_value());
+  EXPECT_TRUE(outcome->Completed()) << update::Describe(*outcome);
+}
+
+TEST_F(Road, ADeviceThatLeavesDuringTheStreamEndsTheRunAtOnce) {
+  sim::SimConfig config;
+  config.startInBootMode = true;
+  config.faults = {sim::SimFault::Remove(sim::FaultTrigger::AtBlock(30))};
+  testing_support::CTempDir dir;
+  ui.QueueFile(WriteImage(dir, Bytes(46 * 60, 0x11)));
+  Start(config);
+  const auto outcome = controller->WaitForRunEnd(kBound);
+  ASSERT_TRUE(outcome.has_value());
+  EXPECT_EQ(outcome->failure, update::RunFailure::kDeviceCommand);
+  EXPECT_EQ(outcome->commandFailure, protocol::CommandFailure::kDeviceGone);
+  EXPECT_EQ(outcome->block, 29u);
+  EXPECT_FALSE(ui.LabelVisible());
+}
+
+TEST_F(Road, ClosingDuringTheStreamStopsAtABlockBoundary) {
+  sim::SimConfig config;
+  config.startInBootMode = true;
+  config.replyLatency = 200us;
+  testing_support::CTempDir dir;
+  ui.QueueFile(WriteImage(dir, Bytes(46 * 2000, 0x77)));
+  ui.OnProgress([this](int position) {
+    if (position == 10) {
+      controller->RequestStop();
+    }
+  });
+  Start(config);
+  const auto outcome = controller->WaitForRunEnd(kBound);
+  ASSERT_TRUE(outcome.has_value());
+  EXPECT_EQ(outcome->failure, update::RunFailure::kStopped);
+  EXPECT_EQ(outcome->step, update::RunStep::kStreaming);
+  EXPECT_LT(outcome->block, 2000u);
+  EXPECT_EQ(CodesReceived().back(), 0x0003);
+}
+
+}  // namespace
