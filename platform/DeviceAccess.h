@@ -10,6 +10,7 @@
 
 #include "base/Error.h"
 #include "hid/HidPlatform.h"
+#include "sim/SimController.h"
 
 namespace platform {
 
@@ -39,6 +40,10 @@ base::Result<DeviceAccess> ChooseDeviceAccess(bool simulate,
 // Builds the platform layer the choice names. The emulator link connects here and
 // fails with the reason when nothing listens at the path.
 base::Result<std::shared_ptr<hid::IHidPlatform>> CreateHidPlatform(const DeviceAccess& access);
+
+// What --simulate puts on the bus: a controller in application mode, type 0x600A,
+// firmware 2.14, which reports 2.15 after an update.
+sim::SimConfig SimulatedControllerConfig();
 
 // "the system's HID devices", "the simulated controller", "the emulator at PATH".
 std::string Describe(const DeviceAccess& access);

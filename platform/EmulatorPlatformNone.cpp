@@ -1,0 +1,10 @@
+#include "platform/PlatformBackends.h"
+
+namespace platform {
+
+base::Result<std::shared_ptr<hid::IHidPlatform>> ConnectEmulator(const std::string& path) {
+  return base::Error{base::ErrorKind::kUnsupported,
+                     "this build has no emulator link: cannot reach " + path};
+}
+
+}  // namespace platform
