@@ -15,8 +15,9 @@
 #include "app/DialogGeometry.h"
 #include "app/UpdateDlg.h"
 #include "firmware/FirmwareHeader.h"
-#include "hid/NoticeQueue.h"
+#include "platform/DeviceAccess.h"
 #include "protocol/Crc16.h"
+#include "sim/SimPlatform.h"
 #include "tests/support/FakeHidPlatform.h"
 #include "tests/support/Replies.h"
 #include "tests/support/TempDir.h"
@@ -36,14 +37,6 @@ const hid::InterfaceInfo kAppDevice{"/dev/hidraw3", hid::kVendorId, hid::kAppPro
 const hid::InterfaceInfo kBootDevice{"/dev/hidraw4", hid::kVendorId, hid::kBootProductId};
 const QString kTitle = QStringLiteral("Corvane Update v2.15");
 const QString kFileDialog = QStringLiteral("file:File type(*.dat) (*.dat)");
-
-// The scripted device, with its notices behind a descriptor as the real links have.
-class CNoticingPlatform : public testing_support::CFakeHidPlatform {
- public:
-  hid::CNoticeQueue notices;
-  int NoticeFd() const override { return notices.Fd(); }
-  std::vector<std::uint32_t> TakeNotices() override { return notices.Take(); }
-};
 
 // Answers the run's boxes and file dialogs in order, from a timer that polls for them.
 // An answer is given again on every poll while its dialog stays open: the file dialog
@@ -135,12 +128,14 @@ Codes CodesOf(const std::vector<Bytes>& frames) {
 
 struct Rig {
   testing_support::CTempDir dir;
-  std::shared_ptr<CNoticingPlatform> device = std::make_shared<CNoticingPlatform>();
+  std::shared_ptr<testing_support::CFakeHidPlatform> device =
+      std::make_shared<testing_support::CFakeHidPlatform>();
   std::unique_ptr<app::CUpdateDlg> dialog;
 
-  void Start(std::uint16_t language = 1033) {
+  void Start(std::uint16_t language = 1033, std::shared_ptr<hid::IHidPlatform> platform = {}) {
     dialog = std::make_unique<app::CUpdateDlg>(
-        device, app::DialogOptions{language, {}, {std::chrono::milliseconds(5000)}});
+        platform ? platform : device,
+        app::DialogOptions{language, {}, {std::chrono::milliseconds(5000)}});
     dialog->show();
   }
   QProgressBar* Bar() const { return qobject_cast<QProgressBar*>(dialog->GetDlgItem(1003)); }
@@ -149,9 +144,8 @@ struct Rig {
   QLabel* Instructions() const { return qobject_cast<QLabel*>(dialog->GetDlgItem(1008)); }
   Codes Sent() const { return CodesOf(device->Written()); }
 
-  // A boot-mode controller of type 0x600A, and an image of `blocks` full blocks for it
-  // with the replies of a whole run over it (region from 0).
-  QString BootDeviceWithImage(std::uint32_t blocks) {
+  // An image for type 0x600A, version 2.15, of `blocks` full blocks; its payload.
+  QString WriteImage(std::uint32_t blocks, Bytes* payload = nullptr) {
     firmware::FirmwareHeader header;
     header.version = 215;
     header.firmwareType = 0x600A;
@@ -161,6 +155,17 @@ struct Rig {
     for (std::uint32_t i = 0; i < header.payloadLength; ++i) {
       image.push_back(static_cast<std::uint8_t>(i * 7 + 3));
     }
+    if (payload != nullptr) {
+      payload->assign(image.begin() + 28, image.end());
+    }
+    return QString::fromStdString(dir.WriteFile("image.dat", image));
+  }
+
+  // A boot-mode controller of type 0x600A with the replies of a whole run over such an
+  // image (region from 0).
+  QString BootDeviceWithImage(std::uint32_t blocks) {
+    Bytes payload;
+    const QString path = WriteImage(blocks, &payload);
     device->interfaces = {kBootDevice};
     device->QueueReport(BootReply(0x0008, Le16(0x600A)));
     device->QueueReport(BootReply(0x00C1, Le32(0)));
@@ -169,19 +174,12 @@ struct Rig {
       device->QueueReport(BootReply(0x0003));
     }
     device->QueueReport(BootReply(0x00C2));
-    const int verified = static_cast<int>(std::min<std::uint32_t>(4096, header.payloadLength));
-    device->QueueReport(BootReply(0x00C3, Le16(protocol::Crc16(image.data() + 28, verified))));
+    const int verified = static_cast<int>(std::min<std::size_t>(4096, payload.size()));
+    device->QueueReport(BootReply(0x00C3, Le16(protocol::Crc16(payload.data(), verified))));
     device->QueueReport(BootReply(0x0007));
-    return QString::fromStdString(dir.WriteFile("image.dat", image));
+    return path;
   }
 };
-
-Codes RunCodes(std::uint32_t blocks) {
-  Codes codes{0x0008, 0x00C1, 0x0004};
-  codes.insert(codes.end(), blocks, 0x0003);
-  codes.insert(codes.end(), {0x00C2, 0x00C3, 0x0007});
-  return codes;
-}
 
 }  // namespace
 
@@ -318,27 +316,27 @@ class WindowTest : public QObject {
     QCOMPARE(rig.Sent(), device ? (Codes{0x0101, 0x000C}) : Codes{});
   }
 
-  void runsAWholeUpdateAnsweringItsDialogs() {
+  void updatesTheSimulatedControllerFromClickToNewFirmware() {
+    sim::SimConfig config = platform::SimulatedControllerConfig();
+    config.eraseTime = std::chrono::milliseconds(0);
+    config.replyLatency = std::chrono::microseconds(0);
+    config.reenumerateDelay = std::chrono::milliseconds(20);
+    const auto controller = std::make_shared<sim::CSimController>(config);
     Rig rig;
-    rig.device->interfaces = {kAppDevice};
-    rig.device->QueueReport(AppReply(0x0101, AppInfo(0x600A, 214)));
-    rig.Start();
+    Bytes payload;
+    const QString image = rig.WriteImage(100, &payload);
+    rig.Start(1033, std::make_shared<sim::CSimPlatform>(controller));
     QVERIFY(rig.Button()->isEnabled());
-    QTest::mouseClick(rig.Button(), Qt::LeftButton);
-    QCOMPARE(rig.Sent(), (Codes{0x0101, 0x000C}));
 
-    // The controller restarts into its bootloader: gone, then back as the boot device.
-    rig.device->interfaces.clear();
-    rig.device->notices.Push(hid::kNoticeRemoveComplete);
-    QTRY_VERIFY_WITH_TIMEOUT(!rig.Button()->isEnabled(), 5000);
-    const QString image = rig.BootDeviceWithImage(10);
     std::vector<int> progress;
     QObject::connect(rig.Bar(), &QProgressBar::valueChanged, [&](int v) { progress.push_back(v); });
     CModalAnswerer answerer(rig.dialog.get(),
                             {{Action::kChoose, image}, {Action::kOk}, {Action::kOk}});
     QSignalSpy ended(rig.dialog.get(), &app::CUpdateDlg::RunEnded);
-    rig.device->notices.Push(hid::kNoticeArrival);
-    QVERIFY(ended.wait(10000));
+    // The click restarts the controller into its bootloader; its notices bring it back
+    // in boot mode and start the run.
+    QTest::mouseClick(rig.Button(), Qt::LeftButton);
+    QVERIFY(ended.wait(15000));
 
     const auto outcome = rig.dialog->LastRunOutcome();
     QVERIFY2(outcome->Completed(), update::Describe(*outcome).c_str());
@@ -346,16 +344,14 @@ class WindowTest : public QObject {
              (QStringList{kFileDialog, "box:" + kTitle + "|New firmware 2.15 and current is 2.14\n",
                           "box:" + kTitle + "|\n Firmware upgraded! \n"}));
     QVERIFY(answerer.plainOwnedBoxes);
-    Codes expected{0x0101, 0x000C};
-    const Codes run = RunCodes(10);
-    expected.insert(expected.end(), run.begin(), run.end());
-    QCOMPARE(rig.Sent(), expected);
+    QVERIFY(controller->StoredRegion() == payload);
     // The bar went up block by block, and back to 0 before the success message.
-    QVERIFY(progress.size() >= 10);
+    QVERIFY(progress.size() >= 90);
     QVERIFY(std::is_sorted(progress.begin(), progress.end() - 1));
     QCOMPARE(progress.back(), 0);
     QVERIFY(rig.Completion()->isVisible());
-    QVERIFY(!rig.Button()->isEnabled());
+    // The controller comes back in application mode and is read again: 2.15.
+    QTRY_COMPARE_WITH_TIMEOUT(rig.dialog->Controller().GetCurrentFirmwareInfo(), 215u, 10000);
   }
 
   void aVersionPromptLeftByEscapeOrItsCloseBoxIsDeclined_data() {
