@@ -34,6 +34,7 @@ CommandLine ParseCommandLine(const QStringList& arguments,
   if (!parser.parse(arguments)) {
     result.output = parser.errorText().toStdString() + "\n";
     result.exitCode = 2;
+    result.unknownOption = !parser.unknownOptionNames().isEmpty();
     return result;
   }
   if (parser.isSet(help)) {

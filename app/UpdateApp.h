@@ -24,6 +24,9 @@ struct CommandLine {
   AppOptions options;
   std::optional<std::string> output;
   int exitCode = 0;
+  // An option this program does not know; it may be one of Qt's own (-platform ...),
+  // which only the application object takes away.
+  bool unknownOption = false;
 };
 
 // Parses the arguments (the program name first). emulatorVariable is UPDATE_EMULATOR.
