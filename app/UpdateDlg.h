@@ -53,13 +53,9 @@ class CUpdateDlg : public QDialog, public update::IUserInterface {
   QWidget* GetDlgItem(int id) const;
 
   update::CUpdateController& Controller() { return *m_Controller; }
-  hid::CHid& Hid() { return m_Hid; }
-  const QIcon& Icon() const { return m_hIcon; }
   DialogBaseUnits BaseUnits() const { return m_BaseUnits; }
   // How the last run ended, once the worker has said so.
   std::optional<update::RunOutcome> LastRunOutcome() const { return m_LastOutcome; }
-  // True from the first request to end the dialog on.
-  bool IsClosing() const { return m_Closing; }
 
   // The image of the minimised window.
   QIcon OnQueryDragIcon() const { return m_hIcon; }
@@ -120,8 +116,8 @@ class CUpdateDlg : public QDialog, public update::IUserInterface {
   std::optional<update::RunOutcome> m_LastOutcome;
   QPointer<QDialog> m_OpenModal;  // the box or file dialog a run has open
 
-  // After the link and before the notifier: destroyed first of the three, once no
-  // worker can be inside a user-interface call.
+  // Destroyed before the link (the controller joins its worker, which by then is out
+  // of every user-interface call), and the notifier before the platform's descriptor.
   std::unique_ptr<update::CUpdateController> m_Controller;
   std::unique_ptr<QSocketNotifier> m_NoticeNotifier;
 };
