@@ -8,6 +8,7 @@
 #include <optional>
 #include <string>
 
+#include "base/DebugOutput.h"
 #include "base/Error.h"
 #include "hid/HidPlatform.h"
 #include "sim/SimController.h"
@@ -37,9 +38,16 @@ base::Result<DeviceAccess> ChooseDeviceAccess(bool simulate,
                                               const std::optional<std::string>& emulatorOption,
                                               const std::optional<std::string>& emulatorVariable);
 
+// Settings a front end may give the platform it builds.
+struct PlatformOptions {
+  std::optional<sim::SimConfig> simulated;  // empty: SimulatedControllerConfig()
+  base::DebugSink debug;                    // the emulator link's diagnostic lines
+};
+
 // Builds the platform layer the choice names. The emulator link connects here and
 // fails with the reason when nothing listens at the path.
-base::Result<std::shared_ptr<hid::IHidPlatform>> CreateHidPlatform(const DeviceAccess& access);
+base::Result<std::shared_ptr<hid::IHidPlatform>> CreateHidPlatform(
+    const DeviceAccess& access, const PlatformOptions& options = {});
 
 // What --simulate puts on the bus: a controller in application mode, type 0x600A,
 // firmware 2.14, which reports 2.15 after an update.

@@ -18,15 +18,17 @@ sim::SimConfig SimulatedControllerConfig() {
   return config;
 }
 
-base::Result<std::shared_ptr<hid::IHidPlatform>> CreateHidPlatform(const DeviceAccess& access) {
+base::Result<std::shared_ptr<hid::IHidPlatform>> CreateHidPlatform(const DeviceAccess& access,
+                                                                   const PlatformOptions& options) {
   switch (access.kind) {
     case DeviceAccessKind::kSystem:
       return CreateSystemPlatform();
     case DeviceAccessKind::kSimulated:
-      return std::shared_ptr<hid::IHidPlatform>(std::make_shared<sim::CSimPlatform>(
-          std::make_shared<sim::CSimController>(SimulatedControllerConfig())));
+      return std::shared_ptr<hid::IHidPlatform>(
+          std::make_shared<sim::CSimPlatform>(std::make_shared<sim::CSimController>(
+              options.simulated.value_or(SimulatedControllerConfig()))));
     case DeviceAccessKind::kEmulator:
-      return ConnectEmulator(access.emulatorPath);
+      return ConnectEmulator(access.emulatorPath, options.debug);
   }
   return base::Error{base::ErrorKind::kUnsupported, "no such device access"};
 }

@@ -3,8 +3,11 @@
 
 namespace platform {
 
-base::Result<std::shared_ptr<hid::IHidPlatform>> ConnectEmulator(const std::string& path) {
-  auto connected = hid::emulator::CEmulatorPlatform::Connect(path);
+base::Result<std::shared_ptr<hid::IHidPlatform>> ConnectEmulator(const std::string& path,
+                                                                 const base::DebugSink& debug) {
+  hid::emulator::EmulatorOptions options;
+  options.debug = debug;
+  auto connected = hid::emulator::CEmulatorPlatform::Connect(path, options);
   if (!connected) {
     return connected.error();
   }

@@ -4,6 +4,7 @@
 #include <memory>
 #include <string>
 
+#include "base/DebugOutput.h"
 #include "base/Error.h"
 #include "hid/HidPlatform.h"
 
@@ -13,6 +14,7 @@ namespace platform {
 base::Result<std::shared_ptr<hid::IHidPlatform>> CreateSystemPlatform();
 
 // Connects to the emulator listening at path, or says why not.
-base::Result<std::shared_ptr<hid::IHidPlatform>> ConnectEmulator(const std::string& path);
+base::Result<std::shared_ptr<hid::IHidPlatform>> ConnectEmulator(const std::string& path,
+                                                                 const base::DebugSink& debug);
 
 }  // namespace platform
