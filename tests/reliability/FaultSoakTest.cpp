@@ -220,14 +220,15 @@ class CScenario {
           m_Ui.Release();
           continue;
         }
+        // Ctrl-C, or the window closing: either asks the run to stop before the dialog
+        // or box it is in returns.
         m_Stopped = true;
-        if (!m_Plan.stopByClosing) {
-          m_Controller->RequestStop();  // Ctrl-C: the run ends, the program then exits
-          m_Ui.Release();
-          continue;
-        }
-        // The window closes: its controller asks the run to stop and waits for it.
+        m_Controller->RequestStop();
         m_Ui.Release();
+        if (!m_Plan.stopByClosing) {
+          continue;  // the run ends by itself, then the program exits
+        }
+        // The window goes: its controller waits for the run to end.
         m_Controller.reset();
         m_Link.reset();
         std::lock_guard lock(m_FinishedMutex);
@@ -257,8 +258,8 @@ class CScenario {
     }
   }
 
-  // Between the run's first command and its end, only its own frames reach the device;
-  // every erase and block lies inside the region.
+  // Between the run's first command and its completing command, only its own frames
+  // reach the device; every erase and block lies inside the region.
   void CheckWire(std::size_t framesBefore, std::uint32_t regionLength) {
     const auto frames = m_Device->Received();
     bool inRun = false;
@@ -267,6 +268,8 @@ class CScenario {
       const auto code = static_cast<std::uint16_t>(Le(bytes, 2, 2));
       if (code == 0x00C1) {
         inRun = true;
+      } else if (code == 0x0007) {
+        inRun = false;  // the device restarts: identifying it again is the window's to do
       } else if (inRun && (code == 0x0008 || code == 0x0101 || code == 0x000C)) {
         Violation("the user interface thread talked to the device during a run");
       }
