@@ -299,6 +299,9 @@ CommandResult CFlashRun::FollowRun() {
   if (!m_Outcome->Completed()) {
     return Finish(FromOutcome(*m_Outcome));
   }
+  // The controller may be back already, its arrival handed over while the run still
+  // held the link.
+  m_Controller.IdentifyAfterRun();
   WaitForApplicationMode();
   return Finish(CommandResult{});
 }
