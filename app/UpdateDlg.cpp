@@ -308,10 +308,6 @@ void CUpdateDlg::done(int result) {
 
 void CUpdateDlg::OnRunFinished(const update::RunOutcome& outcome) {
   m_LastOutcome = outcome;
-  if (!m_PendingResult) {
-    // A controller back from its restart before the run let go of the link.
-    m_Controller->IdentifyAfterRun();
-  }
   ++m_RunsEnded;
   emit RunEnded();
   if (m_PendingResult && !WorkerInUserInterface()) {

@@ -299,9 +299,6 @@ CommandResult CFlashRun::FollowRun() {
   if (!m_Outcome->Completed()) {
     return Finish(FromOutcome(*m_Outcome));
   }
-  // The controller may be back already, its arrival handed over while the run still
-  // held the link.
-  m_Controller.IdentifyAfterRun();
   WaitForApplicationMode();
   return Finish(CommandResult{});
 }

@@ -70,9 +70,7 @@ void CUpdateController::IdentifyDevice() {
     return;
   }
   if (IsLinkHeldByRun()) {
-    // Reopening the link would pull the handles from under the running worker; the
-    // device is identified once the run has ended (IdentifyAfterRun).
-    m_IdentifyAfterRun = true;
+    // Reopening the link would pull the handles from under the running worker.
     return;
   }
   if (ids.ProductId == hid::kAppProductId) {
@@ -141,21 +139,6 @@ bool CUpdateController::OnDeviceChange(std::uint32_t eventType, std::uintptr_t /
       break;
   }
   return true;
-}
-
-void CUpdateController::IdentifyAfterRun() {
-  if (!m_IdentifyAfterRun) {
-    return;
-  }
-  // The owner hears of the run's end a moment before the run counts as over.
-  (void)WaitForRunEnd(std::chrono::seconds(1));
-  if (IsLinkHeldByRun()) {
-    return;
-  }
-  m_IdentifyAfterRun = false;
-  if (m_Hid.FindDevice() != 0 && GetMatchedDeviceIds().ProductId == hid::kAppProductId) {
-    IdentifyDevice();
-  }
 }
 
 void CUpdateController::OnUpdateClicked() {

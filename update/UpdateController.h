@@ -90,13 +90,6 @@ class CUpdateController {
   // The update button: sends the boot-mode command to an identified device.
   void OnUpdateClicked();
 
-  // Call on the owner's thread once a run has ended. A device whose arrival came while
-  // the run still held the link (identifying it then would reopen the link under the
-  // run, so the notice was left alone) and that is now in application mode is
-  // identified now, as that notice would have done: its version is read and the button
-  // enabled. A device in boot mode is left alone: only a notice starts a run.
-  void IdentifyAfterRun();
-
   // Told, on the worker thread, each time a run enters a step after choosing the image
   // and after each block the device confirmed, with what the run knows so far: for
   // front ends that name the phase and count bytes. Set it before StartUp.
@@ -152,10 +145,6 @@ class CUpdateController {
   firmware::FirmwareHeader m_ImageHeader{};
   std::uint8_t m_ChunkBuffer[kBlockSize] = {};
   std::int32_t m_LastProgress = -1;
-
-  // An identification the owner's thread left alone because a run held the link; read
-  // and written on the owner's thread only.
-  bool m_IdentifyAfterRun = false;
 
   std::atomic<bool> m_RunActive{false};
   std::atomic<bool> m_LinkHeldByRun{false};

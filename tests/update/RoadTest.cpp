@@ -3,8 +3,6 @@
 // image, the device comes back in application mode with its new version.
 #include <gtest/gtest.h>
 
-#include <condition_variable>
-#include <mutex>
 #include <string>
 #include <vector>
 
@@ -157,120 +155,6 @@ TEST_F(Road, AShortRegionIsVerifiedOverItsOwnBytes) {
   const auto outcome = controller->WaitForRunEnd(kBound);
   ASSERT_TRUE(outcome.has_value());
   EXPECT_TRUE(outcome->Completed()) << update::Describe(*outcome);
-}
-
-// A platform in front of the simulated one whose reads stop, once the completing
-// command has gone out, until the test lets them go: the run then still holds the link
-// while the device restarts and comes back.
-class CGatedPlatform : public hid::IHidPlatform {
- public:
-  explicit CGatedPlatform(std::shared_ptr<sim::CSimPlatform> inner) : m_Inner(std::move(inner)) {}
-
-  bool WaitUntilHeld(std::chrono::milliseconds timeout) {
-    std::unique_lock lock(m_Mutex);
-    return m_Changed.wait_for(lock, timeout, [this] { return m_Held; });
-  }
-  void LetGo() {
-    std::lock_guard lock(m_Mutex);
-    m_Open = true;
-    m_Changed.notify_all();
-  }
-
-  std::vector<hid::InterfaceInfo> EnumerateInterfaces() override {
-    return m_Inner->EnumerateInterfaces();
-  }
-  base::Result<std::unique_ptr<hid::IHidHandle>> Open(const std::string& path,
-                                                      hid::Access access) override {
-    auto opened = m_Inner->Open(path, access);
-    if (!opened) {
-      return opened.error();
-    }
-    return std::unique_ptr<hid::IHidHandle>(
-        std::make_unique<CHandle>(*this, std::move(opened.value())));
-  }
-  bool RegisterForDeviceNotices(hid::NativeWindow window) override {
-    return m_Inner->RegisterForDeviceNotices(window);
-  }
-  void UnregisterDeviceNotices() override { m_Inner->UnregisterDeviceNotices(); }
-
- private:
-  class CHandle : public hid::IHidHandle {
-   public:
-    CHandle(CGatedPlatform& owner, std::unique_ptr<hid::IHidHandle> inner)
-        : m_Owner(owner), m_Inner(std::move(inner)) {}
-    hid::ReadOutcome ReadFrame(hid::Frame& frame, std::chrono::milliseconds timeout) override {
-      {
-        std::unique_lock lock(m_Owner.m_Mutex);
-        if (m_Owner.m_Completing && !m_Owner.m_Open) {
-          m_Owner.m_Held = true;
-          m_Owner.m_Changed.notify_all();
-          m_Owner.m_Changed.wait_for(lock, kBound, [this] { return m_Owner.m_Open; });
-        }
-      }
-      return m_Inner->ReadFrame(frame, timeout);
-    }
-    bool WriteFrame(std::span<const std::uint8_t> frame) override {
-      if (frame.size() > 3 && frame[1] == 5 && frame[2] == 0x07 && frame[3] == 0x00) {
-        std::lock_guard lock(m_Owner.m_Mutex);
-        m_Owner.m_Completing = true;
-      }
-      return m_Inner->WriteFrame(frame);
-    }
-
-   private:
-    CGatedPlatform& m_Owner;
-    std::unique_ptr<hid::IHidHandle> m_Inner;
-  };
-
-  const std::shared_ptr<sim::CSimPlatform> m_Inner;
-  std::mutex m_Mutex;
-  std::condition_variable m_Changed;
-  bool m_Completing = false;
-  bool m_Held = false;
-  bool m_Open = false;
-};
-
-// The device restarts after the completing command and is back in application mode
-// before the run has let go of the link: its arrival cannot be handled then (it would
-// reopen the link under the run), and is handled once the run has ended.
-TEST(RoadTail, AnArrivalWhileTheRunStillHoldsTheLinkIsIdentifiedAfterTheRun) {
-  sim::SimConfig config;
-  config.startInBootMode = true;
-  const auto device = std::make_shared<sim::CSimController>(config);
-  const auto simulated = std::make_shared<sim::CSimPlatform>(device);
-  const auto gated = std::make_shared<CGatedPlatform>(simulated);
-  hid::CHid link(gated);
-  CRecordingUi ui;
-  testing_support::CTempDir dir;
-  ui.QueueFile(WriteImage(dir, Bytes(300, 0x5A)));
-  update::CUpdateController controller(
-      link, ui,
-      update::ControllerOptions{
-          {}, [](text::TextId id) { return text::LoadLocalizedText(id, 1033); }, {}, {}});
-  controller.StartUp();
-  ASSERT_EQ(controller.RunsStarted(), 1);
-  ASSERT_TRUE(gated->WaitUntilHeld(kBound));
-
-  // Gone and back in application mode, both notices handed over while the run waits.
-  std::vector<std::uint32_t> codes;
-  while (codes.size() < 2 && simulated->Notices().WaitFor(kBound)) {
-    for (const std::uint32_t code : simulated->TakeNotices()) {
-      codes.push_back(code);
-      controller.OnDeviceChange(code);
-    }
-  }
-  ASSERT_EQ(codes, (std::vector<std::uint32_t>{hid::kNoticeRemoveComplete, hid::kNoticeArrival}));
-  EXPECT_EQ(controller.GetCurrentFirmwareInfo(), firmware::kFirmwareInfoUnread);
-
-  gated->LetGo();
-  const auto outcome = controller.WaitForRunEnd(kBound);
-  ASSERT_TRUE(outcome.has_value());
-  ASSERT_TRUE(outcome->Completed()) << update::Describe(*outcome);
-  controller.IdentifyAfterRun();
-  EXPECT_EQ(controller.GetCurrentFirmwareInfo(), 215u);
-  EXPECT_TRUE(ui.ButtonEnabled());
-  EXPECT_EQ(device->Received().back().bytes[2], 0x01);  // 0x0101, the version query
-  EXPECT_EQ(controller.RunsStarted(), 1);
 }
 
 }  // namespace
