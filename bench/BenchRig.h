@@ -7,10 +7,12 @@
 
 #include <chrono>
 #include <cstdint>
+#include <ctime>
 #include <memory>
 #include <optional>
 #include <string>
 
+#include "bench/TimedPlatform.h"
 #include "hid/Hid.h"
 #include "tests/support/TempDir.h"
 #include "update/UpdateController.h"
@@ -18,6 +20,15 @@
 namespace bench {
 
 using Clock = std::chrono::steady_clock;
+
+// A moment of a run: the wall clock and the CPU time this process had used by then (all
+// its threads; std::clock is that on POSIX systems).
+struct Moment {
+  Clock::time_point wall;
+  std::clock_t cpu = 0;
+
+  static Moment Now() { return {Clock::now(), std::clock()}; }
+};
 
 // A firmware image for device kind 5 whose region (from region start 0) is
 // payloadBytes long, in a directory of its own.
@@ -41,8 +52,8 @@ class CAnsweringUi final : public update::IUserInterface {
  public:
   explicit CAnsweringUi(std::string imagePath = {}) : m_ImagePath(std::move(imagePath)) {}
 
-  std::optional<Clock::time_point> PromptAnswered() const { return m_PromptAnswered; }
-  std::optional<Clock::time_point> SuccessShown() const { return m_SuccessShown; }
+  std::optional<Moment> PromptAnswered() const { return m_PromptAnswered; }
+  std::optional<Moment> SuccessShown() const { return m_SuccessShown; }
   std::optional<Clock::time_point> ButtonEnabled() const { return m_ButtonEnabled; }
   void Forget();
 
@@ -56,28 +67,33 @@ class CAnsweringUi final : public update::IUserInterface {
 
  private:
   std::string m_ImagePath;
-  std::optional<Clock::time_point> m_PromptAnswered;
-  std::optional<Clock::time_point> m_SuccessShown;
+  std::optional<Moment> m_PromptAnswered;
+  std::optional<Moment> m_SuccessShown;
   std::optional<Clock::time_point> m_ButtonEnabled;
 };
 
 // English texts, so that no benchmark depends on the machine's language.
 update::ControllerOptions BenchOptions();
 
-// Runs UpdateWorker in place on a link whose last search found the device in boot
-// mode. Returns the device time of the run (prompt answered to success shown) and its
-// block count, or an error text.
+// Runs UpdateWorker in place on a link over `timing` whose last search found the device
+// in boot mode. Returns the time of the run's device work (prompt answered to success
+// shown), the CPU time this process spent meanwhile, the run's blocks and bytes, and how
+// its blocks' time split; or an error text.
 struct RunTiming {
   double seconds = 0;
+  double cpuSeconds = 0;
   std::uint32_t blocks = 0;
   std::uint32_t bytes = 0;
+  BlockSplit split;
 };
-std::optional<RunTiming> RunOnce(hid::CHid& link, const CBenchImage& image, std::string& why);
+std::optional<RunTiming> RunOnce(hid::CHid& link, CTimedPlatform& timing, const CBenchImage& image,
+                                 std::string& why);
 
-// Sums the runs of one benchmark and sets its counters: wall time per block, the part
-// of it beyond the device's reply latency (the host's own time), blocks and bytes per
-// second, and for a device with a latency the throughput as a share of the ideal of one
-// 46-byte block per latency.
+// Sums the runs of one benchmark and sets its counters: wall time per block and its two
+// parts (the host's own time from one echo to the next block, and the wait for the
+// reply), this process's CPU time per block (which a busy machine does not inflate),
+// blocks and bytes per second, and for a device with a latency the throughput as a share
+// of the ideal of one 46-byte block per latency.
 class CRunCounters {
  public:
   explicit CRunCounters(std::chrono::microseconds latency = {}) : m_Latency(latency) {}
@@ -87,6 +103,10 @@ class CRunCounters {
  private:
   std::chrono::microseconds m_Latency;
   double m_Seconds = 0;
+  double m_CpuSeconds = 0;
+  double m_HostUs = 0;  // sums over blocks
+  double m_WaitUs = 0;
+  std::uint64_t m_SplitBlocks = 0;
   std::uint64_t m_Blocks = 0;
   std::uint64_t m_Bytes = 0;
 };

@@ -31,14 +31,15 @@ void FlashInProcess(benchmark::State& state) {
     config.startInBootMode = true;
     config.replyLatency = latency;
     config.flashSize = std::max(config.flashSize, image.PayloadBytes());
-    hid::CHid link(
+    const auto timing = std::make_shared<CTimedPlatform>(
         std::make_shared<sim::CSimPlatform>(std::make_shared<sim::CSimController>(config)));
+    hid::CHid link(timing);
     if (link.FindDevice() == 0) {
       state.SkipWithError("the simulated controller was not found");
       break;
     }
     std::string why;
-    const auto run = RunOnce(link, image, why);
+    const auto run = RunOnce(link, *timing, image, why);
     if (!run) {
       state.SkipWithError(why.c_str());
       break;
@@ -79,13 +80,14 @@ void FlashThroughEmulator(benchmark::State& state) {
       state.SkipWithError(platform.error().message.c_str());
       break;
     }
-    hid::CHid link(platform.value());
+    const auto timing = std::make_shared<CTimedPlatform>(platform.value());
+    hid::CHid link(timing);
     if (link.FindDevice() == 0) {
       state.SkipWithError("the emulated controller was not found");
       break;
     }
     std::string why;
-    const auto run = RunOnce(link, image, why);
+    const auto run = RunOnce(link, *timing, image, why);
     if (!run) {
       state.SkipWithError(why.c_str());
       break;

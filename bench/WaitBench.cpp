@@ -2,8 +2,13 @@
 // from the arrival notice to the enabled button, what a lost reply costs, and how soon
 // after the device confirms an erase the run notices. Each reports `beyond_us`: the time
 // taken beyond what the device itself imposes (nothing, one 200 ms read time-out, the
-// erase time).
+// erase time). And the floor under every reply wait, what this machine charges for
+// waking a waiting thread: by another thread, and at a time set in advance.
 #include <benchmark/benchmark.h>
+
+#include <condition_variable>
+#include <mutex>
+#include <thread>
 
 #include "bench/BenchRig.h"
 #include "sim/SimPlatform.h"
@@ -90,6 +95,67 @@ BENCHMARK(EraseConfirmation)
     ->Arg(450)
     ->UseManualTime()
     ->Unit(benchmark::kMillisecond);
+
+// A reply that wakes the reading thread, as a USB interrupt does, modelled by a second
+// thread: each iteration is two wake-ups, there and back.
+void WakeAnotherThread(benchmark::State& state) {
+  std::mutex mutex;
+  std::condition_variable changed;
+  int turn = 0;  // 1: the partner's; 0: this thread's
+  bool done = false;
+  std::thread partner([&] {
+    std::unique_lock lock(mutex);
+    for (;;) {
+      changed.wait(lock, [&] { return turn == 1 || done; });
+      if (done) {
+        return;
+      }
+      turn = 0;
+      lock.unlock();
+      changed.notify_all();
+      lock.lock();
+    }
+  });
+  const Clock::time_point started = Clock::now();
+  for (auto _ : state) {
+    {
+      std::lock_guard lock(mutex);
+      turn = 1;
+    }
+    changed.notify_all();
+    std::unique_lock lock(mutex);
+    changed.wait(lock, [&] { return turn == 0; });
+  }
+  const std::chrono::duration<double> took = Clock::now() - started;
+  {
+    std::lock_guard lock(mutex);
+    done = true;
+  }
+  changed.notify_all();
+  partner.join();
+  state.counters["beyond_us"] =
+      took.count() * 1e6 / (2.0 * static_cast<double>(state.iterations()));
+}
+BENCHMARK(WakeAnotherThread)->UseRealTime()->Unit(benchmark::kMicrosecond);
+
+// A wait that ends at a set time, as the simulated controller's replies with a latency
+// do: how late after that time the thread runs again.
+void WakeAtATime(benchmark::State& state) {
+  std::mutex mutex;
+  std::condition_variable never;
+  const std::chrono::microseconds span(state.range(0));
+  double late = 0;
+  for (auto _ : state) {
+    std::unique_lock lock(mutex);
+    const Clock::time_point due = Clock::now() + span;
+    while (never.wait_until(lock, due) == std::cv_status::no_timeout) {
+    }
+    const std::chrono::duration<double> after = Clock::now() - due;
+    late += after.count();
+  }
+  state.counters["beyond_us"] = late * 1e6 / static_cast<double>(state.iterations());
+}
+BENCHMARK(WakeAtATime)->ArgName("after_us")->Arg(1000)->Unit(benchmark::kMicrosecond);
 
 }  // namespace
 }  // namespace bench
