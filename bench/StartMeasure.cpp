@@ -45,6 +45,7 @@ struct RunResult {
   double exitMs = 0;
   long peakKiB = 0;
   int status = 0;
+  std::string tail;  // the last of its output, to show when TEXT never came
 };
 
 int Usage(const char* why) {
@@ -87,7 +88,7 @@ std::optional<RunResult> MeasureOnce(const Options& options) {
   }
 
   RunResult result;
-  std::string pending;
+  std::string& pending = result.tail;
   bool signalled = false;
   // Reads until the program closes its output, so that it never blocks on a full pipe.
   for (;;) {
@@ -120,9 +121,10 @@ std::optional<RunResult> MeasureOnce(const Options& options) {
         signalled = true;
       }
     }
-    // Keep only a tail that can hold the start of TEXT split across two reads.
-    if (pending.size() > options.until.size()) {
-      pending.erase(0, pending.size() - options.until.size());
+    // Keep a tail: enough for TEXT split across two reads, and to show why it never came.
+    constexpr std::size_t kTail = 2048;
+    if (pending.size() > kTail + options.until.size()) {
+      pending.erase(0, pending.size() - kTail - options.until.size());
     }
   }
   close(pipeFds[0]);
@@ -188,8 +190,8 @@ int main(int argc, char** argv) {
       return 1;
     }
     if (!result->readyMs) {
-      std::printf("run %d: \"%s\" never appeared (exit status %d)\n", run, options.until.c_str(),
-                  result->status);
+      std::printf("run %d: \"%s\" never appeared (wait status %d); its last output:\n%s\n", run,
+                  options.until.c_str(), result->status, result->tail.c_str());
       return 1;
     }
     std::printf("run %d: ready %.1f ms, ended %.1f ms, peak %.1f MiB\n", run, *result->readyMs,
