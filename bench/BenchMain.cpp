@@ -46,17 +46,20 @@ class CTableReporter final : public benchmark::ConsoleReporter {
         continue;
       }
       if (!header) {
-        std::printf("\n%-44s %9s %8s %9s %8s %9s %8s %8s\n", "flashing run", "us/block", "host us",
-                    "wait us", "cpu us", "blocks/s", "kB/s", "of ideal");
+        std::printf("\n%-44s %9s %8s %9s %8s %8s %9s %8s %8s\n", "flashing run", "us/block",
+                    "host us", "wait us", "cpu us", "dev cpu", "blocks/s", "kB/s", "of ideal");
         header = true;
       }
       const auto ratio = run.counters.find("ideal_ratio");
       const std::string share = ratio == run.counters.end()
                                     ? std::string("-")
                                     : Format("%.1f%%", ratio->second.value * 100.0);
-      std::printf("%-44s %9.2f %8.2f %9.2f %8.2f %9.0f %8.1f %8s\n", Name(run).c_str(),
+      const auto device = run.counters.find("device_cpu_us_per_block");
+      const std::string deviceCpu =
+          device == run.counters.end() ? std::string("-") : Format("%.2f", device->second.value);
+      std::printf("%-44s %9.2f %8.2f %9.2f %8.2f %8s %9.0f %8.1f %8s\n", Name(run).c_str(),
                   Value(run, "us_per_block"), Value(run, "host_us"), Value(run, "reply_wait_us"),
-                  Value(run, "cpu_us_per_block"), Value(run, "blocks_per_s"),
+                  Value(run, "cpu_us_per_block"), deviceCpu.c_str(), Value(run, "blocks_per_s"),
                   Value(run, "kB_per_s"), share.c_str());
     }
     header = false;

@@ -83,6 +83,7 @@ std::optional<RunTiming> RunOnce(hid::CHid& link, CTimedPlatform& timing, const 
 void CRunCounters::Add(const RunTiming& run) {
   m_Seconds += run.seconds;
   m_CpuSeconds += run.cpuSeconds;
+  m_DeviceCpuSeconds += run.deviceCpuSeconds;
   m_HostUs += run.split.hostUs * run.split.blocks;
   m_WaitUs += run.split.replyWaitUs * run.split.blocks;
   m_SplitBlocks += run.split.blocks;
@@ -102,6 +103,9 @@ void CRunCounters::Report(benchmark::State& state) const {
     state.counters["reply_wait_us"] = m_WaitUs / static_cast<double>(m_SplitBlocks);
   }
   state.counters["cpu_us_per_block"] = m_CpuSeconds * 1e6 / blocks;
+  if (m_DeviceCpuSeconds > 0) {
+    state.counters["device_cpu_us_per_block"] = m_DeviceCpuSeconds * 1e6 / blocks;
+  }
   state.counters["blocks_per_s"] = blocks / m_Seconds;
   state.counters["kB_per_s"] = static_cast<double>(m_Bytes) / m_Seconds / 1000.0;
   if (latency > 0) {

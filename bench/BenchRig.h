@@ -85,13 +85,15 @@ struct RunTiming {
   std::uint32_t blocks = 0;
   std::uint32_t bytes = 0;
   BlockSplit split;
+  double deviceCpuSeconds = 0;  // a device model in a process of its own; else 0
 };
 std::optional<RunTiming> RunOnce(hid::CHid& link, CTimedPlatform& timing, const CBenchImage& image,
                                  std::string& why);
 
 // Sums the runs of one benchmark and sets its counters: wall time per block and its two
 // parts (the host's own time from one echo to the next block, and the wait for the
-// reply), this process's CPU time per block (which a busy machine does not inflate),
+// reply), this process's CPU time per block (which a busy machine does not inflate) and
+// that of a device model in a process of its own,
 // blocks and bytes per second, and for a device with a latency the throughput as a share
 // of the ideal of one 46-byte block per latency.
 class CRunCounters {
@@ -104,6 +106,7 @@ class CRunCounters {
   std::chrono::microseconds m_Latency;
   double m_Seconds = 0;
   double m_CpuSeconds = 0;
+  double m_DeviceCpuSeconds = 0;
   double m_HostUs = 0;  // sums over blocks
   double m_WaitUs = 0;
   std::uint64_t m_SplitBlocks = 0;

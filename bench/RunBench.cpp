@@ -10,6 +10,8 @@
 #include "sim/SimPlatform.h"
 
 #if defined(UPDATE_SIM_EMULATOR)
+#include <sys/resource.h>
+
 #include "hid/emulator/EmulatorPlatform.h"
 #include "tests/support/ChildProcess.h"
 #endif
@@ -60,7 +62,44 @@ BENCHMARK(FlashInProcess)
 
 #if defined(UPDATE_SIM_EMULATOR)
 
-// One update-sim-emulator per run, in boot mode, reached through the emulator link.
+// The CPU time of the children that have ended, in seconds.
+double EndedChildrenCpuSeconds() {
+  rusage usage{};
+  getrusage(RUSAGE_CHILDREN, &usage);
+  const auto seconds = [](const timeval& t) {
+    return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_usec) * 1e-6;
+  };
+  return seconds(usage.ru_utime) + seconds(usage.ru_stime);
+}
+
+// One run against an update-sim-emulator of its own, started in boot mode and ended
+// when the run is over.
+std::optional<RunTiming> FlashOnceThroughEmulator(const std::string& socket,
+                                                  std::chrono::microseconds latency,
+                                                  const CBenchImage& image, std::string& why) {
+  testing_support::CChildProcess emulator(
+      UPDATE_SIM_EMULATOR, {"--socket", socket, "--boot", "--latency-us",
+                            std::to_string(latency.count()), "--reenumerate-ms", "1"});
+  if (!emulator.Started() || emulator.ReadLine(10s) != "listening " + socket) {
+    why = "update-sim-emulator did not start";
+    return std::nullopt;
+  }
+  auto platform = hid::emulator::CEmulatorPlatform::Connect(socket);
+  if (!platform) {
+    why = platform.error().message;
+    return std::nullopt;
+  }
+  const auto timing = std::make_shared<CTimedPlatform>(platform.value());
+  hid::CHid link(timing);
+  if (link.FindDevice() == 0) {
+    why = "the emulated controller was not found";
+    return std::nullopt;
+  }
+  return RunOnce(link, *timing, image, why);
+}
+
+// Through the emulator link. The emulator's CPU time (from its start to its end) is
+// the device's share of each block.
 void FlashThroughEmulator(benchmark::State& state) {
   const CBenchImage image(static_cast<std::uint32_t>(state.range(0)));
   const std::chrono::microseconds latency(state.range(1));
@@ -68,30 +107,14 @@ void FlashThroughEmulator(benchmark::State& state) {
   const std::string socket = (dir.Path() / "emu.sock").string();
   CRunCounters counters(latency);
   for (auto _ : state) {
-    testing_support::CChildProcess emulator(
-        UPDATE_SIM_EMULATOR, {"--socket", socket, "--boot", "--latency-us",
-                              std::to_string(latency.count()), "--reenumerate-ms", "1"});
-    if (!emulator.Started() || emulator.ReadLine(10s) != "listening " + socket) {
-      state.SkipWithError("update-sim-emulator did not start");
-      break;
-    }
-    auto platform = hid::emulator::CEmulatorPlatform::Connect(socket);
-    if (!platform) {
-      state.SkipWithError(platform.error().message.c_str());
-      break;
-    }
-    const auto timing = std::make_shared<CTimedPlatform>(platform.value());
-    hid::CHid link(timing);
-    if (link.FindDevice() == 0) {
-      state.SkipWithError("the emulated controller was not found");
-      break;
-    }
+    const double before = EndedChildrenCpuSeconds();
     std::string why;
-    const auto run = RunOnce(link, *timing, image, why);
+    auto run = FlashOnceThroughEmulator(socket, latency, image, why);
     if (!run) {
       state.SkipWithError(why.c_str());
       break;
     }
+    run->deviceCpuSeconds = EndedChildrenCpuSeconds() - before;
     state.SetIterationTime(run->seconds);
     counters.Add(*run);
   }
