@@ -1,0 +1,11 @@
+#include "platform/PlatformBackends.h"
+
+namespace platform {
+
+base::Result<std::shared_ptr<hid::IHidPlatform>> CreateSystemPlatform() {
+  return base::Error{base::ErrorKind::kUnsupported,
+                     "this build has no device link for this system: use --simulate or "
+                     "--emulator PATH"};
+}
+
+}  // namespace platform
