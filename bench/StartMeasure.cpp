@@ -2,13 +2,14 @@
 // output that says it is ready (the device identified), and how much memory it needed,
 // measured on the whole process.
 //
-//   update-start-measure [--runs N] [--timeout-ms N] --until TEXT [--stop] -- PROGRAM ARGS...
+//   update-start-measure [--runs N] [--timeout-ms N] --until TEXT [--stop [--settle-ms N]]
+//                        -- PROGRAM ARGS...
 //
 // Each run starts PROGRAM with its standard output and error on one pipe, notes when a
-// line containing TEXT appears, then (with --stop) ends it with SIGTERM, or else waits
-// for it to exit. The peak resident memory comes from the kernel's account of the child
-// (wait4). Prints one line per run and the medians; exits non-zero when a run never
-// printed TEXT.
+// line containing TEXT appears, then (with --stop) lets it run N ms more (a window
+// settling on the screen) and ends it with SIGTERM, or else waits for it to exit. The peak resident
+// memory comes from the kernel's account of the child (wait4). Prints one line per run and the
+// medians; exits non-zero when a run never printed TEXT.
 #include <poll.h>
 #include <signal.h>
 #include <spawn.h>
@@ -37,6 +38,7 @@ struct Options {
   std::chrono::milliseconds timeout{10000};
   std::string until;
   bool stop = false;
+  std::chrono::milliseconds settle{0};  // with --stop: how long it runs on after TEXT
   std::vector<std::string> command;
 };
 
@@ -51,8 +53,8 @@ struct RunResult {
 int Usage(const char* why) {
   std::fprintf(stderr,
                "update-start-measure: %s\n"
-               "usage: update-start-measure [--runs N] [--timeout-ms N] --until TEXT [--stop] "
-               "-- PROGRAM ARGS...\n",
+               "usage: update-start-measure [--runs N] [--timeout-ms N] --until TEXT "
+               "[--stop [--settle-ms N]] -- PROGRAM ARGS...\n",
                why);
   return 2;
 }
@@ -89,23 +91,33 @@ std::optional<RunResult> MeasureOnce(const Options& options) {
 
   RunResult result;
   std::string& pending = result.tail;
+  std::optional<Clock::time_point> endAt;  // with --stop: when it is told to end
   bool signalled = false;
   // Reads until the program closes its output, so that it never blocks on a full pipe.
   for (;;) {
-    const auto left = options.timeout -
-                      std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start);
+    const Clock::time_point now = Clock::now();
+    if (!signalled && endAt && now >= *endAt) {
+      kill(pid, SIGTERM);
+      signalled = true;
+    }
+    if (!signalled && now - start >= options.timeout) {
+      kill(pid, SIGKILL);  // the time is up
+      signalled = true;
+    }
+    Clock::time_point next = signalled ? now + std::chrono::seconds(1) : start + options.timeout;
+    if (!signalled && endAt) {
+      next = std::min(next, *endAt);
+    }
+    const auto waitMs = std::chrono::ceil<std::chrono::milliseconds>(next - now).count();
     pollfd fd{pipeFds[0], POLLIN, 0};
-    const int ready =
-        poll(&fd, 1, signalled ? 1000 : static_cast<int>(std::max<std::int64_t>(0, left.count())));
+    const int ready = poll(&fd, 1, static_cast<int>(std::max<std::int64_t>(0, waitMs)));
     if (ready < 0 && errno == EINTR) {
       continue;
     }
-    if (ready <= 0) {
-      if (signalled) {
-        break;  // it was told to end and still holds its output open
-      }
-      kill(pid, SIGKILL);  // the time is up
-      signalled = true;
+    if (ready < 0 || (ready == 0 && signalled)) {
+      break;  // told to end, and still holding its output open after a second
+    }
+    if (ready == 0) {
       continue;
     }
     char chunk[4096];
@@ -117,8 +129,7 @@ std::optional<RunResult> MeasureOnce(const Options& options) {
     if (!result.readyMs && pending.find(options.until) != std::string::npos) {
       result.readyMs = MsSince(start);
       if (options.stop) {
-        kill(pid, SIGTERM);
-        signalled = true;
+        endAt = Clock::now() + options.settle;
       }
     }
     // Keep a tail: enough for TEXT split across two reads, and to show why it never came.
@@ -128,10 +139,17 @@ std::optional<RunResult> MeasureOnce(const Options& options) {
     }
   }
   close(pipeFds[0]);
+  // Its output has ended: it is exiting, or it closed its output and runs on. Give it
+  // a second to be gone before it is killed.
   rusage usage{};
-  if (wait4(pid, &result.status, WNOHANG, &usage) == 0) {
-    kill(pid, SIGKILL);
-    wait4(pid, &result.status, 0, &usage);
+  const Clock::time_point giveUp = Clock::now() + std::chrono::seconds(1);
+  while (wait4(pid, &result.status, WNOHANG, &usage) == 0) {
+    if (Clock::now() >= giveUp) {
+      kill(pid, SIGKILL);
+      wait4(pid, &result.status, 0, &usage);
+      break;
+    }
+    poll(nullptr, 0, 1);
   }
   result.exitMs = MsSince(start);
   result.peakKiB = usage.ru_maxrss;
@@ -167,6 +185,8 @@ int main(int argc, char** argv) {
       options.until = value;
     } else if (option == "--runs") {
       options.runs = std::max(1, std::atoi(value.c_str()));
+    } else if (option == "--settle-ms") {
+      options.settle = std::chrono::milliseconds(std::max(0, std::atoi(value.c_str())));
     } else if (option == "--timeout-ms") {
       options.timeout = std::chrono::milliseconds(std::max(1, std::atoi(value.c_str())));
     } else {
