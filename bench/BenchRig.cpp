@@ -5,7 +5,6 @@
 #include "firmware/FirmwareHeader.h"
 
 namespace bench {
-namespace {}  // namespace
 
 CBenchImage::CBenchImage(std::uint32_t payloadBytes) : m_PayloadBytes(payloadBytes) {
   firmware::FirmwareHeader header;

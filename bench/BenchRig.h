@@ -47,7 +47,8 @@ class CBenchImage {
 // Chooses the given image, answers every box with OK and keeps no history, so that the
 // user interface costs the run nothing. It notes the moment the version prompt is
 // answered (the run then turns to the device) and the moment the success box opens (the
-// device has confirmed the completing command), and when the button was last enabled.
+// completing command has been sent and its echo awaited), and when the button was last
+// enabled.
 class CAnsweringUi final : public update::IUserInterface {
  public:
   explicit CAnsweringUi(std::string imagePath = {}) : m_ImagePath(std::move(imagePath)) {}

@@ -1,4 +1,4 @@
-// Whole flashing runs, from the region query to the confirmed completing command,
+// Whole flashing runs, from the region query to the completing command,
 // against the simulated controller: in this process, and in a process of its own behind
 // the emulator socket. Arguments: the region's bytes and the controller's latency per
 // reply in microseconds (0, or a USB frame model of 1000 and 2000).
