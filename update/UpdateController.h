@@ -90,6 +90,13 @@ class CUpdateController {
   // The update button: sends the boot-mode command to an identified device.
   void OnUpdateClicked();
 
+  // Told, on the worker thread, each time a run enters a step after choosing the image
+  // and after each block the device confirmed, with what the run knows so far: for
+  // front ends that name the phase and count bytes. Set it before StartUp.
+  void SetRunProgressObserver(std::function<void(const RunOutcome&)> observer) {
+    m_OnRunProgress = std::move(observer);
+  }
+
   // Runs.
   bool IsRunActive() const { return m_RunActive.load(); }
   bool IsLinkHeldByRun() const { return m_LinkHeldByRun.load(); }
@@ -119,11 +126,14 @@ class CUpdateController {
   // The steps of a run after the image was chosen; the outcome is filled as they go.
   void StreamImage(std::stop_token stop, RunOutcome& outcome);
   bool Verify(firmware::CImageFile& image, RunOutcome& outcome);
+  void EnterStep(RunOutcome& outcome, RunStep step);
+  void ReportRunProgress(const RunOutcome& outcome);
   void SetRunProgress(std::uint64_t progressBytes, std::uint32_t regionLength);
 
   hid::CHid& m_Hid;
   IUserInterface& m_Ui;
   const ControllerOptions m_Options;
+  std::function<void(const RunOutcome&)> m_OnRunProgress;
   protocol::CDeviceCommands m_UiCommands;      // the UI thread's commands
   protocol::CDeviceCommands m_WorkerCommands;  // the run's commands
 

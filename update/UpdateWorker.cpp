@@ -100,7 +100,7 @@ RunOutcome CUpdateController::UpdateWorker(std::stop_token stop) {
     Fail(outcome, RunFailure::kStopped);
     return outcome;
   }
-  outcome.step = RunStep::kLinking;
+  EnterStep(outcome, RunStep::kLinking);
   if (m_Hid.OpenDevice() == 0) {
     Fail(outcome, RunFailure::kDeviceNotOpen);
     outcome.error = m_Hid.LastOpenError();
@@ -111,7 +111,7 @@ RunOutcome CUpdateController::UpdateWorker(std::stop_token stop) {
 }
 
 void CUpdateController::StreamImage(std::stop_token stop, RunOutcome& outcome) {
-  outcome.step = RunStep::kQueryingRegion;
+  EnterStep(outcome, RunStep::kQueryingRegion);
   std::uint8_t regionReply[protocol::kRegionStartReplySize] = {};
   const bool regionKnown = m_WorkerCommands.ExchangeBootCommand(
       static_cast<std::uint8_t>(protocol::kCmdQueryRegionStart), nullptr, 0, 0, 0, regionReply,
@@ -139,7 +139,7 @@ void CUpdateController::StreamImage(std::stop_token stop, RunOutcome& outcome) {
 
   // The word sum is taken before the erase, so that an image whose file does not hold
   // the whole region is refused while the device still holds its old firmware.
-  outcome.step = RunStep::kCheckingImage;
+  EnterStep(outcome, RunStep::kCheckingImage);
   const auto sum = firmware::SumImageRegion(m_ImagePath, regionOffset, regionLength);
   if (!sum) {
     if (sum.error().kind == base::ErrorKind::kInvalidData) {
@@ -156,13 +156,13 @@ void CUpdateController::StreamImage(std::stop_token stop, RunOutcome& outcome) {
     return;
   }
 
-  outcome.step = RunStep::kErasing;
+  EnterStep(outcome, RunStep::kErasing);
   if (m_WorkerCommands.EraseRegion(0, regionLength, stop) == 0) {
     FailCommand(outcome, m_WorkerCommands);
     return;
   }
 
-  outcome.step = RunStep::kStreaming;
+  EnterStep(outcome, RunStep::kStreaming);
   firmware::CImageFile image;
   if (auto opened = image.Open(m_ImagePath); !opened) {
     Fail(outcome, RunFailure::kImageUnreadable);
@@ -196,6 +196,7 @@ void CUpdateController::StreamImage(std::stop_token stop, RunOutcome& outcome) {
     }
     bytesSent += want;
     outcome.block = bytesSent / kBlockSize + (bytesSent % kBlockSize != 0 ? 1 : 0);
+    ReportRunProgress(outcome);
 
     // The bar counts the bytes of the block to be sent next, found by reading ahead:
     // after the last block that is whatever follows the region in the file.
@@ -204,14 +205,14 @@ void CUpdateController::StreamImage(std::stop_token stop, RunOutcome& outcome) {
     SetRunProgress(progressBytes, regionLength);
   }
 
-  outcome.step = RunStep::kFinishing;
+  EnterStep(outcome, RunStep::kFinishing);
   if (!m_WorkerCommands.ExchangeBootCommand(static_cast<std::uint8_t>(protocol::kCmdFinishWrite),
                                             nullptr, 0, 0, 0, nullptr, 0, 0)) {
     FailCommand(outcome, m_WorkerCommands);
     return;
   }
 
-  outcome.step = RunStep::kVerifying;
+  EnterStep(outcome, RunStep::kVerifying);
   const std::uint32_t rangeLength = std::min(kVerifiedLength, regionLength);
   const protocol::CrcQuery query{0, rangeLength, 0, sum->sum, sum->length};
   const auto queryBytes = query.Serialize();
@@ -240,7 +241,7 @@ void CUpdateController::StreamImage(std::stop_token stop, RunOutcome& outcome) {
   }
   image.Close();
 
-  outcome.step = RunStep::kCompleting;
+  EnterStep(outcome, RunStep::kCompleting);
   // Whether the device confirms or not, the update was verified: go on either way.
   outcome.completeConfirmed = m_WorkerCommands.CompleteUpdate() != 0;
   m_LinkHeldByRun.store(false);
@@ -252,6 +253,17 @@ void CUpdateController::StreamImage(std::stop_token stop, RunOutcome& outcome) {
                             MessageButtons::kOk);
   m_Ui.ShowCompletionLabel(true);
   m_Ui.EnableUpdateButton(false);
+}
+
+void CUpdateController::EnterStep(RunOutcome& outcome, RunStep step) {
+  outcome.step = step;
+  ReportRunProgress(outcome);
+}
+
+void CUpdateController::ReportRunProgress(const RunOutcome& outcome) {
+  if (m_OnRunProgress) {
+    m_OnRunProgress(outcome);
+  }
 }
 
 void CUpdateController::SetRunProgress(std::uint64_t progressBytes, std::uint32_t regionLength) {

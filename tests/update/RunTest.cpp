@@ -416,3 +416,19 @@ TEST_F(RunFixture, TheImageTypeFollowsTheDeviceKind) {
 }
 
 }  // namespace
+
+TEST_F(RunFixture, TheProgressObserverSeesEachStepOnceAndEveryConfirmedBlock) {
+  const Image image = MakeImage(46 * 3 + 10);
+  Choose(image);
+  Script(0, 4, true, std::nullopt, &image);
+  std::vector<std::pair<RunStep, std::uint32_t>> seen;
+  controller.SetRunProgressObserver(
+      [&](const update::RunOutcome& now) { seen.emplace_back(now.step, now.block); });
+  ASSERT_TRUE(RunWorker().Completed());
+  const std::vector<std::pair<RunStep, std::uint32_t>> expected = {
+      {RunStep::kLinking, 0},   {RunStep::kQueryingRegion, 0}, {RunStep::kCheckingImage, 0},
+      {RunStep::kErasing, 0},   {RunStep::kStreaming, 0},      {RunStep::kStreaming, 1},
+      {RunStep::kStreaming, 2}, {RunStep::kStreaming, 3},      {RunStep::kStreaming, 4},
+      {RunStep::kFinishing, 4}, {RunStep::kVerifying, 4},      {RunStep::kCompleting, 4}};
+  EXPECT_EQ(seen, expected);
+}

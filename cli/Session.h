@@ -1,0 +1,114 @@
+// What every command gets: the process it runs in (streams, answers, environment,
+// Ctrl-C), the global options, and the ways to reach a device and load texts. One
+// session per invocation; nothing here is process-wide, so tests run many in one
+// process.
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+#include <functional>
+#include <iosfwd>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <variant>
+
+#include "app/text/LocalizedText.h"
+#include "base/DebugOutput.h"
+#include "cli/ExitCode.h"
+#include "cli/Json.h"
+#include "cli/PlatformChoice.h"
+#include "cli/WakeFd.h"
+#include "hid/HidPlatform.h"
+
+namespace cli {
+
+// How long update-cli waits for the controller to change mode. Real hosts take seconds
+// to enumerate a device that restarted; ten seconds is the least that is safe.
+struct Waits {
+  std::chrono::milliseconds bootMode{15000};     // after the boot-mode command
+  std::chrono::milliseconds application{15000};  // after the completing command
+};
+
+struct CliContext {
+  std::ostream* out = nullptr;
+  std::ostream* err = nullptr;
+  int inputFd = 0;             // where answers to questions come from
+  bool outIsTerminal = false;  // draw a progress bar on out, else plain lines
+  bool errIsTerminal = false;  // the same for err (human output goes there with --json)
+  // The process environment (UPDATE_EMULATOR, LANG, ...); empty reads nothing.
+  std::function<std::optional<std::string>(const char* name)> environment;
+  CWakeFd* interrupt = nullptr;     // signalled on Ctrl-C; null: never
+  PlatformFactory platformFactory;  // empty: ChoosePlatform
+  Waits waits;
+};
+
+struct GlobalOptions {
+  bool simulate = false;
+  std::optional<std::string> emulator;
+  std::optional<std::string> device;
+  bool json = false;
+  bool verbose = false;
+  std::optional<std::string> trace;
+  std::optional<std::string> lang;
+};
+
+// How a command ended: its exit code, one line for people on failure (what failed and
+// what to do), and with --json the document for stdout.
+struct CommandResult {
+  ExitCode code = ExitCode::kSuccess;
+  std::string message;
+  std::optional<CJson> document;
+};
+
+CommandResult Failure(ExitCode code, std::string message);
+
+class CSession {
+ public:
+  CSession(CliContext& context, GlobalOptions options);
+
+  const GlobalOptions& Options() const { return m_Options; }
+  CliContext& Context() { return m_Context; }
+
+  // Where output for people goes: stdout, or stderr when stdout carries JSON.
+  std::ostream& Human() const;
+  bool HumanIsTerminal() const;
+
+  // The language of the product's texts: --lang, else the environment's locale.
+  std::uint16_t LanguageId() const { return m_LanguageId; }
+  std::string Text(text::TextId id) const;
+
+  // Held for every write to stdout and stderr that may come from two threads.
+  std::mutex& OutputMutex() { return m_OutputMutex; }
+
+  // --verbose: debug lines on stderr; otherwise they go nowhere.
+  base::DebugSink DebugSink();
+  void Debug(std::string_view line);
+
+  // The emulator socket: --emulator, else UPDATE_EMULATOR.
+  std::optional<std::string> EmulatorPath() const;
+
+  // The platform the options ask for, traced with --trace. A failure is the command's
+  // result: the emulator not running, the trace file not writable, ...
+  std::variant<std::shared_ptr<hid::IHidPlatform>, CommandResult> OpenPlatform(
+      PlatformRequest request = {});
+
+ private:
+  CliContext& m_Context;
+  const GlobalOptions m_Options;
+  std::uint16_t m_LanguageId;
+  std::mutex m_OutputMutex;
+};
+
+// The fix for a controller the system will not let us open.
+inline constexpr const char* kUdevRuleHint =
+    "install the udev rule: sudo cp packaging/70-corvane-update.rules /etc/udev/rules.d/ && "
+    "sudo udevadm control --reload-rules && sudo udevadm trigger, then unplug and replug the "
+    "controller";
+
+// A controller that could not be opened: permission (with the udev rule), gone, other.
+CommandResult OpenFailure(const std::string& path, const base::Error& error);
+
+}  // namespace cli

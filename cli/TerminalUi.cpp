@@ -1,0 +1,264 @@
+#include "cli/TerminalUi.h"
+
+#include "update/UpdateController.h"
+
+#include <poll.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
+
+namespace cli {
+namespace {
+
+std::string Trim(const std::string& text) {
+  const auto first = text.find_first_not_of(" \r\n\t");
+  if (first == std::string::npos) {
+    return {};
+  }
+  const auto last = text.find_last_not_of(" \r\n\t");
+  return text.substr(first, last - first + 1);
+}
+
+constexpr auto kRedrawInterval = std::chrono::milliseconds(100);
+
+}  // namespace
+
+std::string FormatBytes(std::uint64_t bytes) {
+  char text[32];
+  if (bytes < 1024) {
+    std::snprintf(text, sizeof text, "%llu bytes", static_cast<unsigned long long>(bytes));
+  } else if (bytes < 1024ull * 1024) {
+    std::snprintf(text, sizeof text, "%.1f KiB", static_cast<double>(bytes) / 1024.0);
+  } else {
+    std::snprintf(text, sizeof text, "%.1f MiB", static_cast<double>(bytes) / (1024.0 * 1024.0));
+  }
+  return text;
+}
+
+std::string FormatProgressBar(int percent, std::uint64_t bytes, std::uint64_t total,
+                              double bytesPerSecond, int width) {
+  percent = std::clamp(percent, 0, 100);
+  const int filled = percent * width / 100;
+  std::string bar = "[" + std::string(static_cast<std::size_t>(filled), '#') +
+                    std::string(static_cast<std::size_t>(width - filled), '.') + "]";
+  char text[48];
+  std::snprintf(text, sizeof text, " %3d%%  ", percent);
+  bar += text;
+  bar += FormatBytes(bytes) + " of " + FormatBytes(total);
+  if (bytesPerSecond > 0) {
+    std::snprintf(text, sizeof text, "  %.1f KiB/s", bytesPerSecond / 1024.0);
+    bar += text;
+  }
+  return bar;
+}
+
+CTerminalUi::CTerminalUi(TerminalOptions options)
+    : m_Options(options),
+      m_OutMutex(options.outputMutex != nullptr ? *options.outputMutex : m_OwnMutex) {}
+
+void CTerminalUi::SetImagePath(std::string path) {
+  std::lock_guard lock(m_StateMutex);
+  m_ImagePath = std::move(path);
+}
+
+void CTerminalUi::SetPromptAnswer(bool yes) {
+  std::lock_guard lock(m_StateMutex);
+  m_PromptAnswer = yes;
+}
+
+bool CTerminalUi::Ask(const std::string& question) {
+  std::unique_lock lock(m_OutMutex);
+  EndBarLocked();
+  std::ostream& out = *m_Options.out;
+  out << question << " [y/N] " << std::flush;
+  if (m_Options.assumeYes) {
+    out << "yes (--yes)\n" << std::flush;
+    return true;
+  }
+  // Not held while the user thinks: the other thread's lines may go on meanwhile.
+  lock.unlock();
+  const std::optional<std::string> answer = ReadAnswerLine();
+  if (!answer) {
+    lock.lock();
+    out << '\n' << std::flush;  // end of input or Ctrl-C: the answer is no
+    return false;
+  }
+  const std::string trimmed = Trim(*answer);
+  return !trimmed.empty() && (trimmed[0] == 'y' || trimmed[0] == 'Y');
+}
+
+std::optional<std::string> CTerminalUi::ReadAnswerLine() {
+  if (m_Options.inputFd < 0) {
+    return std::nullopt;
+  }
+  std::string line;
+  for (;;) {
+    pollfd fds[2] = {{m_Options.inputFd, POLLIN, 0}, {m_Options.interruptFd, POLLIN, 0}};
+    const nfds_t count = m_Options.interruptFd >= 0 ? 2 : 1;
+    if (::poll(fds, count, -1) < 0) {
+      if (errno == EINTR) {
+        continue;
+      }
+      return std::nullopt;
+    }
+    if (count == 2 && (fds[1].revents & POLLIN) != 0) {
+      return std::nullopt;
+    }
+    if ((fds[0].revents & (POLLIN | POLLHUP | POLLERR)) == 0) {
+      continue;
+    }
+    char c = 0;
+    const ssize_t got = ::read(m_Options.inputFd, &c, 1);
+    if (got < 0 && (errno == EINTR || errno == EAGAIN)) {
+      continue;
+    }
+    if (got <= 0) {
+      return line.empty() ? std::nullopt : std::optional<std::string>(line);
+    }
+    if (c == '\n') {
+      return line;
+    }
+    line += c;
+  }
+}
+
+void CTerminalUi::Line(const std::string& text) {
+  std::lock_guard lock(m_OutMutex);
+  LineLocked(text);
+}
+
+void CTerminalUi::Finish() {
+  std::lock_guard lock(m_OutMutex);
+  EndBarLocked();
+}
+
+void CTerminalUi::LineLocked(const std::string& text) {
+  EndBarLocked();
+  *m_Options.out << text << '\n' << std::flush;
+}
+
+void CTerminalUi::OnRunProgress(const update::RunOutcome& now) {
+  std::lock_guard lock(m_OutMutex);
+  if (m_Step != now.step) {
+    m_Step = now.step;
+    switch (now.step) {
+      case update::RunStep::kErasing:
+        LineLocked("Erasing " + FormatBytes(now.regionLength) + "...");
+        break;
+      case update::RunStep::kStreaming:
+        m_RegionLength = now.regionLength;
+        m_BytesConfirmed = 0;
+        m_LastPercent = -1;
+        m_StreamStart = std::chrono::steady_clock::now();
+        DrawBarLocked(true);
+        return;
+      case update::RunStep::kFinishing:
+        LineLocked("Verifying...");
+        break;
+      case update::RunStep::kCompleting:
+        LineLocked("Completing...");
+        break;
+      case update::RunStep::kChoosing:
+      case update::RunStep::kLinking:
+      case update::RunStep::kQueryingRegion:
+      case update::RunStep::kCheckingImage:
+      case update::RunStep::kVerifying:
+        break;
+    }
+  }
+  if (now.step == update::RunStep::kStreaming) {
+    m_BytesConfirmed =
+        std::min<std::uint64_t>(std::uint64_t{now.block} * update::kBlockSize, m_RegionLength);
+    DrawBarLocked(m_BytesConfirmed == m_RegionLength);
+  }
+}
+
+void CTerminalUi::DrawBarLocked(bool force) {
+  const int percent =
+      m_RegionLength > 0 ? static_cast<int>(m_BytesConfirmed * 100 / m_RegionLength) : m_Position;
+  const auto now = std::chrono::steady_clock::now();
+  const double seconds = std::chrono::duration<double>(now - m_StreamStart).count();
+  const double rate = seconds > 0.05 ? static_cast<double>(m_BytesConfirmed) / seconds : 0.0;
+  std::ostream& out = *m_Options.out;
+  if (m_Options.isTerminal) {
+    if (!force && percent == m_LastPercent && now - m_LastDraw < kRedrawInterval) {
+      return;
+    }
+    out << "\rWriting " << FormatProgressBar(percent, m_BytesConfirmed, m_RegionLength, rate)
+        << "   " << std::flush;
+    m_BarOpen = true;
+  } else {
+    // Without a terminal: a plain line at every tenth, for logs.
+    if (!force && percent / 10 == m_LastPercent / 10) {
+      return;
+    }
+    if (force && percent == m_LastPercent) {
+      return;
+    }
+    out << "Writing: " << percent << "% (" << m_BytesConfirmed << " of " << m_RegionLength
+        << " bytes)\n"
+        << std::flush;
+  }
+  m_LastPercent = percent;
+  m_LastDraw = now;
+}
+
+void CTerminalUi::EndBarLocked() {
+  if (m_BarOpen) {
+    *m_Options.out << '\n' << std::flush;
+    m_BarOpen = false;
+  }
+}
+
+update::MessageResult CTerminalUi::ShowMessageBox(const std::string& text,
+                                                  const std::string& /*caption*/,
+                                                  update::MessageButtons buttons) {
+  if (buttons == update::MessageButtons::kOkCancel) {
+    std::optional<bool> answer;
+    {
+      std::lock_guard lock(m_StateMutex);
+      answer = m_PromptAnswer;
+    }
+    if (!answer) {
+      answer = Ask(Trim(text));
+    }
+    return *answer ? update::MessageResult::kOk : update::MessageResult::kCancel;
+  }
+  Line(Trim(text));
+  return update::MessageResult::kOk;
+}
+
+void CTerminalUi::SetProgress(std::int32_t position) {
+  std::lock_guard lock(m_OutMutex);
+  m_Position = std::clamp(position, 0, 100);
+}
+
+void CTerminalUi::EnableUpdateButton(bool enabled) {
+  std::lock_guard lock(m_StateMutex);
+  m_ButtonEnabled = enabled;
+}
+
+void CTerminalUi::ShowCompletionLabel(bool visible) {
+  std::lock_guard lock(m_StateMutex);
+  m_LabelVisible = visible;
+}
+
+void CTerminalUi::SetWindowTitle(const std::string& title) {
+  std::lock_guard lock(m_StateMutex);
+  m_Title = title;
+}
+
+std::optional<std::string> CTerminalUi::ShowOpenFileDialog(
+    const update::OpenFileRequest& /*request*/) {
+  std::lock_guard lock(m_StateMutex);
+  return m_ImagePath;
+}
+
+bool CTerminalUi::UpdateButtonEnabled() const {
+  std::lock_guard lock(m_StateMutex);
+  return m_ButtonEnabled;
+}
+
+}  // namespace cli

@@ -1,0 +1,102 @@
+// The six user-interface operations for a terminal. The file dialog returns the IMAGE
+// of the command line; the version prompt becomes a y/N question (answered yes by
+// --yes); the success and type messages become lines; the progress bar is drawn in
+// place on a terminal (bar, percentage, bytes, rate) and as plain lines otherwise.
+// Button, label and title have nothing to show on a terminal and are only kept.
+//
+// The flashing worker calls these from its own thread while the main thread handles
+// device notices: every write to the output holds one lock, so lines never mix.
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+#include <mutex>
+#include <optional>
+#include <ostream>
+#include <string>
+
+#include "update/RunOutcome.h"
+#include "update/UserInterface.h"
+
+namespace cli {
+
+struct TerminalOptions {
+  std::ostream* out = nullptr;
+  bool isTerminal = false;
+  int inputFd = -1;  // answers; -1: none (every question is answered no)
+  bool assumeYes = false;
+  int interruptFd = -1;  // readable after Ctrl-C: a question waiting for an answer gets no
+  // Held for every write to out; shared with whoever else writes to the same stream
+  // (debug lines go to stderr, where people's output goes with --json). Null: our own.
+  std::mutex* outputMutex = nullptr;
+};
+
+class CTerminalUi final : public update::IUserInterface {
+ public:
+  explicit CTerminalUi(TerminalOptions options);
+
+  // What the file dialog returns.
+  void SetImagePath(std::string path);
+  // The version question was already answered (before the controller was switched to
+  // boot mode): the run's prompt takes that answer instead of asking again.
+  void SetPromptAnswer(bool yes);
+
+  // Asks a y/N question; true only for an answer starting with y or Y, or --yes.
+  bool Ask(const std::string& question);
+  // One whole line for people; a bar being drawn is finished first.
+  void Line(const std::string& text);
+  // Ends a bar left open by a run that stopped, so that what follows starts a line.
+  void Finish();
+
+  // The run's steps and confirmed blocks (the controller's progress observer).
+  void OnRunProgress(const update::RunOutcome& now);
+
+  // update::IUserInterface
+  update::MessageResult ShowMessageBox(const std::string& text, const std::string& caption,
+                                       update::MessageButtons buttons) override;
+  void SetProgress(std::int32_t position) override;
+  void EnableUpdateButton(bool enabled) override;
+  void ShowCompletionLabel(bool visible) override;
+  void SetWindowTitle(const std::string& title) override;
+  std::optional<std::string> ShowOpenFileDialog(const update::OpenFileRequest& request) override;
+
+  bool UpdateButtonEnabled() const;
+
+ private:
+  std::optional<std::string> ReadAnswerLine();
+  // All below with m_OutMutex held.
+  void LineLocked(const std::string& text);
+  void DrawBarLocked(bool force);
+  void EndBarLocked();
+
+  const TerminalOptions m_Options;
+
+  // What the window would show, and the answers given in advance. Kept apart from the
+  // output lock, so that a notice handled while a question waits is not held up.
+  mutable std::mutex m_StateMutex;
+  std::optional<std::string> m_ImagePath;
+  std::optional<bool> m_PromptAnswer;
+  bool m_ButtonEnabled = false;
+  bool m_LabelVisible = false;
+  std::string m_Title;
+
+  // The output, and the bar of the writing phase.
+  std::mutex m_OwnMutex;
+  std::mutex& m_OutMutex;
+  std::optional<update::RunStep> m_Step;
+  bool m_BarOpen = false;  // a bar line is on screen without its line break
+  std::uint32_t m_RegionLength = 0;
+  std::uint64_t m_BytesConfirmed = 0;
+  std::int32_t m_Position = 0;  // the window's progress position, for reference
+  int m_LastPercent = -1;
+  std::chrono::steady_clock::time_point m_StreamStart;
+  std::chrono::steady_clock::time_point m_LastDraw;
+};
+
+// "[#########...........]  45%  3.5 KiB of 7.8 KiB  12.1 KiB/s": the bar's text.
+std::string FormatProgressBar(int percent, std::uint64_t bytes, std::uint64_t total,
+                              double bytesPerSecond, int width = 30);
+// "900 bytes" below 1 KiB, then "64.0 KiB", then "1.2 MiB".
+std::string FormatBytes(std::uint64_t bytes);
+
+}  // namespace cli

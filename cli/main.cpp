@@ -1,0 +1,26 @@
+// update-cli: the terminal front end. Everything but the process itself lives in
+// CliMain, so that tests run the same code in-process.
+#include <unistd.h>
+
+#include <cstdlib>
+#include <iostream>
+
+#include "cli/CliMain.h"
+#include "cli/WakeFd.h"
+
+int main(int argc, char** argv) {
+  cli::CWakeFd interrupt;
+  const cli::CInterruptRoute route(interrupt);
+  cli::CliContext context;
+  context.out = &std::cout;
+  context.err = &std::cerr;
+  context.inputFd = STDIN_FILENO;
+  context.outIsTerminal = ::isatty(STDOUT_FILENO) == 1;
+  context.errIsTerminal = ::isatty(STDERR_FILENO) == 1;
+  context.environment = [](const char* name) -> std::optional<std::string> {
+    const char* value = std::getenv(name);
+    return value != nullptr ? std::optional<std::string>(value) : std::nullopt;
+  };
+  context.interrupt = &interrupt;
+  return cli::RunMain(argc, argv, context);
+}

@@ -1,0 +1,89 @@
+#include "tests/cli/CliHarness.h"
+
+#include <unistd.h>
+
+#include <sstream>
+
+#include "cli/CliMain.h"
+#include "firmware/FirmwareHeader.h"
+
+namespace cli_test {
+
+std::vector<std::uint16_t> ReceivedCodes(const sim::CSimController& device) {
+  std::vector<std::uint16_t> codes;
+  for (const auto& frame : device.Received()) {
+    // Application frames: 0x81, type 4, code; boot frames: 0x00, type 5, code.
+    codes.push_back(static_cast<std::uint16_t>(frame.bytes.at(2) | (frame.bytes.at(3) << 8)));
+  }
+  return codes;
+}
+
+Bytes Pattern(std::size_t size) {
+  Bytes bytes(size);
+  for (std::size_t i = 0; i < size; ++i) {
+    bytes[i] = static_cast<std::uint8_t>((i * 131 + 17) ^ (i >> 7));
+  }
+  return bytes;
+}
+
+std::string WriteImage(const testing_support::CTempDir& dir, const std::string& name,
+                       const Bytes& payload, std::uint32_t type, std::uint16_t version) {
+  firmware::FirmwareHeader header;
+  header.version = version;
+  header.firmwareType = type;
+  header.payloadLength = static_cast<std::uint32_t>(payload.size());
+  const auto head = firmware::SerializeFirmwareHeader(header);
+  Bytes bytes(head.begin(), head.end());
+  bytes.insert(bytes.end(), payload.begin(), payload.end());
+  return dir.WriteFile(name, bytes);
+}
+
+sim::CSimController& CCliHarness::AddDevice(sim::SimConfig config) {
+  devices.push_back(std::make_shared<sim::CSimController>(std::move(config)));
+  return *devices.back();
+}
+
+CliRun CCliHarness::Run(std::vector<std::string> arguments) {
+  int answers[2] = {-1, -1};
+  if (::pipe(answers) != 0) {
+    return {};
+  }
+  // Short answers fit the pipe: written and closed before the run reads them.
+  [[maybe_unused]] const auto written = ::write(answers[1], input.data(), input.size());
+  ::close(answers[1]);
+
+  std::ostringstream out;
+  std::ostringstream err;
+  cli::CliContext context;
+  context.out = &out;
+  context.err = &err;
+  context.inputFd = answers[0];
+  context.environment = [this](const char* name) -> std::optional<std::string> {
+    const auto found = environment.find(name);
+    return found != environment.end() ? std::optional<std::string>(found->second) : std::nullopt;
+  };
+  context.interrupt = &interrupt;
+  context.waits = waits;
+  if (!ownPlatforms) {
+    context.platformFactory =
+        [this](const cli::PlatformRequest&) -> base::Result<std::shared_ptr<hid::IHidPlatform>> {
+      std::shared_ptr<hid::IHidPlatform> chosen =
+          platform ? platform() : std::make_shared<sim::CSimPlatform>(devices);
+      return wrap ? wrap(chosen) : chosen;
+    };
+  }
+
+  arguments.insert(arguments.begin(), "update-cli");
+  std::vector<const char*> argv;
+  for (const auto& argument : arguments) {
+    argv.push_back(argument.c_str());
+  }
+  CliRun run;
+  run.code = cli::RunMain(static_cast<int>(argv.size()), argv.data(), context);
+  ::close(answers[0]);
+  run.out = out.str();
+  run.err = err.str();
+  return run;
+}
+
+}  // namespace cli_test

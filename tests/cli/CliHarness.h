@@ -1,0 +1,58 @@
+// update-cli run in-process, against simulated controllers the test builds and keeps,
+// with its output captured and its questions answered from a string.
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "cli/Session.h"
+#include "cli/WakeFd.h"
+#include "sim/SimPlatform.h"
+#include "tests/support/TempDir.h"
+
+namespace cli_test {
+
+using Bytes = std::vector<std::uint8_t>;
+
+struct CliRun {
+  int code = -1;
+  std::string out;
+  std::string err;
+};
+
+// Command codes of the frames a simulated controller received, in order.
+std::vector<std::uint16_t> ReceivedCodes(const sim::CSimController& device);
+
+// An image file: header with type and version, then `payload`.
+std::string WriteImage(const testing_support::CTempDir& dir, const std::string& name,
+                       const Bytes& payload, std::uint32_t type = 0x600A,
+                       std::uint16_t version = 215);
+Bytes Pattern(std::size_t size);
+
+class CCliHarness {
+ public:
+  // The controllers on the simulated bus, in enumeration order (paths sim:0, sim:1...).
+  std::vector<std::shared_ptr<sim::CSimController>> devices;
+  // Stands in for the platform entirely when set (a scripted one, a permission error).
+  std::function<std::shared_ptr<hid::IHidPlatform>()> platform;
+  // Wraps whatever platform the command line gets, for tests that watch the wire.
+  std::function<std::shared_ptr<hid::IHidPlatform>(std::shared_ptr<hid::IHidPlatform>)> wrap;
+  // Use the command line's own platform choice (--simulate, --emulator) instead.
+  bool ownPlatforms = false;
+  std::string input;  // what the user types
+  std::map<std::string, std::string> environment;
+  cli::Waits waits{std::chrono::seconds(10), std::chrono::seconds(10)};
+  cli::CWakeFd interrupt;  // Ctrl-C
+
+  // Adds a controller with this configuration.
+  sim::CSimController& AddDevice(sim::SimConfig config = {});
+  CliRun Run(std::vector<std::string> arguments);
+};
+
+}  // namespace cli_test

@@ -1,0 +1,408 @@
+// update-cli flash end to end against the simulated controller: what the device saw on
+// the wire, the exit code, and the one line that says what failed and what to do.
+#include <gtest/gtest.h>
+
+#include <fstream>
+
+#include "tests/cli/CliHarness.h"
+#include "tests/support/FakeHidPlatform.h"
+
+namespace {
+
+using namespace std::chrono_literals;
+using cli_test::Bytes;
+using cli_test::CCliHarness;
+using cli_test::Pattern;
+using cli_test::ReceivedCodes;
+using cli_test::WriteImage;
+using Codes = std::vector<std::uint16_t>;
+
+constexpr std::size_t kBlocks = 20;
+const Bytes kPayload = Pattern(46 * (kBlocks - 1) + 30);
+
+// The codes a click through the window sends for kPayload: identify, the button, the
+// boot-mode identification, the run, and identification after the restart.
+Codes RoadCodes(bool startInBootMode) {
+  Codes codes;
+  if (!startInBootMode) {
+    codes = {0x0101, 0x000C};
+  }
+  codes.insert(codes.end(), {0x0008, 0x00C1, 0x0004});
+  codes.insert(codes.end(), kBlocks, 0x0003);
+  codes.insert(codes.end(), {0x00C2, 0x00C3, 0x0007, 0x0101});
+  return codes;
+}
+
+bool Contains(const std::string& text, const std::string& part) {
+  return text.find(part) != std::string::npos;
+}
+
+struct Flash : ::testing::Test {
+  testing_support::CTempDir dir;
+  CCliHarness cli;
+  std::string image = WriteImage(dir, "fw.dat", kPayload);
+};
+
+TEST_F(Flash, TheWholeRoadSendsWhatTheWindowSendsAndReportsTheNewVersion) {
+  auto& device = cli.AddDevice();
+  const auto run = cli.Run({"flash", image, "--yes"});
+  ASSERT_EQ(run.code, 0) << run.err;
+  EXPECT_EQ(ReceivedCodes(device), RoadCodes(false));
+  EXPECT_EQ(device.StoredRegion(), kPayload);
+  EXPECT_TRUE(Contains(run.out, "New firmware 2.15 and current is 2.14 [y/N] yes (--yes)"));
+  EXPECT_TRUE(Contains(run.out, "Switching to boot mode...\nErasing 904 bytes...\n"));
+  EXPECT_TRUE(Contains(run.out,
+                       "Writing: 100% (904 of 904 bytes)\nVerifying...\nCompleting...\n"
+                       "Firmware upgraded!\n"));
+  EXPECT_TRUE(Contains(run.out, "back in application mode with firmware 2.15."));
+  EXPECT_EQ(run.err, "");
+}
+
+TEST_F(Flash, AControllerAlreadyInBootModeIsFlashedDirectly) {
+  sim::SimConfig config;
+  config.startInBootMode = true;
+  auto& device = cli.AddDevice(config);
+  const auto run = cli.Run({"flash", image, "--yes"});
+  ASSERT_EQ(run.code, 0) << run.err;
+  EXPECT_EQ(ReceivedCodes(device), RoadCodes(true));
+  EXPECT_TRUE(Contains(run.out, "waiting in boot mode (type 0x600A): flashing it directly"));
+  EXPECT_TRUE(Contains(run.out, "back in application mode with firmware 2.15."));
+}
+
+TEST_F(Flash, JsonPutsOneDocumentOnStdoutAndThePeopleLinesOnStderr) {
+  cli.AddDevice();
+  const auto run = cli.Run({"--json", "flash", image, "--yes"});
+  ASSERT_EQ(run.code, 0) << run.err;
+  ASSERT_EQ(run.out.front(), '{');
+  EXPECT_EQ(run.out.back(), '\n');
+  for (const char* field :
+       {"\"result\": \"completed\"", "\"exitCode\": 0", "\"previousVersion\": \"2.14\"",
+        "\"blockCount\": 20", "\"newVersion\": \"2.15\"", "\"returnedToApplication\": true"}) {
+    EXPECT_TRUE(Contains(run.out, field)) << field;
+  }
+  EXPECT_TRUE(Contains(run.err, "Firmware upgraded!"));
+}
+
+TEST_F(Flash, TheTraceHoldsEveryFrameTheControllerReceivedInOrder) {
+  auto& device = cli.AddDevice();
+  const std::string trace = (dir.Path() / "trace.jsonl").string();
+  ASSERT_EQ(cli.Run({"flash", image, "--yes", "--trace", trace}).code, 0);
+  std::ifstream lines(trace);
+  std::vector<std::string> written;
+  std::size_t reads = 0;
+  for (std::string line; std::getline(lines, line);) {
+    ASSERT_EQ(line.rfind("{\"ms\":", 0), 0u) << line;
+    const auto hex = line.find("\"hex\":\"");
+    ASSERT_NE(hex, std::string::npos) << line;
+    if (Contains(line, "\"dir\":\"out\",\"op\":\"write\"")) {
+      written.push_back(line.substr(hex + 7, line.size() - hex - 7 - 2));
+    } else if (Contains(line, "\"dir\":\"in\",\"op\":\"read\"")) {
+      ++reads;
+    }
+  }
+  std::vector<std::string> received;
+  for (const auto& frame : device.Received()) {
+    std::string hex;
+    for (const std::uint8_t byte : frame.bytes) {
+      char pair[3];
+      std::snprintf(pair, sizeof pair, "%02x", byte);
+      hex += pair;
+    }
+    received.push_back(hex);
+  }
+  EXPECT_EQ(written, received);
+  EXPECT_GE(reads, received.size() - 1);  // every command but the button is answered
+}
+
+TEST_F(Flash, DeclinedQuestionsLeaveTheControllerUntouched) {
+  struct Case {
+    const char* name;
+    std::string input;
+    std::vector<std::string> extra;
+    std::optional<std::string> lang;
+    const char* question;
+  };
+  const Case cases[] = {
+      {"no", "n\n", {}, std::nullopt, "New firmware 2.15 and current is 2.14 [y/N] "},
+      {"end of input", "", {}, std::nullopt, "[y/N] "},
+      {"anything but yes", "sure\n", {}, std::nullopt, "[y/N] "},
+      {"--lang zh",
+       "n\n",
+       {"--lang", "zh"},
+       std::nullopt,
+       "升级新固件 2.15 当前版本为 2.14 [y/N] "},
+      {"LANG", "n\n", {}, "zh_CN.UTF-8", "升级新固件 2.15 当前版本为 2.14 [y/N] "},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    CCliHarness one;
+    auto& device = one.AddDevice();
+    one.input = c.input;
+    if (c.lang) {
+      one.environment["LANG"] = *c.lang;
+    }
+    std::vector<std::string> arguments = {"flash", image};
+    arguments.insert(arguments.end(), c.extra.begin(), c.extra.end());
+    const auto run = one.Run(arguments);
+    EXPECT_EQ(run.code, 6);
+    EXPECT_TRUE(Contains(run.out, c.question)) << run.out;
+    EXPECT_EQ(run.err,
+              "update-cli: declined: the controller was not touched (--yes answers the question "
+              "for scripts)\n");
+    EXPECT_EQ(ReceivedCodes(device), Codes{0x0101});
+    EXPECT_EQ(device.Mode(), sim::SimMode::kApplication);
+  }
+  // Yes, typed.
+  CCliHarness yes;
+  yes.AddDevice();
+  yes.input = "y\n";
+  EXPECT_EQ(yes.Run({"flash", image}).code, 0);
+}
+
+TEST_F(Flash, RefusedImagesSayWhyAndWhereTheControllerIsLeft) {
+  const std::string shortImage = WriteImage(dir, "short.dat", Pattern(400));
+  std::filesystem::resize_file(shortImage, 28 + 100);
+  struct Row {
+    const char* name;
+    std::string image;
+    bool startInBootMode;
+    Codes sent;
+    std::string message;
+    const char* printed;
+  };
+  const std::string other = WriteImage(dir, "6011.dat", kPayload, 0x6011);
+  const Row rows[] = {
+      {"another type, application mode",
+       other,
+       false,
+       {0x0101},
+       "image refused: " + other +
+           " is built for type 0x6011, the controller is type 0x600A: use an image for 0x600A; "
+           "the controller was not touched",
+       "The firmware type is error!\n"},
+      {"another type, boot mode",
+       other,
+       true,
+       {0x0008},
+       "image refused: " + other +
+           " is built for type 0x6011, the controller is type 0x600A; the controller stays in "
+           "boot mode: run the same command again with an image for 0x600A",
+       "The firmware type is error!\n"},
+      {"payload past the end of the file",
+       shortImage,
+       false,
+       {},
+       "image refused: " + shortImage +
+           " ends at byte 128, before the 400-byte payload its header announces; the controller "
+           "was not touched",
+       ""},
+      {"no such file",
+       (dir.Path() / "missing.dat").string(),
+       false,
+       {},
+       "image refused: " + (dir.Path() / "missing.dat").string() +
+           ": the image file cannot be opened",
+       ""},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.name);
+    CCliHarness one;
+    sim::SimConfig config;
+    config.startInBootMode = row.startInBootMode;
+    auto& device = one.AddDevice(config);
+    const auto run = one.Run({"flash", row.image, "--yes"});
+    EXPECT_EQ(run.code, 5);
+    EXPECT_EQ(run.err.rfind("update-cli: " + row.message, 0), 0u) << run.err;
+    EXPECT_TRUE(Contains(run.out, row.printed));
+    EXPECT_EQ(ReceivedCodes(device), row.sent);
+  }
+}
+
+// The run fails on the controller's side: which block or check, the code, the advice.
+TEST_F(Flash, ControllerFailuresNameTheStepAndTheWayBack) {
+  struct Row {
+    const char* name;
+    sim::SimFault fault;
+    int code;
+    std::string message;
+  };
+  const Row rows[] = {
+      {"stops answering at block 5", sim::SimFault::DropReply(sim::FaultTrigger::AtBlock(5)), 7,
+       "the controller stopped answering: writing block 5 of 20: the device did not answer; it "
+       "stays in boot mode: unplug and replug it, then run the same command again"},
+      {"goes away at block 3", sim::SimFault::Remove(sim::FaultTrigger::AtBlock(3)), 7,
+       "the controller stopped answering: writing block 3 of 20: the device went away"},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.name);
+    CCliHarness one;
+    auto& device = one.AddDevice();
+    device.SetFaults({row.fault});
+    const auto run = one.Run({"flash", image, "--yes"});
+    EXPECT_EQ(run.code, row.code);
+    EXPECT_EQ(run.err.rfind("update-cli: " + row.message, 0), 0u) << run.err;
+    const Codes sent = ReceivedCodes(device);
+    EXPECT_EQ(std::count(sent.begin(), sent.end(), 0x0007), 0) << "completed a failed run";
+  }
+}
+
+TEST_F(Flash, TheCrcMismatchGivesBothValuesAndKeepsBootMode) {
+  auto& device = cli.AddDevice();
+  device.SetFaults({sim::SimFault::WrongCrc()});
+  const auto run = cli.Run({"flash", image, "--yes", "--json"});
+  EXPECT_EQ(run.code, 8);
+  const auto image16 = run.out.find("\"imageCrc\": \"0x");
+  const auto device16 = run.out.find("\"deviceCrc\": \"0x");
+  ASSERT_NE(image16, std::string::npos);
+  ASSERT_NE(device16, std::string::npos);
+  const std::string imageCrc = run.out.substr(image16 + 13, 6);
+  const std::string deviceCrc = run.out.substr(device16 + 14, 6);
+  EXPECT_NE(imageCrc, deviceCrc);
+  EXPECT_TRUE(Contains(run.err, "(image " + imageCrc + ", controller " + deviceCrc + ")"));
+  EXPECT_TRUE(Contains(run.err, "stays in boot mode and a new run writes it anew"));
+  EXPECT_EQ(device.Mode(), sim::SimMode::kBoot);
+}
+
+TEST_F(Flash, AControllerThatDoesNotComeBackAfterTheUpdateIsReportedButTheUpdateStands) {
+  auto& device = cli.AddDevice();
+  device.SetFaults({sim::SimFault::Remove(sim::FaultTrigger::AtCode(0x0007), 1ms)});
+  cli.waits.application = 300ms;
+  const auto run = cli.Run({"flash", image, "--yes", "--json"});
+  EXPECT_EQ(run.code, 0) << run.err;
+  EXPECT_TRUE(Contains(run.err,
+                       "Firmware upgraded!\nWaiting for the controller to restart in "
+                       "application mode...\nThe controller did not come back in "
+                       "application mode within 0.3 s; the update itself was verified."));
+  EXPECT_TRUE(Contains(run.out, "\"newVersion\": null,\n  \"returnedToApplication\": false"));
+  EXPECT_EQ(device.StoredRegion(), kPayload);
+}
+
+TEST_F(Flash, AControllerThatDoesNotComeBackInBootModeTimesOut) {
+  auto& device = cli.AddDevice();
+  device.SetFaults({sim::SimFault::Remove(sim::FaultTrigger::AtCode(0x000C))});
+  cli.waits.bootMode = 300ms;
+  const auto run = cli.Run({"flash", image, "--yes"});
+  EXPECT_EQ(run.code, 10);
+  EXPECT_EQ(run.err,
+            "update-cli: the controller did not come back in boot mode within 0.3 s: unplug and "
+            "replug it, then run the same command again (a controller waiting in boot mode is "
+            "flashed directly)\n");
+}
+
+// A platform that presses Ctrl-C when the controller is sent its n-th block.
+class CInterruptAtBlock final : public hid::IHidPlatform {
+ public:
+  CInterruptAtBlock(std::shared_ptr<hid::IHidPlatform> inner, cli::CWakeFd& interrupt, int block)
+      : m_Inner(std::move(inner)), m_Interrupt(interrupt), m_Block(block) {}
+  std::vector<hid::InterfaceInfo> EnumerateInterfaces() override {
+    return m_Inner->EnumerateInterfaces();
+  }
+  base::Result<std::unique_ptr<hid::IHidHandle>> Open(const std::string& path,
+                                                      hid::Access access) override {
+    auto handle = m_Inner->Open(path, access);
+    if (!handle) {
+      return handle.error();
+    }
+    return std::unique_ptr<hid::IHidHandle>(
+        std::make_unique<CHandle>(std::move(handle.value()), *this));
+  }
+  bool RegisterForDeviceNotices(hid::NativeWindow window) override {
+    return m_Inner->RegisterForDeviceNotices(window);
+  }
+  void UnregisterDeviceNotices() override { m_Inner->UnregisterDeviceNotices(); }
+  int NoticeFd() const override { return m_Inner->NoticeFd(); }
+  std::vector<std::uint32_t> TakeNotices() override { return m_Inner->TakeNotices(); }
+
+ private:
+  struct CHandle final : hid::IHidHandle {
+    CHandle(std::unique_ptr<hid::IHidHandle> inner, CInterruptAtBlock& owner)
+        : m_Inner(std::move(inner)), m_Owner(owner) {}
+    hid::ReadOutcome ReadFrame(hid::Frame& frame, std::chrono::milliseconds timeout) override {
+      return m_Inner->ReadFrame(frame, timeout);
+    }
+    bool WriteFrame(std::span<const std::uint8_t> frame) override {
+      if (frame.size() > 3 && frame[2] == 0x03 && frame[3] == 0x00 &&
+          ++m_Owner.m_Blocks == m_Owner.m_Block) {
+        m_Owner.m_Interrupt.Signal();
+      }
+      return m_Inner->WriteFrame(frame);
+    }
+    std::unique_ptr<hid::IHidHandle> m_Inner;
+    CInterruptAtBlock& m_Owner;
+  };
+  std::shared_ptr<hid::IHidPlatform> m_Inner;
+  cli::CWakeFd& m_Interrupt;
+  const int m_Block;
+  std::atomic<int> m_Blocks{0};
+};
+
+TEST_F(Flash, CtrlCStopsAtABlockBoundaryAndSaysHowToRecover) {
+  sim::SimConfig config;
+  config.replyLatency = 2ms;  // many blocks still to go when the stop lands
+  auto& device = cli.AddDevice(config);
+  const Bytes payload = Pattern(46 * 300);
+  const std::string big = WriteImage(dir, "big.dat", payload);
+  cli.wrap = [this](std::shared_ptr<hid::IHidPlatform> inner) {
+    return std::make_shared<CInterruptAtBlock>(std::move(inner), cli.interrupt, 5);
+  };
+  const auto run = cli.Run({"flash", big, "--yes", "--json"});
+  EXPECT_EQ(run.code, 9);
+  EXPECT_TRUE(Contains(run.err, "Stopping at the next block boundary"));
+  EXPECT_TRUE(Contains(run.err,
+                       "; the controller stays in boot mode: run the same command again "
+                       "to finish the update\n"));
+  const Codes sent = ReceivedCodes(device);
+  const auto blocks = std::count(sent.begin(), sent.end(), 0x0003);
+  EXPECT_GE(blocks, 5);
+  EXPECT_LT(blocks, 300);
+  EXPECT_EQ(sent.back(), 0x0003) << "nothing follows the last whole block";
+  EXPECT_TRUE(Contains(run.err, "interrupted after block " + std::to_string(blocks) + " of 300"));
+  EXPECT_EQ(device.Mode(), sim::SimMode::kBoot);
+}
+
+TEST_F(Flash, WhichControllerWhenThereAreSeveral) {
+  auto& first = cli.AddDevice();
+  auto& second = cli.AddDevice();
+  const auto ambiguous = cli.Run({"flash", image, "--yes"});
+  EXPECT_EQ(ambiguous.code, 11);
+  EXPECT_EQ(ambiguous.err,
+            "update-cli: 2 controllers found (sim:0, sim:1): choose one with --device PATH\n");
+  EXPECT_TRUE(first.Received().empty());
+  EXPECT_TRUE(second.Received().empty());
+
+  const auto absent = cli.Run({"flash", image, "--yes", "--device", "sim:7"});
+  EXPECT_EQ(absent.code, 3);
+  EXPECT_EQ(absent.err,
+            "update-cli: no controller at sim:7 (present: sim:0, sim:1): give one of "
+            "those to --device\n");
+
+  const auto chosen = cli.Run({"flash", image, "--yes", "--device", "sim:1"});
+  ASSERT_EQ(chosen.code, 0) << chosen.err;
+  EXPECT_TRUE(first.Received().empty());
+  EXPECT_EQ(ReceivedCodes(second), RoadCodes(false));
+  EXPECT_EQ(second.StoredRegion(), kPayload);
+}
+
+TEST_F(Flash, NoControllerOrNoPermission) {
+  const auto none = cli.Run({"flash", image, "--yes"});
+  EXPECT_EQ(none.code, 3);
+  EXPECT_EQ(none.err,
+            "update-cli: no controller found: plug it in and run again (one waiting "
+            "in boot mode is found too)\n");
+
+  auto locked = std::make_shared<testing_support::CFakeHidPlatform>();
+  locked->interfaces = {{"/dev/hidraw3", hid::kVendorId, hid::kAppProductId}};
+  locked->writeOpenError =
+      base::Error{base::ErrorKind::kPermissionDenied, "open /dev/hidraw3: Permission denied"};
+  cli.platform = [locked] { return locked; };
+  const auto denied = cli.Run({"flash", image, "--yes"});
+  EXPECT_EQ(denied.code, 4);
+  EXPECT_EQ(denied.err,
+            "update-cli: found the controller at /dev/hidraw3 but may not open it (open "
+            "/dev/hidraw3: Permission denied): install the udev rule: sudo cp "
+            "packaging/70-corvane-update.rules /etc/udev/rules.d/ && sudo udevadm control "
+            "--reload-rules && sudo udevadm trigger, then unplug and replug the controller\n");
+  EXPECT_TRUE(locked->Written().empty());
+}
+
+}  // namespace
