@@ -6,14 +6,10 @@
 
 namespace hid::windows {
 
-CWindowsHidPlatform::CWindowsHidPlatform(std::shared_ptr<IWin32Api> api)
-    : m_Api(std::move(api)), m_NoticeEvent(::CreateEventW(nullptr, TRUE, FALSE, nullptr)) {}
+CWindowsHidPlatform::CWindowsHidPlatform(std::shared_ptr<IWin32Api> api) : m_Api(std::move(api)) {}
 
 CWindowsHidPlatform::~CWindowsHidPlatform() {
   UnregisterDeviceNotices();
-  if (m_NoticeEvent != nullptr) {
-    ::CloseHandle(m_NoticeEvent);
-  }
 }
 
 std::vector<InterfaceInfo> CWindowsHidPlatform::EnumerateInterfaces() {
@@ -51,8 +47,8 @@ bool CWindowsHidPlatform::RegisterForDeviceNotices(NativeWindow notifyWindow) {
         reinterpret_cast<HANDLE>(notifyWindow), &filter, DEVICE_NOTIFY_WINDOW_HANDLE);
     return m_WindowRegistration != nullptr;
   }
-  m_HiddenWindow =
-      CDeviceNoticeWindow::Start(m_Api, hidClass, [this](std::uint32_t code) { PushNotice(code); });
+  m_HiddenWindow = CDeviceNoticeWindow::Start(m_Api, hidClass,
+                                              [this](std::uint32_t code) { m_Notices.Push(code); });
   return m_HiddenWindow != nullptr;
 }
 
@@ -67,21 +63,6 @@ void CWindowsHidPlatform::UnregisterDeviceNotices() {
     hiddenWindow = std::move(m_HiddenWindow);
   }
   hiddenWindow.reset();  // joins the window's thread, outside the lock
-}
-
-void CWindowsHidPlatform::PushNotice(std::uint32_t code) {
-  m_Notices.Push(code);
-  ::SetEvent(m_NoticeEvent);
-}
-
-std::vector<std::uint32_t> CWindowsHidPlatform::TakeNotices() {
-  // Reset first: a notice pushed after the reset sets the event again.
-  ::ResetEvent(m_NoticeEvent);
-  return m_Notices.Take();
-}
-
-bool CWindowsHidPlatform::WaitForNotices(std::chrono::milliseconds timeout) {
-  return m_Notices.WaitFor(timeout);
 }
 
 HWND CWindowsHidPlatform::NoticeWindow() const {

@@ -43,22 +43,18 @@ class CWindowsHidPlatform final : public IHidPlatform {
   bool RegisterForDeviceNotices(NativeWindow notifyWindow) override;
   void UnregisterDeviceNotices() override;
 
-  std::vector<std::uint32_t> TakeNotices() override;
-
-  // For an owner without a window. NoticeEvent: a manual-reset event, signalled while
-  // notices are pending, to wait on beside other handles (WaitForMultipleObjects); it
-  // is reset by TakeNotices. WaitForNotices: true when a notice is pending in time.
-  HANDLE NoticeEvent() const { return m_NoticeEvent; }
-  bool WaitForNotices(std::chrono::milliseconds timeout);
+  // For an owner without a window: a manual-reset event signalled while notices are
+  // pending, to wait on beside other handles (WaitForMultipleObjects), reset by
+  // TakeNotices; or a plain wait, true when a notice is pending in time.
+  void* NoticeEvent() const override { return m_Notices.Event(); }
+  std::vector<std::uint32_t> TakeNotices() override { return m_Notices.Take(); }
+  bool WaitForNotices(std::chrono::milliseconds timeout) { return m_Notices.WaitFor(timeout); }
 
   // The hidden window while it runs, else null; for tests.
   HWND NoticeWindow() const;
 
  private:
-  void PushNotice(std::uint32_t code);
-
   const std::shared_ptr<IWin32Api> m_Api;
-  const HANDLE m_NoticeEvent;
   CNoticeQueue m_Notices;
 
   mutable std::mutex m_Mutex;  // guards the registration below
