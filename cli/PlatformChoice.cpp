@@ -1,7 +1,7 @@
 #include "cli/PlatformChoice.h"
 
+#include "cli/EmulatorConnection.h"
 #include "cli/NativePlatform.h"
-#include "hid/emulator/EmulatorPlatform.h"
 #include "sim/SimPlatform.h"
 
 namespace cli {
@@ -27,13 +27,7 @@ base::Result<std::shared_ptr<hid::IHidPlatform>> ChoosePlatform(const PlatformRe
         std::make_shared<sim::CSimPlatform>(std::move(controller)));
   }
   if (request.emulatorPath) {
-    hid::emulator::EmulatorOptions options;
-    options.debug = request.debug;
-    auto connected = hid::emulator::CEmulatorPlatform::Connect(*request.emulatorPath, options);
-    if (!connected) {
-      return connected.error();
-    }
-    return std::shared_ptr<hid::IHidPlatform>(std::move(connected.value()));
+    return ConnectEmulator(*request.emulatorPath, request.debug);
   }
   return CreateNativePlatform();
 }
