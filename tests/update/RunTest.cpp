@@ -404,17 +404,6 @@ TEST_F(RunFixture, AStopRequestEndsTheRunAtTheNextBlockBoundary) {
   EXPECT_EQ(sent.back(), 0x0003);
 }
 
-TEST_F(RunFixture, TheImageTypeFollowsTheDeviceKind) {
-  controller.SetDeviceKind(6);
-  Choose(MakeImage(46, 0, 0x600A));
-  EXPECT_EQ(RunWorker().failure, RunFailure::kImageRefused);
-  controller.SetDeviceKind(7);
-  Choose(MakeImage(46, 0, 0xFFFE));
-  platform->QueueReport(BootReply(0x00C1, Le32(46)));
-  // 0xFFFE is what an unknown kind expects; the region start then ends it.
-  EXPECT_EQ(RunWorker().failure, RunFailure::kRegionOutOfRange);
-}
-
 }  // namespace
 
 TEST_F(RunFixture, TheProgressObserverSeesEachStepOnceAndEveryConfirmedBlock) {

@@ -1,12 +1,12 @@
-#include "cli/EmulatorConnection.h"
 #include "hid/emulator/EmulatorPlatform.h"
+#include "platform/PlatformBackends.h"
 
-namespace cli {
+namespace platform {
 
 base::Result<std::shared_ptr<hid::IHidPlatform>> ConnectEmulator(const std::string& path,
-                                                                 base::DebugSink debug) {
+                                                                 const base::DebugSink& debug) {
   hid::emulator::EmulatorOptions options;
-  options.debug = std::move(debug);
+  options.debug = debug;
   auto connected = hid::emulator::CEmulatorPlatform::Connect(path, options);
   if (!connected) {
     return connected.error();
@@ -14,4 +14,4 @@ base::Result<std::shared_ptr<hid::IHidPlatform>> ConnectEmulator(const std::stri
   return std::shared_ptr<hid::IHidPlatform>(std::move(connected.value()));
 }
 
-}  // namespace cli
+}  // namespace platform

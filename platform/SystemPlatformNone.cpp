@@ -1,11 +1,11 @@
-#include "cli/NativePlatform.h"
+#include "platform/PlatformBackends.h"
 
-namespace cli {
+namespace platform {
 
-base::Result<std::shared_ptr<hid::IHidPlatform>> CreateNativePlatform() {
+base::Result<std::shared_ptr<hid::IHidPlatform>> CreateSystemPlatform() {
   return base::Error{base::ErrorKind::kUnsupported,
                      "this build has no device link for this system: use --simulate or "
                      "--emulator PATH"};
 }
 
-}  // namespace cli
+}  // namespace platform

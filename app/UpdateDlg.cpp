@@ -1,0 +1,422 @@
+#include "app/UpdateDlg.h"
+
+#include <QEventLoop>
+#include <QFileDialog>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QMessageBox>
+#include <QPainter>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QScreen>
+#include <QSocketNotifier>
+#include <QThread>
+#include <algorithm>
+
+#include "app/AppIcon.h"
+#include "app/DialogFont.h"
+#include "app/DialogTemplate.h"
+#include "app/text/LocalizedText.h"
+#include "app/text/UiLanguage.h"
+
+namespace app {
+namespace {
+
+// The property that carries a control's template id.
+constexpr const char* kControlIdProperty = "controlId";
+
+// The texts break lines with \r\n, as the system's static controls expect; Qt breaks
+// them at \n and would show the \r.
+QString DisplayText(const std::string& text) {
+  QString shown = QString::fromStdString(text);
+  shown.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
+  return shown;
+}
+
+// A filter "label|pattern||" as Qt's name filter "label (pattern)"; empty for none.
+QString NameFilter(const std::string& filter) {
+  const auto entry = update::FirstFilterEntry(filter);
+  if (!entry) {
+    return {};
+  }
+  QString patterns = QString::fromStdString(entry->pattern);
+  patterns.replace(u';', u' ');
+  return QString::fromStdString(entry->label) + QStringLiteral(" (") + patterns + u')';
+}
+
+}  // namespace
+
+CUpdateDlg::CUpdateDlg(std::shared_ptr<hid::IHidPlatform> platform, DialogOptions options)
+    : QDialog(nullptr),
+      m_Options(std::move(options)),
+      m_Platform(std::move(platform)),
+      m_Hid(m_Platform, m_Options.debug),
+      m_hIcon(ApplicationIcon()) {
+  // A caption with the system menu and the close box; no minimise or maximise box.
+  setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
+                 Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint);
+  setWindowTitle(QString::fromUtf8(kTemplateCaption));
+  BuildControls();
+
+  const std::optional<std::uint16_t> language = m_Options.languageId;
+  update::ControllerOptions control;
+  control.commands = m_Options.commands;
+  control.texts = [language](text::TextId id) {
+    return language ? text::LoadLocalizedText(id, *language) : text::LoadLocalizedText(id);
+  };
+  control.debug = m_Options.debug;
+  control.onRunFinished = [this](const update::RunOutcome& outcome) {
+    // The worker's last act before its run counts as over: no user-interface call
+    // follows, so the dialog may end once this has arrived.
+    QMetaObject::invokeMethod(
+        this, [this, outcome] { OnRunFinished(outcome); }, Qt::QueuedConnection);
+  };
+  m_Controller = std::make_unique<update::CUpdateController>(m_Hid, *this, std::move(control));
+}
+
+CUpdateDlg::~CUpdateDlg() {
+  // Normally the dialog ended through done() and no worker is left in a user-interface
+  // call. A dialog destroyed while a run goes on stops it here first, turning the event
+  // loop until the worker has left its last call.
+  m_NoticeNotifier.reset();
+  if (WorkerInUserInterface()) {
+    m_Closing = true;
+    m_Controller->RequestStop();
+    CancelOpenModal();
+    QEventLoop loop;
+    connect(this, &CUpdateDlg::RunEnded, &loop, &QEventLoop::quit);
+    while (WorkerInUserInterface()) {
+      loop.exec();
+    }
+  }
+  m_Controller.reset();
+}
+
+void CUpdateDlg::BuildControls() {
+  setFont(ChooseDialogFont());
+  m_BaseUnits = BaseUnitsOf(font());
+  const DialogRect client =
+      MapDialogRect({0, 0, kDialogWidthUnits, kDialogHeightUnits}, m_BaseUnits);
+  setFixedSize(client.width, client.height);
+
+  // Created in template order, which is also the tab order.
+  for (const ControlTemplate& control : kDialog102) {
+    QWidget* widget = nullptr;
+    const QString text = QString::fromUtf8(control.text);
+    switch (control.kind) {
+      case ControlKind::kProgressBar: {
+        auto* bar = new QProgressBar(this);
+        bar->setTextVisible(false);
+        widget = bar;
+        break;
+      }
+      case ControlKind::kPushButton: {
+        auto* button = new QPushButton(text, this);
+        // A plain push button, not the dialog's default one: Enter presses it only while
+        // it has the focus, and ends the dialog otherwise.
+        button->setAutoDefault(false);
+        widget = button;
+        break;
+      }
+      case ControlKind::kStaticCentred: {
+        auto* label = new QLabel(text, this);
+        label->setAlignment(Qt::AlignHCenter | Qt::AlignTop);
+        widget = label;
+        break;
+      }
+      case ControlKind::kStaticWrapped: {
+        auto* label = new QLabel(text, this);
+        label->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+        label->setWordWrap(true);
+        widget = label;
+        break;
+      }
+    }
+    widget->setProperty(kControlIdProperty, control.id);
+    widget->setFocusPolicy(control.tabStop ? Qt::StrongFocus : Qt::NoFocus);
+    widget->setEnabled(control.enabled);
+    const DialogRect pixels = MapDialogRect(control.units, m_BaseUnits);
+    widget->setGeometry(pixels.x, pixels.y, pixels.width, pixels.height);
+  }
+  connect(qobject_cast<QPushButton*>(GetDlgItem(kIdUpdateButton)), &QPushButton::clicked, this,
+          &CUpdateDlg::OnUpdateClicked);
+}
+
+QWidget* CUpdateDlg::GetDlgItem(int id) const {
+  const auto children = findChildren<QWidget*>(Qt::FindDirectChildrenOnly);
+  for (QWidget* child : children) {
+    const QVariant value = child->property(kControlIdProperty);
+    if (value.isValid() && value.toInt() == id) {
+      return child;
+    }
+  }
+  return nullptr;
+}
+
+std::string CUpdateDlg::Text(std::uint32_t textId) const {
+  return m_Options.languageId ? text::LoadLocalizedText(textId, *m_Options.languageId)
+                              : text::LoadLocalizedText(textId);
+}
+
+void CUpdateDlg::showEvent(QShowEvent* event) {
+  if (!m_Initialised) {
+    m_Initialised = true;
+    OnInitDialog();
+    // The template places the dialog at 0, 0; it is centred in the work area instead.
+    if (const QScreen* shown = screen()) {
+      const QRect area = shown->availableGeometry();
+      move(area.center() - QPoint(width() / 2, height() / 2));
+    }
+  }
+  QDialog::showEvent(event);
+}
+
+void CUpdateDlg::OnInitDialog() {
+  // 1. The base dialog has nothing of its own to set up.
+  // 2. The icon, for the caption and the task bar alike.
+  setWindowIcon(m_hIcon);
+
+  // 3. The notice for other markets goes to a control this template lacks.
+  const std::uint16_t language =
+      m_Options.languageId ? *m_Options.languageId : text::GetUserDefaultUILanguage();
+  if (language != text::kLangChinesePrc) {
+    if (auto* notice = qobject_cast<QLabel*>(GetDlgItem(kIdNoticeLabel))) {
+      notice->setText(QStringLiteral("For Corvane 2nd gen Vantor 2.4G Wired Controller only"));
+    }
+  }
+
+  // 4. The controls the update control changes.
+  m_UpdateButton = qobject_cast<QPushButton*>(GetDlgItem(kIdUpdateButton));
+  m_ProgressBar = qobject_cast<QProgressBar*>(GetDlgItem(kIdProgressBar));
+  m_CompletionLabel = qobject_cast<QLabel*>(GetDlgItem(kIdCompletionLabel));
+
+  // 5. and 6. The labels.
+  m_CompletionLabel->hide();
+  m_CompletionLabel->setText(DisplayText(Text(text::kFirmwareUpgraded)));
+  m_InstructionLabel = qobject_cast<QLabel*>(GetDlgItem(kIdInstructionLabel));
+  m_InstructionLabel->setText(DisplayText(Text(text::kInstructions)));
+
+  // 7. The bar.
+  m_ProgressBar->setRange(0, 100);
+  m_ProgressBar->setValue(0);
+
+  // 8. The update state (chunk, header, byte count) starts cleared in the controller.
+  // 9. The button's caption.
+  m_UpdateButton->setText(DisplayText(Text(text::kUsbUpdate)));
+
+  // 10. Where notices go, on systems that post them to a window.
+  m_Hid.SetNotifyWindow(static_cast<hid::NativeWindow>(winId()));
+
+  // 11. to 13. The first scan: version unread, search, identify, the button, the title.
+  // A device already in boot mode starts a run here; its file dialog opens as soon as
+  // the event loop turns.
+  m_Controller->StartUp();
+  WatchDeviceNotices();
+
+  // 14. The focus is left to the window system: the first enabled tab stop gets it.
+}
+
+void CUpdateDlg::WatchDeviceNotices() {
+  // The first scan registered for notices; platforms that queue them say so by a
+  // descriptor that is readable while notices are pending.
+  const int fd = m_Hid.Platform().NoticeFd();
+  if (fd < 0 || m_NoticeNotifier) {
+    return;
+  }
+  m_NoticeNotifier = std::make_unique<QSocketNotifier>(fd, QSocketNotifier::Read);
+  connect(m_NoticeNotifier.get(), &QSocketNotifier::activated, this,
+          &CUpdateDlg::OnNoticesReadable);
+}
+
+void CUpdateDlg::OnNoticesReadable() {
+  const std::vector<std::uint32_t> codes = m_Hid.Platform().TakeNotices();
+  if (m_Closing) {
+    return;
+  }
+  for (const std::uint32_t code : codes) {
+    m_Controller->OnDeviceChange(code);
+  }
+}
+
+void CUpdateDlg::OnUpdateClicked() {
+  if (!m_Closing) {
+    m_Controller->OnUpdateClicked();
+  }
+}
+
+void CUpdateDlg::paintEvent(QPaintEvent* event) {
+  if (!isMinimized()) {
+    QDialog::paintEvent(event);
+    return;
+  }
+  // Where the window system lets a minimised window paint itself, it shows the icon
+  // in the middle of its client area.
+  QPainter painter(this);
+  painter.fillRect(rect(), palette().window());
+  const QSize icon(kIconSize, kIconSize);
+  const IconOrigin origin = CenteredIconOrigin(width(), height(), icon.width(), icon.height());
+  m_hIcon.paint(&painter, QRect(QPoint(origin.x, origin.y), icon));
+}
+
+void CUpdateDlg::keyPressEvent(QKeyEvent* event) {
+  if (event->modifiers() == Qt::NoModifier || event->modifiers() == Qt::KeypadModifier) {
+    switch (event->key()) {
+      case Qt::Key_Escape:
+        reject();
+        return;
+      case Qt::Key_Enter:
+      case Qt::Key_Return:
+        // Enter reaches the dialog when the button did not take it: the button has the
+        // focus only when it is enabled, and then presses itself.
+        if (m_UpdateButton != nullptr && m_UpdateButton->hasFocus()) {
+          m_UpdateButton->click();
+        } else {
+          accept();
+        }
+        return;
+      default:
+        break;
+    }
+  }
+  QDialog::keyPressEvent(event);
+}
+
+bool CUpdateDlg::WorkerInUserInterface() const {
+  return m_Controller && m_Controller->RunsStarted() > m_RunsEnded;
+}
+
+void CUpdateDlg::CancelOpenModal() {
+  if (m_OpenModal) {
+    m_OpenModal->reject();
+  }
+}
+
+void CUpdateDlg::done(int result) {
+  m_Closing = true;
+  if (WorkerInUserInterface()) {
+    // No confirmation, but no waiting here either: this may run inside the worker's own
+    // box. The run stops at its next step, its open box returns Cancel, and the dialog
+    // ends when the worker reports that it is out.
+    m_PendingResult = result;
+    m_Controller->RequestStop();
+    CancelOpenModal();
+    return;
+  }
+  m_PendingResult.reset();
+  QDialog::done(result);
+}
+
+void CUpdateDlg::OnRunFinished(const update::RunOutcome& outcome) {
+  m_LastOutcome = outcome;
+  ++m_RunsEnded;
+  emit RunEnded();
+  if (m_PendingResult && !WorkerInUserInterface()) {
+    const int result = *m_PendingResult;
+    m_PendingResult.reset();
+    QDialog::done(result);
+  }
+}
+
+template <typename Result, typename Operation>
+Result CUpdateDlg::OnUiThread(Result fallback, Operation operation) {
+  if (QThread::currentThread() == thread()) {
+    // A blocking queued call to one's own thread would wait for itself.
+    return m_Closing ? fallback : operation();
+  }
+  Result result = fallback;
+  bool ran = false;
+  QMetaObject::invokeMethod(
+      this,
+      [&] {
+        ran = true;
+        if (!m_Closing) {
+          result = operation();
+        }
+      },
+      Qt::BlockingQueuedConnection);
+  // A window destroyed while the call was queued returns here without having run it.
+  return ran ? result : fallback;
+}
+
+update::MessageResult CUpdateDlg::ShowMessageBox(const std::string& text,
+                                                 const std::string& caption,
+                                                 update::MessageButtons buttons) {
+  return OnUiThread(update::MessageResult::kCancel, [&] {
+    QMessageBox box(QMessageBox::NoIcon, QString::fromStdString(caption), DisplayText(text),
+                    QMessageBox::NoButton, this);
+    box.setTextFormat(Qt::PlainText);
+    QPushButton* ok = box.addButton(QMessageBox::Ok);
+    if (buttons == update::MessageButtons::kOkCancel) {
+      // Escape and the close box press Cancel.
+      box.setEscapeButton(box.addButton(QMessageBox::Cancel));
+    }
+    box.setDefaultButton(ok);
+    m_OpenModal = &box;
+    box.exec();
+    m_OpenModal = nullptr;
+    if (buttons == update::MessageButtons::kOk) {
+      return update::MessageResult::kOk;
+    }
+    return box.clickedButton() == ok ? update::MessageResult::kOk : update::MessageResult::kCancel;
+  });
+}
+
+void CUpdateDlg::SetProgress(std::int32_t position) {
+  OnUiThread(false, [&] {
+    m_ProgressBar->setValue(std::clamp<std::int32_t>(position, 0, 100));
+    return true;
+  });
+}
+
+void CUpdateDlg::EnableUpdateButton(bool enabled) {
+  OnUiThread(false, [&] {
+    m_UpdateButton->setEnabled(enabled);
+    return true;
+  });
+}
+
+void CUpdateDlg::ShowCompletionLabel(bool visible) {
+  OnUiThread(false, [&] {
+    m_CompletionLabel->setVisible(visible);
+    return true;
+  });
+}
+
+void CUpdateDlg::SetWindowTitle(const std::string& title) {
+  OnUiThread(false, [&] {
+    setWindowTitle(QString::fromStdString(title));
+    return true;
+  });
+}
+
+std::optional<std::string> CUpdateDlg::ShowOpenFileDialog(const update::OpenFileRequest& request) {
+  return OnUiThread(std::optional<std::string>(), [&]() -> std::optional<std::string> {
+    QFileDialog dialog(this, QString(), QString::fromStdString(request.initialDirectory));
+    dialog.setAcceptMode(QFileDialog::AcceptOpen);
+    // The dialog does not insist that the file exists; opening it tells.
+    dialog.setFileMode(QFileDialog::AnyFile);
+    if (const QString filter = NameFilter(request.filter); !filter.isEmpty()) {
+      // The label already names its pattern: show it as it is.
+      dialog.setNameFilter(filter);
+      dialog.setOption(QFileDialog::HideNameFilterDetails);
+    }
+    // A default extension made of wildcards ("*.*") names no extension to add.
+    if (const QString suffix = QString::fromStdString(request.defaultExtension);
+        !suffix.isEmpty() && !suffix.contains(u'*') && !suffix.contains(u'?')) {
+      dialog.setDefaultSuffix(suffix);
+    }
+    if (!request.initialFileName.empty()) {
+      dialog.selectFile(QString::fromStdString(request.initialFileName));
+    }
+    m_OpenModal = &dialog;
+    const int answer = dialog.exec();
+    m_OpenModal = nullptr;
+    const QStringList chosen = dialog.selectedFiles();
+    if (answer != QDialog::Accepted || chosen.isEmpty()) {
+      return std::nullopt;
+    }
+    return chosen.first().toStdString();
+  });
+}
+
+}  // namespace app

@@ -1,0 +1,125 @@
+// CUpdateDlg: the main dialog, the one window of the program. It owns the device link
+// and the update control, shows the progress bar, the update button and two labels,
+// hands device notices and clicks to the update control, and carries out the six
+// user-interface operations for it, from the UI thread or from the flashing worker.
+//
+// Threads. The worker's calls run on the UI thread through a blocking queued call and
+// return when done; a call made on the UI thread runs in place. Message boxes and the
+// file dialog of a run are modal and owned by this window.
+//
+// Closing. The close box, Escape, or Enter while the update button lacks the focus end
+// the dialog without asking. While a run is going on the end waits: the run is asked to
+// stop, any box or file dialog it has open is cancelled, and the dialog ends only when
+// the worker has told it that it is out of every user-interface call, so that the
+// controller can join the worker without waiting on the UI thread.
+#pragma once
+
+#include <QDialog>
+#include <QIcon>
+#include <QPointer>
+#include <cstdint>
+#include <memory>
+#include <optional>
+
+#include "app/DialogGeometry.h"
+#include "base/DebugOutput.h"
+#include "hid/Hid.h"
+#include "protocol/DeviceCommands.h"
+#include "update/UpdateController.h"
+#include "update/UserInterface.h"
+
+class QLabel;
+class QProgressBar;
+class QPushButton;
+class QSocketNotifier;
+
+namespace app {
+
+struct DialogOptions {
+  // The language of every text; nullopt asks the system each time, as the texts do.
+  std::optional<std::uint16_t> languageId;
+  base::DebugSink debug;
+  protocol::CommandOptions commands;
+};
+
+class CUpdateDlg : public QDialog, public update::IUserInterface {
+  Q_OBJECT
+
+ public:
+  explicit CUpdateDlg(std::shared_ptr<hid::IHidPlatform> platform, DialogOptions options = {});
+  ~CUpdateDlg() override;
+
+  // The control with this template id, or null when the dialog has none.
+  QWidget* GetDlgItem(int id) const;
+
+  update::CUpdateController& Controller() { return *m_Controller; }
+  DialogBaseUnits BaseUnits() const { return m_BaseUnits; }
+  // How the last run ended, once the worker has said so.
+  std::optional<update::RunOutcome> LastRunOutcome() const { return m_LastOutcome; }
+
+  // The image of the minimised window.
+  QIcon OnQueryDragIcon() const { return m_hIcon; }
+
+  // update::IUserInterface
+  update::MessageResult ShowMessageBox(const std::string& text, const std::string& caption,
+                                       update::MessageButtons buttons) override;
+  void SetProgress(std::int32_t position) override;
+  void EnableUpdateButton(bool enabled) override;
+  void ShowCompletionLabel(bool visible) override;
+  void SetWindowTitle(const std::string& title) override;
+  std::optional<std::string> ShowOpenFileDialog(const update::OpenFileRequest& request) override;
+
+ signals:
+  // A run has ended and its worker makes no more user-interface calls.
+  void RunEnded();
+
+ public slots:
+  void done(int result) override;
+
+ protected:
+  // Runs once, on the first show, before the window appears.
+  virtual void OnInitDialog();
+  void showEvent(QShowEvent* event) override;
+  void paintEvent(QPaintEvent* event) override;
+  void keyPressEvent(QKeyEvent* event) override;
+
+ private:
+  void BuildControls();
+  std::string Text(std::uint32_t textId) const;
+  void WatchDeviceNotices();
+  void OnNoticesReadable();
+  void OnUpdateClicked();
+  void OnRunFinished(const update::RunOutcome& outcome);
+  bool WorkerInUserInterface() const;
+  void CancelOpenModal();
+
+  // Runs operation on the UI thread and returns its result; fallback when the window
+  // is closing or is gone before the call could run.
+  template <typename Result, typename Operation>
+  Result OnUiThread(Result fallback, Operation operation);
+
+  const DialogOptions m_Options;
+  const std::shared_ptr<hid::IHidPlatform> m_Platform;
+  hid::CHid m_Hid;
+  QIcon m_hIcon;
+  DialogBaseUnits m_BaseUnits;
+
+  QProgressBar* m_ProgressBar = nullptr;
+  QPushButton* m_UpdateButton = nullptr;
+  QLabel* m_CompletionLabel = nullptr;
+  QLabel* m_InstructionLabel = nullptr;
+
+  bool m_Initialised = false;
+  bool m_Closing = false;
+  std::optional<int> m_PendingResult;
+  int m_RunsEnded = 0;
+  std::optional<update::RunOutcome> m_LastOutcome;
+  QPointer<QDialog> m_OpenModal;  // the box or file dialog a run has open
+
+  // Destroyed before the link (the controller joins its worker, which by then is out
+  // of every user-interface call), and the notifier before the platform's descriptor.
+  std::unique_ptr<update::CUpdateController> m_Controller;
+  std::unique_ptr<QSocketNotifier> m_NoticeNotifier;
+};
+
+}  // namespace app

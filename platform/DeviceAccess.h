@@ -1,0 +1,59 @@
+// How a front end reaches a device: the real HID link of this system, the simulated
+// controller inside the process, or an external device emulator over a socket. The
+// window and the command line both take the choice from their command line and the
+// environment, and build the platform layer here, so that they agree on the rules.
+#pragma once
+
+#include <memory>
+#include <optional>
+#include <string>
+
+#include "base/DebugOutput.h"
+#include "base/Error.h"
+#include "hid/HidPlatform.h"
+#include "sim/SimController.h"
+
+namespace platform {
+
+enum class DeviceAccessKind {
+  kSystem,     // the operating system's HID devices (hidraw on Linux, SetupDi on Windows)
+  kSimulated,  // the simulated controller, in application mode, inside this process
+  kEmulator,   // an external emulator listening on a Unix socket
+};
+
+struct DeviceAccess {
+  DeviceAccessKind kind = DeviceAccessKind::kSystem;
+  std::string emulatorPath;  // the socket, for kEmulator
+
+  bool operator==(const DeviceAccess&) const = default;
+};
+
+// The environment variable that names an emulator's socket when no option does.
+inline constexpr const char* kEmulatorVariable = "UPDATE_EMULATOR";
+
+// Decides from what the user asked: --simulate, --emulator PATH, else a non-empty
+// UPDATE_EMULATOR, else the system's devices. Asking for both a simulation and an
+// emulator, or an emulator without a path, is an error that names the options.
+base::Result<DeviceAccess> ChooseDeviceAccess(bool simulate,
+                                              const std::optional<std::string>& emulatorOption,
+                                              const std::optional<std::string>& emulatorVariable);
+
+// Settings a front end may give the platform it builds.
+struct PlatformOptions {
+  std::optional<sim::SimConfig> simulated;  // empty: SimulatedControllerConfig()
+  base::DebugSink debug;                    // the emulator link's diagnostic lines
+};
+
+// Builds the platform layer the choice names. The emulator link connects here and
+// fails with the reason when nothing listens at the path.
+base::Result<std::shared_ptr<hid::IHidPlatform>> CreateHidPlatform(
+    const DeviceAccess& access, const PlatformOptions& options = {});
+
+// What --simulate puts on the bus: a controller in application mode, type 0x600A,
+// firmware 2.14, which reports 2.15 after an update.
+sim::SimConfig SimulatedControllerConfig();
+
+// "the system's HID devices", "the simulated controller", "the emulator at PATH".
+std::string Describe(const DeviceAccess& access);
+
+}  // namespace platform

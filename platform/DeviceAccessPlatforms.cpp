@@ -1,0 +1,36 @@
+// Builds the platform layer for each way of reaching a device.
+#include "platform/DeviceAccess.h"
+#include "platform/PlatformBackends.h"
+#include "sim/SimPlatform.h"
+
+namespace platform {
+
+sim::SimConfig SimulatedControllerConfig() {
+  sim::SimConfig config;
+  config.typeCode = 0x600A;
+  config.version = 214;
+  config.updatedVersion = 215;  // what it runs after an update: the sample image's 2.15
+  // Slow enough to watch: an erase that spans a few reads, a restart that takes a
+  // moment, a reply that is not instant.
+  config.eraseTime = std::chrono::milliseconds(400);
+  config.replyLatency = std::chrono::microseconds(400);
+  config.reenumerateDelay = std::chrono::milliseconds(700);
+  return config;
+}
+
+base::Result<std::shared_ptr<hid::IHidPlatform>> CreateHidPlatform(const DeviceAccess& access,
+                                                                   const PlatformOptions& options) {
+  switch (access.kind) {
+    case DeviceAccessKind::kSystem:
+      return CreateSystemPlatform();
+    case DeviceAccessKind::kSimulated:
+      return std::shared_ptr<hid::IHidPlatform>(
+          std::make_shared<sim::CSimPlatform>(std::make_shared<sim::CSimController>(
+              options.simulated.value_or(SimulatedControllerConfig()))));
+    case DeviceAccessKind::kEmulator:
+      return ConnectEmulator(access.emulatorPath, options.debug);
+  }
+  return base::Error{base::ErrorKind::kUnsupported, "no such device access"};
+}
+
+}  // namespace platform

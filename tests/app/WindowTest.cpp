@@ -1,0 +1,415 @@
+// The window headless: its controls after start, its texts in both languages, its keys,
+// a whole update with the run's dialogs answered from here, and closing during a run.
+#include <QApplication>
+#include <QFileDialog>
+#include <QLabel>
+#include <QMessageBox>
+#include <QPointer>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QSignalSpy>
+#include <QTest>
+#include <QTimer>
+#include <memory>
+
+#include "app/DialogGeometry.h"
+#include "app/UpdateDlg.h"
+#include "firmware/FirmwareHeader.h"
+#include "platform/DeviceAccess.h"
+#include "protocol/Crc16.h"
+#include "sim/SimPlatform.h"
+#include "tests/support/FakeHidPlatform.h"
+#include "tests/support/Replies.h"
+#include "tests/support/TempDir.h"
+
+namespace {
+
+using testing_support::AppInfo;
+using testing_support::AppReply;
+using testing_support::BootReply;
+using testing_support::Le16;
+using testing_support::Le32;
+using update::RunFailure;
+using Bytes = std::vector<std::uint8_t>;
+using Codes = std::vector<std::uint16_t>;
+
+const hid::InterfaceInfo kAppDevice{"/dev/hidraw3", hid::kVendorId, hid::kAppProductId};
+const hid::InterfaceInfo kBootDevice{"/dev/hidraw4", hid::kVendorId, hid::kBootProductId};
+const QString kTitle = QStringLiteral("Corvane Update v2.15");
+const QString kFileDialog = QStringLiteral("file:File type(*.dat) (*.dat)");
+
+// Answers the run's boxes and file dialogs in order, from a timer that polls for them.
+// An answer is given again on every poll while its dialog stays open: the file dialog
+// fills in a chosen file only once its model has caught up.
+class CModalAnswerer : public QObject {
+ public:
+  enum class Action { kChoose, kCancel, kOk, kEscape, kCloseBox, kCloseMainWindow };
+  struct Answer {
+    Action action;
+    QString path = {};
+  };
+
+  CModalAnswerer(QWidget* mainWindow, std::vector<Answer> answers)
+      : m_Main(mainWindow), m_Answers(std::move(answers)) {
+    connect(&m_Timer, &QTimer::timeout, this, &CModalAnswerer::Poll);
+    m_Timer.start(10);
+  }
+
+  QStringList seen;  // "file:<filter>" or "box:<caption>|<text>", in order
+  bool plainOwnedBoxes = true;
+
+ private:
+  void Poll() {
+    QWidget* modal = QApplication::activeModalWidget();
+    if (modal == nullptr) {
+      return;
+    }
+    auto* files = qobject_cast<QFileDialog*>(modal);
+    auto* box = qobject_cast<QMessageBox*>(modal);
+    if (modal != m_Current) {
+      if (m_Next >= m_Answers.size()) {
+        return;
+      }
+      m_Current = modal;
+      m_Answer = m_Answers[m_Next++];
+      if (files != nullptr) {
+        seen << QStringLiteral("file:") + files->nameFilters().join(u';');
+      } else if (box != nullptr) {
+        seen << QStringLiteral("box:") + box->windowTitle() + u'|' + box->text();
+        plainOwnedBoxes &= box->icon() == QMessageBox::NoIcon && box->parentWidget() == m_Main;
+      }
+    }
+    switch (m_Answer.action) {
+      case Action::kChoose:
+        // selectFile leaves alone a file name field that has the focus.
+        if (QWidget* focused = files->focusWidget()) {
+          focused->clearFocus();
+        }
+        files->selectFile(m_Answer.path);
+        if (files->selectedFiles() == QStringList{m_Answer.path}) {
+          static_cast<QDialog*>(files)->accept();  // QFileDialog::accept, by the public slot
+        }
+        break;
+      case Action::kCancel:
+        qobject_cast<QDialog*>(modal)->reject();
+        break;
+      case Action::kOk:
+        box->button(QMessageBox::Ok)->click();
+        break;
+      case Action::kEscape:
+        QTest::keyClick(modal, Qt::Key_Escape);
+        break;
+      case Action::kCloseBox:
+        modal->close();
+        break;
+      case Action::kCloseMainWindow:
+        m_Main->close();
+        break;
+    }
+  }
+
+  QWidget* const m_Main;
+  const std::vector<Answer> m_Answers;
+  std::size_t m_Next = 0;
+  QPointer<QWidget> m_Current;
+  Answer m_Answer{Action::kCancel};
+  QTimer m_Timer;
+};
+
+using Action = CModalAnswerer::Action;
+
+Codes CodesOf(const std::vector<Bytes>& frames) {
+  Codes codes;
+  for (const Bytes& frame : frames) {
+    codes.push_back(static_cast<std::uint16_t>(frame[2] | (frame[3] << 8)));
+  }
+  return codes;
+}
+
+struct Rig {
+  testing_support::CTempDir dir;
+  std::shared_ptr<testing_support::CFakeHidPlatform> device =
+      std::make_shared<testing_support::CFakeHidPlatform>();
+  std::unique_ptr<app::CUpdateDlg> dialog;
+
+  void Start(std::uint16_t language = 1033, std::shared_ptr<hid::IHidPlatform> platform = {}) {
+    dialog = std::make_unique<app::CUpdateDlg>(
+        platform ? platform : device,
+        app::DialogOptions{language, {}, {std::chrono::milliseconds(5000)}});
+    dialog->show();
+  }
+  QProgressBar* Bar() const { return qobject_cast<QProgressBar*>(dialog->GetDlgItem(1003)); }
+  QPushButton* Button() const { return qobject_cast<QPushButton*>(dialog->GetDlgItem(1007)); }
+  QLabel* Completion() const { return qobject_cast<QLabel*>(dialog->GetDlgItem(-1)); }
+  QLabel* Instructions() const { return qobject_cast<QLabel*>(dialog->GetDlgItem(1008)); }
+  Codes Sent() const { return CodesOf(device->Written()); }
+
+  // An image for type 0x600A, version 2.15, of `blocks` full blocks; its payload.
+  QString WriteImage(std::uint32_t blocks, Bytes* payload = nullptr) {
+    firmware::FirmwareHeader header;
+    header.version = 215;
+    header.firmwareType = 0x600A;
+    header.payloadLength = blocks * 46;
+    const auto head = firmware::SerializeFirmwareHeader(header);
+    Bytes image(head.begin(), head.end());
+    for (std::uint32_t i = 0; i < header.payloadLength; ++i) {
+      image.push_back(static_cast<std::uint8_t>(i * 7 + 3));
+    }
+    if (payload != nullptr) {
+      payload->assign(image.begin() + 28, image.end());
+    }
+    return QString::fromStdString(dir.WriteFile("image.dat", image));
+  }
+
+  // A boot-mode controller of type 0x600A with the replies of a whole run over such an
+  // image (region from 0).
+  QString BootDeviceWithImage(std::uint32_t blocks) {
+    Bytes payload;
+    const QString path = WriteImage(blocks, &payload);
+    device->interfaces = {kBootDevice};
+    device->QueueReport(BootReply(0x0008, Le16(0x600A)));
+    device->QueueReport(BootReply(0x00C1, Le32(0)));
+    device->QueueReport(BootReply(0x0004));
+    for (std::uint32_t i = 0; i < blocks; ++i) {
+      device->QueueReport(BootReply(0x0003));
+    }
+    device->QueueReport(BootReply(0x00C2));
+    const int verified = static_cast<int>(std::min<std::size_t>(4096, payload.size()));
+    device->QueueReport(BootReply(0x00C3, Le16(protocol::Crc16(payload.data(), verified))));
+    device->QueueReport(BootReply(0x0007));
+    return path;
+  }
+};
+
+}  // namespace
+
+class WindowTest : public QObject {
+  Q_OBJECT
+
+ private Q_SLOTS:
+  void startsWithOrWithoutAnApplicationModeDevice_data() {
+    QTest::addColumn<bool>("present");
+    QTest::newRow("no device") << false;
+    QTest::newRow("application mode") << true;
+  }
+  void startsWithOrWithoutAnApplicationModeDevice() {
+    QFETCH(bool, present);
+    Rig rig;
+    if (present) {
+      rig.device->interfaces = {kAppDevice};
+      rig.device->QueueReport(AppReply(0x0101, AppInfo(0x6011, 0x80010103)));
+    }
+    rig.Start();
+    QCOMPARE(rig.Button()->isEnabled(), present);
+    QCOMPARE(rig.dialog->Controller().GetCurrentFirmwareInfo(), present ? 0x10103u : 0x5A5A5A5Au);
+    QCOMPARE(rig.dialog->Controller().GetDeviceKind(), present ? 6 : 7);
+    QCOMPARE(rig.dialog->windowTitle(), kTitle);
+    QCOMPARE(rig.Bar()->value(), 0);
+    QCOMPARE(rig.Bar()->maximum(), 100);
+    QVERIFY(!rig.Completion()->isVisible());
+    QVERIFY(rig.Instructions()->isVisible());
+    QVERIFY(rig.dialog->GetDlgItem(1011) == nullptr);
+    QCOMPARE(rig.device->registerCalls, 1);
+  }
+
+  // The file dialog opens at once; cancelled, or left open while the window closes.
+  void startsARunForABootModeDeviceAtOnce_data() {
+    QTest::addColumn<bool>("closeWindow");
+    QTest::newRow("file dialog cancelled") << false;
+    QTest::newRow("window closed over it") << true;
+  }
+  void startsARunForABootModeDeviceAtOnce() {
+    QFETCH(bool, closeWindow);
+    Rig rig;
+    rig.BootDeviceWithImage(1);
+    rig.Start();
+    CModalAnswerer answerer(rig.dialog.get(),
+                            {{closeWindow ? Action::kCloseMainWindow : Action::kCancel}});
+    QSignalSpy ended(rig.dialog.get(), &app::CUpdateDlg::RunEnded);
+    QVERIFY(ended.wait(10000));
+    QCOMPARE(answerer.seen, QStringList{kFileDialog});
+    QCOMPARE(rig.dialog->LastRunOutcome()->failure, RunFailure::kNoImageChosen);
+    QCOMPARE(rig.dialog->Controller().GetDeviceKind(), 5);
+    QVERIFY(!rig.Button()->isEnabled());
+    QCOMPARE(rig.Sent(), Codes{0x0008});
+    QTRY_COMPARE_WITH_TIMEOUT(rig.dialog->isVisible(), !closeWindow, 5000);
+  }
+
+  void showsTheTextsOfTheLanguage_data() {
+    QTest::addColumn<int>("language");
+    QTest::addColumn<QString>("button");
+    QTest::addColumn<QString>("completion");
+    QTest::addColumn<QString>("instructions");
+    QTest::newRow("2052") << 2052 << QStringLiteral("USB 升级") << QStringLiteral("升级成功。")
+                          << QStringLiteral(
+                                 "1. 将接收器通过USB口连接电脑。 \n\n"
+                                 "2. 点击 USB 升级按钮，选择固件文件(.dat)升级。");
+    QTest::newRow("1033") << 1033 << QStringLiteral("USB Update")
+                          << QStringLiteral("Firmware upgraded!")
+                          << QStringLiteral(
+                                 "1. Connect the receiver to the PC via USB.\n\n"
+                                 "2. Click \"USB Update\" button and select firmware file\n"
+                                 "   (.dat).");
+  }
+  void showsTheTextsOfTheLanguage() {
+    QFETCH(int, language);
+    QFETCH(QString, button);
+    QFETCH(QString, completion);
+    QFETCH(QString, instructions);
+    Rig rig;
+    rig.Start(static_cast<std::uint16_t>(language));
+    QCOMPARE(rig.dialog->windowTitle(), kTitle);
+    QCOMPARE(rig.Button()->text(), button);
+    QCOMPARE(rig.Completion()->text(), completion);
+    QCOMPARE(rig.Instructions()->text(), instructions);
+  }
+
+  void laysOutTemplate102WithTheFontsBaseUnits() {
+    Rig rig;
+    rig.Start();
+    const auto pixels = [&](int x, int y, int w, int h) {
+      const app::DialogRect r = app::MapDialogRect({x, y, w, h}, rig.dialog->BaseUnits());
+      return QRect(r.x, r.y, r.width, r.height);
+    };
+    QCOMPARE(QRect(QPoint(), rig.dialog->size()), pixels(0, 0, 244, 130));
+    QCOMPARE(rig.Bar()->geometry(), pixels(7, 7, 230, 14));
+    QCOMPARE(rig.Button()->geometry(), pixels(7, 101, 230, 22));
+    QCOMPARE(rig.Completion()->geometry(), pixels(83, 86, 85, 12));
+    QCOMPARE(rig.Instructions()->geometry(), pixels(7, 25, 230, 42));
+  }
+
+  void endsByEscapeCloseBoxOrEnterOffTheButton_data() {
+    QTest::addColumn<bool>("device");
+    QTest::addColumn<QString>("how");
+    QTest::addColumn<bool>("ends");
+    QTest::newRow("Escape") << false << "escape" << true;
+    QTest::newRow("close box") << false << "close" << true;
+    QTest::newRow("Enter, button disabled") << false << "enter" << true;
+    QTest::newRow("Enter on the button") << true << "enter" << false;
+  }
+  void endsByEscapeCloseBoxOrEnterOffTheButton() {
+    QFETCH(bool, device);
+    QFETCH(QString, how);
+    QFETCH(bool, ends);
+    Rig rig;
+    if (device) {
+      rig.device->interfaces = {kAppDevice};
+      rig.device->QueueReport(AppReply(0x0101, AppInfo(0x600A, 214)));
+    }
+    rig.Start();
+    rig.dialog->activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(rig.dialog.get()));
+    // The window system gives the focus to the first enabled tab stop.
+    QCOMPARE(rig.Button()->hasFocus(), device);
+    QWidget* target = device ? static_cast<QWidget*>(rig.Button()) : rig.dialog.get();
+    if (how == "escape") {
+      QTest::keyClick(target, Qt::Key_Escape);
+    } else if (how == "enter") {
+      QTest::keyClick(target, Qt::Key_Return);
+    } else {
+      rig.dialog->close();
+    }
+    QCOMPARE(rig.dialog->isVisible(), !ends);
+    // Enter on the button presses it: the boot-mode command goes out.
+    QCOMPARE(rig.Sent(), device ? (Codes{0x0101, 0x000C}) : Codes{});
+  }
+
+  void updatesTheSimulatedControllerFromClickToNewFirmware() {
+    sim::SimConfig config = platform::SimulatedControllerConfig();
+    config.eraseTime = std::chrono::milliseconds(0);
+    config.replyLatency = std::chrono::microseconds(0);
+    config.reenumerateDelay = std::chrono::milliseconds(20);
+    const auto controller = std::make_shared<sim::CSimController>(config);
+    Rig rig;
+    Bytes payload;
+    const QString image = rig.WriteImage(100, &payload);
+    rig.Start(1033, std::make_shared<sim::CSimPlatform>(controller));
+    QVERIFY(rig.Button()->isEnabled());
+
+    std::vector<int> progress;
+    QObject::connect(rig.Bar(), &QProgressBar::valueChanged, [&](int v) { progress.push_back(v); });
+    CModalAnswerer answerer(rig.dialog.get(),
+                            {{Action::kChoose, image}, {Action::kOk}, {Action::kOk}});
+    QSignalSpy ended(rig.dialog.get(), &app::CUpdateDlg::RunEnded);
+    // The click restarts the controller into its bootloader; its notices bring it back
+    // in boot mode and start the run.
+    QTest::mouseClick(rig.Button(), Qt::LeftButton);
+    QVERIFY(ended.wait(15000));
+
+    const auto outcome = rig.dialog->LastRunOutcome();
+    QVERIFY2(outcome->Completed(), update::Describe(*outcome).c_str());
+    QCOMPARE(answerer.seen,
+             (QStringList{kFileDialog, "box:" + kTitle + "|New firmware 2.15 and current is 2.14\n",
+                          "box:" + kTitle + "|\n Firmware upgraded! \n"}));
+    QVERIFY(answerer.plainOwnedBoxes);
+    QVERIFY(controller->StoredRegion() == payload);
+    // The bar went up block by block, and back to 0 before the success message.
+    QVERIFY(progress.size() >= 90);
+    QVERIFY(std::is_sorted(progress.begin(), progress.end() - 1));
+    QCOMPARE(progress.back(), 0);
+    QVERIFY(rig.Completion()->isVisible());
+    // The controller comes back in application mode and is read again: 2.15.
+    QTRY_COMPARE_WITH_TIMEOUT(rig.dialog->Controller().GetCurrentFirmwareInfo(), 215u, 10000);
+  }
+
+  void aVersionPromptLeftByEscapeOrItsCloseBoxIsDeclined_data() {
+    QTest::addColumn<int>("action");
+    QTest::newRow("Escape") << static_cast<int>(Action::kEscape);
+    QTest::newRow("close box") << static_cast<int>(Action::kCloseBox);
+  }
+  void aVersionPromptLeftByEscapeOrItsCloseBoxIsDeclined() {
+    QFETCH(int, action);
+    Rig rig;
+    const QString image = rig.BootDeviceWithImage(3);
+    rig.Start();
+    CModalAnswerer answerer(rig.dialog.get(),
+                            {{Action::kChoose, image}, {static_cast<Action>(action)}});
+    QSignalSpy ended(rig.dialog.get(), &app::CUpdateDlg::RunEnded);
+    QVERIFY(ended.wait(10000));
+    QCOMPARE(answerer.seen.size(), 2);
+    QCOMPARE(rig.dialog->LastRunOutcome()->failure, RunFailure::kDeclined);
+    QCOMPARE(rig.Sent(), Codes{0x0008});
+  }
+
+  void closingWhileStreamingStopsTheRunThenEnds() {
+    Rig rig;
+    const QString image = rig.BootDeviceWithImage(100);
+    rig.Start();
+    CModalAnswerer answerer(rig.dialog.get(), {{Action::kChoose, image}, {Action::kOk}});
+    // Closed from inside the worker's own progress call, at 10 of 100 blocks.
+    QObject::connect(rig.Bar(), &QProgressBar::valueChanged, rig.dialog.get(), [&](int v) {
+      if (v >= 10) {
+        rig.dialog->close();
+      }
+    });
+    QSignalSpy ended(rig.dialog.get(), &app::CUpdateDlg::RunEnded);
+    QVERIFY(ended.wait(10000));
+    QTRY_VERIFY_WITH_TIMEOUT(!rig.dialog->isVisible(), 5000);
+    const auto outcome = rig.dialog->LastRunOutcome();
+    QCOMPARE(outcome->failure, RunFailure::kStopped);
+    QCOMPARE(outcome->step, update::RunStep::kStreaming);
+    QCOMPARE(outcome->block, 10u);
+    const Codes sent = rig.Sent();
+    QCOMPARE(std::count(sent.begin(), sent.end(), 0x0003), 10);
+    QCOMPARE(std::count(sent.begin(), sent.end(), 0x00C2), 0);
+    rig.dialog.reset();  // joins the worker
+  }
+
+  void destroyingTheWindowDuringARunWaitsForTheWorkerToLeave() {
+    Rig rig;
+    rig.BootDeviceWithImage(1);
+    rig.Start();
+    // The worker is on its way to the file dialog; the event loop has not turned yet.
+    QVERIFY(rig.dialog->Controller().IsRunActive());
+    rig.dialog.reset();
+  }
+};
+
+int main(int argc, char** argv) {
+  QCoreApplication::setAttribute(Qt::AA_DontUseNativeDialogs);
+  QApplication application(argc, argv);
+  WindowTest test;
+  return QTest::qExec(&test, argc, argv);
+}
+
+#include "WindowTest.moc"
