@@ -11,8 +11,19 @@ base::Error Invalid(std::string what) {
 }
 
 base::Error WrongLength(std::uint8_t kind, std::size_t got, const char* expected) {
-  return Invalid("'" + std::string(1, static_cast<char>(kind)) + "' datagram of " +
-                 std::to_string(got) + " bytes, expected " + expected);
+  std::string what = "'";
+  what += static_cast<char>(kind);
+  what += "' datagram of " + std::to_string(got) + " bytes, expected " + expected;
+  return Invalid(std::move(what));
+}
+
+// The kind byte, then the report: sized once, so that every report sent or received
+// through the socket costs one allocation.
+std::vector<std::uint8_t> WithKind(std::uint8_t kind, std::span<const std::uint8_t> report) {
+  std::vector<std::uint8_t> datagram(1 + report.size());
+  datagram[0] = kind;
+  std::copy(report.begin(), report.end(), datagram.begin() + 1);
+  return datagram;
 }
 
 std::string KindText(std::uint8_t kind) {
@@ -84,15 +95,11 @@ std::vector<std::uint8_t> EncodeDetach() {
 }
 
 std::vector<std::uint8_t> EncodeInputReport(const Frame& report) {
-  std::vector<std::uint8_t> datagram{kKindInput};
-  datagram.insert(datagram.end(), report.begin(), report.end());
-  return datagram;
+  return WithKind(kKindInput, report);
 }
 
 std::vector<std::uint8_t> EncodeOutputReport(std::span<const std::uint8_t> report) {
-  std::vector<std::uint8_t> datagram{kKindOutput};
-  datagram.insert(datagram.end(), report.begin(), report.end());
-  return datagram;
+  return WithKind(kKindOutput, report);
 }
 
 }  // namespace hid::emulator
