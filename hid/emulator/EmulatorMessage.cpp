@@ -11,8 +11,10 @@ base::Error Invalid(std::string what) {
 }
 
 base::Error WrongLength(std::uint8_t kind, std::size_t got, const char* expected) {
-  return Invalid("'" + std::string(1, static_cast<char>(kind)) + "' datagram of " +
-                 std::to_string(got) + " bytes, expected " + expected);
+  std::string what = "'";
+  what += static_cast<char>(kind);
+  what += "' datagram of " + std::to_string(got) + " bytes, expected " + expected;
+  return Invalid(std::move(what));
 }
 
 std::string KindText(std::uint8_t kind) {
@@ -84,14 +86,16 @@ std::vector<std::uint8_t> EncodeDetach() {
 }
 
 std::vector<std::uint8_t> EncodeInputReport(const Frame& report) {
-  std::vector<std::uint8_t> datagram{kKindInput};
-  datagram.insert(datagram.end(), report.begin(), report.end());
+  std::vector<std::uint8_t> datagram(1 + report.size());
+  datagram[0] = kKindInput;
+  std::copy(report.begin(), report.end(), datagram.begin() + 1);
   return datagram;
 }
 
 std::vector<std::uint8_t> EncodeOutputReport(std::span<const std::uint8_t> report) {
-  std::vector<std::uint8_t> datagram{kKindOutput};
-  datagram.insert(datagram.end(), report.begin(), report.end());
+  std::vector<std::uint8_t> datagram(1 + report.size());
+  datagram[0] = kKindOutput;
+  std::copy(report.begin(), report.end(), datagram.begin() + 1);
   return datagram;
 }
 
