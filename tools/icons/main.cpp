@@ -1,8 +1,9 @@
 // Writes the application icon as the desktop wants it, in the layout of the hicolor
-// icon theme: PNGs of the drawing the window uses (32 x 32, the window's own size, and
-// larger ones for menus and software centres) and the same drawing as SVG.
-//   update-icons OUTPUT_DIR ICON_NAME
-// writes OUTPUT_DIR/NxN/apps/ICON_NAME.png and OUTPUT_DIR/scalable/apps/ICON_NAME.svg.
+// icon theme: PNGs of the drawing the window uses (32 x 32 is the window's own size;
+// menus and software centres want larger ones) and the same drawing as SVG.
+//   update-icons OUTPUT_DIR ICON_NAME SIZE...
+// writes OUTPUT_DIR/NxN/apps/ICON_NAME.png for each size N and
+// OUTPUT_DIR/scalable/apps/ICON_NAME.svg.
 #include <QDir>
 #include <QFont>
 #include <QPainter>
@@ -36,13 +37,19 @@ bool WriteSvg(const QString& file) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (argc != 3) {
-    std::fprintf(stderr, "usage: update-icons OUTPUT_DIR ICON_NAME\n");
+  if (argc < 3) {
+    std::fprintf(stderr, "usage: update-icons OUTPUT_DIR ICON_NAME SIZE...\n");
     return 2;
   }
   const QDir out(QString::fromLocal8Bit(argv[1]));
   const QString name = QString::fromLocal8Bit(argv[2]);
-  for (const int size : {app::kIconSize, 48, 64, 128, 256}) {
+  for (int i = 3; i < argc; ++i) {
+    bool ok = false;
+    const int size = QString::fromLocal8Bit(argv[i]).toInt(&ok);
+    if (!ok || size < 1 || size > 1024) {
+      std::fprintf(stderr, "update-icons: not a size: %s\n", argv[i]);
+      return 2;
+    }
     const QString dir = QStringLiteral("%1x%1/apps").arg(size);
     const QString file = out.filePath(dir + QLatin1Char('/') + name + QStringLiteral(".png"));
     if (!out.mkpath(dir) || !app::DrawApplicationIcon(size).save(file, "PNG")) {
