@@ -69,7 +69,9 @@ void CUpdateController::IdentifyDevice() {
   if (ids.VendorId != hid::kVendorId) {
     return;
   }
-  if (IsLinkHeldByRun()) {
+  const LinkHold hold = m_LinkHold.load();
+  const bool backAfterUpdate = hold == LinkHold::kCompleting && ids.ProductId == hid::kAppProductId;
+  if (hold != LinkHold::kFree && !backAfterUpdate) {
     // Reopening the link would pull the handles from under the running worker.
     return;
   }
@@ -160,12 +162,12 @@ void CUpdateController::StartRun() {
     m_hWorkerThread.join();  // the previous run has ended; only its thread is left
   }
   m_RunActive.store(true);
-  m_LinkHeldByRun.store(true);
+  m_LinkHold.store(LinkHold::kRun);
   try {
     m_hWorkerThread = std::jthread([this](std::stop_token stop) { FinishRun(UpdateWorker(stop)); });
   } catch (const std::system_error&) {
     // No thread, no run; nothing is reported, as for any failed start.
-    m_LinkHeldByRun.store(false);
+    m_LinkHold.store(LinkHold::kFree);
     m_RunActive.store(false);
     return;
   }
@@ -179,7 +181,7 @@ void CUpdateController::FinishRun(const RunOutcome& outcome) {
   {
     std::lock_guard lock(m_RunMutex);
     m_LastOutcome = outcome;
-    m_LinkHeldByRun.store(false);
+    m_LinkHold.store(LinkHold::kFree);
     m_RunActive.store(false);
   }
   m_RunEnded.notify_all();

@@ -99,7 +99,7 @@ class CUpdateController {
 
   // Runs.
   bool IsRunActive() const { return m_RunActive.load(); }
-  bool IsLinkHeldByRun() const { return m_LinkHeldByRun.load(); }
+  bool IsLinkHeldByRun() const { return m_LinkHold.load() != LinkHold::kFree; }
   // Asks the running run to stop at its next block boundary or step.
   void RequestStop();
   // Waits until no run is active; the outcome of the last run, or nullopt on time-out
@@ -147,7 +147,12 @@ class CUpdateController {
   std::int32_t m_LastProgress = -1;
 
   std::atomic<bool> m_RunActive{false};
-  std::atomic<bool> m_LinkHeldByRun{false};
+  // Who may use the link: anyone; only the run; or, once the run has sent its completing
+  // command, also identification of a device back in application mode. The device can
+  // restart and return before the worker has even read the echo of that command: its
+  // return must not be missed.
+  enum class LinkHold { kFree, kRun, kCompleting };
+  std::atomic<LinkHold> m_LinkHold{LinkHold::kFree};
   std::atomic<int> m_RunsStarted{0};
   std::mutex m_RunMutex;
   std::condition_variable m_RunEnded;

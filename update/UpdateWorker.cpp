@@ -241,10 +241,11 @@ void CUpdateController::StreamImage(std::stop_token stop, RunOutcome& outcome) {
   }
   image.Close();
 
+  m_LinkHold.store(LinkHold::kCompleting);
   EnterStep(outcome, RunStep::kCompleting);
   // Whether the device confirms or not, the update was verified: go on either way.
   outcome.completeConfirmed = m_WorkerCommands.CompleteUpdate() != 0;
-  m_LinkHeldByRun.store(false);
+  m_LinkHold.store(LinkHold::kFree);
   if (stop.stop_requested()) {
     return;  // the owner is closing: the update is done, nobody is left to tell
   }

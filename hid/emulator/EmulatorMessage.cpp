@@ -17,6 +17,15 @@ base::Error WrongLength(std::uint8_t kind, std::size_t got, const char* expected
   return Invalid(std::move(what));
 }
 
+// The kind byte, then the report: sized once, so that every report sent or received
+// through the socket costs one allocation.
+std::vector<std::uint8_t> WithKind(std::uint8_t kind, std::span<const std::uint8_t> report) {
+  std::vector<std::uint8_t> datagram(1 + report.size());
+  datagram[0] = kind;
+  std::copy(report.begin(), report.end(), datagram.begin() + 1);
+  return datagram;
+}
+
 std::string KindText(std::uint8_t kind) {
   static constexpr char kHex[] = "0123456789abcdef";
   return std::string("0x") + kHex[kind >> 4] + kHex[kind & 0x0F];
@@ -86,17 +95,11 @@ std::vector<std::uint8_t> EncodeDetach() {
 }
 
 std::vector<std::uint8_t> EncodeInputReport(const Frame& report) {
-  std::vector<std::uint8_t> datagram(1 + report.size());
-  datagram[0] = kKindInput;
-  std::copy(report.begin(), report.end(), datagram.begin() + 1);
-  return datagram;
+  return WithKind(kKindInput, report);
 }
 
 std::vector<std::uint8_t> EncodeOutputReport(std::span<const std::uint8_t> report) {
-  std::vector<std::uint8_t> datagram(1 + report.size());
-  datagram[0] = kKindOutput;
-  std::copy(report.begin(), report.end(), datagram.begin() + 1);
-  return datagram;
+  return WithKind(kKindOutput, report);
 }
 
 }  // namespace hid::emulator

@@ -17,7 +17,8 @@ struct CEmulatorPlatform::CLink {
   CLink(CFd fd, std::string path, EmulatorOptions opts)
       : socket(std::move(fd)), devicePath(std::move(path)), options(std::move(opts)) {}
 
-  // Applies one message from the emulator. Called with mutex held.
+  // Applies one message from the emulator. Called with mutex held; the caller wakes the
+  // waiting reads once it has let the mutex go.
   void Apply(const EmulatorMessage& message);
   // The device is gone: the common part of 'D', a replacing 'A' and a closed socket.
   void RemoveDevice();
@@ -80,7 +81,6 @@ void CEmulatorPlatform::CLink::Apply(const EmulatorMessage& message) {
       input.push_back(message.report);
       break;
   }
-  changed.notify_all();
 }
 
 class CEmulatorPlatform::CHandle final : public IHidHandle {
@@ -198,6 +198,9 @@ void CEmulatorPlatform::ReadDatagrams() {
         ++link.counters.ignored;
       }
     }
+    // After the mutex is let go: a read woken while it is still held would only wake to
+    // wait for it, and every reply would cost the waiting command two wake-ups.
+    link.changed.notify_all();
     if (!message) {
       base::WriteDebugLine(link.options.debug,
                            "emulator: ignored " + message.error().message + "\n");

@@ -102,13 +102,4 @@ TEST_F(SimBehindSocket, AnUpdateFromClickToTheNewVersion) {
   EXPECT_TRUE(ui.LabelVisible());
 }
 
-TEST_F(SimBehindSocket, ADeviceInBootModeIsFlashedAtStart) {
-  ui.QueueFile(Image(5000));
-  Start({"--boot"});
-  EXPECT_EQ(controller->RunsStarted(), 1);
-  const auto outcome = controller->WaitForRunEnd(kBound);
-  ASSERT_TRUE(outcome.has_value());
-  EXPECT_TRUE(outcome->Completed()) << update::Describe(*outcome);
-}
-
 }  // namespace

@@ -169,17 +169,6 @@ TEST_F(PresenceFixture, AnArrivalIdentifiesAgainAndReadsTheNewVersion) {
   EXPECT_EQ(platform->opened.size(), 4u);  // the link was opened again
 }
 
-TEST_F(PresenceFixture, RemovalKeepsKindAndVersion) {
-  platform->interfaces = {kAppDevice};
-  AppDeviceAnswers(0x600A, 214);
-  controller.StartUp();
-  platform->interfaces.clear();
-  controller.OnDeviceChange(hid::kNoticeRemoveComplete);
-  EXPECT_EQ(controller.GetDeviceKind(), 5);
-  EXPECT_EQ(controller.GetCurrentFirmwareInfo(), 214u);
-  EXPECT_FALSE(ui.ButtonEnabled());
-}
-
 TEST_F(PresenceFixture, ABootModeDeviceStartsARunOnlyForAKnownType) {
   platform->interfaces = {kBootDevice};
   platform->QueueReport(BootReply(0x0008, {0x34, 0x12}));

@@ -146,21 +146,6 @@ TEST_F(Road, AnUpdateFromClickToTheNewVersion) {
                 "EnableUpdateButton(1)"}));
 }
 
-TEST_F(Road, ADeviceInBootModeAtStartIsFlashedAtOnce) {
-  sim::SimConfig config;
-  config.startInBootMode = true;
-  testing_support::CTempDir dir;
-  ui.QueueFile(WriteImage(dir, Bytes(5000, 0x42)));
-  Start(config);
-  EXPECT_EQ(controller->RunsStarted(), 1);
-  const auto outcome = controller->WaitForRunEnd(kBound);
-  ASSERT_TRUE(outcome.has_value());
-  EXPECT_TRUE(outcome->Completed()) << update::Describe(*outcome);
-  EXPECT_EQ(device->StoredRegion(), Bytes(5000, 0x42));
-  // The version was never read: the prompt said so.
-  EXPECT_EQ(ui.BoxTexts().at(0), "New firmware 2.15 and current is 231.30 beta23130\n");
-}
-
 TEST_F(Road, AShortRegionIsVerifiedOverItsOwnBytes) {
   sim::SimConfig config;
   config.startInBootMode = true;
@@ -170,41 +155,6 @@ TEST_F(Road, AShortRegionIsVerifiedOverItsOwnBytes) {
   const auto outcome = controller->WaitForRunEnd(kBound);
   ASSERT_TRUE(outcome.has_value());
   EXPECT_TRUE(outcome->Completed()) << update::Describe(*outcome);
-}
-
-TEST_F(Road, ADeviceThatLeavesDuringTheStreamEndsTheRunAtOnce) {
-  sim::SimConfig config;
-  config.startInBootMode = true;
-  config.faults = {sim::SimFault::Remove(sim::FaultTrigger::AtBlock(30))};
-  testing_support::CTempDir dir;
-  ui.QueueFile(WriteImage(dir, Bytes(46 * 60, 0x11)));
-  Start(config);
-  const auto outcome = controller->WaitForRunEnd(kBound);
-  ASSERT_TRUE(outcome.has_value());
-  EXPECT_EQ(outcome->failure, update::RunFailure::kDeviceCommand);
-  EXPECT_EQ(outcome->commandFailure, protocol::CommandFailure::kDeviceGone);
-  EXPECT_EQ(outcome->block, 29u);
-  EXPECT_FALSE(ui.LabelVisible());
-}
-
-TEST_F(Road, ClosingDuringTheStreamStopsAtABlockBoundary) {
-  sim::SimConfig config;
-  config.startInBootMode = true;
-  config.replyLatency = 200us;
-  testing_support::CTempDir dir;
-  ui.QueueFile(WriteImage(dir, Bytes(46 * 2000, 0x77)));
-  ui.OnProgress([this](int position) {
-    if (position == 10) {
-      controller->RequestStop();
-    }
-  });
-  Start(config);
-  const auto outcome = controller->WaitForRunEnd(kBound);
-  ASSERT_TRUE(outcome.has_value());
-  EXPECT_EQ(outcome->failure, update::RunFailure::kStopped);
-  EXPECT_EQ(outcome->step, update::RunStep::kStreaming);
-  EXPECT_LT(outcome->block, 2000u);
-  EXPECT_EQ(CodesReceived().back(), 0x0003);
 }
 
 }  // namespace
