@@ -38,8 +38,10 @@ std::string FormatProgressBar(int percent, std::uint64_t bytes, std::uint64_t to
                               double bytesPerSecond, int width) {
   percent = std::clamp(percent, 0, 100);
   const int filled = percent * width / 100;
-  std::string bar = "[" + std::string(static_cast<std::size_t>(filled), '#') +
-                    std::string(static_cast<std::size_t>(width - filled), '.') + "]";
+  std::string bar = "[";
+  bar.append(static_cast<std::size_t>(filled), '#');
+  bar.append(static_cast<std::size_t>(width - filled), '.');
+  bar += ']';
   char text[48];
   std::snprintf(text, sizeof text, " %3d%%  ", percent);
   bar += text;
