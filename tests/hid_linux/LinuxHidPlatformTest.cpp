@@ -214,18 +214,6 @@ TEST_F(LinuxLink, AnUnplugEndsAWaitingReadAsDeviceGone) {
   EXPECT_FALSE(writer.value()->WriteFrame(Sequence(65, 0)));
 }
 
-TEST_F(LinuxLink, ANodeThatKeepsRefusingGivesTheLinkPermissionDenied) {
-  const MockNode node = bus.Add(kApp, kNumbered);
-  auto opener = std::make_shared<CGatedOpener>();
-  opener->refusals[node.devnode] = -1;
-  hid::CHid link(hid::CreateLinuxHidPlatform(Options(false, opener)));
-  ASSERT_EQ(link.FindDevice(), 1);
-  EXPECT_EQ(link.OpenDevice(), 0);
-  ASSERT_TRUE(link.LastOpenError().has_value());
-  EXPECT_EQ(link.LastOpenError()->kind, base::ErrorKind::kPermissionDenied);
-  EXPECT_GT(opener->Attempts(node.devnode), 1);  // retried briefly first
-}
-
 class NoticeSources : public ::testing::TestWithParam<bool> {  // true: udev runs
  protected:
   CMockHidBus bus;
@@ -250,7 +238,7 @@ TEST_P(NoticeSources, NodesComingAndGoingBecomeArrivalAndRemoval) {
 INSTANTIATE_TEST_SUITE_P(LinuxLink, NoticeSources, ::testing::Values(true, false),
                          [](const auto& param) { return param.param ? "UdevMonitor" : "Rescan"; });
 
-TEST_F(LinuxLink, TheControllersArrivalWaitsUntilItsNodeOpensButUnregisteringDoesNot) {
+TEST_F(LinuxLink, TheControllersArrivalAndOpenWaitForItsNodeButUnregisteringDoesNot) {
   auto opener = std::make_shared<CGatedOpener>();
   opener->refusals = {{"/dev/hidraw0", -1}, {"/dev/hidraw1", 3}, {"/dev/hidraw2", -1}};
   hid::LinuxHidOptions options = Options(false, opener);
@@ -277,6 +265,13 @@ TEST_F(LinuxLink, TheControllersArrivalWaitsUntilItsNodeOpensButUnregisteringDoe
   platform.UnregisterDeviceNotices();
   EXPECT_LT(std::chrono::steady_clock::now() - start, 30s);  // not the 60 s access wait
   EXPECT_TRUE(platform.TakeNotices().empty());
+
+  // Opening it retries briefly, then gives the permission error.
+  const int before = opener->Attempts("/dev/hidraw2");
+  auto opened = platform.Open("/dev/hidraw2", hid::Access::kWrite);
+  ASSERT_FALSE(opened.ok());
+  EXPECT_EQ(opened.error().kind, base::ErrorKind::kPermissionDenied);
+  EXPECT_GT(opener->Attempts("/dev/hidraw2") - before, 1);
 }
 
 }  // namespace
