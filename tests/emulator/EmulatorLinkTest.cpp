@@ -174,16 +174,6 @@ TEST_F(EmulatorLink, ConnectFailsWithTheReasonAndThePath) {
             std::string::npos);
 }
 
-TEST_F(EmulatorLink, ADevicePresentAtTheStartIsFoundByTheFirstScan) {
-  Start(hid::kAppProductId);
-  ASSERT_EQ(link->FindDevice(), 1);
-  EXPECT_EQ(link->DevicePath(), "emulator:" + socketPath);
-  EXPECT_EQ(link->GetMatchedDeviceIds(),
-            (hid::MatchedDeviceIds{hid::kVendorId, hid::kAppProductId}));
-  // It was there before the program listened for notices: no arrival for it.
-  EXPECT_TRUE(platform->TakeNotices().empty());
-}
-
 TEST_F(EmulatorLink, AnEmulatorSlowToTellItsStateDelaysTheStartOnlyForTheBound) {
   const int listener = Bound(socketPath, 1);
   EmulatorOptions options;
@@ -205,9 +195,16 @@ TEST_F(EmulatorLink, AnEmulatorSlowToTellItsStateDelaysTheStartOnlyForTheBound) 
   ::close(listener);
 }
 
-TEST_F(EmulatorLink, ReportsCrossTheSocketByteForByte) {
+TEST_F(EmulatorLink, ADevicePresentAtTheStartIsFoundAndReportsCrossTheSocketByteForByte) {
   Start(hid::kBootProductId);
-  FindAndOpen();
+  ASSERT_EQ(link->FindDevice(), 1);
+  EXPECT_EQ(link->DevicePath(), "emulator:" + socketPath);
+  EXPECT_EQ(link->GetMatchedDeviceIds(),
+            (hid::MatchedDeviceIds{hid::kVendorId, hid::kBootProductId}));
+  // It was there before the program listened for notices: no arrival for it.
+  EXPECT_TRUE(platform->TakeNotices().empty());
+  ASSERT_EQ(link->OpenDevice(), 1);
+
   // The three widths a program writes: 0x81 and 63 bytes, 0x00 and 64, an ID and n bytes.
   const hid::Frame out = Pattern(0x00, 0x10);
   ASSERT_EQ(link->WriteAppReport(out.data() + 1, 64), 1);
