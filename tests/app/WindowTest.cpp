@@ -212,26 +212,26 @@ class WindowTest : public QObject {
   // that dialog is cancelled or the window closes over it, or when the version prompt is
   // left by Escape or its close box.
   void startsARunForABootModeDeviceAtOnce_data() {
-    QTest::addColumn<int>("promptAction");  // -1: the file dialog is not answered with a file
-    QTest::addColumn<int>("fileAction");
+    QTest::addColumn<int>("file");    // the file dialog's answer
+    QTest::addColumn<int>("prompt");  // the version prompt's, once a file is chosen
     QTest::addColumn<int>("failure");
-    QTest::newRow("file dialog cancelled")
-        << -1 << int(Action::kCancel) << int(RunFailure::kNoImageChosen);
-    QTest::newRow("window closed over it")
-        << -1 << int(Action::kCloseMainWindow) << int(RunFailure::kNoImageChosen);
-    QTest::newRow("prompt escaped") << int(Action::kEscape) << 0 << int(RunFailure::kDeclined);
-    QTest::newRow("prompt closed") << int(Action::kCloseBox) << 0 << int(RunFailure::kDeclined);
+    const int noImage = int(RunFailure::kNoImageChosen);
+    const int declined = int(RunFailure::kDeclined);
+    QTest::newRow("file dialog cancelled") << int(Action::kCancel) << 0 << noImage;
+    QTest::newRow("window closed over it") << int(Action::kCloseMainWindow) << 0 << noImage;
+    QTest::newRow("prompt escaped") << int(Action::kChoose) << int(Action::kEscape) << declined;
+    QTest::newRow("prompt closed") << int(Action::kChoose) << int(Action::kCloseBox) << declined;
   }
   void startsARunForABootModeDeviceAtOnce() {
-    QFETCH(int, promptAction);
-    QFETCH(int, fileAction);
+    QFETCH(int, file);
+    QFETCH(int, prompt);
     QFETCH(int, failure);
     Rig rig;
     const QString image = rig.BootDeviceWithImage(3);
     rig.Start();
-    std::vector<CModalAnswerer::Answer> answers = {{static_cast<Action>(fileAction)}};
-    if (promptAction >= 0) {
-      answers = {{Action::kChoose, image}, {static_cast<Action>(promptAction)}};
+    std::vector<CModalAnswerer::Answer> answers = {{static_cast<Action>(file), image}};
+    if (file == int(Action::kChoose)) {
+      answers.push_back({static_cast<Action>(prompt)});
     }
     CModalAnswerer answerer(rig.dialog.get(), answers);
     QSignalSpy ended(rig.dialog.get(), &app::CUpdateDlg::RunEnded);
@@ -242,7 +242,7 @@ class WindowTest : public QObject {
     QCOMPARE(rig.dialog->Controller().GetDeviceKind(), 5);
     QVERIFY(!rig.Button()->isEnabled());
     QCOMPARE(rig.Sent(), Codes{0x0008});
-    const bool closed = fileAction == int(Action::kCloseMainWindow);
+    const bool closed = file == int(Action::kCloseMainWindow);
     QTRY_COMPARE_WITH_TIMEOUT(rig.dialog->isVisible(), !closed, 5000);
   }
 
