@@ -88,6 +88,7 @@ bool AppliesTo(FaultKind kind, const std::optional<hid::Frame>& reply, bool eras
     case FaultKind::kDropReply:
     case FaultKind::kWrongEcho:
     case FaultKind::kStrayReports:
+    case FaultKind::kLatencySpike:
       return reply.has_value();
     case FaultKind::kRemove:
       return true;
@@ -331,6 +332,10 @@ void CSimController::ApplyFaults(const std::vector<std::size_t>& triggered, Outc
         if (outcome.reply) {
           (*outcome.reply)[19] ^= 0x01;
         }
+        break;
+      case FaultKind::kLatencySpike:
+        // A restart the frame asked for waits for the late reply too.
+        outcome.readyAt += fault.delay;
         break;
     }
   }

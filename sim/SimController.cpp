@@ -16,8 +16,7 @@ CSimController::CSimController(SimConfig config)
       m_Mode(m_Config.startInBootMode ? SimMode::kBoot : SimMode::kApplication),
       m_Presence(m_Config.presentAtStart ? 1 : 0),
       m_VersionWord(m_Config.version | (static_cast<std::uint32_t>(m_Config.beta) << 16)),
-      m_Flash(m_Config.flashSize, 0x00),
-      m_Timer([this] { RunTimer(); }) {}
+      m_Flash(m_Config.flashSize, 0x00) {}
 
 CSimController::~CSimController() {
   {
@@ -25,7 +24,9 @@ CSimController::~CSimController() {
     m_Stopping = true;
   }
   m_TimerWake.notify_all();
-  m_Timer.join();
+  if (m_Timer.joinable()) {
+    m_Timer.join();
+  }
 }
 
 bool CSimController::IsPresent() const {
@@ -51,7 +52,8 @@ std::optional<SimConnection> CSimController::Connect() {
   auto queue = std::make_shared<CReportQueue>();
   std::erase_if(m_Queues, [](const std::weak_ptr<CReportQueue>& q) { return q.expired(); });
   m_Queues.push_back(queue);
-  return SimConnection{m_Presence, std::move(queue)};
+  return SimConnection{m_Presence, std::move(queue),
+                       m_Mode == SimMode::kBoot ? hid::kBootProductId : hid::kAppProductId};
 }
 
 void CSimController::QueueReport(const hid::Frame& frame, Clock::time_point readyAt) {
@@ -69,6 +71,10 @@ void CSimController::ScheduleOrApply(const Event& event, Clock::time_point now) 
     return;
   }
   m_Events.push_back(event);
+  if (!m_Timer.joinable()) {
+    // Started with the first delayed change: most controllers never need one.
+    m_Timer = std::thread([this] { RunTimer(); });
+  }
   m_TimerWake.notify_all();
 }
 
@@ -134,8 +140,11 @@ void CSimController::RunTimer() {
     }
     const auto next = std::min_element(m_Events.begin(), m_Events.end(),
                                        [](const Event& a, const Event& b) { return a.at < b.at; });
-    if (Clock::now() < next->at) {
-      m_TimerWake.wait_until(lock, next->at);
+    // A copy: the wait lets the lock go, and a change scheduled meanwhile may move the
+    // list's storage, which the wait reads the time from again when it wakes.
+    const Clock::time_point due = next->at;
+    if (Clock::now() < due) {
+      m_TimerWake.wait_until(lock, due);
       continue;
     }
     const Event event = *next;

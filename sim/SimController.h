@@ -35,7 +35,7 @@
 // the re-enumeration delay. A connection made before it left never works again.
 //
 // Every member is safe to call from any thread. Delayed presence changes run on a
-// timer thread the controller owns and joins when destroyed.
+// timer thread the controller starts with the first of them and joins when destroyed.
 #pragma once
 
 #include <chrono>
@@ -83,10 +83,11 @@ struct SimFrameRecord {
 };
 
 // What a handle opened on the device holds: which stay of the device it was opened in,
-// and its own queue of input reports.
+// the product ID it had then, and its own queue of input reports.
 struct SimConnection {
   std::uint64_t presence = 0;
   std::shared_ptr<CReportQueue> queue;
+  std::uint16_t productId = 0;
 };
 
 class CSimController {
@@ -109,6 +110,9 @@ class CSimController {
 
   // Called with true on every arrival and false on every removal, in order, from the
   // thread that caused it (a writer, the timer, a tester). Removal waits for running calls.
+  // A listener runs while the controller orders its notices (a lock that is taken under
+  // the state lock), so it must not call the controller: a listener that needs a
+  // connection hands the work to a thread of its own.
   using PresenceListener = std::function<void(bool present)>;
   int AddPresenceListener(PresenceListener listener);
   void RemovePresenceListener(int id);
@@ -190,7 +194,7 @@ class CSimController {
   std::map<int, PresenceListener> m_Listeners;
   int m_NextListenerId = 1;
 
-  std::thread m_Timer;  // last: started after every member above exists
+  std::thread m_Timer;  // started by the first delayed change, under m_Mutex
 };
 
 }  // namespace sim

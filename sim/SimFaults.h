@@ -20,6 +20,7 @@ enum class FaultKind {
   kCorruptStorage,       // a stored block keeps byte `byteIndex` of it inverted; echo as usual
   kEraseNeverConfirmed,  // the erase happens, its confirmation never comes
   kWrongCrc,             // the CRC-16 answered to 0x00C3 is off by one bit
+  kLatencySpike,         // the reply (and strays before it) reach the host `delay` late
 };
 
 // Which received frames a fault hits. Every criterion that is set must hold.
@@ -52,17 +53,17 @@ struct FaultTrigger {
   }
 };
 
-// Which frames a fault applies to, beyond its trigger: kDropReply, kWrongEcho and
-// kStrayReports need a frame the device answers; kCorruptStorage a block it stores;
-// kEraseNeverConfirmed an erase it accepts; kWrongCrc a 0x00C3 it answers; kRemove
-// applies to any frame. A once-only fault is used up only where it applies.
+// Which frames a fault applies to, beyond its trigger: kDropReply, kWrongEcho,
+// kStrayReports and kLatencySpike need a frame the device answers; kCorruptStorage a block it
+// stores; kEraseNeverConfirmed an erase it accepts; kWrongCrc a 0x00C3 it answers; kRemove applies
+// to any frame. A once-only fault is used up only where it applies.
 struct SimFault {
   FaultKind kind = FaultKind::kDropReply;
   FaultTrigger when;
   std::uint32_t count = 1;                // kStrayReports
   std::optional<std::uint16_t> echoCode;  // kWrongEcho, kStrayReports (default 0xFFFF)
   std::uint32_t byteIndex = 0;            // kCorruptStorage, clamped to the block
-  std::chrono::microseconds delay{0};     // kRemove
+  std::chrono::microseconds delay{0};     // kRemove, kLatencySpike
 
   static SimFault DropReply(FaultTrigger when = {}) { return Of(FaultKind::kDropReply, when); }
   static SimFault WrongEcho(FaultTrigger when = {}, std::optional<std::uint16_t> echo = {}) {
@@ -91,6 +92,11 @@ struct SimFault {
     return Of(FaultKind::kEraseNeverConfirmed, when);
   }
   static SimFault WrongCrc(FaultTrigger when = {}) { return Of(FaultKind::kWrongCrc, when); }
+  static SimFault LatencySpike(std::chrono::microseconds delay, FaultTrigger when = {}) {
+    SimFault fault = Of(FaultKind::kLatencySpike, when);
+    fault.delay = delay;
+    return fault;
+  }
 
  private:
   static SimFault Of(FaultKind kind, FaultTrigger when) {

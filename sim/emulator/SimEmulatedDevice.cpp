@@ -16,23 +16,26 @@ CSimEmulatedDevice::~CSimEmulatedDevice() {
 }
 
 void CSimEmulatedDevice::BindPort(hid::emulator::IDevicePort* port) {
-  std::lock_guard lock(m_Mutex);
+  std::unique_lock lock(m_Mutex);
   m_Port = port;
-  if (m_Port != nullptr && m_Controller->IsPresent()) {
-    m_Connection = m_Controller->Connect();
-    m_Port->Attach(hid::kVendorId, m_Controller->ProductId());
+  m_Connection.reset();
+  m_ConnectWanted = port != nullptr;
+  ++m_Changes;
+  if (port != nullptr) {
+    // At once, so that a program connecting next is told the device is there; should
+    // the presence change meanwhile, the pump decides again.
+    Connect(lock);
   }
   m_Changed.notify_all();
 }
 
 void CSimEmulatedDevice::OnPresence(bool present) {
+  // Runs inside the controller's notice delivery: only our own state and the port here.
   std::lock_guard lock(m_Mutex);
-  if (present) {
-    m_Connection = m_Controller->Connect();
-    if (m_Port != nullptr) {
-      m_Port->Attach(hid::kVendorId, m_Controller->ProductId());
-    }
-  } else if (m_Port != nullptr) {
+  m_Connection.reset();
+  m_ConnectWanted = present;
+  ++m_Changes;
+  if (!present && m_Port != nullptr) {
     m_Port->Detach();
   }
   m_Changed.notify_all();
@@ -49,14 +52,35 @@ void CSimEmulatedDevice::OnOutputReport(std::span<const std::uint8_t> report) {
   }
 }
 
+void CSimEmulatedDevice::Connect(std::unique_lock<std::mutex>& lock) {
+  const std::uint64_t changes = m_Changes;
+  lock.unlock();
+  std::optional<SimConnection> connection = m_Controller->Connect();
+  lock.lock();
+  if (changes != m_Changes || !m_ConnectWanted) {
+    return;  // changed meanwhile, or another caller connected: decided elsewhere
+  }
+  m_ConnectWanted = false;
+  if (connection && m_Port != nullptr) {
+    m_Connection = std::move(connection);
+    m_Port->Attach(hid::kVendorId, m_Connection->productId);
+  }
+}
+
 void CSimEmulatedDevice::Pump(std::stop_token stop) {
   while (!stop.stop_requested()) {
     std::shared_ptr<CReportQueue> queue;
     {
       std::unique_lock lock(m_Mutex);
-      m_Changed.wait(lock, stop, [this] { return m_Connection.has_value() && m_Port != nullptr; });
+      m_Changed.wait(lock, stop, [this] {
+        return m_Port != nullptr && (m_ConnectWanted || m_Connection.has_value());
+      });
       if (stop.stop_requested()) {
         return;
+      }
+      if (m_ConnectWanted) {
+        Connect(lock);
+        continue;
       }
       queue = m_Connection->queue;
     }

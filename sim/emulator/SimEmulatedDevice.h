@@ -29,17 +29,24 @@ class CSimEmulatedDevice final : public hid::emulator::IEmulatedDevice {
 
  private:
   void OnPresence(bool present);
-  // Forwards the replies of the current connection to the port, on its own thread.
+  // On its own thread: connects to the device and attaches it to the port when asked,
+  // and forwards the replies of the current connection to the port.
   void Pump(std::stop_token stop);
+  // Connects and attaches; called with the lock held, which it lets go meanwhile.
+  void Connect(std::unique_lock<std::mutex>& lock);
 
   const std::shared_ptr<CSimController> m_Controller;
   int m_ListenerId = -1;
 
-  std::mutex m_Mutex;  // guards the port and the connection; held across port calls
+  // Guards the members below and is held across port calls. Never held while the
+  // controller is called: the controller calls OnPresence with its own locks held.
+  std::mutex m_Mutex;
   std::condition_variable_any m_Changed;
   hid::emulator::IDevicePort* m_Port = nullptr;
   std::optional<SimConnection> m_Connection;
-  std::jthread m_Pump;  // last: stopped and joined first
+  bool m_ConnectWanted = false;  // a port is bound or the device arrived: connect
+  std::uint64_t m_Changes = 0;   // counts port and presence changes
+  std::jthread m_Pump;           // last: stopped and joined first
 };
 
 }  // namespace sim

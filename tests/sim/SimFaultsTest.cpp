@@ -1,4 +1,5 @@
 #include <algorithm>
+#include <thread>
 
 #include "protocol/Crc16.h"
 #include "tests/sim/SimFixture.h"
@@ -83,6 +84,27 @@ TEST_F(SimFixture, FaultsAtABlockDecideItsConfirmation) {
   EXPECT_EQ(Bytes(record, record + 6), Hex("00 05 00 00 03 00"));
 }
 
+// A spike longer than the link's 200 ms time-out: a block's echo is found by the next
+// of its twenty reads; a single-read command misses it.
+TEST_F(SimFixture, ALatencySpikeCostsReadsNotTheCommandUnlessItReadsOnce) {
+  const Bytes region = Pattern(92);
+  Start(BootDevice({SimFault::LatencySpike(300ms, FaultTrigger::AtBlock(2))}), hid::kOpenTimeoutMs);
+  ASSERT_EQ(commands->EraseRegion(0, 92), 1);
+  ASSERT_EQ(commands->WriteBlock(region.data(), 0, 46, 92, 1), 1);
+  const std::size_t before = platform->Reads().size();
+  ASSERT_EQ(commands->WriteBlock(region.data() + 46, 46, 46, 92, 1), 1);
+  const auto reads = platform->Reads();
+  ASSERT_EQ(reads.size() - before, 2u);
+  EXPECT_EQ(reads[before].outcome, hid::ReadOutcome::kTimeout);
+  EXPECT_GE(reads.back().end - device->Received().back().at, 300ms);
+
+  Start(BootDevice({SimFault::LatencySpike(300ms, FaultTrigger::AtCode(0x00C1))}),
+        hid::kOpenTimeoutMs);
+  std::uint8_t start[16] = {};
+  EXPECT_FALSE(commands->ExchangeBootCommand(0xC1, nullptr, 0, 0, 0, start, 16, 0));
+  EXPECT_EQ(commands->LastFailure(), CommandFailure::kNoReply);
+}
+
 TEST_F(SimFixture, ARemovedDeviceFailsReadsAtOnceAndStaysAway) {
   Start(BootDevice({SimFault::Remove(FaultTrigger::AtBlock(3))}));
   const Bytes region = Pattern(200);
@@ -102,6 +124,32 @@ TEST_F(SimFixture, ARemovedDeviceFailsReadsAtOnceAndStaysAway) {
   EXPECT_NE(status, hid::kReadTimeout);
   EXPECT_EQ(link->FindDevice(), 0);
   EXPECT_EQ(link->OpenDevice(), 0);
+}
+
+// Delayed changes scheduled while the timer already waits for an earlier one: the list
+// of changes grows under the waiting timer (AddressSanitizer saw the timer read the
+// time it waited for from storage the growing list had freed). A restart first gets
+// the timer going; hundreds of frames then give it ample turns to start waiting for
+// the first removal before the next ones are scheduled.
+TEST_F(SimFixture, DelayedChangesScheduledWhileTheTimerWaitsAllTakeEffect) {
+  constexpr std::uint32_t kFrames = 400;
+  sim::SimConfig config;
+  config.reenumerateDelay = 1ms;
+  config.faults = {SimFault::Remove(FaultTrigger::AtFrame(2), 300ms)};
+  for (std::uint32_t frame = kFrames - 1; frame <= kFrames + 1; ++frame) {
+    config.faults.push_back(SimFault::Remove(FaultTrigger::AtFrame(frame), 300ms));
+  }
+  Start(config);
+  ASSERT_TRUE(device->Receive(Hex("81 04 0C 00", 64), 1));  // restart into boot mode
+  ASSERT_EQ(WaitForNotices(2),
+            (std::vector<std::uint32_t>{hid::kNoticeRemoveComplete, hid::kNoticeArrival}));
+  const Bytes frame = Hex("00 05", hid::kFrameSize);  // code 0: no reply, nothing stored
+  for (std::uint32_t i = 1; i < kFrames; ++i) {
+    ASSERT_TRUE(device->Receive(frame, 2)) << "the device left before its time";
+    std::this_thread::yield();  // the timer's turn, on a machine that is busy
+  }
+  EXPECT_EQ(WaitForNotices(1), std::vector<std::uint32_t>{hid::kNoticeRemoveComplete});
+  EXPECT_FALSE(device->IsPresent());
 }
 
 TEST_F(SimFixture, TheEraseIsConfirmedAfterItsTimeWithASingleCommand) {

@@ -1,0 +1,202 @@
+// What the device sends back, as the tool takes it apart: the link's reads, the reply
+// checks and the payload copies of every command, and a whole flashing run whose
+// replies all come from the input. The replies never wait: a read with nothing left
+// times out at once.
+//
+// Input: a selector byte, a size byte, a command code byte, then reads of 66 bytes
+// each: how the read ends (report, time-out, device gone, failure) and the frame.
+#include <algorithm>
+#include <deque>
+#include <memory>
+#include <vector>
+
+#include "firmware/FirmwareHeader.h"
+#include "fuzz/FuzzSupport.h"
+#include "hid/Hid.h"
+#include "protocol/DeviceCommands.h"
+#include "update/UpdateController.h"
+
+namespace {
+
+using Reads = std::deque<std::pair<hid::ReadOutcome, hid::Frame>>;
+
+class CScriptedHandle : public hid::IHidHandle {
+ public:
+  explicit CScriptedHandle(std::shared_ptr<Reads> reads) : m_Reads(std::move(reads)) {}
+
+  hid::ReadOutcome ReadFrame(hid::Frame& frame, std::chrono::milliseconds) override {
+    if (m_Reads->empty()) {
+      return hid::ReadOutcome::kTimeout;
+    }
+    const auto [outcome, bytes] = m_Reads->front();
+    m_Reads->pop_front();
+    if (outcome == hid::ReadOutcome::kReport) {
+      frame = bytes;
+    }
+    return outcome;
+  }
+  bool WriteFrame(std::span<const std::uint8_t> frame) override {
+    fuzzing::Expect(!frame.empty() && frame.size() <= hid::kFrameSize,
+                    "every write is a report ID and at most 64 bytes");
+    return true;
+  }
+
+ private:
+  std::shared_ptr<Reads> m_Reads;
+};
+
+class CScriptedPlatform : public hid::IHidPlatform {
+ public:
+  CScriptedPlatform(std::uint16_t productId, std::shared_ptr<Reads> reads)
+      : m_ProductId(productId), m_Reads(std::move(reads)) {}
+
+  std::vector<hid::InterfaceInfo> EnumerateInterfaces() override {
+    return {{"scripted", hid::kVendorId, m_ProductId}};
+  }
+  base::Result<std::unique_ptr<hid::IHidHandle>> Open(const std::string&, hid::Access) override {
+    return std::unique_ptr<hid::IHidHandle>(std::make_unique<CScriptedHandle>(m_Reads));
+  }
+  bool RegisterForDeviceNotices(hid::NativeWindow) override { return true; }
+  void UnregisterDeviceNotices() override {}
+
+ private:
+  std::uint16_t m_ProductId;
+  std::shared_ptr<Reads> m_Reads;
+};
+
+hid::ReadOutcome OutcomeOf(std::uint8_t selector) {
+  switch (selector % 8) {
+    case 5:
+      return hid::ReadOutcome::kTimeout;
+    case 6:
+      return hid::ReadOutcome::kDeviceGone;
+    case 7:
+      return hid::ReadOutcome::kFailed;
+    default:
+      return hid::ReadOutcome::kReport;  // mostly reports: they are what is being checked
+  }
+}
+
+std::shared_ptr<Reads> ScriptFrom(fuzzing::CFuzzInput& input) {
+  auto reads = std::make_shared<Reads>();
+  while (!input.Empty()) {
+    const hid::ReadOutcome outcome = OutcomeOf(input.Byte());
+    hid::Frame frame{};
+    const auto bytes = input.Bytes(frame.size());
+    std::copy(bytes.begin(), bytes.end(), frame.begin());
+    reads->emplace_back(outcome, frame);
+  }
+  return reads;
+}
+
+// A reply buffer of exactly the size a caller asking for `wanted` bytes provides, on
+// the heap so that AddressSanitizer sees a copy running past it.
+std::vector<std::uint8_t> ReplyBuffer(std::uint32_t wanted) {
+  return std::vector<std::uint8_t>(std::max<std::uint32_t>(1, std::min<std::uint32_t>(wanted, 46)));
+}
+
+void RunCommand(hid::CHid& link, std::uint8_t selector, std::uint8_t wanted, std::uint8_t code,
+                const hid::Frame& data) {
+  protocol::CDeviceCommands commands(link, protocol::CommandOptions{std::chrono::milliseconds(0)});
+  std::vector<std::uint8_t> reply = ReplyBuffer(wanted);
+  std::vector<std::uint8_t> linkRead(std::max<std::uint8_t>(1, std::min<std::uint8_t>(wanted, 64)));
+  switch (selector % 9) {
+    case 0:
+      (void)commands.QueryAppInfo(reply.data(), wanted);
+      break;
+    case 1:
+      (void)commands.QueryBootType(reply.data(), wanted);
+      break;
+    case 2:
+      (void)commands.ExchangeBootCommand(code, data.data() + 1, wanted % 47, 0, wanted % 47,
+                                         reply.data(), wanted, 0);
+      break;
+    case 3:
+      (void)commands.EraseRegion(0, wanted);
+      break;
+    case 4:
+      (void)commands.WriteBlock(data.data() + 1, 0, wanted % 47, wanted, 1);
+      break;
+    case 5:
+      (void)commands.CompleteUpdate();
+      break;
+    case 6:
+      (void)link.ReadReport(linkRead.data(), static_cast<std::uint8_t>(linkRead.size()));
+      break;
+    case 7:
+      (void)link.ReadAppReport(linkRead.data(), static_cast<std::uint8_t>(linkRead.size()));
+      break;
+    default: {
+      protocol::ResponseReport record{};
+      std::copy(data.begin(), data.end() - 1, record.begin());
+      const bool app = protocol::PassesAppCheck(record, code);
+      const bool boot = protocol::PassesBootCheck(record, code);
+      fuzzing::Expect(!(app && boot), "no record passes both the application and the boot check");
+      fuzzing::Expect(protocol::CopyPayload(record, reply.data(), wanted) ==
+                          std::min<std::uint32_t>(wanted, 46),
+                      "a payload copy is as long as asked, at most 46 bytes");
+      break;
+    }
+  }
+}
+
+// A whole run against replies from the input: the region start, the erase, every block
+// and the CRC come from the script, so every branch of the run sees any bytes.
+void RunWorker(std::shared_ptr<Reads> reads) {
+  static const fuzzing::CScratchFile scratch;
+  static const bool written = [] {
+    firmware::FirmwareHeader header;
+    header.version = 215;
+    header.firmwareType = firmware::kTypeCodeKind5;
+    header.payloadLength = 300;
+    const auto head = firmware::SerializeFirmwareHeader(header);
+    std::vector<std::uint8_t> image(head.begin(), head.end());
+    for (std::uint32_t i = 0; i < header.payloadLength; ++i) {
+      image.push_back(static_cast<std::uint8_t>(i * 7 + 1));
+    }
+    scratch.Write(image);
+    return true;
+  }();
+  (void)written;
+
+  hid::CHid link(std::make_shared<CScriptedPlatform>(hid::kBootProductId, std::move(reads)));
+  fuzzing::CAgreeingUi ui(scratch.Path());
+  update::CUpdateController controller(
+      link, ui, update::ControllerOptions{{std::chrono::milliseconds(0)}, {}, {}, {}});
+  if (link.FindDevice() == 0) {
+    fuzzing::Violated("the scripted device is found");
+  }
+  controller.SetDeviceKind(update::kDeviceKindType600A);
+  std::stop_source stop;
+  const update::RunOutcome outcome = controller.UpdateWorker(stop.get_token());
+  if (outcome.Completed()) {
+    fuzzing::Expect(outcome.imageCrc == outcome.deviceCrc,
+                    "a completed run saw the device report the image's CRC-16");
+    fuzzing::Expect(outcome.regionStart < 300 && outcome.block == outcome.blockCount,
+                    "a completed run wrote every block of a region inside the payload");
+  }
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+  fuzzing::CFuzzInput input(data, size);
+  const std::uint8_t selector = input.Byte();
+  const std::uint8_t wanted = input.Byte();
+  const std::uint8_t code = input.Byte();
+  if (selector >= 0xF0) {
+    RunWorker(ScriptFrom(input));
+    return 0;
+  }
+  hid::Frame commandData{};
+  const auto bytes = input.Bytes(commandData.size());
+  std::copy(bytes.begin(), bytes.end(), commandData.begin());
+  auto reads = ScriptFrom(input);
+  const std::uint16_t product = selector % 2 == 0 ? hid::kAppProductId : hid::kBootProductId;
+  hid::CHid link(std::make_shared<CScriptedPlatform>(product, std::move(reads)));
+  if (link.FindDevice() == 0 || link.OpenDevice() == 0) {
+    fuzzing::Violated("the scripted device is found and opened");
+  }
+  RunCommand(link, selector, wanted, code, commandData);
+  return 0;
+}

@@ -1,0 +1,205 @@
+// A corpus of bad images, generated here, each taken through a whole run against the
+// simulated controller: every one ends with its own outcome, and none leaves the device
+// erased when the refusal could have come before the erase.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+#include <functional>
+
+#include "firmware/FirmwareHeader.h"
+#include "sim/SimPlatform.h"
+#include "tests/reliability/SoakUi.h"
+#include "tests/support/TempDir.h"
+#include "update/UpdateController.h"
+
+namespace soak {
+namespace {
+
+using namespace std::chrono_literals;
+using firmware::ImageProblem;
+using update::RunFailure;
+using update::RunStep;
+using Bytes = std::vector<std::uint8_t>;
+
+constexpr auto kBound = 20s;  // far above what any case needs; only a hang reaches it
+
+Bytes Image(std::uint32_t payloadLength, std::size_t payloadBytes, std::uint32_t type = 0x600A) {
+  firmware::FirmwareHeader header;
+  header.version = 215;
+  header.firmwareType = type;
+  header.payloadLength = payloadLength;
+  const auto head = firmware::SerializeFirmwareHeader(header);
+  Bytes bytes(head.begin(), head.end());
+  for (std::size_t i = 0; i < payloadBytes; ++i) {
+    bytes.push_back(static_cast<std::uint8_t>(i * 13 + 5));
+  }
+  return bytes;
+}
+
+Bytes Shortened(Bytes bytes, std::size_t by) {
+  bytes.resize(bytes.size() - by);
+  return bytes;
+}
+
+void Truncate(const std::string& path, std::uintmax_t size) {
+  std::filesystem::resize_file(path, size);
+}
+
+struct BadImage {
+  const char* name;
+  // Makes the image in dir and returns the path the file dialog gives.
+  std::function<std::string(const testing_support::CTempDir& dir)> make;
+  RunFailure failure;
+  RunStep step;
+  ImageProblem problem = ImageProblem::kNone;
+  bool erased = false;  // the erase came before the fault could be seen
+  std::uint32_t regionStart = 0;
+  // Done to the file while the run is held at `hold`.
+  Hold hold{};
+  std::function<void(const std::string& path)> meanwhile{};
+};
+
+std::function<std::string(const testing_support::CTempDir&)> File(Bytes bytes) {
+  return [bytes](const testing_support::CTempDir& dir) { return dir.WriteFile("bad.dat", bytes); };
+}
+
+const BadImage kCorpus[] = {
+    {"an empty file", File({}), RunFailure::kImageRefused, RunStep::kChoosing,
+     ImageProblem::kEmpty},
+    {"one byte", File({0xD7}), RunFailure::kImageRefused, RunStep::kChoosing,
+     ImageProblem::kHeaderTruncated},
+    {"a header cut one byte short", File(Shortened(Image(100, 0), 1)), RunFailure::kImageRefused,
+     RunStep::kChoosing, ImageProblem::kHeaderTruncated},
+    {"a header without its payload", File(Image(100, 0)), RunFailure::kImageRefused,
+     RunStep::kCheckingImage, ImageProblem::kPayloadPastEnd},
+    {"a payload one byte short", File(Image(4600, 4599)), RunFailure::kImageRefused,
+     RunStep::kCheckingImage, ImageProblem::kPayloadPastEnd},
+    {"a payload length of 2^32 - 1", File(Image(0xFFFFFFFF, 64)), RunFailure::kImageRefused,
+     RunStep::kCheckingImage, ImageProblem::kPayloadPastEnd},
+    {"a payload length of 2^31", File(Image(0x80000000, 46 * 30)), RunFailure::kImageRefused,
+     RunStep::kCheckingImage, ImageProblem::kPayloadPastEnd},
+    {"a zero payload", File(Image(0, 500)), RunFailure::kEmptyPayload, RunStep::kQueryingRegion},
+    {"a type with bit 16 set", File(Image(100, 100, 0x1600A)), RunFailure::kImageRefused,
+     RunStep::kChoosing, ImageProblem::kTypeOutOfRange},
+    {"a type with the top bits set", File(Image(100, 100, 0xFFFF600A)), RunFailure::kImageRefused,
+     RunStep::kChoosing, ImageProblem::kTypeOutOfRange},
+    {"a type for the other controller", File(Image(100, 100, 0x6011)), RunFailure::kImageRefused,
+     RunStep::kChoosing, ImageProblem::kTypeMismatch},
+    {"the type no controller has", File(Image(100, 100, 0xFFFE)), RunFailure::kImageRefused,
+     RunStep::kChoosing, ImageProblem::kTypeMismatch},
+    {"a region start past the payload", File(Image(500, 500)), RunFailure::kRegionOutOfRange,
+     RunStep::kQueryingRegion, ImageProblem::kNone, false, 1000},
+    {"a region start at the payload's end", File(Image(500, 500)), RunFailure::kRegionOutOfRange,
+     RunStep::kQueryingRegion, ImageProblem::kNone, false, 500},
+    {"a directory",
+     [](const testing_support::CTempDir& dir) {
+       std::filesystem::create_directory(dir.Path() / "folder.dat");
+       return (dir.Path() / "folder.dat").string();
+     },
+     RunFailure::kImageRefused, RunStep::kChoosing, ImageProblem::kNotAFile},
+    {"a FIFO",
+     [](const testing_support::CTempDir& dir) {
+       const auto path = (dir.Path() / "pipe.dat").string();
+       EXPECT_EQ(::mkfifo(path.c_str(), 0600), 0);
+       return path;
+     },
+     RunFailure::kImageRefused, RunStep::kChoosing, ImageProblem::kNotAFile},
+    {"a missing file",
+     [](const testing_support::CTempDir& dir) { return (dir.Path() / "gone.dat").string(); },
+     RunFailure::kImageRefused, RunStep::kChoosing, ImageProblem::kCannotOpen},
+    // Unreadable even for root (the tests may run as root, whom file modes do not stop):
+    // a path that goes through a regular file as if it were a folder.
+    {"a path through a file",
+     [](const testing_support::CTempDir& dir) {
+       return dir.WriteFile("plain.dat", Image(100, 100)) + "/inner.dat";
+     },
+     RunFailure::kImageRefused, RunStep::kChoosing, ImageProblem::kCannotOpen},
+    // A regular file whose reads fail: this process's memory, read from address 0.
+    {"a file whose reads fail", [](const testing_support::CTempDir&) { return "/proc/self/mem"; },
+     RunFailure::kImageRefused, RunStep::kChoosing, ImageProblem::kReadError},
+    // Cut short after it was chosen: the check before the erase still sees it.
+    {"a file that shrinks before the erase",
+     File(Image(4600, 4600)),
+     RunFailure::kImageRefused,
+     RunStep::kCheckingImage,
+     ImageProblem::kPayloadPastEnd,
+     false,
+     0,
+     {StopPoint::kPrompt, 0},
+     [](const std::string& path) { Truncate(path, 28 + 1000); }},
+    // Cut short while it streams: the device is already erased, the run ends at once.
+    {"a file that shrinks while it streams",
+     File(Image(4600, 4600)),
+     RunFailure::kImageUnreadable,
+     RunStep::kStreaming,
+     ImageProblem::kNone,
+     true,
+     0,
+     {StopPoint::kProgress, 50},
+     [](const std::string& path) { Truncate(path, 28 + 1000); }},
+    {"a file emptied while it streams",
+     File(Image(4600, 4600)),
+     RunFailure::kImageUnreadable,
+     RunStep::kStreaming,
+     ImageProblem::kNone,
+     true,
+     0,
+     {StopPoint::kProgress, 0},
+     [](const std::string& path) { Truncate(path, 0); }},
+};
+
+TEST(BadImages, EachEndsWithItsOwnOutcomeAndNoneErasesWhatItCouldSpare) {
+  for (const BadImage& bad : kCorpus) {
+    SCOPED_TRACE(bad.name);
+    testing_support::CTempDir dir;
+    sim::SimConfig config;
+    config.startInBootMode = true;
+    config.regionStart = bad.regionStart;
+    const auto device = std::make_shared<sim::CSimController>(config);
+    const auto platform = std::make_shared<sim::CSimPlatform>(device);
+    hid::CHid link(platform);
+    CSoakUi ui;
+    const std::string path = bad.make(dir);
+    ui.Prepare(path, bad.meanwhile ? std::vector<Hold>{bad.hold} : std::vector<Hold>{});
+    update::ControllerOptions options;
+    options.texts = [](text::TextId id) { return text::LoadLocalizedText(id, 1033); };
+    update::CUpdateController controller(link, ui, options);
+
+    controller.StartUp();
+    ASSERT_EQ(controller.RunsStarted(), 1);
+    if (bad.meanwhile) {
+      ASSERT_TRUE(ui.WaitForHold(kBound).has_value());
+      bad.meanwhile(path);
+      ui.Release();
+    }
+    const auto outcome = controller.WaitForRunEnd(kBound);
+    ASSERT_TRUE(outcome.has_value());
+    EXPECT_EQ(outcome->failure, bad.failure) << update::Describe(*outcome);
+    EXPECT_EQ(outcome->step, bad.step) << update::Describe(*outcome);
+    EXPECT_EQ(outcome->imageProblem, bad.problem) << update::Describe(*outcome);
+    EXPECT_EQ(device->WasErased(), bad.erased);
+    if (bad.failure == RunFailure::kImageUnreadable) {
+      EXPECT_TRUE(outcome->error.has_value());
+    }
+  }
+}
+
+// File modes stop everyone but root, and tests here may run as root.
+TEST(BadImages, AFileWithoutReadPermissionIsRefusedBeforeTheDeviceIsTouched) {
+  if (::geteuid() == 0) {
+    GTEST_SKIP() << "running as root, which file modes do not stop; the unreadable cases of "
+                    "the corpus cover this";
+  }
+  testing_support::CTempDir dir;
+  const std::string path = dir.WriteFile("locked.dat", Image(100, 100));
+  ASSERT_EQ(::chmod(path.c_str(), 0), 0);
+  const firmware::ImageRead read = firmware::ReadImageInfo(path);
+  EXPECT_EQ(read.problem, ImageProblem::kCannotOpen);
+  EXPECT_FALSE(read.detail.empty());
+}
+
+}  // namespace
+}  // namespace soak

@@ -1,0 +1,388 @@
+// The fault soak: many complete updates against the simulated controller, each first
+// run under faults drawn at random, each followed by a clean run after the device was
+// unplugged and plugged in again (or the window was closed and opened again). Checked
+// on every run:
+//   - it ends within the time the device rules allow for the faults it met (no hang);
+//   - it reports success only when the device stores exactly the image's region and the
+//     CRC-16 the device reported is the image's;
+//   - no block and no erase reaches outside the region, on the wire or in the flash;
+//   - no second run starts or talks to the device while one is going on;
+//   - after a removal and return (or a stop), the next run completes.
+//
+//   UPDATE_SOAK_RUNS   scenarios to run (200 by default)
+//   UPDATE_SOAK_SEED   first scenario's seed (by default drawn, and printed); scenario
+//                      i uses seed + i, so UPDATE_SOAK_SEED=s UPDATE_SOAK_RUNS=1 replays s
+#include <gtest/gtest.h>
+
+#include <array>
+#include <cstdio>
+#include <cstdlib>
+#include <functional>
+#include <map>
+#include <mutex>
+#include <random>
+
+#include "firmware/FirmwareHeader.h"
+#include "protocol/Crc16.h"
+#include "sim/SimPlatform.h"
+#include "tests/reliability/SoakPlan.h"
+#include "tests/reliability/SoakUi.h"
+#include "tests/support/TempDir.h"
+#include "update/UpdateController.h"
+
+namespace soak {
+namespace {
+
+using namespace std::chrono_literals;
+using Bytes = std::vector<std::uint8_t>;
+using Clock = std::chrono::steady_clock;
+
+constexpr std::uint32_t kFlashSize = 16 * 1024;
+// Beyond what the rules allow for the faults: time for the machine itself, generous
+// enough for a sanitizer build on a busy machine (an exchange takes well under 1 ms).
+constexpr auto kSlack = 5s;
+constexpr auto kPerCommand = 100ms;
+
+std::uint64_t EnvNumber(const char* name, std::uint64_t fallback) {
+  const char* text = std::getenv(name);
+  return text != nullptr && *text != '\0' ? std::strtoull(text, nullptr, 0) : fallback;
+}
+
+Bytes ImageBytes(const Bytes& payload) {
+  firmware::FirmwareHeader header;
+  header.version = 215;
+  header.firmwareType = firmware::kTypeCodeKind5;
+  header.payloadLength = static_cast<std::uint32_t>(payload.size());
+  const auto head = firmware::SerializeFirmwareHeader(header);
+  Bytes bytes(head.begin(), head.end());
+  bytes.insert(bytes.end(), payload.begin(), payload.end());
+  return bytes;
+}
+
+std::uint32_t Le(const std::vector<std::uint8_t>& frame, std::size_t at, int bytes) {
+  std::uint32_t value = 0;
+  for (int i = 0; i < bytes; ++i) {
+    value |= static_cast<std::uint32_t>(frame[at + i]) << (8 * i);
+  }
+  return value;
+}
+
+// How one run went, as the figures count it.
+std::string OutcomeKind(const std::optional<update::RunOutcome>& outcome) {
+  if (!outcome) {
+    return "no run started";
+  }
+  if (outcome->Completed()) {
+    return "completed";
+  }
+  std::string kind = update::ToString(outcome->failure);
+  if (outcome->failure == update::RunFailure::kDeviceCommand) {
+    kind += std::string(" (") + protocol::ToString(outcome->commandFailure) + ")";
+  }
+  return kind + ", " + update::ToString(outcome->step);
+}
+
+struct Figures {
+  int scenarios = 0;
+  int runs = 0;
+  std::array<int, kFaultKinds> faults{};
+  std::map<std::string, int> firstOutcomes;
+  int followUps = 0;
+  int followUpsCompleted = 0;
+  std::vector<std::string> violations;
+};
+
+// One scenario: a device, a window (link, controller, user interface), two runs.
+class CScenario {
+ public:
+  CScenario(const Plan& plan, Figures& figures) : m_Plan(plan), m_Figures(figures) {}
+
+  void Play() {
+    sim::SimConfig config;
+    config.startInBootMode = true;
+    config.regionStart = m_Plan.regionStart;
+    config.flashSize = kFlashSize;
+    config.faults = m_Plan.faults;
+    m_Device = std::make_shared<sim::CSimController>(config);
+    m_Platform = std::make_shared<sim::CSimPlatform>(m_Device);
+
+    // The first run: the device is in boot mode when the window opens.
+    std::vector<Hold> holds;
+    if (m_Plan.stopAt != StopPoint::kProgress && m_Plan.stopAt != StopPoint::kNone) {
+      holds.push_back({m_Plan.stopAt, 0});
+    }
+    holds.push_back({StopPoint::kProgress, 0});  // notices while the run certainly goes on
+    if (m_Plan.stopAt == StopPoint::kProgress) {
+      holds.push_back({StopPoint::kProgress, m_Plan.stopAtProgress});
+    }
+    const std::size_t stopHold = m_Plan.stopAt == StopPoint::kProgress ? 1 : 0;
+    m_Ui.Prepare(m_Dir.WriteFile("first.dat", ImageBytes(m_Plan.payload)), holds);
+    const auto first =
+        RunToEnd([this] { OpenWindow(); }, m_Plan.payload, m_Plan.faultCost,
+                 m_Plan.stopAt == StopPoint::kNone ? std::nullopt : std::optional(stopHold));
+    ++m_Figures.runs;
+    ++m_Figures.firstOutcomes[OutcomeKind(first)];
+    CheckFirstOutcome(first);
+
+    // The next run, with the device back and no faults: it must complete.
+    m_Device->SetFaults({});
+    if (m_Stopped) {
+      m_Controller.reset();  // the program ends (if the window did not close already),
+      m_Link.reset();        // and is started again below
+    }
+    m_Device->Unplug();
+    m_Device->PlugIn(sim::SimMode::kBoot);
+    std::mt19937_64 random(m_Plan.seed ^ 0x5EEDF011u);
+    const Bytes payload = DrawPayload(random, m_Plan.regionStart);
+    m_Ui.Prepare(m_Dir.WriteFile("next.dat", ImageBytes(payload)), {{StopPoint::kProgress, 0}});
+    const auto next = RunToEnd(
+        [this] {
+          if (m_Controller) {
+            DeliverNotices();  // the removal and the arrival
+          } else {
+            OpenWindow();
+          }
+        },
+        payload, 0ms, std::nullopt);
+    ++m_Figures.runs;
+    ++m_Figures.followUps;
+    if (next && next->Completed()) {
+      ++m_Figures.followUpsCompleted;
+    } else {
+      Violation("the run after the device came back did not complete: " + OutcomeKind(next));
+    }
+    if (m_Ui.MostRunsAtOnce() > 1) {
+      Violation("two runs were in the user interface at once");
+    }
+    m_Controller.reset();
+  }
+
+ private:
+  void Violation(const std::string& what) {
+    m_Figures.violations.push_back("seed " + std::to_string(m_Plan.seed) + " (" +
+                                   m_Plan.Describe() + "): " + what);
+  }
+
+  void OpenWindow() {
+    m_Link = std::make_unique<hid::CHid>(m_Platform);
+    update::ControllerOptions options;
+    options.commands.eraseBound = kEraseBound;
+    options.texts = [](text::TextId id) { return text::LoadLocalizedText(id, 1033); };
+    options.onRunFinished = [this](const update::RunOutcome& outcome) {
+      m_Ui.RunFinished();
+      std::lock_guard lock(m_FinishedMutex);
+      m_Finished = outcome;
+    };
+    m_Controller = std::make_unique<update::CUpdateController>(*m_Link, m_Ui, options);
+    m_Controller->StartUp();
+  }
+
+  void DeliverNotices() {
+    for (const std::uint32_t code : m_Platform->TakeNotices()) {
+      m_Controller->OnDeviceChange(code);
+    }
+  }
+
+  // Lets `start` start a run (a window opening, notices), then hands notices to the
+  // controller as they come, as the window's event loop does, until the run has ended.
+  // Checks it on the way.
+  std::optional<update::RunOutcome> RunToEnd(const std::function<void()>& start,
+                                             const Bytes& payload,
+                                             std::chrono::milliseconds faultCost,
+                                             std::optional<std::size_t> stopHold) {
+    const std::size_t framesBefore = m_Device->Received().size();
+    const Bytes storageBefore = m_Device->Storage();
+    const int runsBefore = m_Controller ? m_Controller->RunsStarted() : 0;
+    const std::uint32_t regionLength =
+        payload.size() > m_Plan.regionStart
+            ? static_cast<std::uint32_t>(payload.size()) - m_Plan.regionStart
+            : 0;
+    const auto bound = kSlack + faultCost + (regionLength / 46 + 10) * kPerCommand;
+    const auto deadline = Clock::now() + bound;
+
+    start();
+    if (m_Controller->RunsStarted() == runsBefore) {
+      return std::nullopt;
+    }
+    std::optional<update::RunOutcome> outcome;
+    while (!(outcome = m_Controller->WaitForRunEnd(0ms))) {
+      if (Clock::now() > deadline) {
+        Violation("the run did not end within " + std::to_string(bound.count()) + " ms");
+        m_Controller->RequestStop();
+        m_Ui.Release();
+        outcome = m_Controller->WaitForRunEnd(60s);
+        break;
+      }
+      DeliverNotices();
+      if (const auto hold = m_Ui.WaitForHold(2ms)) {
+        if (hold != stopHold) {
+          PokeDuringRun(runsBefore + 1);
+          m_Ui.Release();
+          continue;
+        }
+        // Ctrl-C, or the window closing: either asks the run to stop before the dialog
+        // or box it is in returns.
+        m_Stopped = true;
+        m_Controller->RequestStop();
+        m_Ui.Release();
+        if (!m_Plan.stopByClosing) {
+          continue;  // the run ends by itself, then the program exits
+        }
+        // The window goes: its controller waits for the run to end.
+        m_Controller.reset();
+        m_Link.reset();
+        std::lock_guard lock(m_FinishedMutex);
+        outcome = m_Finished;
+        break;
+      }
+    }
+    if (m_Controller && m_Controller->RunsStarted() != runsBefore + 1) {
+      Violation("a notice started another run while one was going on");
+    }
+    CheckWire(framesBefore, regionLength);
+    CheckFlash(storageBefore, regionLength);
+    if (outcome && outcome->Completed()) {
+      CheckSuccess(*outcome, payload);
+    }
+    return outcome;
+  }
+
+  // The run is held inside the user interface: every notice a window may get now must
+  // leave it alone (an arrival of the same device, a device-tree change).
+  void PokeDuringRun(int runs) {
+    m_Controller->OnDeviceChange(hid::kNoticeArrival);
+    m_Controller->OnDeviceChange(hid::kNoticeDevNodesChanged);
+    m_Controller->OnUpdateClicked();
+    if (m_Controller->RunsStarted() != runs) {
+      Violation("an arrival during a run started a second run");
+    }
+  }
+
+  // Between the run's first command and its completing command, only its own frames
+  // reach the device; every erase and block lies inside the region.
+  void CheckWire(std::size_t framesBefore, std::uint32_t regionLength) {
+    const auto frames = m_Device->Received();
+    bool inRun = false;
+    for (std::size_t i = framesBefore; i < frames.size(); ++i) {
+      const auto& bytes = frames[i].bytes;
+      const auto code = static_cast<std::uint16_t>(Le(bytes, 2, 2));
+      if (code == 0x00C1) {
+        inRun = true;
+      } else if (code == 0x0007) {
+        inRun = false;  // the device restarts: identifying it again is the window's to do
+      } else if (inRun && (code == 0x0008 || code == 0x0101 || code == 0x000C)) {
+        Violation("the user interface thread talked to the device during a run");
+      }
+      if (bytes.size() != hid::kFrameSize || (code != 0x0003 && code != 0x0004)) {
+        continue;
+      }
+      const std::uint32_t length = Le(bytes, 6, 2);
+      const std::uint32_t size = Le(bytes, 10, 4);
+      const std::uint32_t offset = Le(bytes, 14, 4);
+      const bool inside = code == 0x0004 ? offset == 0 && size == regionLength
+                                         : size == regionLength && offset + length <= size;
+      if (!inside) {
+        Violation("a command reached outside the region: code " + std::to_string(code) +
+                  " offset " + std::to_string(offset) + " length " + std::to_string(length) +
+                  " size " + std::to_string(size));
+      }
+    }
+  }
+
+  void CheckFlash(const Bytes& before, std::uint32_t regionLength) {
+    const Bytes after = m_Device->Storage();
+    if (!std::equal(after.begin() + regionLength, after.end(), before.begin() + regionLength)) {
+      Violation("the flash changed outside the region");
+    }
+  }
+
+  void CheckSuccess(const update::RunOutcome& outcome, const Bytes& payload) {
+    const Bytes region(payload.begin() + m_Plan.regionStart, payload.end());
+    if (m_Device->StoredRegion() != region) {
+      Violation("success reported, but the device does not hold the image's region");
+    }
+    const auto verified = std::min<std::size_t>(4096, region.size());
+    const std::uint16_t crc = protocol::Crc16(region.data(), static_cast<int>(verified));
+    if (outcome.imageCrc != crc || outcome.deviceCrc != crc) {
+      Violation("success reported without the device's CRC-16 matching the image's");
+    }
+  }
+
+  // What the faults of the first run allow it to end with.
+  void CheckFirstOutcome(const std::optional<update::RunOutcome>& outcome) {
+    const bool completed = outcome && outcome->Completed();
+    if (m_Plan.RegionLength() == 0) {
+      // Refused (or ended earlier by a fault), but never after an erase.
+      if (completed || m_Device->WasErased()) {
+        Violation("a region start past the payload was not refused before the erase");
+      }
+      return;
+    }
+    if (m_Plan.kinds.empty() && !completed) {
+      Violation("a run without faults did not complete: " + OutcomeKind(outcome));
+    }
+    if ((m_Plan.Has(Fault::kWrongCrc) || m_Plan.Has(Fault::kCorruptStorage)) && completed) {
+      Violation("a run completed although the device's store or CRC-16 was wrong");
+    }
+    if (outcome && (m_Plan.stopAt == StopPoint::kChoosing || m_Plan.stopAt == StopPoint::kPrompt) &&
+        outcome->failure != update::RunFailure::kStopped) {
+      Violation("a stop while choosing did not end the run as stopped: " + OutcomeKind(outcome));
+    }
+  }
+
+  const Plan& m_Plan;
+  Figures& m_Figures;
+  testing_support::CTempDir m_Dir;
+  std::shared_ptr<sim::CSimController> m_Device;
+  std::shared_ptr<sim::CSimPlatform> m_Platform;
+  CSoakUi m_Ui;
+  std::mutex m_FinishedMutex;
+  std::optional<update::RunOutcome> m_Finished;  // told by the last run as it ended
+  std::unique_ptr<hid::CHid> m_Link;
+  std::unique_ptr<update::CUpdateController> m_Controller;  // after the link: goes first
+  bool m_Stopped = false;
+};
+
+void Print(const Figures& figures, std::uint64_t seed, double seconds) {
+  std::printf("fault soak: %d scenarios from seed %llu, %d runs, %.1f s\n", figures.scenarios,
+              static_cast<unsigned long long>(seed), figures.runs, seconds);
+  std::printf("  faults injected:");
+  for (int kind = 0; kind < kFaultKinds; ++kind) {
+    std::printf("%s %s %d", kind == 0 ? "" : ",", ToString(static_cast<Fault>(kind)),
+                figures.faults[kind]);
+  }
+  std::printf("\n  first runs by outcome:\n");
+  for (const auto& [kind, count] : figures.firstOutcomes) {
+    std::printf("    %5d  %s\n", count, kind.c_str());
+  }
+  std::printf("  runs after the device came back: %d, completed %d\n", figures.followUps,
+              figures.followUpsCompleted);
+  std::printf("  invariant violations: %zu\n", figures.violations.size());
+  for (const std::string& violation : figures.violations) {
+    std::printf("    %s\n", violation.c_str());
+  }
+  std::printf("fault soak end\n");
+  std::fflush(stdout);
+}
+
+TEST(FaultSoak, UpdatesUnderRandomFaultsKeepEveryInvariant) {
+  const std::uint64_t runs = EnvNumber("UPDATE_SOAK_RUNS", 200);
+  const std::uint64_t seed = EnvNumber("UPDATE_SOAK_SEED", std::random_device{}());
+  Figures figures;
+  const auto started = Clock::now();
+  for (std::uint64_t i = 0; i < runs; ++i) {
+    const Plan plan = DrawPlan(seed + i);
+    for (const Fault kind : plan.kinds) {
+      ++figures.faults[static_cast<int>(kind)];
+    }
+    CScenario(plan, figures).Play();
+    ++figures.scenarios;
+  }
+  Print(figures, seed, std::chrono::duration<double>(Clock::now() - started).count());
+  EXPECT_TRUE(figures.violations.empty())
+      << figures.violations.size() << " violations; replay one with UPDATE_SOAK_SEED=<its seed> "
+      << "UPDATE_SOAK_RUNS=1";
+}
+
+}  // namespace
+}  // namespace soak

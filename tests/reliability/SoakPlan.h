@@ -1,0 +1,64 @@
+// One scenario of the fault soak, drawn from a seed: the image, where the device's
+// region starts, the faults the simulated controller shows in the first run, and
+// whether the owner stops that run. Everything random about a scenario is here, so that
+// its seed alone replays it.
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "sim/SimFaults.h"
+#include "tests/reliability/SoakUi.h"
+
+namespace soak {
+
+// The faults as the soak counts them; several sim faults may stand behind one kind.
+enum class Fault {
+  kDroppedReply,
+  kWrongEcho,
+  kStrayReports,  // foreign reports before a reply
+  kStaleReports,  // late echoes of an earlier command before a reply
+  kLatencySpike,
+  kRemoval,
+  kCorruptStorage,
+  kEraseNeverConfirmed,
+  kWrongCrc,
+  kStop,  // not a device fault: the owner asks the run to stop
+};
+inline constexpr int kFaultKinds = 10;
+const char* ToString(Fault fault);
+
+// How long the device rules let a command hit by a fault take: the reads it may make
+// at the link's 200 ms time-out (twenty for a block, five for a query, one for the
+// rest), the erase bound, a spike's delay.
+inline constexpr std::chrono::milliseconds kReadTimeout{200};
+inline constexpr std::chrono::milliseconds kEraseBound{300};
+
+struct Plan {
+  std::uint64_t seed = 0;
+  std::vector<std::uint8_t> payload;
+  std::uint32_t regionStart = 0;
+  std::vector<Fault> kinds;           // what was injected, for the figures
+  std::vector<sim::SimFault> faults;  // the same, as the device shows them
+  std::chrono::milliseconds faultCost{0};
+  StopPoint stopAt = StopPoint::kNone;
+  int stopAtProgress = 0;
+  bool stopByClosing = false;  // the window closes; otherwise Ctrl-C asks the run to stop
+
+  std::uint32_t RegionLength() const;
+  std::uint32_t Blocks() const;
+  bool Has(Fault kind) const;
+  std::string Describe() const;
+};
+
+// Draws scenario `seed`: a payload of 1 to 4000 bytes, a region start inside it (once
+// in a while just past it), and zero to two faults or a stop.
+Plan DrawPlan(std::uint64_t seed);
+
+// Random payload bytes for a later run of the same scenario.
+std::vector<std::uint8_t> DrawPayload(std::mt19937_64& random, std::uint32_t minimum);
+
+}  // namespace soak

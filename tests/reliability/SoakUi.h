@@ -1,0 +1,62 @@
+// The user interface of the fault soak: picks the scenario's image, agrees to every
+// prompt, counts the runs that are inside the user interface at once, and can hold a
+// run at chosen points (the file dialog, the prompt, a progress position) until the
+// soak has done what it wanted there: ask the run to stop as a closing window or
+// Ctrl-C does, or hand the controller notices while the run is certainly going on.
+#pragma once
+
+#include <chrono>
+#include <condition_variable>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "update/UserInterface.h"
+
+namespace soak {
+
+enum class StopPoint { kNone, kChoosing, kPrompt, kProgress };
+
+struct Hold {
+  StopPoint at = StopPoint::kNone;
+  int progress = 0;  // kProgress: the first position at or above this
+};
+
+class CSoakUi : public update::IUserInterface {
+ public:
+  // For the next run: the image it picks, and where it is held, in order.
+  void Prepare(std::string imagePath, std::vector<Hold> holds = {});
+
+  // Waits at most `timeout` for the run to be held; the index of the hold it is at.
+  std::optional<std::size_t> WaitForHold(std::chrono::milliseconds timeout);
+  // Lets the held run go on.
+  void Release();
+
+  // Runs between their first user-interface call and RunFinished: at most one, ever.
+  void RunFinished();
+  int MostRunsAtOnce() const;
+
+  update::MessageResult ShowMessageBox(const std::string& text, const std::string& caption,
+                                       update::MessageButtons buttons) override;
+  void SetProgress(std::int32_t position) override;
+  void EnableUpdateButton(bool) override {}
+  void ShowCompletionLabel(bool) override {}
+  void SetWindowTitle(const std::string&) override {}
+  std::optional<std::string> ShowOpenFileDialog(const update::OpenFileRequest&) override;
+
+ private:
+  // Called by the run wherever it may be held: holds it at each due hold in turn.
+  void MaybeHold(StopPoint point, int progress);
+
+  mutable std::mutex m_Mutex;
+  std::condition_variable m_Changed;
+  std::string m_Image;
+  std::vector<Hold> m_Holds;
+  std::size_t m_NextHold = 0;
+  std::optional<std::size_t> m_Held;
+  int m_RunsInside = 0;
+  int m_MostRunsAtOnce = 0;
+};
+
+}  // namespace soak
