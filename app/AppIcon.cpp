@@ -7,10 +7,8 @@
 
 namespace app {
 
-QImage DrawApplicationIcon() {
-  QImage image(kIconSize, kIconSize, QImage::Format_ARGB32_Premultiplied);
-  image.fill(Qt::transparent);
-  QPainter painter(&image);
+void PaintApplicationIcon(QPainter& painter) {
+  painter.save();
   painter.setRenderHint(QPainter::Antialiasing);
 
   // The controller: a body with two grips, dark slate, lit from above.
@@ -52,6 +50,15 @@ QImage DrawApplicationIcon() {
   painter.setPen(QPen(QColor(0x1B, 0x6E, 0x2E), 1));
   painter.setBrush(QColor(0x3D, 0xB8, 0x56));
   painter.drawPath(arrow);
+  painter.restore();
+}
+
+QImage DrawApplicationIcon(int size) {
+  QImage image(size, size, QImage::Format_ARGB32_Premultiplied);
+  image.fill(Qt::transparent);
+  QPainter painter(&image);
+  painter.scale(static_cast<qreal>(size) / kIconSize, static_cast<qreal>(size) / kIconSize);
+  PaintApplicationIcon(painter);
   painter.end();
   return image.convertToFormat(QImage::Format_ARGB32);
 }

@@ -1,6 +1,7 @@
 #include "app/UpdateApp.h"
 
 #include <QCommandLineParser>
+#include <QFileInfo>
 #include <cstdio>
 
 #include "app/UpdateDlg.h"
@@ -37,8 +38,15 @@ CommandLine ParseCommandLine(const QStringList& arguments,
     result.unknownOption = !parser.unknownOptionNames().isEmpty();
     return result;
   }
-  if (parser.isSet(help)) {
-    result.output = parser.helpText().toStdString();
+  if (parser.isSet(help) || parser.isSet(QStringLiteral("help-all"))) {
+    // The help is answered before any application object exists, and without one Qt
+    // writes "<executable_name>" where the program's name belongs. --help-all gets the
+    // same text rather than a window: only a parser with an application object can list
+    // Qt's own options (-platform, -style, ...).
+    result.output =
+        parser.helpText()
+            .replace(QStringLiteral("<executable_name>"), QFileInfo(arguments.value(0)).fileName())
+            .toStdString();
     return result;
   }
   if (parser.isSet(version)) {

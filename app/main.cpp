@@ -43,6 +43,9 @@ int main(int argc, char** argv) {
     }
   }
   QApplication::setWindowIcon(app::ApplicationIcon());
+  // The window system finds the menu entry, and with it the icon, by this name; Wayland
+  // shows no other icon.
+  QGuiApplication::setDesktopFileName(QStringLiteral(UPDATE_APP_ID));
   app::CUpdateApp theApp(command.options);
   return theApp.InitInstance();
 }

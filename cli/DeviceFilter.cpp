@@ -37,6 +37,10 @@ int CDeviceFilterPlatform::NoticeFd() const {
   return m_Inner->NoticeFd();
 }
 
+void* CDeviceFilterPlatform::NoticeEvent() const {
+  return m_Inner->NoticeEvent();
+}
+
 std::vector<std::uint32_t> CDeviceFilterPlatform::TakeNotices() {
   return m_Inner->TakeNotices();
 }

@@ -24,6 +24,7 @@ class CDeviceFilterPlatform final : public hid::IHidPlatform {
   bool RegisterForDeviceNotices(hid::NativeWindow notifyWindow) override;
   void UnregisterDeviceNotices() override;
   int NoticeFd() const override;
+  void* NoticeEvent() const override;
   std::vector<std::uint32_t> TakeNotices() override;
 
  private:

@@ -1,7 +1,5 @@
 #include "cli/FlashCommand.h"
 
-#include <poll.h>
-
 #include <CLI/CLI.hpp>
 #include <cerrno>
 #include <cstdio>
@@ -85,9 +83,9 @@ class CFlashRun {
  private:
   enum class Wake { kNotices, kInterrupt, kRunEnded, kTimeout };
 
-  int InterruptFd() const {
+  Waitable InterruptFd() const {
     CWakeFd* interrupt = m_Session.Context().interrupt;
-    return interrupt != nullptr ? interrupt->Fd() : -1;
+    return interrupt != nullptr ? interrupt->Fd() : kNoWaitable;
   }
   Wake WaitForEvent(std::optional<Clock::time_point> deadline);
   // Hands pending notices to the controller; true when one was an arrival.
@@ -128,28 +126,21 @@ CFlashRun::Wake CFlashRun::WaitForEvent(std::optional<Clock::time_point> deadlin
     if (m_RunEnded.IsSignalled()) {
       return Wake::kRunEnded;
     }
-    std::vector<pollfd> fds;
-    const int noticeFd = m_Platform->NoticeFd();
-    if (noticeFd >= 0) {
-      fds.push_back({noticeFd, POLLIN, 0});
-    }
-    fds.push_back({m_RunEnded.Fd(), POLLIN, 0});
-    if (!m_Interrupted && InterruptFd() >= 0) {
-      fds.push_back({InterruptFd(), POLLIN, 0});
-    }
-    int timeoutMs = -1;
+    const Waitable waitables[] = {NoticeWaitable(*m_Platform), m_RunEnded.Fd(),
+                                  m_Interrupted ? kNoWaitable : InterruptFd()};
+    std::optional<std::chrono::milliseconds> timeout;
     if (deadline) {
       const auto left = std::chrono::ceil<std::chrono::milliseconds>(*deadline - Clock::now());
       if (left.count() <= 0) {
         return Wake::kTimeout;
       }
-      timeoutMs = static_cast<int>(left.count());
+      timeout = left;
     }
-    const int ready = ::poll(fds.data(), fds.size(), timeoutMs);
-    if (ready < 0 && errno != EINTR) {
+    const int ready = WaitForAny(waitables, timeout);
+    if (ready == kWaitFailed) {
       return Wake::kTimeout;
     }
-    if (ready > 0 && noticeFd >= 0 && (fds[0].revents & POLLIN) != 0) {
+    if (ready == 0) {
       return Wake::kNotices;
     }
     // Otherwise go round: the checks at the top name what woke us.

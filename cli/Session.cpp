@@ -107,7 +107,7 @@ CommandResult OpenFailure(const std::string& path, const base::Error& error) {
     case base::ErrorKind::kPermissionDenied:
       return Failure(ExitCode::kPermission, "found the controller at " + path +
                                                 " but may not open it (" + error.message +
-                                                "): " + kUdevRuleHint);
+                                                "): " + kPermissionHint);
     case base::ErrorKind::kNotFound:
     case base::ErrorKind::kDisconnected:
       return Failure(ExitCode::kNoDevice, "the controller at " + path +

@@ -108,7 +108,19 @@ inline constexpr const char* kUdevRuleHint =
     "sudo udevadm control --reload-rules && sudo udevadm trigger, then unplug and replug the "
     "controller";
 
-// A controller that could not be opened: permission (with the udev rule), gone, other.
+// The fix for the same on Windows, which refuses to open the controller while another
+// program holds it for itself.
+inline constexpr const char* kHeldElsewhereHint =
+    "close the other programs that use the controller (a game launcher, a configuration "
+    "tool), then unplug and replug it";
+
+#if defined(_WIN32)
+inline constexpr const char* kPermissionHint = kHeldElsewhereHint;
+#else
+inline constexpr const char* kPermissionHint = kUdevRuleHint;
+#endif
+
+// A controller that could not be opened: permission (with kPermissionHint), gone, other.
 CommandResult OpenFailure(const std::string& path, const base::Error& error);
 
 }  // namespace cli

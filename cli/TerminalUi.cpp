@@ -2,9 +2,6 @@
 
 #include "update/UpdateController.h"
 
-#include <poll.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
@@ -41,8 +38,10 @@ std::string FormatProgressBar(int percent, std::uint64_t bytes, std::uint64_t to
                               double bytesPerSecond, int width) {
   percent = std::clamp(percent, 0, 100);
   const int filled = percent * width / 100;
-  std::string bar = "[" + std::string(static_cast<std::size_t>(filled), '#') +
-                    std::string(static_cast<std::size_t>(width - filled), '.') + "]";
+  std::string bar = "[";
+  bar.append(static_cast<std::size_t>(filled), '#');
+  bar.append(static_cast<std::size_t>(width - filled), '.');
+  bar += ']';
   char text[48];
   std::snprintf(text, sizeof text, " %3d%%  ", percent);
   bar += text;
@@ -95,27 +94,14 @@ std::optional<std::string> CTerminalUi::ReadAnswerLine() {
   }
   std::string line;
   for (;;) {
-    pollfd fds[2] = {{m_Options.inputFd, POLLIN, 0}, {m_Options.interruptFd, POLLIN, 0}};
-    const nfds_t count = m_Options.interruptFd >= 0 ? 2 : 1;
-    if (::poll(fds, count, -1) < 0) {
-      if (errno == EINTR) {
-        continue;
-      }
-      return std::nullopt;
-    }
-    if (count == 2 && (fds[1].revents & POLLIN) != 0) {
-      return std::nullopt;
-    }
-    if ((fds[0].revents & (POLLIN | POLLHUP | POLLERR)) == 0) {
-      continue;
-    }
     char c = 0;
-    const ssize_t got = ::read(m_Options.inputFd, &c, 1);
-    if (got < 0 && (errno == EINTR || errno == EAGAIN)) {
-      continue;
-    }
-    if (got <= 0) {
-      return line.empty() ? std::nullopt : std::optional<std::string>(line);
+    switch (ReadInputByte(m_Options.inputFd, m_Options.interruptFd, c)) {
+      case InputByte::kStop:
+        return std::nullopt;
+      case InputByte::kEnd:
+        return line.empty() ? std::nullopt : std::optional<std::string>(line);
+      case InputByte::kByte:
+        break;
     }
     if (c == '\n') {
       return line;

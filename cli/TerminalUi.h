@@ -15,6 +15,7 @@
 #include <ostream>
 #include <string>
 
+#include "cli/WakeFd.h"
 #include "update/RunOutcome.h"
 #include "update/UserInterface.h"
 
@@ -25,7 +26,7 @@ struct TerminalOptions {
   bool isTerminal = false;
   int inputFd = -1;  // answers; -1: none (every question is answered no)
   bool assumeYes = false;
-  int interruptFd = -1;  // readable after Ctrl-C: a question waiting for an answer gets no
+  Waitable interruptFd = kNoWaitable;  // ready after Ctrl-C: a waiting question gets no
   // Held for every write to out; shared with whoever else writes to the same stream
   // (debug lines go to stderr, where people's output goes with --json). Null: our own.
   std::mutex* outputMutex = nullptr;

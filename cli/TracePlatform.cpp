@@ -110,6 +110,10 @@ int CTracePlatform::NoticeFd() const {
   return m_Inner->NoticeFd();
 }
 
+void* CTracePlatform::NoticeEvent() const {
+  return m_Inner->NoticeEvent();
+}
+
 std::vector<std::uint32_t> CTracePlatform::TakeNotices() {
   return m_Inner->TakeNotices();
 }

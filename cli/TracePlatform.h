@@ -52,6 +52,7 @@ class CTracePlatform final : public hid::IHidPlatform {
   bool RegisterForDeviceNotices(hid::NativeWindow notifyWindow) override;
   void UnregisterDeviceNotices() override;
   int NoticeFd() const override;
+  void* NoticeEvent() const override;
   std::vector<std::uint32_t> TakeNotices() override;
 
  private:

@@ -2,6 +2,10 @@
 // CliMain, so that tests run the same code in-process.
 #include <unistd.h>
 
+#if defined(_WIN32)
+#include <windows.h>
+#endif
+
 #include <cstdlib>
 #include <iostream>
 
@@ -9,6 +13,10 @@
 #include "cli/WakeFd.h"
 
 int main(int argc, char** argv) {
+#if defined(_WIN32)
+  // The texts are UTF-8 (the Chinese ones too); a console shows them right only when told.
+  ::SetConsoleOutputCP(CP_UTF8);
+#endif
   cli::CWakeFd interrupt;
   const cli::CInterruptRoute route(interrupt);
   cli::CliContext context;

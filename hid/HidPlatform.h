@@ -67,6 +67,11 @@ class IHidPlatform {
   // notices are pending; -1 when this platform delivers none this way.
   virtual int NoticeFd() const { return -1; }
 
+  // The same for event loops that wait on Windows handles (WaitForMultipleObjects): a
+  // manual-reset event (a HANDLE), signalled while notices are pending; null when this
+  // platform delivers none this way.
+  virtual void* NoticeEvent() const { return nullptr; }
+
   // Takes the pending notice codes (kNoticeArrival, ...), oldest first. Call on the
   // owner's event loop thread.
   virtual std::vector<std::uint32_t> TakeNotices() { return {}; }

@@ -3,6 +3,8 @@
 #if defined(__linux__)
 #include <sys/eventfd.h>
 #include <unistd.h>
+#elif defined(_WIN32)
+#include <windows.h>
 #endif
 
 namespace hid {
@@ -10,6 +12,8 @@ namespace hid {
 CNoticeQueue::CNoticeQueue() {
 #if defined(__linux__)
   m_EventFd = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+#elif defined(_WIN32)
+  m_Event = ::CreateEventW(nullptr, TRUE, FALSE, nullptr);
 #endif
 }
 
@@ -18,6 +22,10 @@ CNoticeQueue::~CNoticeQueue() {
   if (m_EventFd >= 0) {
     ::close(m_EventFd);
   }
+#elif defined(_WIN32)
+  if (m_Event != nullptr) {
+    ::CloseHandle(m_Event);
+  }
 #endif
 }
 
@@ -25,6 +33,11 @@ void CNoticeQueue::Push(std::uint32_t code) {
   {
     std::lock_guard lock(m_Mutex);
     m_Codes.push_back(code);
+#if defined(_WIN32)
+    if (m_Event != nullptr) {
+      ::SetEvent(m_Event);
+    }
+#endif
   }
 #if defined(__linux__)
   if (m_EventFd >= 0) {
@@ -41,6 +54,10 @@ std::vector<std::uint32_t> CNoticeQueue::Take() {
   if (m_EventFd >= 0) {
     std::uint64_t count = 0;
     [[maybe_unused]] const auto got = ::read(m_EventFd, &count, sizeof count);
+  }
+#elif defined(_WIN32)
+  if (m_Event != nullptr) {
+    ::ResetEvent(m_Event);  // under the lock: a Push after this sets it again
   }
 #endif
   std::vector<std::uint32_t> codes(m_Codes.begin(), m_Codes.end());

@@ -1,6 +1,7 @@
 // Notices handed from a platform's own thread (a socket reader, a rescan timer, a
 // simulated device) to the owner's event loop. An event loop can wait on Fd() being
-// readable (QSocketNotifier, poll) or block in WaitFor().
+// readable (QSocketNotifier, poll), on Windows on Event() being signalled
+// (WaitForMultipleObjects), or block in WaitFor().
 #pragma once
 
 #include <chrono>
@@ -29,12 +30,16 @@ class CNoticeQueue {
 
   // Readable while codes are pending; -1 where the platform has no such descriptor.
   int Fd() const { return m_EventFd; }
+  // On Windows a manual-reset event (a HANDLE) signalled while codes are pending; null
+  // elsewhere.
+  void* Event() const { return m_Event; }
 
  private:
   std::mutex m_Mutex;
   std::condition_variable m_Pending;
   std::deque<std::uint32_t> m_Codes;
   int m_EventFd = -1;
+  void* m_Event = nullptr;
 };
 
 }  // namespace hid

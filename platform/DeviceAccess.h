@@ -16,7 +16,7 @@
 namespace platform {
 
 enum class DeviceAccessKind {
-  kSystem,     // the operating system's HID devices (hidraw and libudev on Linux)
+  kSystem,     // the operating system's HID devices (hidraw on Linux, SetupDi on Windows)
   kSimulated,  // the simulated controller, in application mode, inside this process
   kEmulator,   // an external emulator listening on a Unix socket
 };

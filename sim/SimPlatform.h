@@ -10,7 +10,8 @@
 // and fail while it is away.
 //
 // Arrival and removal notices go to a notice queue while the owner is registered
-// (RegisterForDeviceNotices), readable through NoticeFd()/TakeNotices() and Notices().
+// (RegisterForDeviceNotices), readable through NoticeFd() (NoticeEvent() on Windows), TakeNotices()
+// and Notices().
 #pragma once
 
 #include <chrono>
@@ -55,6 +56,7 @@ class CSimPlatform : public hid::IHidPlatform {
   bool RegisterForDeviceNotices(hid::NativeWindow notifyWindow) override;
   void UnregisterDeviceNotices() override;
   int NoticeFd() const override { return m_Notices.Fd(); }
+  void* NoticeEvent() const override { return m_Notices.Event(); }
   std::vector<std::uint32_t> TakeNotices() override { return m_Notices.Take(); }
 
  private:

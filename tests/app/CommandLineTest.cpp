@@ -48,9 +48,12 @@ TEST(CommandLine, TakesALanguageIdOrRefusesIt) {
   for (const char* bad : {"zh_CN", "70000", "-1"}) {
     EXPECT_EQ(app::ParseCommandLine({"update", "--language", bad}, {}).exitCode, 2) << bad;
   }
-  const app::CommandLine help = app::ParseCommandLine({"update", "--help"}, {});
-  EXPECT_EQ(help.exitCode, 0);
-  EXPECT_NE(help.output.value_or("").find("--simulate"), std::string::npos);
+  for (const char* option : {"--help", "--help-all"}) {
+    const app::CommandLine help = app::ParseCommandLine({"/usr/bin/update", option}, {});
+    EXPECT_EQ(help.exitCode, 0) << option;
+    EXPECT_EQ(help.output.value_or("").rfind("Usage: update [options]\n", 0), 0u) << option;
+    EXPECT_NE(help.output.value_or("").find("--simulate"), std::string::npos) << option;
+  }
 }
 
 }  // namespace

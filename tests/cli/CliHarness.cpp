@@ -1,6 +1,11 @@
 #include "tests/cli/CliHarness.h"
 
+#if defined(_WIN32)
+#include <fcntl.h>
+#include <io.h>
+#else
 #include <unistd.h>
+#endif
 
 #include <sstream>
 
@@ -45,11 +50,18 @@ sim::CSimController& CCliHarness::AddDevice(sim::SimConfig config) {
 
 CliRun CCliHarness::Run(std::vector<std::string> arguments) {
   int answers[2] = {-1, -1};
+#if defined(_WIN32)
+  if (::_pipe(answers, 4096, _O_BINARY) != 0) {
+    return {};
+  }
+#else
   if (::pipe(answers) != 0) {
     return {};
   }
+#endif
   // Short answers fit the pipe: written and closed before the run reads them.
-  [[maybe_unused]] const auto written = ::write(answers[1], input.data(), input.size());
+  [[maybe_unused]] const auto written =
+      ::write(answers[1], input.data(), static_cast<unsigned>(input.size()));
   ::close(answers[1]);
 
   std::ostringstream out;

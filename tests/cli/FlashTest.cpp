@@ -311,6 +311,7 @@ class CInterruptAtBlock final : public hid::IHidPlatform {
   }
   void UnregisterDeviceNotices() override { m_Inner->UnregisterDeviceNotices(); }
   int NoticeFd() const override { return m_Inner->NoticeFd(); }
+  void* NoticeEvent() const override { return m_Inner->NoticeEvent(); }
   std::vector<std::uint32_t> TakeNotices() override { return m_Inner->TakeNotices(); }
 
  private:
@@ -399,9 +400,8 @@ TEST_F(Flash, NoControllerOrNoPermission) {
   EXPECT_EQ(denied.code, 4);
   EXPECT_EQ(denied.err,
             "update-cli: found the controller at /dev/hidraw3 but may not open it (open "
-            "/dev/hidraw3: Permission denied): install the udev rule: sudo cp "
-            "packaging/70-corvane-update.rules /etc/udev/rules.d/ && sudo udevadm control "
-            "--reload-rules && sudo udevadm trigger, then unplug and replug the controller\n");
+            "/dev/hidraw3: Permission denied): " +
+                std::string(cli::kPermissionHint) + "\n");
   EXPECT_TRUE(locked->Written().empty());
 }
 

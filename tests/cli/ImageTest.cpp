@@ -49,9 +49,14 @@ TEST_F(Image, PackWritesHeaderAndPayloadThatInspectReadsBack) {
   char sumText[16];
   std::snprintf(sumText, sizeof sumText, "0x%08X", sum);
 
+  // JSON escapes the backslashes of a Windows path.
+  std::string jsonPath;
+  for (const char c : out) {
+    jsonPath += c == '\\' ? std::string("\\\\") : std::string(1, c);
+  }
   const auto inspected = cli.Run({"image", "inspect", out, "--json"});
   ASSERT_EQ(inspected.code, 0) << inspected.err;
-  EXPECT_EQ(inspected.out, "{\n  \"path\": \"" + out +
+  EXPECT_EQ(inspected.out, "{\n  \"path\": \"" + jsonPath +
                                "\",\n  \"fileSize\": 1029,\n  \"version\": \"3.07\",\n"
                                "  \"versionHundredths\": 307,\n  \"beta\": 12,\n"
                                "  \"type\": \"0x6011\",\n  \"typeSupported\": true,\n"

@@ -57,18 +57,7 @@ TEST(ImageFile, MalformedImagesAreEachRefusedWithTheirOwnReason) {
   }
 }
 
-TEST(ImageFile, HeaderAndSizeAreReadFromTheFileItself) {
-  testing_support::CTempDir dir;
-  const auto path = dir.WriteFile("a.dat", Image(0x6011, 40, 60));
-  const auto read = firmware::ReadImageInfo(path);
-  ASSERT_EQ(read.problem, ImageProblem::kNone);
-  EXPECT_EQ(read.info.header.firmwareType, 0x6011u);
-  EXPECT_EQ(read.info.header.version, 215);
-  EXPECT_EQ(read.info.fileSize, 88u);
-  EXPECT_TRUE(read.info.HoldsPayload());
-}
-
-TEST(SumImageRegion, SumsWholeLittleEndianWordsOfTheStretch) {
+TEST(SumImageRegion, SumsWholeLittleEndianWordsOfTheStretchOrSaysWhyNot) {
   testing_support::CTempDir dir;
   const Bytes bytes = {0xAA, 0x01, 0x00, 0x00, 0x00, 0xFF, 0xFF, 0xFF, 0xFF, 0x09, 0x08, 0x07};
   const auto path = dir.WriteFile("sum.bin", bytes);
@@ -84,15 +73,7 @@ TEST(SumImageRegion, SumsWholeLittleEndianWordsOfTheStretch) {
   EXPECT_EQ(ragged->sum, 0u);
   EXPECT_EQ(ragged->length, 11u);
 
-  auto none = firmware::SumImageRegion(path, 5, 0);
-  ASSERT_TRUE(none.ok());
-  EXPECT_EQ(none->sum, 0u);
-}
-
-TEST(SumImageRegion, FailsWhenTheFileEndsBeforeTheStretchOrIsMissing) {
-  testing_support::CTempDir dir;
-  const auto path = dir.WriteFile("short.bin", Bytes(100, 1));
-  auto past = firmware::SumImageRegion(path, 28, 73);
+  auto past = firmware::SumImageRegion(path, 1, 12);
   ASSERT_FALSE(past.ok());
   EXPECT_EQ(past.error().kind, base::ErrorKind::kInvalidData);
   auto missing = firmware::SumImageRegion((dir.Path() / "nope").string(), 0, 4);

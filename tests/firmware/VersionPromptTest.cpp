@@ -28,10 +28,4 @@ TEST(VersionPrompt, OneFormatForEachPairOfBetas) {
   }
 }
 
-TEST(VersionPrompt, HundredthsKeepTwoDigits) {
-  EXPECT_EQ(firmware::FormatHundredths(1), "0.01");
-  EXPECT_EQ(firmware::FormatHundredths(10), "0.10");
-  EXPECT_EQ(firmware::FormatHundredths(1000), "10.00");
-}
-
 }  // namespace

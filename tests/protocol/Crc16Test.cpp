@@ -25,6 +25,10 @@ TEST(Crc16, MatchesPublishedModbusValues) {
   // "11 03 00 6B 00 03 76 87".
   EXPECT_EQ(CrcOf(std::vector<std::uint8_t>{0x01, 0x03, 0x00, 0x00, 0x00, 0x0A}), 0xCDC5);
   EXPECT_EQ(CrcOf(std::vector<std::uint8_t>{0x11, 0x03, 0x00, 0x6B, 0x00, 0x03}), 0x8776);
+  // No bytes, or a negative count: the initial value.
+  const std::uint8_t byte = 0x55;
+  EXPECT_EQ(protocol::Crc16(nullptr, 0), 0xFFFF);
+  EXPECT_EQ(protocol::Crc16(&byte, -5), 0xFFFF);
 }
 
 // The definition as the bootloader states it, one bit of the data at a time through the
@@ -50,12 +54,6 @@ TEST(Crc16, AgreesWithTheBitByBitDefinition) {
       ASSERT_EQ(CrcOf(bytes), ByDefinition(bytes)) << bytes.size() << " bytes";
     }
   }
-}
-
-TEST(Crc16, NoBytesOrANegativeLengthGiveTheInitialValue) {
-  const std::uint8_t byte = 0x55;
-  EXPECT_EQ(protocol::Crc16(nullptr, 0), 0xFFFF);
-  EXPECT_EQ(protocol::Crc16(&byte, -5), 0xFFFF);
 }
 
 }  // namespace

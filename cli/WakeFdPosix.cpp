@@ -4,10 +4,67 @@
 #include <poll.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
+#include <cerrno>
+#include <climits>
 #include <csignal>
+#include <vector>
 
 namespace cli {
+
+int WaitForAny(std::span<const Waitable> waitables,
+               std::optional<std::chrono::milliseconds> timeout) {
+  std::vector<pollfd> fds;
+  std::vector<int> indexes;
+  for (std::size_t i = 0; i < waitables.size(); ++i) {
+    if (waitables[i] != kNoWaitable) {
+      fds.push_back({waitables[i], POLLIN, 0});
+      indexes.push_back(static_cast<int>(i));
+    }
+  }
+  const int timeoutMs = timeout ? static_cast<int>(std::clamp<std::chrono::milliseconds::rep>(
+                                      timeout->count(), 0, INT_MAX))
+                                : -1;
+  const int ready = ::poll(fds.data(), fds.size(), timeoutMs);
+  if (ready < 0) {
+    return errno == EINTR ? kWaitTimedOut : kWaitFailed;
+  }
+  for (std::size_t k = 0; k < fds.size(); ++k) {
+    if ((fds[k].revents & POLLIN) != 0) {
+      return indexes[k];
+    }
+  }
+  return kWaitTimedOut;
+}
+
+Waitable NoticeWaitable(const hid::IHidPlatform& platform) {
+  return platform.NoticeFd();
+}
+
+InputByte ReadInputByte(int inputFd, Waitable interrupt, char& byte) {
+  for (;;) {
+    pollfd fds[2] = {{inputFd, POLLIN, 0}, {interrupt, POLLIN, 0}};
+    const nfds_t count = interrupt >= 0 ? 2 : 1;
+    if (::poll(fds, count, -1) < 0) {
+      if (errno == EINTR) {
+        continue;
+      }
+      return InputByte::kStop;
+    }
+    if (count == 2 && (fds[1].revents & POLLIN) != 0) {
+      return InputByte::kStop;
+    }
+    if ((fds[0].revents & (POLLIN | POLLHUP | POLLERR)) == 0) {
+      continue;
+    }
+    const ssize_t got = ::read(inputFd, &byte, 1);
+    if (got < 0 && (errno == EINTR || errno == EAGAIN)) {
+      continue;
+    }
+    return got == 1 ? InputByte::kByte : InputByte::kEnd;
+  }
+}
 
 CWakeFd::CWakeFd() {
   int fds[2] = {-1, -1};
@@ -62,8 +119,8 @@ extern "C" void OnInterruptSignal(int) {
 CInterruptRoute::CInterruptRoute(CWakeFd& wake) {
   // The handler writes to a duplicate of the wake's write end, owned here, so that it
   // never writes to a descriptor number the wake has closed and the system reused.
-  m_WriteFd = ::fcntl(wake.SignalFd(), F_DUPFD_CLOEXEC, 0);
-  g_InterruptWriteFd.store(m_WriteFd);
+  m_Signal = ::fcntl(wake.SignalFd(), F_DUPFD_CLOEXEC, 0);
+  g_InterruptWriteFd.store(m_Signal);
   struct sigaction action {};
   action.sa_handler = OnInterruptSignal;
   sigemptyset(&action.sa_mask);
@@ -76,8 +133,8 @@ CInterruptRoute::~CInterruptRoute() {
   ::sigaction(SIGINT, &g_PreviousInt, nullptr);
   ::sigaction(SIGTERM, &g_PreviousTerm, nullptr);
   g_InterruptWriteFd.store(-1);
-  if (m_WriteFd >= 0) {
-    ::close(m_WriteFd);
+  if (m_Signal >= 0) {
+    ::close(m_Signal);
   }
 }
 

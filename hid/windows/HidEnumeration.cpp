@@ -1,0 +1,122 @@
+#include "hid/windows/HidEnumeration.h"
+
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <string>
+
+#include "hid/windows/Win32Errors.h"
+
+namespace hid::windows {
+namespace {
+
+// One path buffer serves a whole search. It is sized by asking for the first interface
+// that needs it and reused for the ones after; when a path does not fit (or reading it
+// fails for any other reason) the buffer is released and the size asked for anew.
+class CPathReader {
+ public:
+  CPathReader(IWin32Api& api, HDEVINFO set) : m_Api(api), m_Set(set) {}
+
+  std::optional<std::wstring> Read(SP_DEVICE_INTERFACE_DATA& data) {
+    for (int attempt = 0; attempt < kPathAttempts; ++attempt) {
+      if (m_Size == 0 && !Allocate(data)) {
+        continue;
+      }
+      auto* detail = reinterpret_cast<SP_DEVICE_INTERFACE_DETAIL_DATA_W*>(m_Buffer.data());
+      // The size of the fixed part as this build lays it out: 8 on 64-bit Windows, 6 on
+      // 32-bit. The service refuses any other value.
+      detail->cbSize = sizeof(SP_DEVICE_INTERFACE_DETAIL_DATA_W);
+      if (m_Api.SetupDiGetDeviceInterfaceDetailW(m_Set, &data, detail, m_Size, nullptr)) {
+        return PathIn(*detail);
+      }
+      Release();
+    }
+    return std::nullopt;
+  }
+
+ private:
+  bool Allocate(SP_DEVICE_INTERFACE_DATA& data) {
+    DWORD required = 0;
+    // Asking without a buffer fails (ERROR_INSUFFICIENT_BUFFER) and gives the size.
+    m_Api.SetupDiGetDeviceInterfaceDetailW(m_Set, &data, nullptr, 0, &required);
+    if (required <= offsetof(SP_DEVICE_INTERFACE_DETAIL_DATA_W, DevicePath)) {
+      return false;
+    }
+    // Whole 8-byte words keep the structure aligned; only `required` bytes are offered.
+    m_Buffer.assign((required + sizeof(std::uint64_t) - 1) / sizeof(std::uint64_t), 0);
+    m_Size = required;
+    return true;
+  }
+
+  void Release() {
+    m_Buffer.clear();
+    m_Buffer.shrink_to_fit();
+    m_Size = 0;
+  }
+
+  std::wstring PathIn(const SP_DEVICE_INTERFACE_DETAIL_DATA_W& detail) const {
+    // The path ends at its terminator, or at the end of the buffer if the service
+    // left none.
+    constexpr std::size_t kPathOffset = offsetof(SP_DEVICE_INTERFACE_DETAIL_DATA_W, DevicePath);
+    const auto* chars =
+        reinterpret_cast<const wchar_t*>(reinterpret_cast<const std::byte*>(&detail) + kPathOffset);
+    const std::size_t capacity = (m_Size - kPathOffset) / sizeof(wchar_t);
+    std::size_t length = 0;
+    while (length < capacity && chars[length] != L'\0') {
+      ++length;
+    }
+    return std::wstring(chars, length);
+  }
+
+  IWin32Api& m_Api;
+  const HDEVINFO m_Set;
+  std::vector<std::uint64_t> m_Buffer;
+  DWORD m_Size = 0;  // bytes offered to the service; 0 while no buffer is held
+};
+
+std::optional<InterfaceInfo> ReadIds(IWin32Api& api, const std::wstring& path) {
+  const HANDLE device =
+      api.CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE,
+                      FILE_SHARE_READ | FILE_SHARE_WRITE, OPEN_EXISTING, FILE_FLAG_OVERLAPPED);
+  if (device == INVALID_HANDLE_VALUE) {
+    return std::nullopt;
+  }
+  HIDD_ATTRIBUTES attributes{};
+  attributes.Size = sizeof attributes;
+  const bool read = api.HidD_GetAttributes(device, &attributes) != FALSE;
+  api.CloseHandle(device);
+  if (!read) {
+    return std::nullopt;
+  }
+  return InterfaceInfo{Utf8FromWide(path), attributes.VendorID, attributes.ProductID};
+}
+
+}  // namespace
+
+std::vector<InterfaceInfo> EnumerateHidInterfaces(IWin32Api& api) {
+  const GUID hidClass = api.HidD_GetHidGuid();
+  const HDEVINFO set = api.SetupDiGetClassDevsW(hidClass, DIGCF_PRESENT | DIGCF_DEVICEINTERFACE);
+  if (set == INVALID_HANDLE_VALUE) {
+    return {};
+  }
+  std::vector<InterfaceInfo> interfaces;
+  CPathReader paths(api, set);
+  for (DWORD index = 0;; ++index) {
+    SP_DEVICE_INTERFACE_DATA data{};
+    data.cbSize = sizeof data;
+    if (!api.SetupDiEnumDeviceInterfaces(set, hidClass, index, &data)) {
+      break;  // ERROR_NO_MORE_ITEMS: the end of the snapshot
+    }
+    const std::optional<std::wstring> path = paths.Read(data);
+    if (!path) {
+      continue;
+    }
+    if (auto info = ReadIds(api, *path)) {
+      interfaces.push_back(std::move(*info));
+    }
+  }
+  api.SetupDiDestroyDeviceInfoList(set);
+  return interfaces;
+}
+
+}  // namespace hid::windows

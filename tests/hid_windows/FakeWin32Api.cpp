@@ -1,0 +1,251 @@
+#include "tests/hid_windows/FakeWin32Api.h"
+
+#include <algorithm>
+#include <cstddef>
+#include <cstring>
+
+namespace testing_support {
+namespace {
+
+const HDEVINFO kSnapshot = reinterpret_cast<HDEVINFO>(0x5000);
+constexpr std::size_t kPathOffset = offsetof(SP_DEVICE_INTERFACE_DETAIL_DATA_W, DevicePath);
+
+}  // namespace
+
+BOOL CFakeWin32Api::Fail(DWORD error) {
+  m_LastError = error;
+  return FALSE;
+}
+
+HANDLE CFakeWin32Api::NewHandle() {
+  const HANDLE handle = reinterpret_cast<HANDLE>(m_NextHandle++);
+  m_Handles.insert(handle);
+  return handle;
+}
+
+const FakeInterface* CFakeWin32Api::InterfaceOf(HANDLE handle) const {
+  const auto found = m_InterfaceOf.find(handle);
+  return found != m_InterfaceOf.end() && Known(handle) ? &interfaces.at(found->second) : nullptr;
+}
+
+HDEVINFO CFakeWin32Api::SetupDiGetClassDevsW(const GUID& classGuid, DWORD flags) {
+  snapshotFlags.push_back(flags);
+  if (snapshotFails || !IsEqualGUID(classGuid, kHidClass)) {
+    Fail(ERROR_INVALID_PARAMETER);
+    return INVALID_HANDLE_VALUE;
+  }
+  return kSnapshot;
+}
+
+BOOL CFakeWin32Api::SetupDiEnumDeviceInterfaces(HDEVINFO set, const GUID& classGuid, DWORD index,
+                                                SP_DEVICE_INTERFACE_DATA* data) {
+  if (set != kSnapshot || !IsEqualGUID(classGuid, kHidClass) ||
+      data->cbSize != sizeof(SP_DEVICE_INTERFACE_DATA)) {
+    ++refusedCalls;
+    return Fail(ERROR_INVALID_PARAMETER);
+  }
+  if (index >= interfaces.size()) {
+    return Fail(ERROR_NO_MORE_ITEMS);
+  }
+  data->InterfaceClassGuid = kHidClass;
+  data->Reserved = index;  // which interface a later detail call is about
+  return TRUE;
+}
+
+BOOL CFakeWin32Api::SetupDiGetDeviceInterfaceDetailW(HDEVINFO set, SP_DEVICE_INTERFACE_DATA* data,
+                                                     SP_DEVICE_INTERFACE_DETAIL_DATA_W* detail,
+                                                     DWORD detailSize, DWORD* requiredSize) {
+  if (set != kSnapshot || data->cbSize != sizeof(SP_DEVICE_INTERFACE_DATA) ||
+      data->Reserved >= interfaces.size()) {
+    ++refusedCalls;
+    return Fail(ERROR_INVALID_PARAMETER);
+  }
+  FakeInterface& device = interfaces[data->Reserved];
+  const DWORD needed = static_cast<DWORD>(kPathOffset + (device.path.size() + 1) * sizeof(wchar_t));
+  if (detail == nullptr) {
+    ++sizeQueries;
+    if (requiredSize != nullptr) {
+      *requiredSize = needed;
+    }
+    return Fail(ERROR_INSUFFICIENT_BUFFER);
+  }
+  ++pathReads;
+  if (detail->cbSize != sizeof(SP_DEVICE_INTERFACE_DETAIL_DATA_W)) {
+    ++refusedCalls;
+    return Fail(ERROR_INVALID_USER_BUFFER);
+  }
+  if (detailSize < needed) {
+    return Fail(ERROR_INSUFFICIENT_BUFFER);
+  }
+  if (device.pathFailures > 0) {
+    --device.pathFailures;
+    return Fail(ERROR_GEN_FAILURE);
+  }
+  std::memcpy(reinterpret_cast<std::byte*>(detail) + kPathOffset, device.path.c_str(),
+              (device.path.size() + 1) * sizeof(wchar_t));
+  return TRUE;
+}
+
+BOOL CFakeWin32Api::SetupDiDestroyDeviceInfoList(HDEVINFO set) {
+  if (set != kSnapshot) {
+    ++refusedCalls;
+    return Fail(ERROR_INVALID_HANDLE);
+  }
+  ++snapshotsReleased;
+  return TRUE;
+}
+
+BOOLEAN CFakeWin32Api::HidD_GetAttributes(HANDLE device, HIDD_ATTRIBUTES* attributes) {
+  const FakeInterface* found = InterfaceOf(device);
+  if (found == nullptr || attributes->Size != sizeof(HIDD_ATTRIBUTES)) {
+    ++refusedCalls;
+    return FALSE;
+  }
+  if (!found->attributesReadable) {
+    return FALSE;
+  }
+  attributes->VendorID = found->vendorId;
+  attributes->ProductID = found->productId;
+  return TRUE;
+}
+
+bool CFakeWin32Api::GetReportLengths(HANDLE device, hid::windows::ReportLengths& lengths) {
+  const FakeInterface* found = InterfaceOf(device);
+  if (found == nullptr || !found->lengths) {
+    return false;
+  }
+  lengths = *found->lengths;
+  return true;
+}
+
+HANDLE CFakeWin32Api::CreateFileW(const wchar_t* path, DWORD access, DWORD share, DWORD disposition,
+                                  DWORD flags) {
+  opens.push_back({path, access, share, disposition, flags});
+  const auto found = std::find_if(interfaces.begin(), interfaces.end(),
+                                  [&](const FakeInterface& device) { return device.path == path; });
+  if (found == interfaces.end()) {
+    Fail(ERROR_FILE_NOT_FOUND);
+    return INVALID_HANDLE_VALUE;
+  }
+  if (!found->openable) {
+    Fail(ERROR_ACCESS_DENIED);
+    return INVALID_HANDLE_VALUE;
+  }
+  const HANDLE handle = NewHandle();
+  m_InterfaceOf[handle] = static_cast<std::size_t>(found - interfaces.begin());
+  return handle;
+}
+
+BOOL CFakeWin32Api::CloseHandle(HANDLE handle) {
+  if (m_Handles.erase(handle) == 0) {
+    ++refusedCalls;
+    return Fail(ERROR_INVALID_HANDLE);
+  }
+  return TRUE;
+}
+
+HANDLE CFakeWin32Api::CreateEventW(BOOL, BOOL) {
+  return NewHandle();
+}
+
+BOOL CFakeWin32Api::ReadFile(HANDLE file, void* buffer, DWORD size, OVERLAPPED* overlapped) {
+  if (InterfaceOf(file) == nullptr || overlapped == nullptr || !Known(overlapped->hEvent) ||
+      m_Pending) {
+    ++refusedCalls;
+    return Fail(ERROR_INVALID_PARAMETER);
+  }
+  readBufferSize = size;
+  if (read.start == ReadScript::Start::kRefused) {
+    return Fail(read.refusal);
+  }
+  m_Pending = PendingRead{buffer, size, overlapped};
+  if (read.start == ReadScript::Start::kCompletesAtOnce) {
+    Complete(false);
+    return TRUE;
+  }
+  return Fail(ERROR_IO_PENDING);
+}
+
+void CFakeWin32Api::Complete(bool cancelled) {
+  PendingRead& pending = *m_Pending;
+  const bool withReport = cancelled ? read.reportInCancelRace && !read.endError : !read.endError;
+  if (withReport) {
+    const std::size_t count = std::min<std::size_t>(read.report.size(), pending.size);
+    std::memcpy(pending.buffer, read.report.data(), count);
+    pending.overlapped->Internal = 0;
+    pending.overlapped->InternalHigh = count;
+  } else {
+    pending.overlapped->Internal = read.endError.value_or(ERROR_OPERATION_ABORTED);
+    pending.overlapped->InternalHigh = 0;
+  }
+  pending.done = true;
+}
+
+DWORD CFakeWin32Api::WaitForSingleObject(HANDLE object, DWORD milliseconds) {
+  waitedMs = milliseconds;
+  if (!m_Pending || object != m_Pending->overlapped->hEvent) {
+    ++refusedCalls;
+    return WAIT_FAILED;
+  }
+  if (read.wait == WAIT_OBJECT_0) {
+    Complete(false);
+  }
+  return read.wait;
+}
+
+BOOL CFakeWin32Api::CancelIo(HANDLE file) {
+  ++cancels;
+  if (InterfaceOf(file) == nullptr) {
+    ++refusedCalls;
+    return Fail(ERROR_INVALID_HANDLE);
+  }
+  if (m_Pending && !m_Pending->done) {
+    Complete(true);
+  }
+  return TRUE;
+}
+
+BOOL CFakeWin32Api::GetOverlappedResult(HANDLE file, OVERLAPPED* overlapped, DWORD* transferred,
+                                        BOOL wait) {
+  if (InterfaceOf(file) == nullptr || !m_Pending || overlapped != m_Pending->overlapped) {
+    ++refusedCalls;
+    return Fail(ERROR_INVALID_PARAMETER);
+  }
+  if (!m_Pending->done) {
+    if (!wait) {
+      return Fail(ERROR_IO_INCOMPLETE);
+    }
+    Complete(false);  // waited for without a cancel: it ends when the script says
+  }
+  m_Pending.reset();  // retired: nothing writes into the caller's buffer any more
+  *transferred = static_cast<DWORD>(overlapped->InternalHigh);
+  return overlapped->Internal == 0 ? TRUE : Fail(static_cast<DWORD>(overlapped->Internal));
+}
+
+BOOL CFakeWin32Api::WriteFile(HANDLE file, const void* buffer, DWORD size, DWORD* count) {
+  if (InterfaceOf(file) == nullptr) {
+    ++refusedCalls;
+    return Fail(ERROR_INVALID_HANDLE);
+  }
+  const auto* bytes = static_cast<const std::uint8_t*>(buffer);
+  written.emplace_back(bytes, bytes + size);
+  *count = size;
+  return writeResult ? TRUE : Fail(ERROR_GEN_FAILURE);
+}
+
+HDEVNOTIFY CFakeWin32Api::RegisterDeviceNotificationW(HANDLE recipient, void* filter, DWORD flags) {
+  registeredRecipients.push_back(recipient);
+  std::memcpy(&lastFilter, filter, sizeof lastFilter);
+  registrationFlags.push_back(flags);
+  if (registration == nullptr) {
+    Fail(ERROR_INVALID_PARAMETER);
+  }
+  return registration;
+}
+
+BOOL CFakeWin32Api::UnregisterDeviceNotification(HDEVNOTIFY notification) {
+  unregistered.push_back(notification);
+  return TRUE;
+}
+
+}  // namespace testing_support

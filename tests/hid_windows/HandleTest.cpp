@@ -1,0 +1,192 @@
+#include <gtest/gtest.h>
+
+#include <numeric>
+#include <optional>
+#include <vector>
+
+#include "hid/windows/WindowsHidPlatform.h"
+#include "tests/hid_windows/FakeWin32Api.h"
+
+namespace {
+
+using hid::Access;
+using hid::ReadOutcome;
+using hid::windows::ReportLengths;
+using testing_support::CFakeWin32Api;
+using testing_support::ReadScript;
+using Bytes = std::vector<std::uint8_t>;
+using Start = ReadScript::Start;
+
+Bytes Sequence(std::size_t n, std::uint8_t first) {
+  Bytes bytes(n);
+  std::iota(bytes.begin(), bytes.end(), first);
+  return bytes;
+}
+
+struct HandleFixture : ::testing::Test {
+  std::shared_ptr<CFakeWin32Api> api = std::make_shared<CFakeWin32Api>();
+  hid::windows::CWindowsHidPlatform platform{api};
+
+  std::unique_ptr<hid::IHidHandle> OpenWith(Access access, std::optional<ReportLengths> lengths) {
+    api->interfaces = {{L"controller", 0x4B2E, 0x6E30}};
+    api->interfaces[0].lengths = lengths;
+    auto opened = platform.Open("controller", access);
+    EXPECT_TRUE(opened.ok());
+    return opened.ok() ? std::move(opened.value()) : nullptr;
+  }
+};
+
+TEST_F(HandleFixture, OpensTheWriteSideSynchronousAndTheReadSideOverlappedOrSaysWhy) {
+  ASSERT_NE(OpenWith(Access::kWrite, ReportLengths{65, 65}), nullptr);
+  ASSERT_NE(OpenWith(Access::kRead, ReportLengths{65, 65}), nullptr);
+  ASSERT_EQ(api->opens.size(), 2u);
+  EXPECT_EQ(api->opens[0].access, static_cast<DWORD>(GENERIC_WRITE));
+  EXPECT_EQ(api->opens[0].flags, 0u);
+  EXPECT_EQ(api->opens[1].access, static_cast<DWORD>(GENERIC_READ));
+  EXPECT_EQ(api->opens[1].flags, static_cast<DWORD>(FILE_FLAG_OVERLAPPED));
+  for (const auto& open : api->opens) {
+    EXPECT_EQ(open.share, static_cast<DWORD>(FILE_SHARE_READ | FILE_SHARE_WRITE));
+    EXPECT_EQ(open.disposition, static_cast<DWORD>(OPEN_EXISTING));
+  }
+  EXPECT_EQ(api->OpenHandles(), 0u) << "a handle closes its file when it goes";
+
+  api->interfaces[0].openable = false;
+  auto denied = platform.Open("controller", Access::kWrite);
+  ASSERT_FALSE(denied.ok());
+  EXPECT_EQ(denied.error().kind, base::ErrorKind::kPermissionDenied);
+  EXPECT_EQ(denied.error().message, "opening controller: access denied (Win32 error 5)");
+  auto missing = platform.Open("unplugged", Access::kRead);
+  ASSERT_FALSE(missing.ok());
+  EXPECT_EQ(missing.error().kind, base::ErrorKind::kNotFound);
+}
+
+ReadScript Queued(Bytes report) {
+  ReadScript script;
+  script.start = Start::kCompletesAtOnce;
+  script.report = std::move(report);
+  return script;
+}
+
+ReadScript Pending(DWORD wait, Bytes report = {}) {
+  ReadScript script;
+  script.wait = wait;
+  script.report = std::move(report);
+  return script;
+}
+
+ReadScript Refused(DWORD error) {
+  ReadScript script;
+  script.start = Start::kRefused;
+  script.refusal = error;
+  return script;
+}
+
+ReadScript InCancelRace(ReadScript script) {
+  script.reportInCancelRace = true;
+  return script;
+}
+
+ReadScript EndingWith(ReadScript script, DWORD error) {
+  script.endError = error;
+  return script;
+}
+
+TEST_F(HandleFixture, ReadsEndAsTheirRequestDidAndAreAlwaysRetired) {
+  const Bytes report = Sequence(65, 0x00);
+  struct Case {
+    const char* name;
+    ReadScript script;
+    ReadOutcome outcome;
+    bool cancelled;
+  };
+  const Case cases[] = {
+      {"queued already", Queued(report), ReadOutcome::kReport, false},
+      {"arrives in time", Pending(WAIT_OBJECT_0, report), ReadOutcome::kReport, false},
+      {"time-out", Pending(WAIT_TIMEOUT, report), ReadOutcome::kTimeout, true},
+      {"arrives as it is cancelled", InCancelRace(Pending(WAIT_TIMEOUT, report)),
+       ReadOutcome::kReport, true},
+      {"abandoned wait", Pending(WAIT_ABANDONED, report), ReadOutcome::kAbandoned, true},
+      {"failed wait", Pending(WAIT_FAILED, report), ReadOutcome::kFailed, true},
+      {"refused, unplugged", Refused(ERROR_DEVICE_NOT_CONNECTED), ReadOutcome::kDeviceGone, false},
+      {"refused, other", Refused(ERROR_INVALID_FUNCTION), ReadOutcome::kFailed, false},
+      {"ends unplugged", EndingWith(Pending(WAIT_OBJECT_0), ERROR_DEVICE_NOT_CONNECTED),
+       ReadOutcome::kDeviceGone, false},
+      {"unplugged before the cancel", EndingWith(Pending(WAIT_TIMEOUT), ERROR_DEVICE_NOT_CONNECTED),
+       ReadOutcome::kDeviceGone, true},
+      {"completes empty", Pending(WAIT_OBJECT_0), ReadOutcome::kFailed, false},
+  };
+  const auto handle = OpenWith(Access::kRead, ReportLengths{65, 65});
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    api->read = c.script;
+    api->cancels = 0;
+    hid::Frame frame{};
+    frame.fill(0xEE);
+    EXPECT_EQ(handle->ReadFrame(frame, std::chrono::milliseconds(200)), c.outcome);
+    EXPECT_FALSE(api->ReadPending()) << "a read must be retired before its buffer goes";
+    EXPECT_EQ(api->cancels, c.cancelled ? 1 : 0);
+    EXPECT_EQ(api->OpenHandles(), 1u) << "the read's event is closed";
+    if (c.outcome == ReadOutcome::kReport) {
+      EXPECT_TRUE(std::equal(frame.begin(), frame.end(), report.begin()));
+    }
+  }
+  EXPECT_EQ(api->waitedMs, 200u);
+  EXPECT_EQ(api->refusedCalls, 0);
+}
+
+TEST_F(HandleFixture, ReportsOfOtherLengthsBecome65ByteFrames) {
+  struct Case {
+    std::uint16_t inputLength;
+    DWORD bufferOffered;
+  };
+  for (const Case& c : {Case{64, 65}, Case{65, 65}, Case{80, 80}}) {
+    SCOPED_TRACE(c.inputLength);
+    const auto handle = OpenWith(Access::kRead, ReportLengths{c.inputLength, 65});
+    const Bytes report = Sequence(c.inputLength, 0x81);
+    api->read = Queued(report);
+    hid::Frame frame{};
+    frame.fill(0xEE);
+    ASSERT_EQ(handle->ReadFrame(frame, std::chrono::milliseconds(10)), ReadOutcome::kReport);
+    EXPECT_EQ(api->readBufferSize, c.bufferOffered);
+    for (std::size_t i = 0; i < frame.size(); ++i) {
+      EXPECT_EQ(frame[i], i < report.size() ? report[i] : 0) << "byte " << i;
+    }
+  }
+}
+
+TEST_F(HandleFixture, WritesGoOutAtTheOutputReportLength) {
+  struct Case {
+    const char* name;
+    std::optional<ReportLengths> lengths;
+    std::size_t frameSize;
+    bool ok;
+    std::size_t onWire;  // 0: nothing written
+  };
+  const Case cases[] = {
+      {"boot-mode frame, as long as the report", ReportLengths{65, 65}, 65, true, 65},
+      {"application frame, as long as the report", ReportLengths{64, 64}, 64, true, 64},
+      {"application frame, padded to the report", ReportLengths{65, 65}, 64, true, 65},
+      {"frame longer than the report", ReportLengths{64, 64}, 65, false, 0},
+      {"report length unknown", std::nullopt, 18, true, 18},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    const auto handle = OpenWith(Access::kWrite, c.lengths);
+    api->written.clear();
+    const Bytes frame = Sequence(c.frameSize, 0x81);
+    EXPECT_EQ(handle->WriteFrame(frame), c.ok);
+    if (c.onWire == 0) {
+      EXPECT_TRUE(api->written.empty());
+      continue;
+    }
+    ASSERT_EQ(api->written.size(), 1u);
+    Bytes expected = frame;
+    expected.resize(c.onWire, 0);
+    EXPECT_EQ(api->written[0], expected);
+  }
+  const auto handle = OpenWith(Access::kWrite, ReportLengths{65, 65});
+  api->writeResult = false;
+  EXPECT_FALSE(handle->WriteFrame(Sequence(65, 0)));
+}
+
+}  // namespace
