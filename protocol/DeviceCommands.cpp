@@ -67,15 +67,17 @@ CommandFailure CDeviceCommands::FailureAfterReads(bool anyReply) const {
   return anyReply ? CommandFailure::kWrongReply : CommandFailure::kNoReply;
 }
 
-int CDeviceCommands::QueryAppInfo(std::uint8_t* reply, std::uint32_t wanted) {
+int CDeviceCommands::QueryWithResends(bool appMode, std::uint16_t code, std::uint8_t* reply,
+                                      std::uint32_t wanted) {
   auto command = m_Link.BeginCommand();
   const auto send = [&] {
-    return SendAppPacket(m_Link, nullptr, wanted, 0, wanted, kCmdQueryAppInfo, 0);
+    return appMode ? SendAppPacket(m_Link, nullptr, wanted, 0, wanted, code, 0)
+                   : SendBootPacket(m_Link, nullptr, wanted, 0, wanted, code, 0);
   };
   (void)send();
   bool anyReply = false;
   for (std::uint8_t attempt = 0; attempt < kQueryAttempts; ++attempt) {
-    switch (ReadReply(true, kCmdQueryAppInfo)) {
+    switch (ReadReply(appMode, code)) {
       case ReadResult::kAccepted:
         CopyPayload(m_Response, reply, wanted);
         m_LastFailure = CommandFailure::kNone;
@@ -93,6 +95,10 @@ int CDeviceCommands::QueryAppInfo(std::uint8_t* reply, std::uint32_t wanted) {
   return 0;
 }
 
+int CDeviceCommands::QueryAppInfo(std::uint8_t* reply, std::uint32_t wanted) {
+  return QueryWithResends(true, kCmdQueryAppInfo, reply, wanted);
+}
+
 int CDeviceCommands::EnterBootMode() {
   auto command = m_Link.BeginCommand();
   const int sent = SendAppPacket(m_Link, nullptr, 0, 0, 0, kCmdEnterBootMode, 0);
@@ -101,28 +107,7 @@ int CDeviceCommands::EnterBootMode() {
 }
 
 int CDeviceCommands::QueryBootType(std::uint8_t* reply, std::uint32_t wanted) {
-  auto command = m_Link.BeginCommand();
-  const auto send = [&] {
-    return SendBootPacket(m_Link, nullptr, wanted, 0, wanted, kCmdQueryBootType, 0);
-  };
-  (void)send();
-  bool anyReply = false;
-  for (std::uint8_t attempt = 0; attempt < kQueryAttempts; ++attempt) {
-    switch (ReadReply(false, kCmdQueryBootType)) {
-      case ReadResult::kAccepted:
-        CopyPayload(m_Response, reply, wanted);
-        m_LastFailure = CommandFailure::kNone;
-        return 1;
-      case ReadResult::kRejected:
-        anyReply = true;
-        break;
-      case ReadResult::kNoReply:
-        (void)send();
-        break;
-    }
-  }
-  m_LastFailure = FailureAfterReads(anyReply);
-  return 0;
+  return QueryWithResends(false, kCmdQueryBootType, reply, wanted);
 }
 
 bool CDeviceCommands::ExchangeBootCommand(std::uint8_t code, const std::uint8_t* data,

@@ -112,6 +112,8 @@ class CDeviceCommands {
   enum class ReadResult { kAccepted, kRejected, kNoReply };
   // One read into the reply record, then the check for the mode and the code.
   ReadResult ReadReply(bool appMode, std::uint16_t code);
+  // A query sent once and sent again after every failed read, up to five reads.
+  int QueryWithResends(bool appMode, std::uint16_t code, std::uint8_t* reply, std::uint32_t wanted);
   CommandFailure FailureAfterReads(bool anyReply) const;
 
   hid::CHid& m_Link;
