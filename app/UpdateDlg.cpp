@@ -16,8 +16,8 @@
 #include "app/AppIcon.h"
 #include "app/DialogFont.h"
 #include "app/DialogTemplate.h"
-#include "app/text/LocalizedText.h"
-#include "app/text/UiLanguage.h"
+#include "text/LocalizedText.h"
+#include "text/UiLanguage.h"
 
 namespace app {
 namespace {

@@ -2,7 +2,7 @@
 
 #include <ostream>
 
-#include "app/text/UiLanguage.h"
+#include "text/UiLanguage.h"
 #include "cli/TracePlatform.h"
 #include "hid/emulator/EmulatorSelection.h"
 

@@ -15,7 +15,7 @@
 #include <string_view>
 #include <variant>
 
-#include "app/text/LocalizedText.h"
+#include "text/LocalizedText.h"
 #include "base/DebugOutput.h"
 #include "cli/ExitCode.h"
 #include "cli/Json.h"

@@ -23,7 +23,7 @@
 #include <string>
 #include <thread>
 
-#include "app/text/LocalizedText.h"
+#include "text/LocalizedText.h"
 #include "base/DebugOutput.h"
 #include "firmware/FirmwareHeader.h"
 #include "firmware/ImageFile.h"

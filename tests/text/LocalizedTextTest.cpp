@@ -4,8 +4,8 @@
 #include <optional>
 #include <string>
 
-#include "app/text/LocalizedText.h"
-#include "app/text/UiLanguage.h"
+#include "text/LocalizedText.h"
+#include "text/UiLanguage.h"
 
 namespace {
 

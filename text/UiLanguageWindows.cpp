@@ -1,6 +1,6 @@
 #include <windows.h>
 
-#include "app/text/UiLanguage.h"
+#include "text/UiLanguage.h"
 
 namespace text {
 

@@ -1,6 +1,6 @@
 #include <cstdlib>
 
-#include "app/text/UiLanguage.h"
+#include "text/UiLanguage.h"
 
 namespace text {
 

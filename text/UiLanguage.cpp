@@ -1,6 +1,6 @@
-#include "app/text/UiLanguage.h"
+#include "text/UiLanguage.h"
 
-#include "app/text/LocalizedText.h"
+#include "text/LocalizedText.h"
 
 namespace text {
 

@@ -1,9 +1,9 @@
-#include "app/text/LocalizedText.h"
+#include "text/LocalizedText.h"
 
 #include <array>
 #include <string_view>
 
-#include "app/text/UiLanguage.h"
+#include "text/UiLanguage.h"
 
 namespace text {
 namespace {
