@@ -135,7 +135,7 @@ bool CDeviceCommands::ExchangeBootCommand(std::uint8_t code, const std::uint8_t*
   return false;
 }
 
-int CDeviceCommands::EraseRegion(std::uint32_t offset, std::uint32_t size, std::stop_token stop) {
+int CDeviceCommands::EraseRegion(std::uint32_t offset, std::uint32_t size, base::CStopToken stop) {
   auto command = m_Link.BeginCommand();
   if (SendBootPacketCrc(m_Link, nullptr, 0, offset, size, kCmdEraseRegion, 0) == 0) {
     m_LastFailure = CommandFailure::kSendFailed;
@@ -154,7 +154,7 @@ int CDeviceCommands::EraseRegion(std::uint32_t offset, std::uint32_t size, std::
       m_LastFailure = CommandFailure::kDeviceGone;
       return 0;
     }
-    if (stop.stop_requested()) {
+    if (stop.StopRequested()) {
       m_LastFailure = CommandFailure::kCancelled;
       return 0;
     }

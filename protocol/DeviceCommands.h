@@ -19,7 +19,8 @@
 #include <array>
 #include <chrono>
 #include <cstdint>
-#include <stop_token>
+
+#include "base/Stop.h"
 
 #include "hid/Hid.h"
 #include "protocol/ResponseReport.h"
@@ -95,7 +96,7 @@ class CDeviceCommands {
   // Sends 0x0004 once and reads until the device confirms. Ends with 0 when the send
   // fails, the device is reported gone, `stop` is requested, or no confirmation came
   // within the erase bound.
-  int EraseRegion(std::uint32_t offset, std::uint32_t size, std::stop_token stop = {});
+  int EraseRegion(std::uint32_t offset, std::uint32_t size, base::CStopToken stop = {});
   // Sends one block (0x0003 when flag is set, else 0x0002) with its CRC-16 and waits up
   // to 20 reads for its echo. Never resends.
   int WriteBlock(const std::uint8_t* data, std::uint32_t offset, std::uint32_t length,

@@ -38,7 +38,7 @@ CUpdateController::CUpdateController(hid::CHid& link, IUserInterface& ui, Contro
 
 CUpdateController::~CUpdateController() {
   if (m_hWorkerThread.joinable()) {
-    m_hWorkerThread.request_stop();
+    m_StopSource.RequestStop();
     m_hWorkerThread.join();
   }
 }
@@ -164,7 +164,9 @@ void CUpdateController::StartRun() {
   m_RunActive.store(true);
   m_LinkHold.store(LinkHold::kRun);
   try {
-    m_hWorkerThread = std::jthread([this](std::stop_token stop) { FinishRun(UpdateWorker(stop)); });
+    m_StopSource = base::CStopSource();
+    m_hWorkerThread =
+        std::jthread([this, stop = m_StopSource.Token()] { FinishRun(UpdateWorker(stop)); });
   } catch (const std::system_error&) {
     // No thread, no run; nothing is reported, as for any failed start.
     m_LinkHold.store(LinkHold::kFree);
@@ -188,7 +190,7 @@ void CUpdateController::FinishRun(const RunOutcome& outcome) {
 }
 
 void CUpdateController::RequestStop() {
-  m_hWorkerThread.request_stop();
+  m_StopSource.RequestStop();
 }
 
 std::optional<RunOutcome> CUpdateController::WaitForRunEnd(std::chrono::milliseconds timeout) {

@@ -19,17 +19,17 @@
 #include <functional>
 #include <mutex>
 #include <optional>
-#include <stop_token>
 #include <string>
 #include <thread>
 
-#include "text/LocalizedText.h"
 #include "base/DebugOutput.h"
+#include "base/Stop.h"
 #include "firmware/FirmwareHeader.h"
 #include "firmware/ImageFile.h"
 #include "firmware/VersionPrompt.h"
 #include "hid/Hid.h"
 #include "protocol/DeviceCommands.h"
+#include "text/LocalizedText.h"
 #include "update/RunOutcome.h"
 #include "update/UserInterface.h"
 
@@ -116,7 +116,7 @@ class CUpdateController {
 
   // The procedure a run executes; public so that tests and front ends without threads
   // can run it in place. Returns how it ended.
-  RunOutcome UpdateWorker(std::stop_token stop);
+  RunOutcome UpdateWorker(base::CStopToken stop);
 
  private:
   std::string Text(text::TextId id) const;
@@ -124,7 +124,7 @@ class CUpdateController {
   void StartRun();
   void FinishRun(const RunOutcome& outcome);
   // The steps of a run after the image was chosen; the outcome is filled as they go.
-  void StreamImage(std::stop_token stop, RunOutcome& outcome);
+  void StreamImage(base::CStopToken stop, RunOutcome& outcome);
   bool Verify(firmware::CImageFile& image, RunOutcome& outcome);
   void EnterStep(RunOutcome& outcome, RunStep step);
   void ReportRunProgress(const RunOutcome& outcome);
@@ -157,7 +157,8 @@ class CUpdateController {
   std::mutex m_RunMutex;
   std::condition_variable m_RunEnded;
   std::optional<RunOutcome> m_LastOutcome;
-  std::jthread m_hWorkerThread;  // last; joined first on destruction
+  base::CStopSource m_StopSource;  // the running run's
+  std::jthread m_hWorkerThread;    // last; joined first on destruction
 };
 
 }  // namespace update

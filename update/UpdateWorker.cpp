@@ -89,14 +89,14 @@ bool CUpdateController::SelectFirmwareImage(std::uint16_t expectedType, RunOutco
   return true;
 }
 
-RunOutcome CUpdateController::UpdateWorker(std::stop_token stop) {
+RunOutcome CUpdateController::UpdateWorker(base::CStopToken stop) {
   RunOutcome outcome;
   m_LastProgress = -1;
   const std::uint16_t expectedType = firmware::ExpectedFirmwareType(GetDeviceKind());
   if (!SelectFirmwareImage(expectedType, &outcome)) {
     return outcome;
   }
-  if (stop.stop_requested()) {
+  if (stop.StopRequested()) {
     Fail(outcome, RunFailure::kStopped);
     return outcome;
   }
@@ -110,7 +110,7 @@ RunOutcome CUpdateController::UpdateWorker(std::stop_token stop) {
   return outcome;
 }
 
-void CUpdateController::StreamImage(std::stop_token stop, RunOutcome& outcome) {
+void CUpdateController::StreamImage(base::CStopToken stop, RunOutcome& outcome) {
   EnterStep(outcome, RunStep::kQueryingRegion);
   std::uint8_t regionReply[protocol::kRegionStartReplySize] = {};
   const bool regionKnown = m_WorkerCommands.ExchangeBootCommand(
@@ -151,7 +151,7 @@ void CUpdateController::StreamImage(std::stop_token stop, RunOutcome& outcome) {
     outcome.error = sum.error();
     return;
   }
-  if (stop.stop_requested()) {
+  if (stop.StopRequested()) {
     Fail(outcome, RunFailure::kStopped);
     return;
   }
@@ -174,7 +174,7 @@ void CUpdateController::StreamImage(std::stop_token stop, RunOutcome& outcome) {
 
   std::uint32_t bytesSent = 0;
   while (bytesSent < regionLength) {
-    if (stop.stop_requested()) {
+    if (stop.StopRequested()) {
       Fail(outcome, RunFailure::kStopped);
       return;
     }
@@ -246,7 +246,7 @@ void CUpdateController::StreamImage(std::stop_token stop, RunOutcome& outcome) {
   // Whether the device confirms or not, the update was verified: go on either way.
   outcome.completeConfirmed = m_WorkerCommands.CompleteUpdate() != 0;
   m_LinkHold.store(LinkHold::kFree);
-  if (stop.stop_requested()) {
+  if (stop.StopRequested()) {
     return;  // the owner is closing: the update is done, nobody is left to tell
   }
   m_Ui.SetProgress(0);

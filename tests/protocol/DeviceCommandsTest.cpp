@@ -1,6 +1,5 @@
 #include <gtest/gtest.h>
 
-#include <stop_token>
 #include <vector>
 
 #include "protocol/DeviceCommands.h"
@@ -88,9 +87,9 @@ TEST_F(CommandsFixture, EraseEndsWhenTheSendFailsOrTheRunStops) {
   EXPECT_EQ(Reads(), 0u);
   platform->writeResult = true;
 
-  std::stop_source stop;
-  stop.request_stop();
-  EXPECT_EQ(commands.EraseRegion(0, 100, stop.get_token()), 0);
+  base::CStopSource stop;
+  stop.RequestStop();
+  EXPECT_EQ(commands.EraseRegion(0, 100, stop.Token()), 0);
   EXPECT_EQ(commands.LastFailure(), CommandFailure::kCancelled);
 }
 

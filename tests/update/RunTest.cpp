@@ -389,13 +389,13 @@ TEST_F(RunFixture, AStopRequestEndsTheRunAtTheNextBlockBoundary) {
   const Image image = MakeImage(46 * 20);
   Choose(image);
   Script(0, 20, true, std::nullopt, &image);
-  std::stop_source stop;
+  base::CStopSource stop;
   ui.OnProgress([&](int position) {
     if (position >= 25) {
-      stop.request_stop();
+      stop.RequestStop();
     }
   });
-  const auto outcome = controller.UpdateWorker(stop.get_token());
+  const auto outcome = controller.UpdateWorker(stop.Token());
   EXPECT_EQ(outcome.failure, RunFailure::kStopped);
   EXPECT_EQ(outcome.step, RunStep::kStreaming);
   EXPECT_EQ(outcome.block, 5u);
