@@ -1,0 +1,303 @@
+// The Windows dialog under test, driven from the test's thread with Win32 messages:
+// template 102 as laid out by the system, the start states, both languages, the keys
+// that end it, a whole update of the simulated controller, and closing during a run.
+// The options of update.exe too.
+#include <gtest/gtest.h>
+#include <windows.h>
+// After windows.h, which it needs.
+#include <commctrl.h>
+
+#include "app/DialogTemplate.h"
+#include "firmware/FirmwareHeader.h"
+#include "hid/windows/Win32Errors.h"
+#include "platform/DeviceAccess.h"
+#include "sim/SimPlatform.h"
+#include "tests/support/TempDir.h"
+#include "tests/win/DialogHarness.h"
+#include "win/UpdateApp.h"
+
+namespace {
+
+using testing_support::CDialogHarness;
+using update::RunFailure;
+
+const std::wstring kTitle = L"Corvane Update v2.15";
+
+struct SimRig {
+  explicit SimRig(sim::SimConfig config = platform::SimulatedControllerConfig())
+      : device(std::make_shared<sim::CSimPlatform>(std::make_shared<sim::CSimController>(config))) {
+  }
+
+  // An image for type 0x600A, version 2.15, of `blocks` full blocks.
+  std::wstring WriteImage(std::uint32_t blocks) {
+    firmware::FirmwareHeader header;
+    header.version = 215;
+    header.firmwareType = 0x600A;
+    header.payloadLength = blocks * 46;
+    const auto head = firmware::SerializeFirmwareHeader(header);
+    std::vector<std::uint8_t> image(head.begin(), head.end());
+    for (std::uint32_t i = 0; i < header.payloadLength; ++i) {
+      image.push_back(static_cast<std::uint8_t>(i * 7 + 3));
+    }
+    return hid::windows::WideFromUtf8(dir.WriteFile("image.dat", image));
+  }
+
+  std::unique_ptr<CDialogHarness> Start(std::uint16_t language = text::kLangEnglishUs) {
+    return std::make_unique<CDialogHarness>(device, win::DialogOptions{language, {}, {}});
+  }
+
+  testing_support::CTempDir dir;
+  std::shared_ptr<sim::CSimPlatform> device;
+};
+
+sim::SimConfig Config(bool present, bool bootMode, std::chrono::microseconds latency = {}) {
+  sim::SimConfig config = platform::SimulatedControllerConfig();
+  config.presentAtStart = present;
+  config.startInBootMode = bootMode;
+  config.replyLatency = latency;
+  return config;
+}
+
+// Clicks the update button, chooses the image in the file dialog and confirms the
+// version prompt; the prompt's text.
+std::wstring StartUpdate(CDialogHarness& dialog, const std::wstring& image) {
+  dialog.Click(win::kIdUpdateButton);
+  const HWND files = dialog.WaitForPopup();
+  if (files == nullptr || !CDialogHarness::IsFileDialog(files)) {
+    return L"no file dialog";
+  }
+  CDialogHarness::ChooseFile(files, image);
+  HWND prompt = nullptr;
+  dialog.WaitUntil([&] { return (prompt = dialog.OpenPopup()) != nullptr && prompt != files; });
+  if (prompt == nullptr) {
+    return L"no prompt";
+  }
+  const std::wstring text = CDialogHarness::BoxText(prompt);
+  CDialogHarness::Press(prompt, IDOK);
+  return text;
+}
+
+TEST(WindowsDialog, LaysOutTemplate102AsTheSystemMapsIt) {
+  SimRig rig(Config(false, false));
+  const auto dialog = rig.Start();
+  const HWND window = dialog->Dialog();
+
+  const LONG_PTR style = ::GetWindowLongPtrW(window, GWL_STYLE);
+  EXPECT_EQ(style & (WS_POPUP | WS_CAPTION | WS_SYSMENU | DS_MODALFRAME),
+            WS_POPUP | WS_CAPTION | WS_SYSMENU | DS_MODALFRAME);
+  EXPECT_EQ(style & (WS_MINIMIZEBOX | WS_MAXIMIZEBOX), 0);
+  EXPECT_NE(::GetWindowLongPtrW(window, GWL_EXSTYLE) & WS_EX_APPWINDOW, 0);
+  EXPECT_NE(::SendMessageW(window, WM_GETICON, ICON_BIG, 0), 0);
+
+  RECT client{};
+  ::GetClientRect(window, &client);
+  RECT size{0, 0, app::kDialogWidthUnits, app::kDialogHeightUnits};
+  ::MapDialogRect(window, &size);
+  EXPECT_EQ(client.right, size.right);
+  EXPECT_EQ(client.bottom, size.bottom);
+
+  // The controls in tab order, each where the system maps its template rectangle.
+  HWND control = ::GetWindow(window, GW_CHILD);
+  for (const app::ControlTemplate& expected : app::kDialog102) {
+    ASSERT_NE(control, nullptr);
+    SCOPED_TRACE(expected.id);
+    EXPECT_EQ(static_cast<short>(::GetDlgCtrlID(control)), expected.id);
+    // The dialog manager maps a control's position and its size each on their own.
+    RECT units{expected.units.x, expected.units.y, expected.units.width, expected.units.height};
+    ::MapDialogRect(window, &units);
+    RECT placed{};
+    ::GetWindowRect(control, &placed);
+    ::MapWindowPoints(nullptr, window, reinterpret_cast<POINT*>(&placed), 2);
+    EXPECT_EQ(placed.left, units.left);
+    EXPECT_EQ(placed.top, units.top);
+    EXPECT_EQ(placed.right - placed.left, units.right);
+    EXPECT_EQ(placed.bottom - placed.top, units.bottom);
+
+    wchar_t kind[64] = {};
+    ::GetClassNameW(control, kind, 64);
+    const LONG_PTR controlStyle = ::GetWindowLongPtrW(control, GWL_STYLE);
+    EXPECT_EQ((controlStyle & WS_TABSTOP) != 0, expected.tabStop);
+    switch (expected.kind) {
+      case app::ControlKind::kProgressBar:
+        EXPECT_EQ(_wcsicmp(kind, PROGRESS_CLASSW), 0);
+        break;
+      case app::ControlKind::kPushButton:
+        EXPECT_STREQ(kind, L"Button");
+        EXPECT_EQ(controlStyle & BS_TYPEMASK, BS_PUSHBUTTON);
+        break;
+      case app::ControlKind::kStaticCentred:
+      case app::ControlKind::kStaticWrapped:
+        EXPECT_STREQ(kind, L"Static");
+        EXPECT_NE(controlStyle & WS_GROUP, 0);
+        EXPECT_EQ(controlStyle & SS_TYPEMASK,
+                  expected.kind == app::ControlKind::kStaticCentred ? SS_CENTER : SS_LEFT);
+        break;
+    }
+    control = ::GetWindow(control, GW_HWNDNEXT);
+  }
+  EXPECT_EQ(control, nullptr);
+  EXPECT_EQ(dialog->Item(win::kIdNoticeLabel), nullptr);
+}
+
+// No device, one in application mode, one in boot mode: then the file dialog opens at
+// once, and cancelling it ends the run with nothing chosen.
+TEST(WindowsDialog, StartsInTheStateOfTheDevicePresent) {
+  const struct {
+    const char* name;
+    bool present;
+    bool bootMode;
+    bool enabled;
+  } cases[] = {{"no device", false, false, false},
+               {"application mode", true, false, true},
+               {"boot mode", true, true, false}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    SimRig rig(Config(c.present, c.bootMode));
+    const auto dialog = rig.Start();
+    if (c.bootMode) {
+      const HWND files = dialog->WaitForPopup();
+      ASSERT_NE(files, nullptr);
+      ASSERT_TRUE(CDialogHarness::IsFileDialog(files));
+      EXPECT_EQ(CDialogHarness::FileTypes(files), L"File type(*.dat)\n");
+      CDialogHarness::Press(files, IDCANCEL);
+      ASSERT_TRUE(dialog->WaitUntil([&] { return dialog->Dlg().LastRunOutcome().has_value(); }));
+      EXPECT_EQ(dialog->Dlg().LastRunOutcome()->failure, RunFailure::kNoImageChosen);
+      EXPECT_EQ(dialog->Dlg().Controller().GetDeviceKind(), 5);
+    }
+    EXPECT_EQ(::IsWindowEnabled(dialog->Item(win::kIdUpdateButton)) != 0, c.enabled);
+    EXPECT_EQ(dialog->Progress(), 0);
+    PBRANGE range{};
+    ::SendMessageW(dialog->Item(win::kIdProgressBar), PBM_GETRANGE, FALSE,
+                   reinterpret_cast<LPARAM>(&range));
+    EXPECT_EQ(range.iHigh, 100);
+    EXPECT_FALSE(::IsWindowVisible(dialog->Item(win::kIdCompletionLabel)));
+    EXPECT_TRUE(::IsWindowVisible(dialog->Item(win::kIdInstructionLabel)));
+    EXPECT_EQ(CDialogHarness::TextOf(dialog->Dialog()), kTitle);
+  }
+}
+
+TEST(WindowsDialog, ShowsTheTextsOfTheLanguage) {
+  const struct {
+    std::uint16_t language;
+    const wchar_t* button;
+    const wchar_t* instructions;
+    const wchar_t* completion;
+  } cases[] = {
+      {text::kLangChinesePrc, L"USB 升级",
+       L"1. 将接收器通过USB口连接电脑。 \r\n\r\n2. 点击 USB 升级按钮，选择固件文件(.dat)升级。",
+       L"升级成功。"},
+      {text::kLangChineseTaiwan, L"USB Update",
+       L"1. Connect the receiver to the PC via USB.\r\n\r\n2. Click \"USB Update\" button and "
+       L"select firmware file\r\n   (.dat).",
+       L"Firmware upgraded!"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.language);
+    SimRig rig(Config(false, false));
+    const auto dialog = rig.Start(c.language);
+    EXPECT_EQ(CDialogHarness::TextOf(dialog->Item(win::kIdUpdateButton)), c.button);
+    EXPECT_EQ(CDialogHarness::TextOf(dialog->Item(win::kIdInstructionLabel)), c.instructions);
+    EXPECT_EQ(CDialogHarness::TextOf(dialog->Item(win::kIdCompletionLabel)), c.completion);
+    EXPECT_EQ(CDialogHarness::TextOf(dialog->Dialog()), kTitle);
+  }
+}
+
+// The close box, Escape, and Enter while the button lacks the focus end the dialog.
+TEST(WindowsDialog, EndsByCloseBoxEscapeOrEnterOffTheButton) {
+  const struct {
+    const char* name;
+    UINT message;
+    WPARAM key;
+    INT_PTR result;
+  } cases[] = {{"close box", WM_CLOSE, 0, IDCANCEL},
+               {"Escape", WM_KEYDOWN, VK_ESCAPE, IDCANCEL},
+               {"Enter", WM_KEYDOWN, VK_RETURN, IDOK}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    SimRig rig(Config(false, false));
+    const auto dialog = rig.Start();
+    ::PostMessageW(dialog->Dialog(), c.message, c.key, 0);
+    ASSERT_TRUE(dialog->WaitForEnd());
+    EXPECT_EQ(dialog->Result(), c.result);
+  }
+}
+
+TEST(WindowsDialog, UpdatesTheSimulatedControllerFromClickToNewFirmware) {
+  SimRig rig(Config(true, false, std::chrono::microseconds(500)));
+  const std::wstring image = rig.WriteImage(300);
+  const auto dialog = rig.Start();
+  ASSERT_TRUE(::IsWindowEnabled(dialog->Item(win::kIdUpdateButton)));
+
+  EXPECT_EQ(StartUpdate(*dialog, image), L"New firmware 2.15 and current is 2.14\n");
+  int highest = 0;
+  HWND success = nullptr;
+  ASSERT_TRUE(dialog->WaitUntil([&] {
+    highest = std::max(highest, dialog->Progress());
+    success = dialog->OpenPopup();
+    return success != nullptr;
+  }));
+  EXPECT_GT(highest, 0) << "the bar moved";
+  EXPECT_EQ(CDialogHarness::BoxText(success), L"\n Firmware upgraded! \n");
+  EXPECT_EQ(CDialogHarness::TextOf(success), kTitle);
+  CDialogHarness::Press(success, IDOK);
+
+  // The controller restarts with the new firmware and is identified again.
+  ASSERT_TRUE(dialog->WaitUntil([&] {
+    return dialog->Dlg().Controller().GetCurrentFirmwareInfo() == 215 &&
+           ::IsWindowEnabled(dialog->Item(win::kIdUpdateButton));
+  }));
+  EXPECT_TRUE(::IsWindowVisible(dialog->Item(win::kIdCompletionLabel)));
+  EXPECT_EQ(dialog->Progress(), 0);
+  EXPECT_TRUE(dialog->Dlg().LastRunOutcome()->Completed());
+  EXPECT_EQ(rig.device->Controller().VersionWord(), 215u);
+}
+
+// Closing while the version prompt is open cancels it; closing while blocks stream
+// stops the run at the next block. Either way the dialog ends once the run has.
+TEST(WindowsDialog, ClosingDuringARunStopsItThenEnds) {
+  for (const bool whileStreaming : {false, true}) {
+    SCOPED_TRACE(whileStreaming ? "while streaming" : "while the prompt is open");
+    SimRig rig(Config(true, false, std::chrono::milliseconds(2)));
+    const std::wstring image = rig.WriteImage(2000);
+    const auto dialog = rig.Start();
+    if (whileStreaming) {
+      StartUpdate(*dialog, image);
+      ASSERT_TRUE(dialog->WaitUntil([&] { return dialog->Progress() > 0; }));
+    } else {
+      dialog->Click(win::kIdUpdateButton);
+      const HWND files = dialog->WaitForPopup();
+      ASSERT_NE(files, nullptr);
+      CDialogHarness::ChooseFile(files, image);
+      ASSERT_TRUE(dialog->WaitUntil([&] {
+        const HWND open = dialog->OpenPopup();
+        return open != nullptr && open != files;
+      }));
+    }
+    ::PostMessageW(dialog->Dialog(), WM_CLOSE, 0, 0);
+    ASSERT_TRUE(dialog->WaitForEnd());
+    EXPECT_EQ(dialog->Result(), IDCANCEL);
+    EXPECT_EQ(dialog->Dlg().LastRunOutcome()->failure,
+              whileStreaming ? RunFailure::kStopped : RunFailure::kDeclined);
+  }
+}
+
+TEST(WindowsDialogOptions, TakesTheOptionsOfTheLinuxWindowAndNamesThemOnAMistake) {
+  const auto simulated =
+      win::ParseCommandLine({"update", "--simulate", "--language", "2052", "--verbose"}, {});
+  ASSERT_FALSE(simulated.message);
+  EXPECT_EQ(simulated.options.access.kind, platform::DeviceAccessKind::kSimulated);
+  EXPECT_EQ(simulated.options.languageId, 2052);
+  EXPECT_TRUE(simulated.options.verbose);
+
+  for (const std::vector<std::string>& wrong :
+       {std::vector<std::string>{"update", "--bogus"}, {"update", "--language", "chinese"}}) {
+    const auto mistake = win::ParseCommandLine(wrong, {});
+    ASSERT_TRUE(mistake.message);
+    EXPECT_EQ(mistake.exitCode, 2);
+    for (const char* option : {"--simulate", "--language", "--verbose"}) {
+      EXPECT_NE(mistake.message->find(option), std::string::npos) << option;
+    }
+  }
+}
+
+}  // namespace

@@ -1,0 +1,124 @@
+#include "win/UpdateApp.h"
+
+#include <windows.h>
+
+#include <CLI/CLI.hpp>
+#include <algorithm>
+
+#include "hid/windows/Win32Errors.h"
+#include "hid/windows/WindowsHidPlatform.h"
+#include "win/UpdateDlg.h"
+
+namespace win {
+namespace {
+
+constexpr const wchar_t* kProgramCaption = L"Corvane Update";
+
+// The standard error of the program: a redirection it was given, else the console of
+// the program that started it; null when there is neither (started from Explorer).
+HANDLE StandardError() {
+  const HANDLE given = ::GetStdHandle(STD_ERROR_HANDLE);
+  if (given != nullptr && given != INVALID_HANDLE_VALUE) {
+    return given;
+  }
+  if (!::AttachConsole(ATTACH_PARENT_PROCESS)) {
+    return nullptr;
+  }
+  const HANDLE console = ::CreateFileW(L"CONOUT$", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_WRITE,
+                                       nullptr, OPEN_EXISTING, 0, nullptr);
+  return console == INVALID_HANDLE_VALUE ? nullptr : console;
+}
+
+void WriteLine(HANDLE output, std::string_view line) {
+  DWORD mode = 0;
+  DWORD written = 0;
+  if (::GetConsoleMode(output, &mode)) {
+    // A console shows UTF-16 whatever its code page.
+    const std::wstring wide = hid::windows::WideFromUtf8(line);
+    ::WriteConsoleW(output, wide.data(), static_cast<DWORD>(wide.size()), &written, nullptr);
+  } else {
+    ::WriteFile(output, line.data(), static_cast<DWORD>(line.size()), &written, nullptr);
+  }
+}
+
+}  // namespace
+
+CommandLine ParseCommandLine(const std::vector<std::string>& arguments,
+                             const std::optional<std::string>& emulatorVariable) {
+  CLI::App parser("Writes new firmware into the Corvane controller through its bootloader.",
+                  "update");
+  bool simulate = false;
+  bool verbose = false;
+  std::optional<std::string> emulator;
+  std::optional<std::uint16_t> language;
+  parser.add_flag("--simulate", simulate,
+                  "Use a simulated controller inside the program instead of a device.");
+  parser.add_option("--emulator", emulator,
+                    "Use the device emulator listening at this socket (also UPDATE_EMULATOR).");
+  parser.add_option("--language", language,
+                    "Show the texts as for this Windows language id: 2052 gives Chinese, any "
+                    "other English (default: the user's UI language).");
+  parser.add_flag("--verbose", verbose,
+                  "Write diagnostic lines to the standard error as well as to the debugger.");
+  parser.set_version_flag("--version", UPDATE_VERSION);
+
+  CommandLine result;
+  // CLI11 takes the arguments after the program's name, last first.
+  std::vector<std::string> reversed(arguments.rbegin(), arguments.rend());
+  if (!reversed.empty()) {
+    reversed.pop_back();
+  }
+  try {
+    parser.parse(reversed);
+  } catch (const CLI::CallForHelp&) {
+    result.message = parser.help();
+    return result;
+  } catch (const CLI::CallForVersion&) {
+    result.message = std::string("update ") + UPDATE_VERSION + "\n";
+    return result;
+  } catch (const CLI::ParseError& error) {
+    result.message = std::string(error.what()) + "\n\n" + parser.help();
+    result.exitCode = 2;
+    return result;
+  }
+
+  const auto access = platform::ChooseDeviceAccess(simulate, emulator, emulatorVariable);
+  if (!access) {
+    result.message = access.error().message + "\n";
+    result.exitCode = 2;
+    return result;
+  }
+  result.options.access = access.value();
+  result.options.languageId = language;
+  result.options.verbose = verbose;
+  return result;
+}
+
+base::DebugSink DebugSinkFor(bool verbose) {
+  base::DebugSink debugger = hid::windows::CreateDebuggerSink();
+  const HANDLE output = verbose ? StandardError() : nullptr;
+  if (output == nullptr) {
+    return debugger;
+  }
+  return [debugger, output](std::string_view line) {
+    debugger(line);
+    WriteLine(output, line);
+  };
+}
+
+int CUpdateApp::InitInstance() {
+  auto platform = platform::CreateHidPlatform(m_Options.access);
+  if (!platform) {
+    ::MessageBoxW(nullptr, hid::windows::WideFromUtf8(platform.error().message).c_str(),
+                  kProgramCaption, MB_OK);
+    return 1;
+  }
+  DialogOptions options;
+  options.languageId = m_Options.languageId;
+  options.debug = DebugSinkFor(m_Options.verbose);
+  // The dialog lives exactly as long as its modal run; its result is not used.
+  CUpdateDlg dialog(platform.value(), std::move(options));
+  return dialog.DoModal() == -1 ? 1 : 0;
+}
+
+}  // namespace win

@@ -1,0 +1,479 @@
+#include "win/UpdateDlg.h"
+
+#include <commctrl.h>
+#include <commdlg.h>
+
+#include <algorithm>
+#include <functional>
+
+#include "hid/windows/Win32Errors.h"
+#include "text/LocalizedText.h"
+#include "text/UiLanguage.h"
+
+namespace win {
+namespace {
+
+using hid::windows::Utf8FromWide;
+using hid::windows::WideFromUtf8;
+
+// What the worker posts, and what the notice wait posts. Each is applied on the dialog's
+// thread. Messages that carry a heap object own it: the receiver deletes it, and so
+// does a sender whose post failed.
+enum : UINT {
+  kMsgSetProgress = WM_APP + 1,  // wParam: the position
+  kMsgEnableButton,              // wParam: enabled
+  kMsgShowCompletion,            // wParam: visible
+  kMsgSetTitle,                  // lParam: std::wstring*
+  kMsgRunEnded,                  // lParam: update::RunOutcome*
+  kMsgNotices,                   // the platform's notice event is signalled
+  kMsgCall,                      // lParam: std::function<void()>*, sent, not posted
+};
+
+// The notice for other markets; 8-bit text, as it was always stored.
+constexpr const char* kNoticeText = "For Corvane 2nd gen Vantor 2.4G Wired Controller only";
+
+HICON LoadIconOfSize(int widthMetric, int heightMetric) {
+  return static_cast<HICON>(::LoadImageW(
+      ::GetModuleHandleW(nullptr), MAKEINTRESOURCEW(kIconResourceId), IMAGE_ICON,
+      ::GetSystemMetrics(widthMetric), ::GetSystemMetrics(heightMetric), LR_DEFAULTCOLOR));
+}
+
+// "label|pattern||" as the file dialog wants it: label, NUL, pattern, NUL, NUL.
+std::wstring FileDialogFilter(const std::string& filter) {
+  std::wstring result;
+  if (const auto entry = update::FirstFilterEntry(filter)) {
+    result = WideFromUtf8(entry->label);
+    result += L'\0';
+    result += WideFromUtf8(entry->pattern);
+    result += L'\0';
+    result += L'\0';
+  }
+  return result;
+}
+
+}  // namespace
+
+CUpdateDlg::CUpdateDlg(std::shared_ptr<hid::IHidPlatform> platform, DialogOptions options)
+    : m_Options(std::move(options)),
+      m_Platform(std::move(platform)),
+      m_Hid(m_Platform, m_Options.debug),
+      m_hIcon(LoadIconOfSize(SM_CXICON, SM_CYICON)),
+      m_hSmallIcon(LoadIconOfSize(SM_CXSMICON, SM_CYSMICON)) {
+  const std::optional<std::uint16_t> language = m_Options.languageId;
+  update::ControllerOptions control;
+  control.commands = m_Options.commands;
+  control.texts = [language](text::TextId id) {
+    return language ? text::LoadLocalizedText(id, *language) : text::LoadLocalizedText(id);
+  };
+  control.debug = m_Options.debug;
+  control.onRunFinished = [this](const update::RunOutcome& outcome) {
+    // The worker's last act in its run: no user-interface call follows.
+    auto* copy = new update::RunOutcome(outcome);
+    if (!Post(kMsgRunEnded, 0, reinterpret_cast<LPARAM>(copy))) {
+      delete copy;
+    }
+  };
+  m_Controller = std::make_unique<update::CUpdateController>(m_Hid, *this, std::move(control));
+}
+
+CUpdateDlg::~CUpdateDlg() {
+  // The modal run is over; a worker still going (a window destroyed by other means)
+  // is stopped and joined here, and its posts fail on the destroyed window.
+  m_Controller->RequestStop();
+  m_Controller.reset();
+  for (HICON icon : {m_hIcon, m_hSmallIcon}) {
+    if (icon != nullptr) {
+      ::DestroyIcon(icon);
+    }
+  }
+}
+
+INT_PTR CUpdateDlg::DoModal() {
+  m_ThreadId = ::GetCurrentThreadId();
+  INITCOMMONCONTROLSEX controls{sizeof controls, ICC_PROGRESS_CLASS | ICC_STANDARD_CLASSES};
+  ::InitCommonControlsEx(&controls);
+  return ::DialogBoxParamW(::GetModuleHandleW(nullptr), MAKEINTRESOURCEW(kDialogTemplateId),
+                           nullptr, &CUpdateDlg::DialogProc, reinterpret_cast<LPARAM>(this));
+}
+
+std::optional<update::RunOutcome> CUpdateDlg::LastRunOutcome() const {
+  std::lock_guard lock(m_OutcomeMutex);
+  return m_LastOutcome;
+}
+
+INT_PTR CALLBACK CUpdateDlg::DialogProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+  if (message == WM_INITDIALOG) {
+    ::SetWindowLongPtrW(window, DWLP_USER, lParam);
+    auto* self = reinterpret_cast<CUpdateDlg*>(lParam);
+    self->m_hWnd.store(window);
+    self->OnInitDialog();
+    // The focus is left to the window system: the first enabled tab stop gets it.
+    return TRUE;
+  }
+  auto* self = reinterpret_cast<CUpdateDlg*>(::GetWindowLongPtrW(window, DWLP_USER));
+  return self != nullptr ? self->OnMessage(message, wParam, lParam) : FALSE;
+}
+
+void CUpdateDlg::OnInitDialog() {
+  const HWND window = Window();
+  // 2. The icon, large then small.
+  ::SendMessageW(window, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(m_hIcon));
+  ::SendMessageW(window, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(m_hSmallIcon));
+
+  // 3. The notice for other markets goes to a control this template lacks.
+  const std::uint16_t language =
+      m_Options.languageId ? *m_Options.languageId : text::GetUserDefaultUILanguage();
+  if (language != text::kLangChinesePrc) {
+    if (const HWND notice = ::GetDlgItem(window, kIdNoticeLabel)) {
+      ::SetWindowTextW(notice, WideFromUtf8(kNoticeText).c_str());
+    }
+  }
+
+  // 4. The controls the update control changes.
+  m_UpdateButton = ::GetDlgItem(window, kIdUpdateButton);
+  m_ProgressBar = ::GetDlgItem(window, kIdProgressBar);
+  m_CompletionLabel = ::GetDlgItem(window, kIdCompletionLabel);
+
+  // 5. and 6. The labels.
+  ::ShowWindow(m_CompletionLabel, SW_HIDE);
+  ::SetWindowTextW(m_CompletionLabel, WideFromUtf8(Text(text::kFirmwareUpgraded)).c_str());
+  m_InstructionLabel = ::GetDlgItem(window, kIdInstructionLabel);
+  ::SetWindowTextW(m_InstructionLabel, WideFromUtf8(Text(text::kInstructions)).c_str());
+
+  // 7. The bar.
+  ::SendMessageW(m_ProgressBar, PBM_SETRANGE32, 0, 100);
+  ::SendMessageW(m_ProgressBar, PBM_SETPOS, 0, 0);
+
+  // 8. The update state (chunk, header, byte count) starts cleared in the controller.
+  // 9. The button's caption.
+  ::SetWindowTextW(m_UpdateButton, WideFromUtf8(Text(text::kUsbUpdate)).c_str());
+
+  // The template places the dialog at 0, 0; it is centred in the work area instead.
+  RECT frame{};
+  MONITORINFO monitor{};
+  monitor.cbSize = sizeof monitor;
+  if (::GetWindowRect(window, &frame) &&
+      ::GetMonitorInfoW(::MonitorFromWindow(window, MONITOR_DEFAULTTOPRIMARY), &monitor)) {
+    const RECT& area = monitor.rcWork;
+    const int x = area.left + (area.right - area.left - (frame.right - frame.left)) / 2;
+    const int y = area.top + (area.bottom - area.top - (frame.bottom - frame.top)) / 2;
+    ::SetWindowPos(window, nullptr, x, y, 0, 0, SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
+  }
+
+  // 10. Notices of the system's devices come to this window as WM_DEVICECHANGE.
+  m_Hid.SetNotifyWindow(reinterpret_cast<hid::NativeWindow>(window));
+
+  // 11. to 13. The first scan: version unread, search, identify, the button, the title.
+  // A device already in boot mode starts a run here.
+  m_Controller->StartUp();
+  // The simulated platform signals its notices by an event instead.
+  WatchNoticeEvent();
+}
+
+INT_PTR CUpdateDlg::OnMessage(UINT message, WPARAM wParam, LPARAM lParam) {
+  const HWND window = Window();
+  switch (message) {
+    case WM_COMMAND:
+      switch (LOWORD(wParam)) {
+        case kIdUpdateButton:
+          if (HIWORD(wParam) == BN_CLICKED && !m_Closing) {
+            m_Controller->OnUpdateClicked();
+          }
+          return TRUE;
+        case IDOK:      // Enter while the update button lacks the focus
+        case IDCANCEL:  // Escape, the close box
+          EndWhenIdle(LOWORD(wParam));
+          return TRUE;
+        default:
+          return FALSE;
+      }
+    case WM_DEVICECHANGE:
+      // Every notice goes to the control as it is; its data is not examined.
+      if (!m_Closing) {
+        m_Controller->OnDeviceChange(static_cast<std::uint32_t>(wParam),
+                                     static_cast<std::uintptr_t>(lParam));
+      }
+      ::SetWindowLongPtrW(window, DWLP_MSGRESULT, TRUE);
+      return TRUE;
+    case WM_PAINT:
+      if (!::IsIconic(window)) {
+        return FALSE;
+      }
+      OnPaint();
+      return TRUE;
+    case WM_QUERYDRAGICON:
+      return reinterpret_cast<INT_PTR>(m_hIcon);
+    case kMsgSetProgress:
+      SetProgress(static_cast<std::int32_t>(wParam));
+      return TRUE;
+    case kMsgEnableButton:
+      EnableUpdateButton(wParam != 0);
+      return TRUE;
+    case kMsgShowCompletion:
+      ShowCompletionLabel(wParam != 0);
+      return TRUE;
+    case kMsgSetTitle: {
+      const std::unique_ptr<std::wstring> title(reinterpret_cast<std::wstring*>(lParam));
+      ::SetWindowTextW(window, title->c_str());
+      return TRUE;
+    }
+    case kMsgRunEnded:
+      OnRunEnded(reinterpret_cast<update::RunOutcome*>(lParam));
+      return TRUE;
+    case kMsgNotices:
+      OnNoticesPending();
+      return TRUE;
+    case kMsgCall:
+      (*reinterpret_cast<std::function<void()>*>(lParam))();
+      return TRUE;
+    case WM_DESTROY:
+      StopWatchingNoticeEvent();
+      // Notices must not reach a window that is gone.
+      m_Platform->UnregisterDeviceNotices();
+      DiscardPostedMessages();
+      m_hWnd.store(nullptr);
+      return FALSE;
+    default:
+      return FALSE;
+  }
+}
+
+void CUpdateDlg::OnPaint() {
+  // A minimised window shows the icon in the middle of its client area.
+  const HWND window = Window();
+  PAINTSTRUCT paint{};
+  const HDC dc = ::BeginPaint(window, &paint);
+  ::SendMessageW(window, WM_ICONERASEBKGND, reinterpret_cast<WPARAM>(dc), 0);
+  const int iconWidth = ::GetSystemMetrics(SM_CXICON);
+  const int iconHeight = ::GetSystemMetrics(SM_CYICON);
+  RECT client{};
+  ::GetClientRect(window, &client);
+  const int x = (client.right - client.left - iconWidth + 1) / 2;
+  const int y = (client.bottom - client.top - iconHeight + 1) / 2;
+  ::DrawIcon(dc, x, y, m_hIcon);
+  ::EndPaint(window, &paint);
+}
+
+void CUpdateDlg::WatchNoticeEvent() {
+  const HANDLE event = m_Platform->NoticeEvent();
+  if (event == nullptr || m_NoticeWait != nullptr || m_Closing) {
+    return;
+  }
+  // One wait at a time, armed again once the notices it announced have been taken.
+  if (!::RegisterWaitForSingleObject(&m_NoticeWait, event, &CUpdateDlg::OnNoticeEventSignalled,
+                                     this, INFINITE, WT_EXECUTEONLYONCE)) {
+    m_NoticeWait = nullptr;
+  }
+}
+
+void CUpdateDlg::StopWatchingNoticeEvent() {
+  if (m_NoticeWait != nullptr) {
+    // Waits for a callback that is running, so that none outlives the dialog.
+    ::UnregisterWaitEx(m_NoticeWait, INVALID_HANDLE_VALUE);
+    m_NoticeWait = nullptr;
+  }
+}
+
+VOID CALLBACK CUpdateDlg::OnNoticeEventSignalled(PVOID context, BOOLEAN /*timedOut*/) {
+  static_cast<CUpdateDlg*>(context)->Post(kMsgNotices, 0, 0);
+}
+
+void CUpdateDlg::OnNoticesPending() {
+  StopWatchingNoticeEvent();
+  const std::vector<std::uint32_t> codes = m_Platform->TakeNotices();
+  WatchNoticeEvent();
+  for (const std::uint32_t code : codes) {
+    if (m_Closing) {
+      break;
+    }
+    m_Controller->OnDeviceChange(code);
+  }
+}
+
+void CUpdateDlg::OnRunEnded(update::RunOutcome* outcome) {
+  {
+    const std::unique_ptr<update::RunOutcome> owned(outcome);
+    std::lock_guard lock(m_OutcomeMutex);
+    m_LastOutcome = *owned;
+  }
+  ++m_RunsEnded;
+  if (m_PendingResult && !WorkerRunning()) {
+    const INT_PTR result = *m_PendingResult;
+    m_PendingResult.reset();
+    ::EndDialog(Window(), result);
+  }
+}
+
+void CUpdateDlg::EndWhenIdle(INT_PTR result) {
+  m_Closing = true;
+  // A box or file dialog open over this window is cancelled; it may be on this very
+  // thread, further up the stack, and returns once this handler has.
+  const HWND window = Window();
+  ::EnumThreadWindows(
+      ::GetCurrentThreadId(),
+      [](HWND popup, LPARAM owner) {
+        if (::GetWindow(popup, GW_OWNER) == reinterpret_cast<HWND>(owner) &&
+            ::IsWindowEnabled(popup)) {
+          ::PostMessageW(popup, WM_COMMAND, IDCANCEL, 0);
+        }
+        return TRUE;
+      },
+      reinterpret_cast<LPARAM>(window));
+  if (WorkerRunning()) {
+    // No waiting here: the run stops at its next step and says so, then the dialog ends.
+    m_PendingResult = result;
+    m_Controller->RequestStop();
+    return;
+  }
+  ::EndDialog(window, result);
+}
+
+void CUpdateDlg::DiscardPostedMessages() {
+  MSG message{};
+  const HWND window = Window();
+  while (::PeekMessageW(&message, window, kMsgSetTitle, kMsgRunEnded, PM_REMOVE)) {
+    if (message.message == kMsgSetTitle) {
+      delete reinterpret_cast<std::wstring*>(message.lParam);
+    } else {
+      delete reinterpret_cast<update::RunOutcome*>(message.lParam);
+    }
+  }
+}
+
+void CUpdateDlg::ShowBeforeAsking() const {
+  // A device in boot mode at start is asked about from OnInitDialog, before the window
+  // system shows the dialog: the box or file dialog opens over the shown dialog.
+  const HWND window = Window();
+  if (!::IsWindowVisible(window)) {
+    ::ShowWindow(window, SW_SHOW);
+  }
+}
+
+bool CUpdateDlg::OnDialogThread() const {
+  return ::GetCurrentThreadId() == m_ThreadId;
+}
+
+bool CUpdateDlg::WorkerRunning() const {
+  return m_Controller->RunsStarted() > m_RunsEnded;
+}
+
+std::string CUpdateDlg::Text(std::uint32_t textId) const {
+  return m_Options.languageId ? text::LoadLocalizedText(textId, *m_Options.languageId)
+                              : text::LoadLocalizedText(textId);
+}
+
+bool CUpdateDlg::Post(UINT message, WPARAM wParam, LPARAM lParam) const {
+  const HWND window = Window();
+  return window != nullptr && ::PostMessageW(window, message, wParam, lParam) != 0;
+}
+
+namespace {
+
+// Runs ask on the dialog's thread and returns its answer: in place when called there,
+// else sent to the dialog, which answers from its own thread. fallback when the window
+// is gone or closing.
+template <typename Result, typename Ask>
+Result AskOnDialogThread(bool onDialogThread, HWND window, const bool& closing, Result fallback,
+                         Ask ask) {
+  if (onDialogThread) {
+    return closing ? fallback : ask();
+  }
+  Result result = fallback;
+  std::function<void()> call = [&] {
+    if (!closing) {
+      result = ask();
+    }
+  };
+  if (window != nullptr) {
+    ::SendMessageW(window, kMsgCall, 0, reinterpret_cast<LPARAM>(&call));
+  }
+  return result;
+}
+
+}  // namespace
+
+update::MessageResult CUpdateDlg::ShowMessageBox(const std::string& text,
+                                                 const std::string& caption,
+                                                 update::MessageButtons buttons) {
+  return AskOnDialogThread(
+      OnDialogThread(), Window(), m_Closing, update::MessageResult::kCancel, [&] {
+        ShowBeforeAsking();
+        // No icon; Escape and the close box answer Cancel.
+        const UINT type = buttons == update::MessageButtons::kOk ? MB_OK : MB_OKCANCEL;
+        const int answer = ::MessageBoxW(Window(), WideFromUtf8(text).c_str(),
+                                         WideFromUtf8(caption).c_str(), type);
+        return buttons == update::MessageButtons::kOk || answer == IDOK
+                   ? update::MessageResult::kOk
+                   : update::MessageResult::kCancel;
+      });
+}
+
+std::optional<std::string> CUpdateDlg::ShowOpenFileDialog(const update::OpenFileRequest& request) {
+  return AskOnDialogThread(
+      OnDialogThread(), Window(), m_Closing, std::optional<std::string>(),
+      [&]() -> std::optional<std::string> {
+        ShowBeforeAsking();
+        const std::wstring filter = FileDialogFilter(request.filter);
+        const std::wstring directory = WideFromUtf8(request.initialDirectory);
+        // A default extension of wildcards ("*.*") names none to add.
+        std::wstring extension = WideFromUtf8(request.defaultExtension);
+        if (extension.find_first_of(L"*?") != std::wstring::npos) {
+          extension.clear();
+        }
+        std::wstring file = WideFromUtf8(request.initialFileName);
+        file.resize(std::max<std::size_t>(file.size() + 1, 32768), L'\0');
+
+        OPENFILENAMEW dialog{};
+        dialog.lStructSize = sizeof dialog;
+        dialog.hwndOwner = Window();
+        dialog.lpstrFilter = filter.empty() ? nullptr : filter.c_str();
+        dialog.nFilterIndex = 1;
+        dialog.lpstrFile = file.data();
+        dialog.nMaxFile = static_cast<DWORD>(file.size());
+        dialog.lpstrInitialDir = directory.empty() ? nullptr : directory.c_str();
+        dialog.lpstrDefExt = extension.empty() ? nullptr : extension.c_str();
+        // The file need not exist: opening it tells. The current directory stays.
+        dialog.Flags = OFN_EXPLORER | OFN_HIDEREADONLY | OFN_NOCHANGEDIR | OFN_ENABLESIZING;
+        if (!::GetOpenFileNameW(&dialog)) {
+          return std::nullopt;
+        }
+        return Utf8FromWide(file.c_str());
+      });
+}
+
+void CUpdateDlg::SetProgress(std::int32_t position) {
+  if (!OnDialogThread()) {
+    Post(kMsgSetProgress, static_cast<WPARAM>(position), 0);
+    return;
+  }
+  ::SendMessageW(m_ProgressBar, PBM_SETPOS, std::clamp<std::int32_t>(position, 0, 100), 0);
+}
+
+void CUpdateDlg::EnableUpdateButton(bool enabled) {
+  if (!OnDialogThread()) {
+    Post(kMsgEnableButton, enabled ? 1 : 0, 0);
+    return;
+  }
+  ::EnableWindow(m_UpdateButton, enabled ? TRUE : FALSE);
+}
+
+void CUpdateDlg::ShowCompletionLabel(bool visible) {
+  if (!OnDialogThread()) {
+    Post(kMsgShowCompletion, visible ? 1 : 0, 0);
+    return;
+  }
+  ::ShowWindow(m_CompletionLabel, visible ? SW_SHOWNA : SW_HIDE);
+}
+
+void CUpdateDlg::SetWindowTitle(const std::string& title) {
+  if (!OnDialogThread()) {
+    auto* copy = new std::wstring(WideFromUtf8(title));
+    if (!Post(kMsgSetTitle, 0, reinterpret_cast<LPARAM>(copy))) {
+      delete copy;
+    }
+    return;
+  }
+  ::SetWindowTextW(Window(), WideFromUtf8(title).c_str());
+}
+
+}  // namespace win

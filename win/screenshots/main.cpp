@@ -1,0 +1,141 @@
+// Pictures of the Windows dialog for the documentation, in each language and each main
+// state: no device, ready (the simulated controller in application mode), updating and
+// done. Each picture is the real dialog, run modally as the program runs it; a second
+// thread brings it into the state through the user-interface operations a run uses
+// (posted to the dialog, as from a run's worker), lets it paint, and copies the window,
+// frame and all, from the screen into a BMP. scripts/screenshots --windows runs this
+// under wine on a virtual display and turns the BMPs into PNGs.
+//   update-dialog-screenshots OUTPUT_DIR
+#include <windows.h>
+
+#include <cstdio>
+#include <memory>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "hid/windows/Win32Errors.h"
+#include "platform/DeviceAccess.h"
+#include "sim/SimPlatform.h"
+#include "win/UpdateDlg.h"
+
+namespace {
+
+enum class Scene { kNoDevice, kReady, kUpdating, kDone };
+
+// Writes the window's rectangle of the screen as a 32-bit BMP.
+bool SaveWindow(HWND window, const std::wstring& file) {
+  RECT frame{};
+  ::GetWindowRect(window, &frame);
+  const int width = frame.right - frame.left;
+  const int height = frame.bottom - frame.top;
+  const HDC screen = ::GetDC(nullptr);
+  const HDC memory = ::CreateCompatibleDC(screen);
+  const HBITMAP bitmap = ::CreateCompatibleBitmap(screen, width, height);
+  const HGDIOBJ previous = ::SelectObject(memory, bitmap);
+  ::BitBlt(memory, 0, 0, width, height, screen, frame.left, frame.top, SRCCOPY);
+  ::SelectObject(memory, previous);
+
+  BITMAPINFOHEADER info{};
+  info.biSize = sizeof info;
+  info.biWidth = width;
+  info.biHeight = -height;  // top-down rows
+  info.biPlanes = 1;
+  info.biBitCount = 32;
+  info.biCompression = BI_RGB;
+  std::vector<std::uint8_t> pixels(static_cast<std::size_t>(width) * height * 4);
+  const int rows = ::GetDIBits(memory, bitmap, 0, height, pixels.data(),
+                               reinterpret_cast<BITMAPINFO*>(&info), DIB_RGB_COLORS);
+  ::DeleteObject(bitmap);
+  ::DeleteDC(memory);
+  ::ReleaseDC(nullptr, screen);
+  if (rows != height) {
+    return false;
+  }
+
+  BITMAPFILEHEADER header{};
+  header.bfType = 0x4D42;  // "BM"
+  header.bfOffBits = sizeof header + sizeof info;
+  header.bfSize = static_cast<DWORD>(header.bfOffBits + pixels.size());
+  FILE* out = _wfopen(file.c_str(), L"wb");
+  if (out == nullptr) {
+    return false;
+  }
+  const bool written = std::fwrite(&header, sizeof header, 1, out) == 1 &&
+                       std::fwrite(&info, sizeof info, 1, out) == 1 &&
+                       std::fwrite(pixels.data(), pixels.size(), 1, out) == 1;
+  return std::fclose(out) == 0 && written;
+}
+
+// Until the dialog's thread has handled everything posted to it so far.
+void Flush(HWND window) {
+  ::SendMessageW(window, WM_NULL, 0, 0);
+}
+
+bool Shoot(Scene scene, std::uint16_t language, const std::wstring& file) {
+  sim::SimConfig config = platform::SimulatedControllerConfig();
+  config.presentAtStart = scene != Scene::kNoDevice;
+  auto device = std::make_shared<sim::CSimPlatform>(std::make_shared<sim::CSimController>(config));
+  win::CUpdateDlg dialog(device, win::DialogOptions{language, {}, {}});
+
+  bool saved = false;
+  std::thread photographer([&] {
+    // The dialog's window exists once the modal run has started; a bounded wait for it.
+    HWND window = nullptr;
+    for (int tries = 0; tries < 1000 && (window = dialog.Window()) == nullptr; ++tries) {
+      ::Sleep(10);
+    }
+    if (window == nullptr) {
+      return;
+    }
+    if (scene == Scene::kUpdating) {
+      dialog.SetProgress(42);
+    } else if (scene == Scene::kDone) {
+      dialog.SetProgress(0);
+      dialog.ShowCompletionLabel(true);
+      dialog.EnableUpdateButton(false);
+    }
+    Flush(window);
+    ::RedrawWindow(window, nullptr, nullptr,
+                   RDW_INVALIDATE | RDW_ERASE | RDW_FRAME | RDW_ALLCHILDREN | RDW_UPDATENOW);
+    Flush(window);
+    saved = SaveWindow(window, file);
+    ::PostMessageW(window, WM_CLOSE, 0, 0);
+  });
+  dialog.DoModal();
+  photographer.join();
+  return saved;
+}
+
+}  // namespace
+
+int wmain(int argc, wchar_t** argv) {
+  if (argc != 2) {
+    std::fprintf(stderr, "usage: update-dialog-screenshots OUTPUT_DIR\n");
+    return 2;
+  }
+  const std::wstring out = argv[1];
+  ::CreateDirectoryW(out.c_str(), nullptr);
+  const struct {
+    Scene scene;
+    const wchar_t* name;
+  } scenes[] = {{Scene::kNoDevice, L"no-device"},
+                {Scene::kReady, L"ready"},
+                {Scene::kUpdating, L"updating"},
+                {Scene::kDone, L"done"}};
+  const struct {
+    std::uint16_t id;
+    const wchar_t* name;
+  } languages[] = {{2052, L"zh"}, {1033, L"en"}};
+  for (const auto& language : languages) {
+    for (const auto& scene : scenes) {
+      const std::wstring file = out + L"\\windows-" + language.name + L"-" + scene.name + L".bmp";
+      if (!Shoot(scene.scene, language.id, file)) {
+        std::fprintf(stderr, "update-dialog-screenshots: cannot write %s\n",
+                     hid::windows::Utf8FromWide(file).c_str());
+        return 1;
+      }
+    }
+  }
+  return 0;
+}
