@@ -4,7 +4,6 @@
 #include <commdlg.h>
 
 #include <algorithm>
-#include <functional>
 
 #include "hid/windows/Win32Errors.h"
 #include "text/LocalizedText.h"
@@ -16,18 +15,20 @@ namespace {
 using hid::windows::Utf8FromWide;
 using hid::windows::WideFromUtf8;
 
-// What the worker posts, and what the notice wait posts. Each is applied on the dialog's
-// thread. Messages that carry a heap object own it: the receiver deletes it, and so
-// does a sender whose post failed.
+// What the worker and the notice wait post to the dialog; applied on its thread. The
+// three values travel in the message; anything larger waits in the dialog's queue of
+// posted work, which the message only announces, so that no message owns memory.
 enum : UINT {
   kMsgSetProgress = WM_APP + 1,  // wParam: the position
   kMsgEnableButton,              // wParam: enabled
   kMsgShowCompletion,            // wParam: visible
-  kMsgSetTitle,                  // lParam: std::wstring*
-  kMsgRunEnded,                  // lParam: update::RunOutcome*
+  kMsgPostedWork,                // the queue of posted work has something
   kMsgNotices,                   // the platform's notice event is signalled
-  kMsgCall,                      // lParam: std::function<void()>*, sent, not posted
 };
+
+// How long the end of the modal run waits for a run's worker to reach its next block
+// boundary and stop; commands there time out well within it.
+constexpr DWORD kRunStopBoundMs = 30000;
 
 // The notice for other markets; 8-bit text, as it was always stored.
 constexpr const char* kNoticeText = "For Corvane 2nd gen Vantor 2.4G Wired Controller only";
@@ -67,18 +68,22 @@ CUpdateDlg::CUpdateDlg(std::shared_ptr<hid::IHidPlatform> platform, DialogOption
   };
   control.debug = m_Options.debug;
   control.onRunFinished = [this](const update::RunOutcome& outcome) {
-    // The worker's last act in its run: no user-interface call follows.
-    auto* copy = new update::RunOutcome(outcome);
-    if (!Post(kMsgRunEnded, 0, reinterpret_cast<LPARAM>(copy))) {
-      delete copy;
+    {
+      std::lock_guard lock(m_OutcomeMutex);
+      m_LastOutcome = outcome;
     }
+    // From the worker: the dialog's thread ends the run (a run the asking ended is over
+    // already, and this finds nothing to end).
+    PostToDialog([this] { (void)m_Controller->OnRunEnded(); });
   };
+  // The asking before a run opens its file dialog from the dialog's own loop, over the
+  // shown window, never inside a notice or OnInitDialog.
+  control.postToOwner = [this](std::function<void()> work) { PostToDialog(std::move(work)); };
   m_Controller = std::make_unique<update::CUpdateController>(m_Hid, *this, std::move(control));
 }
 
 CUpdateDlg::~CUpdateDlg() {
-  // The modal run is over; a worker still going (a window destroyed by other means)
-  // is stopped and joined here, and its posts fail on the destroyed window.
+  // The modal run is over and has ended any run; the controller joins what is left.
   m_Controller->RequestStop();
   m_Controller.reset();
   for (HICON icon : {m_hIcon, m_hSmallIcon}) {
@@ -92,8 +97,19 @@ INT_PTR CUpdateDlg::DoModal() {
   m_ThreadId = ::GetCurrentThreadId();
   INITCOMMONCONTROLSEX controls{sizeof controls, ICC_PROGRESS_CLASS | ICC_STANDARD_CLASSES};
   ::InitCommonControlsEx(&controls);
-  return ::DialogBoxParamW(::GetModuleHandleW(nullptr), MAKEINTRESOURCEW(kDialogTemplateId),
-                           nullptr, &CUpdateDlg::DialogProc, reinterpret_cast<LPARAM>(this));
+  const INT_PTR result =
+      ::DialogBoxParamW(::GetModuleHandleW(nullptr), MAKEINTRESOURCEW(kDialogTemplateId), nullptr,
+                        &CUpdateDlg::DialogProc, reinterpret_cast<LPARAM>(this));
+  // A run that was going on when the dialog ended stops at its next block boundary and
+  // is ended here, on the dialog's thread, with nothing left to show it on. Work still
+  // queued runs first: an asking that never got its turn ends its run without asking.
+  m_Closing = true;
+  m_Controller->RequestStop();
+  RunPostedWork();
+  if (m_Controller->IsRunActive()) {
+    (void)m_Controller->WaitForRunEnd(std::chrono::milliseconds(kRunStopBoundMs));
+  }
+  return result;
 }
 
 std::optional<update::RunOutcome> CUpdateDlg::LastRunOutcome() const {
@@ -182,7 +198,7 @@ INT_PTR CUpdateDlg::OnMessage(UINT message, WPARAM wParam, LPARAM lParam) {
           return TRUE;
         case IDOK:      // Enter while the update button lacks the focus
         case IDCANCEL:  // Escape, the close box
-          EndWhenIdle(LOWORD(wParam));
+          End(LOWORD(wParam));
           return TRUE;
         default:
           return FALSE;
@@ -212,26 +228,18 @@ INT_PTR CUpdateDlg::OnMessage(UINT message, WPARAM wParam, LPARAM lParam) {
     case kMsgShowCompletion:
       ShowCompletionLabel(wParam != 0);
       return TRUE;
-    case kMsgSetTitle: {
-      const std::unique_ptr<std::wstring> title(reinterpret_cast<std::wstring*>(lParam));
-      ::SetWindowTextW(window, title->c_str());
-      return TRUE;
-    }
-    case kMsgRunEnded:
-      OnRunEnded(reinterpret_cast<update::RunOutcome*>(lParam));
+    case kMsgPostedWork:
+      RunPostedWork();
       return TRUE;
     case kMsgNotices:
       OnNoticesPending();
       return TRUE;
-    case kMsgCall:
-      (*reinterpret_cast<std::function<void()>*>(lParam))();
-      return TRUE;
     case WM_DESTROY:
       StopWatchingNoticeEvent();
-      // Notices must not reach a window that is gone.
+      // Notices must not reach a window that is gone, nor anything its controls.
       m_Platform->UnregisterDeviceNotices();
-      DiscardPostedMessages();
       m_hWnd.store(nullptr);
+      m_ProgressBar = m_UpdateButton = m_CompletionLabel = m_InstructionLabel = nullptr;
       return FALSE;
     default:
       return FALSE;
@@ -290,24 +298,14 @@ void CUpdateDlg::OnNoticesPending() {
   }
 }
 
-void CUpdateDlg::OnRunEnded(update::RunOutcome* outcome) {
-  {
-    const std::unique_ptr<update::RunOutcome> owned(outcome);
-    std::lock_guard lock(m_OutcomeMutex);
-    m_LastOutcome = *owned;
-  }
-  ++m_RunsEnded;
-  if (m_PendingResult && !WorkerRunning()) {
-    const INT_PTR result = *m_PendingResult;
-    m_PendingResult.reset();
-    ::EndDialog(Window(), result);
-  }
-}
-
-void CUpdateDlg::EndWhenIdle(INT_PTR result) {
-  m_Closing = true;
-  // A box or file dialog open over this window is cancelled; it may be on this very
+void CUpdateDlg::End(INT_PTR result) {
+  // No confirmation and no waiting: a run going on stops at its next block boundary, and
+  // a box or file dialog open over the window is cancelled. That one runs on this very
   // thread, further up the stack, and returns once this handler has.
+  m_Closing = true;
+  if (m_Controller->IsRunActive()) {
+    m_Controller->RequestStop();
+  }
   const HWND window = Window();
   ::EnumThreadWindows(
       ::GetCurrentThreadId(),
@@ -319,30 +317,37 @@ void CUpdateDlg::EndWhenIdle(INT_PTR result) {
         return TRUE;
       },
       reinterpret_cast<LPARAM>(window));
-  if (WorkerRunning()) {
-    // No waiting here: the run stops at its next step and says so, then the dialog ends.
-    m_PendingResult = result;
-    m_Controller->RequestStop();
-    return;
-  }
   ::EndDialog(window, result);
 }
 
-void CUpdateDlg::DiscardPostedMessages() {
-  MSG message{};
-  const HWND window = Window();
-  while (::PeekMessageW(&message, window, kMsgSetTitle, kMsgRunEnded, PM_REMOVE)) {
-    if (message.message == kMsgSetTitle) {
-      delete reinterpret_cast<std::wstring*>(message.lParam);
-    } else {
-      delete reinterpret_cast<update::RunOutcome*>(message.lParam);
+void CUpdateDlg::PostToDialog(std::function<void()> work) {
+  {
+    std::lock_guard lock(m_PostedMutex);
+    m_Posted.push_back(std::move(work));
+  }
+  Post(kMsgPostedWork, 0, 0);
+}
+
+void CUpdateDlg::RunPostedWork() {
+  // Work may open a box, inside which later work runs: each item is taken before it runs.
+  for (;;) {
+    std::function<void()> work;
+    {
+      std::lock_guard lock(m_PostedMutex);
+      if (m_Posted.empty()) {
+        return;
+      }
+      work = std::move(m_Posted.front());
+      m_Posted.pop_front();
     }
+    work();
   }
 }
 
 void CUpdateDlg::ShowBeforeAsking() const {
-  // A device in boot mode at start is asked about from OnInitDialog, before the window
-  // system shows the dialog: the box or file dialog opens over the shown dialog.
+  // The dialog manager shows the dialog once its queue has run dry; the asking for a
+  // device in boot mode at start comes first, and its box or file dialog is to open over
+  // the shown dialog, not alone.
   const HWND window = Window();
   if (!::IsWindowVisible(window)) {
     ::ShowWindow(window, SW_SHOW);
@@ -351,10 +356,6 @@ void CUpdateDlg::ShowBeforeAsking() const {
 
 bool CUpdateDlg::OnDialogThread() const {
   return ::GetCurrentThreadId() == m_ThreadId;
-}
-
-bool CUpdateDlg::WorkerRunning() const {
-  return m_Controller->RunsStarted() > m_RunsEnded;
 }
 
 std::string CUpdateDlg::Text(std::uint32_t textId) const {
@@ -367,78 +368,51 @@ bool CUpdateDlg::Post(UINT message, WPARAM wParam, LPARAM lParam) const {
   return window != nullptr && ::PostMessageW(window, message, wParam, lParam) != 0;
 }
 
-namespace {
-
-// Runs ask on the dialog's thread and returns its answer: in place when called there,
-// else sent to the dialog, which answers from its own thread. fallback when the window
-// is gone or closing.
-template <typename Result, typename Ask>
-Result AskOnDialogThread(bool onDialogThread, HWND window, const bool& closing, Result fallback,
-                         Ask ask) {
-  if (onDialogThread) {
-    return closing ? fallback : ask();
-  }
-  Result result = fallback;
-  std::function<void()> call = [&] {
-    if (!closing) {
-      result = ask();
-    }
-  };
-  if (window != nullptr) {
-    ::SendMessageW(window, kMsgCall, 0, reinterpret_cast<LPARAM>(&call));
-  }
-  return result;
-}
-
-}  // namespace
-
 update::MessageResult CUpdateDlg::ShowMessageBox(const std::string& text,
                                                  const std::string& caption,
                                                  update::MessageButtons buttons) {
-  return AskOnDialogThread(
-      OnDialogThread(), Window(), m_Closing, update::MessageResult::kCancel, [&] {
-        ShowBeforeAsking();
-        // No icon; Escape and the close box answer Cancel.
-        const UINT type = buttons == update::MessageButtons::kOk ? MB_OK : MB_OKCANCEL;
-        const int answer = ::MessageBoxW(Window(), WideFromUtf8(text).c_str(),
-                                         WideFromUtf8(caption).c_str(), type);
-        return buttons == update::MessageButtons::kOk || answer == IDOK
-                   ? update::MessageResult::kOk
-                   : update::MessageResult::kCancel;
-      });
+  if (m_Closing) {
+    return update::MessageResult::kCancel;
+  }
+  ShowBeforeAsking();
+  // No icon; Escape and the close box answer Cancel.
+  const UINT type = buttons == update::MessageButtons::kOk ? MB_OK : MB_OKCANCEL;
+  const int answer =
+      ::MessageBoxW(Window(), WideFromUtf8(text).c_str(), WideFromUtf8(caption).c_str(), type);
+  return buttons == update::MessageButtons::kOk || answer == IDOK ? update::MessageResult::kOk
+                                                                  : update::MessageResult::kCancel;
 }
 
 std::optional<std::string> CUpdateDlg::ShowOpenFileDialog(const update::OpenFileRequest& request) {
-  return AskOnDialogThread(
-      OnDialogThread(), Window(), m_Closing, std::optional<std::string>(),
-      [&]() -> std::optional<std::string> {
-        ShowBeforeAsking();
-        const std::wstring filter = FileDialogFilter(request.filter);
-        const std::wstring directory = WideFromUtf8(request.initialDirectory);
-        // A default extension of wildcards ("*.*") names none to add.
-        std::wstring extension = WideFromUtf8(request.defaultExtension);
-        if (extension.find_first_of(L"*?") != std::wstring::npos) {
-          extension.clear();
-        }
-        std::wstring file = WideFromUtf8(request.initialFileName);
-        file.resize(std::max<std::size_t>(file.size() + 1, 32768), L'\0');
+  if (m_Closing) {
+    return std::nullopt;
+  }
+  ShowBeforeAsking();
+  const std::wstring filter = FileDialogFilter(request.filter);
+  const std::wstring directory = WideFromUtf8(request.initialDirectory);
+  // A default extension of wildcards ("*.*") names none to add.
+  std::wstring extension = WideFromUtf8(request.defaultExtension);
+  if (extension.find_first_of(L"*?") != std::wstring::npos) {
+    extension.clear();
+  }
+  std::wstring file = WideFromUtf8(request.initialFileName);
+  file.resize(std::max<std::size_t>(file.size() + 1, 32768), L'\0');
 
-        OPENFILENAMEW dialog{};
-        dialog.lStructSize = sizeof dialog;
-        dialog.hwndOwner = Window();
-        dialog.lpstrFilter = filter.empty() ? nullptr : filter.c_str();
-        dialog.nFilterIndex = 1;
-        dialog.lpstrFile = file.data();
-        dialog.nMaxFile = static_cast<DWORD>(file.size());
-        dialog.lpstrInitialDir = directory.empty() ? nullptr : directory.c_str();
-        dialog.lpstrDefExt = extension.empty() ? nullptr : extension.c_str();
-        // The file need not exist: opening it tells. The current directory stays.
-        dialog.Flags = OFN_EXPLORER | OFN_HIDEREADONLY | OFN_NOCHANGEDIR | OFN_ENABLESIZING;
-        if (!::GetOpenFileNameW(&dialog)) {
-          return std::nullopt;
-        }
-        return Utf8FromWide(file.c_str());
-      });
+  OPENFILENAMEW dialog{};
+  dialog.lStructSize = sizeof dialog;
+  dialog.hwndOwner = Window();
+  dialog.lpstrFilter = filter.empty() ? nullptr : filter.c_str();
+  dialog.nFilterIndex = 1;
+  dialog.lpstrFile = file.data();
+  dialog.nMaxFile = static_cast<DWORD>(file.size());
+  dialog.lpstrInitialDir = directory.empty() ? nullptr : directory.c_str();
+  dialog.lpstrDefExt = extension.empty() ? nullptr : extension.c_str();
+  // The file need not exist: opening it tells. The current directory stays.
+  dialog.Flags = OFN_EXPLORER | OFN_HIDEREADONLY | OFN_NOCHANGEDIR | OFN_ENABLESIZING;
+  if (!::GetOpenFileNameW(&dialog)) {
+    return std::nullopt;
+  }
+  return Utf8FromWide(file.c_str());
 }
 
 void CUpdateDlg::SetProgress(std::int32_t position) {
@@ -467,10 +441,7 @@ void CUpdateDlg::ShowCompletionLabel(bool visible) {
 
 void CUpdateDlg::SetWindowTitle(const std::string& title) {
   if (!OnDialogThread()) {
-    auto* copy = new std::wstring(WideFromUtf8(title));
-    if (!Post(kMsgSetTitle, 0, reinterpret_cast<LPARAM>(copy))) {
-      delete copy;
-    }
+    PostToDialog([this, title] { SetWindowTitle(title); });
     return;
   }
   ::SetWindowTextW(Window(), WideFromUtf8(title).c_str());

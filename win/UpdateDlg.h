@@ -4,21 +4,25 @@
 // button to the control, and carries out the six user-interface operations for it.
 //
 // Threads. The control asks (file dialog, boxes) only on this dialog's thread, so those
-// run in place. The run's worker changes the bar, the button, the label and the title:
-// each of those is posted to the dialog as a private message and applied by its own
-// thread; the worker never touches a control and never waits for this thread.
+// run in place; the asking before a run is posted to the dialog's own loop. The run's
+// worker changes the bar, the button, the label and the title: each of those is posted
+// to the dialog and applied by its own thread; the worker never touches a control and
+// never waits for this thread. When the worker has ended, the dialog's thread ends the
+// run (the success box, the label, the button).
 //
 // Closing. The close box, Escape, or Enter while the update button lacks the focus end
-// the dialog without asking. During a run the end waits: the run is asked to stop at its
-// next block, a box or file dialog open over the dialog is cancelled, and the dialog
-// ends once the worker has said that the run is over, so that nothing is left to touch
-// a destroyed window.
+// the dialog without asking. A run going on is asked to stop at its next block boundary
+// and a box or file dialog open over the dialog is cancelled; once the window is gone,
+// the end of DoModal waits for the run's worker and ends the run, with nothing left to
+// show it on.
 #pragma once
 
 #include <windows.h>
 
 #include <atomic>
 #include <cstdint>
+#include <deque>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -82,12 +86,12 @@ class CUpdateDlg final : public update::IUserInterface {
   void OnNoticesPending();
   void WatchNoticeEvent();
   void StopWatchingNoticeEvent();
-  void OnRunEnded(update::RunOutcome* outcome);
-  void EndWhenIdle(INT_PTR result);
-  void DiscardPostedMessages();
+  void End(INT_PTR result);
+  // Runs work on the dialog's thread once its loop turns; dropped when the window is gone.
+  void PostToDialog(std::function<void()> work);
+  void RunPostedWork();
   void ShowBeforeAsking() const;
   bool OnDialogThread() const;
-  bool WorkerRunning() const;
   std::string Text(std::uint32_t textId) const;
   // Posts a private message; false when the window is gone.
   bool Post(UINT message, WPARAM wParam, LPARAM lParam) const;
@@ -106,9 +110,10 @@ class CUpdateDlg final : public update::IUserInterface {
   HWND m_InstructionLabel = nullptr;
 
   bool m_Closing = false;
-  std::optional<INT_PTR> m_PendingResult;
-  int m_RunsEnded = 0;
   HANDLE m_NoticeWait = nullptr;
+
+  std::mutex m_PostedMutex;
+  std::deque<std::function<void()>> m_Posted;
 
   mutable std::mutex m_OutcomeMutex;
   std::optional<update::RunOutcome> m_LastOutcome;
