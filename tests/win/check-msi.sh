@@ -17,7 +17,11 @@ fail() {
 version=$(basename "$msi" | sed -E 's/^corvane-update-([0-9.]+)-.*$/\1/')
 msi_path="Z:${msi//\//\\}"
 folder="$WINEPREFIX/drive_c/Program Files/Corvane Update"
-shortcut="$WINEPREFIX/drive_c/ProgramData/Microsoft/Windows/Start Menu/Programs/Corvane Update.lnk"
+# The Start menu entry: in the menu of all users on Windows; wine's installer puts it
+# into the installing user's.
+shortcuts() {
+  find "$WINEPREFIX/drive_c" -path '*/Start Menu/Programs/Corvane Update.lnk' 2>/dev/null
+}
 
 # An earlier run that stopped half-way may have left it installed.
 "$wine" msiexec /x "$msi_path" /qn >/dev/null 2>&1 || true
@@ -26,7 +30,7 @@ shortcut="$WINEPREFIX/drive_c/ProgramData/Microsoft/Windows/Start Menu/Programs/
 for program in update.exe update-cli.exe; do
   [ -f "$folder/$program" ] || fail "$program is not in $folder"
 done
-[ -f "$shortcut" ] || fail "no Start menu entry at $shortcut"
+[ -n "$(shortcuts)" ] || fail "no Start menu entry Corvane Update"
 entry=$("$wine" reg query 'HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall' /s |
   tr -d '\r' | grep -A20 'Corvane Update' || true)
 grep -q "DisplayVersion.*$version" <<<"$entry" ||
@@ -36,6 +40,6 @@ help=$("$wine" 'C:\Program Files\Corvane Update\update-cli.exe' --help) ||
 grep -q 'flash' <<<"$help" || fail "update-cli.exe --help printed no commands"
 
 "$wine" msiexec /x "$msi_path" /qn || fail "msiexec /x failed with $?"
-left=$(find "$folder" "$shortcut" 2>/dev/null || true)
+left=$(find "$folder" 2>/dev/null; shortcuts)
 [ -z "$left" ] || fail "left after uninstalling: $left"
 echo "check-msi: installed, ran and uninstalled $version"
