@@ -23,17 +23,18 @@ namespace {
 
 enum class Scene { kNoDevice, kReady, kUpdating, kDone };
 
-// Writes the window's rectangle of the screen as a 32-bit BMP.
+// Copies the window, frame and all, into a 32-bit BMP.
 bool SaveWindow(HWND window, const std::wstring& file) {
   RECT frame{};
   ::GetWindowRect(window, &frame);
   const int width = frame.right - frame.left;
   const int height = frame.bottom - frame.top;
-  const HDC screen = ::GetDC(nullptr);
+  // The window's own surface, frame included: what it painted, whatever covers it.
+  const HDC screen = ::GetWindowDC(window);
   const HDC memory = ::CreateCompatibleDC(screen);
   const HBITMAP bitmap = ::CreateCompatibleBitmap(screen, width, height);
   const HGDIOBJ previous = ::SelectObject(memory, bitmap);
-  ::BitBlt(memory, 0, 0, width, height, screen, frame.left, frame.top, SRCCOPY);
+  const bool drawn = ::BitBlt(memory, 0, 0, width, height, screen, 0, 0, SRCCOPY) != 0;
   ::SelectObject(memory, previous);
 
   BITMAPINFOHEADER info{};
@@ -48,8 +49,8 @@ bool SaveWindow(HWND window, const std::wstring& file) {
                                reinterpret_cast<BITMAPINFO*>(&info), DIB_RGB_COLORS);
   ::DeleteObject(bitmap);
   ::DeleteDC(memory);
-  ::ReleaseDC(nullptr, screen);
-  if (rows != height) {
+  ::ReleaseDC(window, screen);
+  if (!drawn || rows != height) {
     return false;
   }
 
@@ -80,16 +81,22 @@ bool Shoot(Scene scene, std::uint16_t language, const std::wstring& file) {
 
   bool saved = false;
   std::thread photographer([&] {
-    // The dialog's window exists once the modal run has started; a bounded wait for it.
+    // The dialog shows once its start-up is done; a bounded wait for that.
     HWND window = nullptr;
-    for (int tries = 0; tries < 1000 && (window = dialog.Window()) == nullptr; ++tries) {
+    for (int tries = 0; tries < 1000; ++tries) {
+      window = dialog.Window();
+      if (window != nullptr && ::IsWindowVisible(window)) {
+        break;
+      }
       ::Sleep(10);
     }
     if (window == nullptr) {
       return;
     }
     if (scene == Scene::kUpdating) {
+      // The controller left application mode for its bootloader: the button is off.
       dialog.SetProgress(42);
+      dialog.EnableUpdateButton(false);
     } else if (scene == Scene::kDone) {
       dialog.SetProgress(0);
       dialog.ShowCompletionLabel(true);
@@ -99,6 +106,9 @@ bool Shoot(Scene scene, std::uint16_t language, const std::wstring& file) {
     ::RedrawWindow(window, nullptr, nullptr,
                    RDW_INVALIDATE | RDW_ERASE | RDW_FRAME | RDW_ALLCHILDREN | RDW_UPDATENOW);
     Flush(window);
+    // The display shows what the window painted once wine has handed it over; a picture
+    // for the documentation can wait a moment for that.
+    ::Sleep(500);
     saved = SaveWindow(window, file);
     ::PostMessageW(window, WM_CLOSE, 0, 0);
   });
