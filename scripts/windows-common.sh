@@ -6,11 +6,12 @@ wineserver=/usr/lib/wine/wineserver
 # Wine would copy the Start menu entries of what it installs to this machine's menus.
 export WINEDLLOVERRIDES=winemenubuilder.exe=d
 
-# What a Windows build needs besides the cross compiler of `scripts/setup --windows`: the
-# packagers (wixl, icotool) and, for the icon, a native build of update-icons (Qt).
+# What a Windows build needs: the cross compiler, GoogleTest's source and CLI11 for it,
+# wine for the tests, the packagers (wixl, msiinfo, icotool), and for the icon a native
+# build of update-icons (Qt).
 windows_packages() {
-  scripts/setup --windows
-  scripts/install-packages wixl msitools icoutils \
+  scripts/install-packages cmake ninja-build g++-mingw-w64-x86-64-posix mingw-w64-tools \
+    googletest libcli11-dev wine64 wixl msitools icoutils \
     g++ pkg-config libudev-dev qt6-base-dev qt6-svg-dev
 }
 
