@@ -1,6 +1,6 @@
 // Runs the Windows dialog on a thread of its own, as the program runs it on its main
 // thread, and drives it from the test's thread with Win32 messages: clicks are BM_CLICK,
-// keys WM_KEYDOWN, answers WM_COMMAND to the box or file dialog that is open.
+// answers WM_COMMAND to the box or file dialog that is open, closing WM_CLOSE.
 //
 // Waits are bounded and never sleep: a hook on the dialog's thread signals an event each
 // time that thread takes a message from its queue (also inside a box or the file
