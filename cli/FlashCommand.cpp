@@ -51,13 +51,13 @@ class CFlashRun {
         m_Link(m_Platform, session.DebugSink()),
         m_Ui(TerminalOptions{&session.Human(), session.HumanIsTerminal(), session.Context().inputFd,
                              yes, InterruptFd(), &session.OutputMutex()}),
-        m_Controller(
-            m_Link, m_Ui,
-            update::ControllerOptions{{},
-                                      [&session](text::TextId id) { return session.Text(id); },
-                                      session.DebugSink(),
-                                      [this](const RunOutcome&) { m_RunEnded.Signal(); },
-                                      {}}) {
+        m_Controller(m_Link, m_Ui, [&session, this] {
+          update::ControllerOptions options;
+          options.texts = [&session](text::TextId id) { return session.Text(id); };
+          options.debug = session.DebugSink();
+          options.onRunFinished = [this](const RunOutcome&) { m_RunEnded.Signal(); };
+          return options;
+        }()) {
     std::error_code ec;
     const auto absolute = std::filesystem::absolute(m_ImagePath, ec);
     m_Ui.SetImagePath(ec ? m_ImagePath : absolute.string());

@@ -52,11 +52,18 @@ void CHid::SetNotifyWindow(NativeWindow window) {
 
 int CHid::FindDevice() {
   const std::vector<InterfaceInfo> snapshot = m_Platform->EnumerateInterfaces();
-  const auto match = std::find_if(snapshot.begin(), snapshot.end(), IsSupported);
 
   std::unique_lock lock(m_Mutex);
+  if (!m_FollowedLocation.empty() && std::chrono::steady_clock::now() >= m_FollowUntil) {
+    m_FollowedLocation.clear();
+  }
+  const std::string followed = m_FollowedLocation;
+  const auto match = std::find_if(snapshot.begin(), snapshot.end(), [&](const InterfaceInfo& info) {
+    return IsSupported(info) && (followed.empty() || info.location == followed);
+  });
   if (match != snapshot.end()) {
     m_DevicePath = match->path;
+    m_DeviceLocation = match->location;
     m_MatchedIds = MatchedDeviceIds{match->vendorId, match->productId};
   }
   const std::string path = m_DevicePath;
@@ -200,6 +207,28 @@ bool CHid::IsConnected() const {
 std::string CHid::DevicePath() const {
   std::lock_guard lock(m_Mutex);
   return m_DevicePath;
+}
+
+std::string CHid::DeviceLocation() const {
+  std::lock_guard lock(m_Mutex);
+  return m_DeviceLocation;
+}
+
+bool CHid::FollowDevicePlace(std::chrono::milliseconds bound) {
+  std::lock_guard lock(m_Mutex);
+  m_FollowedLocation = m_DeviceLocation;
+  m_FollowUntil = std::chrono::steady_clock::now() + bound;
+  return !m_FollowedLocation.empty();
+}
+
+void CHid::StopFollowing() {
+  std::lock_guard lock(m_Mutex);
+  m_FollowedLocation.clear();
+}
+
+bool CHid::IsFollowing() const {
+  std::lock_guard lock(m_Mutex);
+  return !m_FollowedLocation.empty() && std::chrono::steady_clock::now() < m_FollowUntil;
 }
 
 std::uint32_t CHid::Timeout() const {

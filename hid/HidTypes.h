@@ -29,6 +29,9 @@ struct InterfaceInfo {
   std::string path;  // opens the interface: /dev/hidrawN, a Windows interface path, ...
   std::uint16_t vendorId = 0;
   std::uint16_t productId = 0;
+  // Where the device is plugged in (its USB port chain), the same in both of its modes
+  // although its path and product ID change; empty where the platform cannot tell.
+  std::string location = {};
 
   bool operator==(const InterfaceInfo&) const = default;
 };

@@ -116,6 +116,15 @@ void CDeviceWatcher::DrainMonitor() {
     } else if (std::strcmp(action, "remove") == 0) {
       // A removed node has no HID_ID left to read; the sysfs path is what we kept.
       AnnounceRemoval(syspath);
+    } else if (std::strcmp(action, "change") == 0 || std::strcmp(action, "bind") == 0) {
+      // The controller's node changed in place (a driver bound, a property changed): the
+      // device tree changed under it, as Windows says with DBT_DEVNODES_CHANGED.
+      const auto known = m_Known.find(syspath);
+      const auto node = known == m_Known.end() ? udev_support::DescribeHidraw(raw) : std::nullopt;
+      if ((known != m_Known.end() && IsControllerInterface(known->second)) ||
+          (node && IsControllerInterface(node->info))) {
+        m_Notices.Push(kNoticeDevNodesChanged);
+      }
     }
   }
 }

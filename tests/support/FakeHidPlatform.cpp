@@ -32,6 +32,11 @@ class CFakeHidPlatform::CHandle : public hid::IHidHandle {
   CFakeHidPlatform& m_Owner;
 };
 
+void CFakeHidPlatform::ClearReads() {
+  std::lock_guard lock(m_Mutex);
+  m_Reads.clear();
+}
+
 void CFakeHidPlatform::QueueRead(const ScriptedRead& read) {
   std::lock_guard lock(m_Mutex);
   m_Reads.push_back(read);
