@@ -102,8 +102,7 @@ struct RunRig {
   }
 
   update::RunOutcome RunWorker() {
-    std::stop_source stop;
-    return controller.UpdateWorker(stop.get_token());
+    return controller.UpdateWorker(base::CStopToken());
   }
   Codes Sent() const { return CodesOf(platform->Written()); }
 };
