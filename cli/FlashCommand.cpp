@@ -4,10 +4,9 @@
 #include <cerrno>
 #include <cstdio>
 #include <filesystem>
-#include <set>
 #include <vector>
 
-#include "cli/DeviceFilter.h"
+#include "cli/DeviceChoice.h"
 #include "cli/ImageCommands.h"
 #include "cli/TerminalUi.h"
 #include "firmware/FirmwareHeader.h"
@@ -497,42 +496,12 @@ CommandResult CFlashCommand::Run(CSession& session) {
   // Which controller: the only one, or the one --device names. The others are hidden
   // from the link for the whole road, so that the one that comes back in boot mode
   // under a new path is still ours.
-  const std::vector<hid::InterfaceInfo> controllers = ListControllers(*platform);
-  std::string list;
-  for (const auto& info : controllers) {
-    list += (list.empty() ? "" : ", ") + info.path;
+  const auto choice = ChooseControllers(*platform, session.Options().device, HowMany::kOnlyOne);
+  if (const auto* failure = std::get_if<CommandResult>(&choice)) {
+    return *failure;
   }
-  const std::optional<std::string>& wanted = session.Options().device;
-  if (controllers.empty()) {
-    return Failure(ExitCode::kNoDevice,
-                   "no controller found: plug it in and run again (one waiting in boot mode is "
-                   "found too)");
-  }
-  std::string chosen;
-  if (wanted) {
-    const bool present = std::any_of(controllers.begin(), controllers.end(),
-                                     [&](const auto& info) { return info.path == *wanted; });
-    if (!present) {
-      return Failure(ExitCode::kNoDevice, "no controller at " + *wanted + " (present: " + list +
-                                              "): give one of those to --device");
-    }
-    chosen = *wanted;
-  } else if (controllers.size() > 1) {
-    return Failure(ExitCode::kSeveralDevices, std::to_string(controllers.size()) +
-                                                  " controllers found (" + list +
-                                                  "): choose one with --device PATH");
-  } else {
-    chosen = controllers.front().path;
-  }
-  std::set<std::string> others;
-  for (const auto& info : controllers) {
-    if (info.path != chosen) {
-      others.insert(info.path);
-    }
-  }
-  if (!others.empty()) {
-    platform = std::make_shared<CDeviceFilterPlatform>(platform, others);
-  }
+  const std::string chosen = std::get<ControllerChoice>(choice).chosen.front().path;
+  platform = std::get<ControllerChoice>(choice).Alone(std::move(platform), chosen);
 
   CFlashRun run(session, platform, chosen, m_ImagePath, image.info, m_Yes);
   return run.Execute();

@@ -15,13 +15,14 @@
 #include <string_view>
 #include <variant>
 
-#include "text/LocalizedText.h"
 #include "base/DebugOutput.h"
+#include "base/Error.h"
 #include "cli/ExitCode.h"
 #include "cli/Json.h"
-#include "cli/PlatformChoice.h"
 #include "cli/WakeFd.h"
 #include "hid/HidPlatform.h"
+#include "platform/DeviceAccess.h"
+#include "text/LocalizedText.h"
 
 namespace cli {
 
@@ -32,6 +33,20 @@ struct Waits {
   std::chrono::milliseconds application{15000};  // after the completing command
 };
 
+// What a command asks of the platform it opens. The way to the device is the options'
+// (platform::ChooseDeviceAccess, the window's rules); OpenPlatform fills it in.
+struct PlatformRequest {
+  platform::DeviceAccess access;
+  // The firmware a simulated controller reports after a completed update: the image's,
+  // as a real controller reports the version of the firmware it now runs.
+  std::optional<std::uint16_t> simulatedNewVersion;
+  std::optional<std::uint16_t> simulatedNewBeta;
+  base::DebugSink debug;
+};
+
+using PlatformFactory =
+    std::function<base::Result<std::shared_ptr<hid::IHidPlatform>>(const PlatformRequest&)>;
+
 struct CliContext {
   std::ostream* out = nullptr;
   std::ostream* err = nullptr;
@@ -41,7 +56,7 @@ struct CliContext {
   // The process environment (UPDATE_EMULATOR, LANG, ...); empty reads nothing.
   std::function<std::optional<std::string>(const char* name)> environment;
   CWakeFd* interrupt = nullptr;     // signalled on Ctrl-C; null: never
-  PlatformFactory platformFactory;  // empty: ChoosePlatform
+  PlatformFactory platformFactory;  // empty: platform::CreateHidPlatform
   Waits waits;
 };
 
@@ -87,11 +102,9 @@ class CSession {
   base::DebugSink DebugSink();
   void Debug(std::string_view line);
 
-  // The emulator socket: --emulator, else UPDATE_EMULATOR.
-  std::optional<std::string> EmulatorPath() const;
-
-  // The platform the options ask for, traced with --trace. A failure is the command's
-  // result: the emulator not running, the trace file not writable, ...
+  // The platform the options ask for (--simulate, --emulator, UPDATE_EMULATOR, else the
+  // system's), traced with --trace. A failure is the command's result: an empty
+  // --emulator, the emulator not running, the trace file not writable, ...
   std::variant<std::shared_ptr<hid::IHidPlatform>, CommandResult> OpenPlatform(
       PlatformRequest request = {});
 

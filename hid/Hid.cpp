@@ -7,11 +7,6 @@
 namespace hid {
 namespace {
 
-bool IsSupported(const InterfaceInfo& info) {
-  return info.vendorId == kVendorId &&
-         (info.productId == kAppProductId || info.productId == kBootProductId);
-}
-
 std::uint32_t StatusOf(ReadOutcome outcome) {
   switch (outcome) {
     case ReadOutcome::kReport:
@@ -31,6 +26,12 @@ std::uint32_t StatusOf(ReadOutcome outcome) {
 constexpr std::uint8_t kAppReportId = 0x81;
 
 }  // namespace
+
+std::vector<InterfaceInfo> ListControllers(IHidPlatform& platform) {
+  std::vector<InterfaceInfo> interfaces = platform.EnumerateInterfaces();
+  std::erase_if(interfaces, [](const InterfaceInfo& info) { return !IsController(info); });
+  return interfaces;
+}
 
 CHid::CHid(std::shared_ptr<IHidPlatform> platform, base::DebugSink debug)
     : m_Platform(std::move(platform)), m_Debug(std::move(debug)) {}
@@ -52,7 +53,7 @@ void CHid::SetNotifyWindow(NativeWindow window) {
 
 int CHid::FindDevice() {
   const std::vector<InterfaceInfo> snapshot = m_Platform->EnumerateInterfaces();
-  const auto match = std::find_if(snapshot.begin(), snapshot.end(), IsSupported);
+  const auto match = std::find_if(snapshot.begin(), snapshot.end(), IsController);
 
   std::unique_lock lock(m_Mutex);
   if (match != snapshot.end()) {
