@@ -82,13 +82,13 @@ CommandResult CDevicesCommand::Run(CSession& session) {
 
   auto choice = ChooseControllers(*platform, session.Options().device, HowMany::kEvery);
   if (auto* failure = std::get_if<CommandResult>(&choice)) {
-    failure->document = CJson::MakeObject().Set("devices", CJson::MakeArray());
+    failure->document = Json{{"devices", Json::array()}};
     return *failure;
   }
   const ControllerChoice& controllers = std::get<ControllerChoice>(choice);
 
   CommandResult result;
-  CJson list = CJson::MakeArray();
+  Json list = Json::array();
   std::ostream& out = session.Human();
   for (const hid::InterfaceInfo& info : controllers.chosen) {
     // Every other controller is hidden, also those --device leaves out: the link takes
@@ -96,9 +96,9 @@ CommandResult CDevicesCommand::Run(CSession& session) {
     const DeviceReport report =
         Identify(controllers.Alone(platform, info.path), info, session.DebugSink());
 
-    CJson entry = CJson::MakeObject();
-    entry.Set("path", info.path).Set("mode", ModeName(info));
-    entry.Set("type", report.type ? CJson(FormatTypeCode(*report.type)) : CJson());
+    Json entry = {{"path", info.path},
+                  {"mode", ModeName(info)},
+                  {"type", report.type ? Json(FormatTypeCode(*report.type)) : Json()}};
     std::string line = info.path + "  " + ModeName(info) + " mode";
     if (report.type) {
       line += "  type " + FormatTypeCode(*report.type);
@@ -107,10 +107,12 @@ CommandResult CDevicesCommand::Run(CSession& session) {
       if (report.versionWord) {
         const auto version = static_cast<std::uint16_t>(*report.versionWord);
         const auto beta = static_cast<std::uint16_t>(*report.versionWord >> 16);
-        entry.Set("version", FormatVersion(version, 0)).Set("beta", static_cast<int>(beta));
+        entry["version"] = FormatVersion(version, 0);
+        entry["beta"] = beta;
         line += "  firmware " + FormatVersion(version, beta);
       } else {
-        entry.Set("version", CJson()).Set("beta", CJson());
+        entry["version"] = nullptr;
+        entry["beta"] = nullptr;
       }
     }
     std::optional<std::string> problem;
@@ -126,17 +128,17 @@ CommandResult CDevicesCommand::Run(CSession& session) {
     } else if (report.type != firmware::kTypeCodeKind5 && report.type != firmware::kTypeCodeKind6) {
       problem = "this type is not supported";
     }
-    entry.Set("problem", problem ? CJson(*problem) : CJson());
+    entry["problem"] = problem ? Json(*problem) : Json();
     if (problem) {
       line += "  (" + *problem + ")";
     }
-    list.Push(std::move(entry));
+    list.push_back(std::move(entry));
     if (!session.Options().json) {
       out << line << '\n';
     }
   }
 
-  result.document = CJson::MakeObject().Set("devices", std::move(list));
+  result.document = Json{{"devices", std::move(list)}};
   return result;
 }
 

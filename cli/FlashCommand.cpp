@@ -403,55 +403,46 @@ CommandResult CFlashRun::Finish(CommandResult result) {
   m_Ui.Finish();
   const auto version = [](const std::optional<std::uint32_t>& word) {
     if (!word || *word == firmware::kFirmwareInfoUnread) {
-      return CJson();
+      return Json();
     }
-    return CJson(
+    return Json(
         FormatVersion(static_cast<std::uint16_t>(*word), static_cast<std::uint16_t>(*word >> 16)));
   };
-  CJson device = CJson::MakeObject();
-  device.Set("path", m_Path)
-      .Set("type", m_DeviceType ? CJson(Hex16(*m_DeviceType)) : CJson())
-      .Set("startMode", m_StartedInBootMode ? "boot" : "application")
-      .Set("previousVersion", version(m_PreviousVersion));
-  CJson image = CJson::MakeObject();
-  image.Set("path", m_ImagePath)
-      .Set("type", FormatTypeCode(m_Image.header.firmwareType))
-      .Set("version", FormatVersion(m_Image.header.version, 0))
-      .Set("beta", static_cast<int>(m_Image.header.beta));
-  CJson run;
+  Json run;
   if (m_Outcome) {
-    char crc[8];
-    run = CJson::MakeObject();
-    run.Set("step", update::ToString(m_Outcome->step))
-        .Set("failure",
-             m_Outcome->Completed() ? CJson() : CJson(update::ToString(m_Outcome->failure)))
-        .Set("regionStart", m_Outcome->regionStart)
-        .Set("regionLength", m_Outcome->regionLength)
-        .Set("blockCount", m_Outcome->blockCount)
-        .Set("blocksConfirmed", m_Outcome->block);
+    run = {
+        {"step", update::ToString(m_Outcome->step)},
+        {"failure", m_Outcome->Completed() ? Json() : Json(update::ToString(m_Outcome->failure))},
+        {"regionStart", m_Outcome->regionStart},
+        {"regionLength", m_Outcome->regionLength},
+        {"blockCount", m_Outcome->blockCount},
+        {"blocksConfirmed", m_Outcome->block}};
     if (m_Outcome->Completed() || m_Outcome->failure == RunFailure::kCrcMismatch) {
-      std::snprintf(crc, sizeof crc, "0x%04X", m_Outcome->imageCrc);
-      run.Set("imageCrc", crc);
-      std::snprintf(crc, sizeof crc, "0x%04X", m_Outcome->deviceCrc);
-      run.Set("deviceCrc", crc);
+      run["imageCrc"] = Hex16(m_Outcome->imageCrc);
+      run["deviceCrc"] = Hex16(m_Outcome->deviceCrc);
     }
-    run.Set("completeConfirmed", m_Outcome->completeConfirmed);
+    run["completeConfirmed"] = m_Outcome->completeConfirmed;
   }
   const bool completed = m_Outcome && m_Outcome->Completed();
-  CJson document = CJson::MakeObject();
-  document.Set("result", result.code == ExitCode::kSuccess ? "completed" : "failed")
-      .Set("exitCode", static_cast<int>(result.code))
-      .Set(
-          "error",
-          result.code == ExitCode::kSuccess
-              ? CJson()
-              : CJson::MakeObject().Set("kind", ToName(result.code)).Set("message", result.message))
-      .Set("device", std::move(device))
-      .Set("image", std::move(image))
-      .Set("run", std::move(run))
-      .Set("newVersion", version(m_NewVersion))
-      .Set("returnedToApplication", completed ? CJson(m_NewVersion.has_value()) : CJson());
-  result.document = std::move(document);
+  const bool success = result.code == ExitCode::kSuccess;
+  result.document =
+      Json{{"result", success ? "completed" : "failed"},
+           {"exitCode", static_cast<int>(result.code)},
+           {"error",
+            success ? Json() : Json{{"kind", ToName(result.code)}, {"message", result.message}}},
+           {"device",
+            {{"path", m_Path},
+             {"type", m_DeviceType ? Json(Hex16(*m_DeviceType)) : Json()},
+             {"startMode", m_StartedInBootMode ? "boot" : "application"},
+             {"previousVersion", version(m_PreviousVersion)}}},
+           {"image",
+            {{"path", m_ImagePath},
+             {"type", FormatTypeCode(m_Image.header.firmwareType)},
+             {"version", FormatVersion(m_Image.header.version, 0)},
+             {"beta", m_Image.header.beta}}},
+           {"run", std::move(run)},
+           {"newVersion", version(m_NewVersion)},
+           {"returnedToApplication", completed ? Json(m_NewVersion.has_value()) : Json()}};
   return result;
 }
 

@@ -32,6 +32,10 @@ base::Result<std::shared_ptr<hid::IHidPlatform>> CreatePlatform(const PlatformRe
 
 }  // namespace
 
+std::string JsonText(const Json& value, int indent) {
+  return value.dump(indent, ' ', false, Json::error_handler_t::replace);
+}
+
 CommandResult Failure(ExitCode code, std::string message) {
   return CommandResult{code, std::move(message), std::nullopt};
 }

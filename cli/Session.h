@@ -10,6 +10,7 @@
 #include <iosfwd>
 #include <memory>
 #include <mutex>
+#include <nlohmann/json.hpp>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -18,13 +19,21 @@
 #include "base/DebugOutput.h"
 #include "base/Error.h"
 #include "cli/ExitCode.h"
-#include "cli/Json.h"
 #include "cli/WakeFd.h"
 #include "hid/HidPlatform.h"
 #include "platform/DeviceAccess.h"
 #include "text/LocalizedText.h"
 
 namespace cli {
+
+// The JSON documents of --json and the strings of the trace: objects keep their keys in
+// the order they were set, so that output reads the same every time.
+using Json = nlohmann::ordered_json;
+
+// The text of a JSON value: compact with indent < 0, else pretty with that many spaces
+// per level. UTF-8 passes through as it is; a byte that is not UTF-8 (a file name can
+// hold any) becomes U+FFFD, so that the document stays JSON.
+std::string JsonText(const Json& value, int indent = -1);
 
 // How long update-cli waits for the controller to change mode. Real hosts take seconds
 // to enumerate a device that restarted; ten seconds is the least that is safe.
@@ -75,7 +84,7 @@ struct GlobalOptions {
 struct CommandResult {
   ExitCode code = ExitCode::kSuccess;
   std::string message;
-  std::optional<CJson> document;
+  std::optional<Json> document;
 };
 
 CommandResult Failure(ExitCode code, std::string message);
