@@ -121,8 +121,6 @@ TEST_F(Image, PackRefusesBadValuesAsUsage) {
   EXPECT_FALSE(std::filesystem::exists(out));
 }
 
-}  // namespace
-
 // The documents' strings: UTF-8 (the Chinese texts, a file's name) as it is, only what
 // JSON requires escaped, and a byte that is not UTF-8 replaced rather than thrown on.
 TEST(Json, StringsKeepUtf8AndEscapeOnlyWhatJsonMust) {
@@ -135,6 +133,6 @@ TEST(Json, StringsKeepUtf8AndEscapeOnlyWhatJsonMust) {
   for (const auto& [text, quoted] : cases) {
     EXPECT_EQ(cli::JsonText(text), quoted);
   }
-  EXPECT_EQ(cli::JsonText(cli::Json{{"n", 4294967295u}, {"b", false}, {"x", nullptr}}),
-            "{\"n\":4294967295,\"b\":false,\"x\":null}");
 }
+
+}  // namespace
