@@ -7,11 +7,6 @@
 namespace hid {
 namespace {
 
-bool IsSupported(const InterfaceInfo& info) {
-  return info.vendorId == kVendorId &&
-         (info.productId == kAppProductId || info.productId == kBootProductId);
-}
-
 std::uint32_t StatusOf(ReadOutcome outcome) {
   switch (outcome) {
     case ReadOutcome::kReport:
@@ -31,6 +26,12 @@ std::uint32_t StatusOf(ReadOutcome outcome) {
 constexpr std::uint8_t kAppReportId = 0x81;
 
 }  // namespace
+
+std::vector<InterfaceInfo> ListControllers(IHidPlatform& platform) {
+  std::vector<InterfaceInfo> interfaces = platform.EnumerateInterfaces();
+  std::erase_if(interfaces, [](const InterfaceInfo& info) { return !IsController(info); });
+  return interfaces;
+}
 
 CHid::CHid(std::shared_ptr<IHidPlatform> platform, base::DebugSink debug)
     : m_Platform(std::move(platform)), m_Debug(std::move(debug)) {}
@@ -59,7 +60,7 @@ int CHid::FindDevice() {
   }
   const std::string followed = m_FollowedLocation;
   const auto match = std::find_if(snapshot.begin(), snapshot.end(), [&](const InterfaceInfo& info) {
-    return IsSupported(info) && (followed.empty() || info.location == followed);
+    return IsController(info) && (followed.empty() || info.location == followed);
   });
   if (match != snapshot.end()) {
     m_DevicePath = match->path;

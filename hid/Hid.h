@@ -19,6 +19,7 @@
 #include <mutex>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "base/DebugOutput.h"
 #include "base/Error.h"
@@ -36,6 +37,10 @@ inline constexpr std::uint32_t kReadFailed = 0xFFFFFFFF;  // any other platform 
 
 inline constexpr std::uint32_t kInitialTimeoutMs = 10;  // read time-out of a new link
 inline constexpr std::uint32_t kOpenTimeoutMs = 200;    // read time-out after every opening
+
+// The controllers the platform lists now (IsController), in its order: what
+// CHid::FindDevice takes the first of.
+std::vector<InterfaceInfo> ListControllers(IHidPlatform& platform);
 
 class CHid {
  public:

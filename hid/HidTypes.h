@@ -36,6 +36,13 @@ struct InterfaceInfo {
   bool operator==(const InterfaceInfo&) const = default;
 };
 
+// True for an interface of the controller: our vendor ID with the application-mode or
+// the boot-mode product ID. Every search for the controller asks this, and only this.
+inline bool IsController(const InterfaceInfo& info) {
+  return info.vendorId == kVendorId &&
+         (info.productId == kAppProductId || info.productId == kBootProductId);
+}
+
 // USB IDs of the device found by the last successful search.
 struct MatchedDeviceIds {
   std::uint16_t VendorId = 0;

@@ -16,11 +16,6 @@
 namespace hid {
 namespace {
 
-bool IsControllerInterface(const InterfaceInfo& info) {
-  return info.vendorId == kVendorId &&
-         (info.productId == kAppProductId || info.productId == kBootProductId);
-}
-
 udev_support::UdevMonitorPtr MakeHidrawMonitor(udev* context) {
   // Source "udev": events after udevd ran its rules, so the node already carries the
   // permissions it will have. The filter must be in place before receiving starts.
@@ -153,7 +148,7 @@ void CDeviceWatcher::AnnounceArrival(const udev_support::HidrawNode& node) {
   if (m_Known.count(node.syspath) != 0) {
     return;
   }
-  if (IsControllerInterface(node.info) && !AwaitAccess(node.info)) {
+  if (IsController(node.info) && !AwaitAccess(node.info)) {
     return;  // stopping: nobody is left to tell
   }
   m_Known.emplace(node.syspath, node.info);
