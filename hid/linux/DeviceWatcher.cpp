@@ -116,8 +116,8 @@ void CDeviceWatcher::DrainMonitor() {
       // device tree changed under it, as Windows says with DBT_DEVNODES_CHANGED.
       const auto known = m_Known.find(syspath);
       const auto node = known == m_Known.end() ? udev_support::DescribeHidraw(raw) : std::nullopt;
-      if ((known != m_Known.end() && IsControllerInterface(known->second)) ||
-          (node && IsControllerInterface(node->info))) {
+      if ((known != m_Known.end() && IsController(known->second)) ||
+          (node && IsController(node->info))) {
         m_Notices.Push(kNoticeDevNodesChanged);
       }
     }
