@@ -37,10 +37,12 @@ CUpdateController::CUpdateController(hid::CHid& link, IUserInterface& ui, Contro
       m_WorkerCommands(link, m_Options.commands) {}
 
 CUpdateController::~CUpdateController() {
+#if !defined(__EMSCRIPTEN__) || defined(__EMSCRIPTEN_PTHREADS__)
   if (m_hWorkerThread.joinable()) {
     m_StopSource.RequestStop();
     m_hWorkerThread.join();
   }
+#endif
 }
 
 std::string CUpdateController::Text(text::TextId id) const {
@@ -158,6 +160,14 @@ void CUpdateController::OnUpdateClicked() {
 }
 
 void CUpdateController::StartRun() {
+#if defined(__EMSCRIPTEN__) && !defined(__EMSCRIPTEN_PTHREADS__)
+  // No threads in this build: the run is called in place.
+  m_RunActive.store(true);
+  m_LinkHold.store(LinkHold::kRun);
+  m_StopSource = base::CStopSource();
+  ++m_RunsStarted;
+  FinishRun(UpdateWorker(m_StopSource.Token()));
+#else
   if (m_hWorkerThread.joinable()) {
     m_hWorkerThread.join();  // the previous run has ended; only its thread is left
   }
@@ -174,6 +184,7 @@ void CUpdateController::StartRun() {
     return;
   }
   ++m_RunsStarted;
+#endif
 }
 
 void CUpdateController::FinishRun(const RunOutcome& outcome) {

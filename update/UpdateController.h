@@ -158,7 +158,9 @@ class CUpdateController {
   std::condition_variable m_RunEnded;
   std::optional<RunOutcome> m_LastOutcome;
   base::CStopSource m_StopSource;  // the running run's
-  std::jthread m_hWorkerThread;    // last; joined first on destruction
+#if !defined(__EMSCRIPTEN__) || defined(__EMSCRIPTEN_PTHREADS__)
+  std::jthread m_hWorkerThread;  // last; joined first on destruction
+#endif
 };
 
 }  // namespace update
