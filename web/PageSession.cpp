@@ -118,16 +118,17 @@ const char* NameOf(firmware::ImageProblem problem) {
   return "unreadable";
 }
 
-std::string OutcomeJson(const update::RunOutcome& outcome) {
+// How a run stands or ended, with the type of the device it writes.
+std::string OutcomeJson(const update::RunOutcome& outcome, std::uint16_t deviceType) {
   const bool deviceGone = outcome.commandFailure == protocol::CommandFailure::kDeviceGone ||
                           outcome.commandFailure == protocol::CommandFailure::kSendFailed ||
                           (outcome.error && outcome.error->kind == base::ErrorKind::kDisconnected);
   char numbers[160];
   std::snprintf(numbers, sizeof numbers,
                 "\"block\":%u,\"blockCount\":%u,\"imageCrc\":%u,\"deviceCrc\":%u,"
-                "\"deviceGone\":%s",
+                "\"deviceGone\":%s,\"type\":%u",
                 outcome.block, outcome.blockCount, outcome.imageCrc, outcome.deviceCrc,
-                deviceGone ? "true" : "false");
+                deviceGone ? "true" : "false", deviceType);
   return std::string("{\"step\":\"") + NameOf(outcome.step) + "\",\"failure\":\"" +
          NameOf(outcome.failure) + "\"," + numbers +
          ",\"detail\":" + JsonString(update::Describe(outcome)) + "}";
@@ -159,8 +160,8 @@ CPageSession::CPageSession(std::uint16_t languageId)
   update::ControllerOptions options;
   options.texts = [this](text::TextId id) { return Text(id); };
   options.debug = [](std::string_view line) { page_debug(std::string(line).c_str()); };
-  options.onRunFinished = [](const update::RunOutcome& outcome) {
-    page_run_finished(OutcomeJson(outcome).c_str());
+  options.onRunFinished = [this](const update::RunOutcome& outcome) {
+    page_run_finished(OutcomeJson(outcome, DeviceType()).c_str());
   };
   m_Controller = std::make_unique<update::CUpdateController>(m_Link, *this, std::move(options));
   m_Controller->SetRunProgressObserver([this](const update::RunOutcome& outcome) {
@@ -169,7 +170,7 @@ CPageSession::CPageSession(std::uint16_t languageId)
       // firmware's, and the page tells it by there being none before.
       m_Controller->SetCurrentFirmwareInfo(firmware::kFirmwareInfoUnread);
     }
-    page_run_progress(OutcomeJson(outcome).c_str());
+    page_run_progress(OutcomeJson(outcome, DeviceType()).c_str());
   });
 }
 
@@ -193,6 +194,10 @@ void CPageSession::OnUpdateClicked() {
   m_Controller->OnUpdateClicked();
 }
 
+std::uint16_t CPageSession::DeviceType() const {
+  return firmware::ExpectedFirmwareType(m_Controller->GetDeviceKind());
+}
+
 std::string CPageSession::StateJson() const {
   const hid::MatchedDeviceIds ids = m_Controller->GetMatchedDeviceIds();
   const std::optional<base::Error> openError = m_Link.LastOpenError();
@@ -201,9 +206,7 @@ std::string CPageSession::StateJson() const {
                 "{\"connected\":%s,\"productId\":%u,\"deviceKind\":%u,\"type\":%u,"
                 "\"firmwareInfo\":%u,\"runActive\":%s,\"runsStarted\":%d,",
                 m_Link.IsConnected() ? "true" : "false", ids.ProductId,
-                m_Controller->GetDeviceKind(),
-                firmware::ExpectedFirmwareType(m_Controller->GetDeviceKind()),
-                m_Controller->GetCurrentFirmwareInfo(),
+                m_Controller->GetDeviceKind(), DeviceType(), m_Controller->GetCurrentFirmwareInfo(),
                 m_Controller->IsRunActive() ? "true" : "false", m_Controller->RunsStarted());
   return std::string(numbers) +
          "\"openError\":" + (openError ? JsonString(openError->message) : "null") +

@@ -66,6 +66,9 @@ class CPageSession final : public update::IUserInterface {
   std::optional<std::string> ShowOpenFileDialog(const update::OpenFileRequest& request) override;
 
  private:
+  // The type code of the identified device (0xFFFE before any identification).
+  std::uint16_t DeviceType() const;
+
   const std::uint16_t m_LanguageId;
   std::shared_ptr<hid::CWebHidPlatform> m_Platform;
   hid::CHid m_Link;

@@ -24,6 +24,7 @@
       connectApp: 'Connect the controller again',
       image: 'Firmware image (.dat)',
       noDevice: 'No controller connected: click Connect and choose the controller.',
+      restarting: 'The controller is restarting.',
       appMode: (type, version) => `Controller type ${type}, firmware ${version}.`,
       bootMode: (type) => `Controller type ${type} waiting in boot mode.`,
       unknownDevice: 'The controller did not say what it is: unplug it and plug it in again.',
@@ -91,6 +92,7 @@
       connectApp: '重新连接手柄',
       image: '固件文件 (.dat)',
       noDevice: '没有连接手柄：请点击“连接”并选择手柄。',
+      restarting: '手柄正在重启。',
       appMode: (type, version) => `手柄类型 ${type}，固件版本 ${version}。`,
       bootMode: (type) => `手柄类型 ${type}，正在 BOOT 模式下等待。`,
       unknownDevice: '手柄没有报告类型：请拔下后重新插上。',
@@ -174,7 +176,7 @@
     if (state.openRefused) {
       line.textContent = say.refused(state.openError);
     } else if (!state.connected) {
-      line.textContent = say.noDevice;
+      line.textContent = expecting ? say.restarting : say.noDevice;
     } else if (state.productId === kBootProductId) {
       line.textContent = say.bootMode(hex(state.type));
     } else if (state.firmwareInfo !== kVersionUnread && state.deviceKind !== 7) {
@@ -331,6 +333,7 @@
     },
     runProgress(outcome) {
       stopExpecting();
+      $('device').textContent = say.bootMode(hex(outcome.type));
       show('failure', false);
       $('status').textContent = outcome.step === 'streaming' ?
           say.writing(Math.min(outcome.block + 1, outcome.blockCount), outcome.blockCount) :
@@ -343,6 +346,7 @@
         return;
       }
       $('status').textContent = '';
+      if (outcome.deviceGone) $('device').textContent = say.noDevice;
       const where = outcome.step === 'streaming' ?
           say.writing(outcome.block + 1, outcome.blockCount).toLowerCase() :
           say.steps[outcome.step];

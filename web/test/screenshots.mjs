@@ -4,8 +4,7 @@
 import fs from 'node:fs';
 import path from 'node:path';
 
-import {answer, chooseImage, clickWhenShown, launch, makeImage, openPage, payloadOf, serve,
-        waitForText, writeImage} from './harness.mjs';
+import {chooseImage, launch, makeImage, openPage, payloadOf, serve, writeImage} from './harness.mjs';
 
 const out = path.resolve(process.argv[2] || 'screenshots');
 fs.mkdirSync(out, {recursive: true});
