@@ -32,7 +32,8 @@ async function runOnce(browser, url, file, latencyMs) {
   }
   const blocks = blocksSent.length;
   const wall = echoes[blocks - 1] - blocksSent[0];
-  return {blocks, perBlock: wall / blocks * 1000, host: median(host) * 1000,
+  const steps = blocksSent.slice(1).map((at, k) => at - blocksSent[k]);
+  return {blocks, perBlock: wall / blocks * 1000, step: median(steps) * 1000, host: median(host) * 1000,
           hostMean: host.reduce((a, b) => a + b, 0) / host.length * 1000,
           wait: median(wait) * 1000, kBps: blocks * 46 / wall};
 }
@@ -41,13 +42,13 @@ const server = await serve();
 const chromium = await launch();
 try {
   const file = writeImage('bench.dat', makeImage({payload: payloadOf(kRegion)}));
-  console.log('| Reply latency | blocks | us/block | host us (median) | host us (mean) | wait us | kB/s |');
-  console.log('|---|---|---|---|---|---|---|');
+  console.log('| Reply latency | blocks | us/block | median us/block | host us (median) | host us (mean) | wait us | kB/s |');
+  console.log('|---|---|---|---|---|---|---|---|');
   for (const latencyMs of [0, 1]) {
     const runs = [];
     for (let i = 0; i < kRuns; ++i) runs.push(await runOnce(chromium.browser, server.url, file, latencyMs));
     const m = (key) => median(runs.map((run) => run[key]));
-    console.log(`| ${latencyMs} ms | ${runs[0].blocks} | ${m('perBlock').toFixed(1)} | ` +
+    console.log(`| ${latencyMs} ms | ${runs[0].blocks} | ${m('perBlock').toFixed(1)} | ${m('step').toFixed(1)} | ` +
                 `${m('host').toFixed(1)} | ${m('hostMean').toFixed(1)} | ${m('wait').toFixed(1)} | ` +
                 `${m('kBps').toFixed(1)} |`);
   }

@@ -28,7 +28,11 @@ export async function serve() {
       response.writeHead(404).end();
       return;
     }
-    response.writeHead(200, {'Content-Type': kTypes[path.extname(file)] || 'application/octet-stream'});
+    // Cross-origin isolated, so that performance.now() resolves 5 us instead of 100 us
+    // (the benchmark); the page needs nothing from elsewhere.
+    response.writeHead(200, {'Content-Type': kTypes[path.extname(file)] || 'application/octet-stream',
+                             'Cross-Origin-Opener-Policy': 'same-origin',
+                             'Cross-Origin-Embedder-Policy': 'require-corp'});
     fs.createReadStream(file).pipe(response);
   });
   await new Promise((resolve) => server.listen(0, '127.0.0.1', resolve));

@@ -35,7 +35,10 @@
     channel.port2.postMessage(0);
   }
 
+  // The command code a frame carries: bytes 2..3 of an output report; in a reply, its
+  // echo in bytes 5..6 (boot mode, report 0) or 4..5 (application mode, report 2).
   const codeOf = (bytes) => bytes.length >= 4 ? bytes[2] | (bytes[3] << 8) : -1;
+  const echoOf = (frame) => frame[0] === 0 ? frame[5] | (frame[6] << 8) : frame[4] | (frame[5] << 8);
 
   class StandInDevice extends EventTarget {
     constructor(productId) {
@@ -89,7 +92,7 @@
 
     deliver(frame) {
       if (this.gone || !this.opened) return;
-      timing.delivered.push({at: performance.now(), code: codeOf(frame)});
+      timing.delivered.push({at: performance.now(), code: echoOf(frame)});
       const event = new Event('inputreport');
       event.device = this;
       event.reportId = frame[0];
