@@ -57,9 +57,13 @@ EMSCRIPTEN_KEEPALIVE const char* update_check_image(web::CPageSession* session, 
   return session->Keep(session->CheckImageJson(path));
 }
 
-EMSCRIPTEN_KEEPALIVE void update_choose_image(web::CPageSession* session, const char* path,
-                                              const char* confirmedPrompt) {
-  session->SetChosenImage(path, confirmedPrompt);
+EMSCRIPTEN_KEEPALIVE void update_choose_image(web::CPageSession* session, const char* path) {
+  session->SetChosenImage(path);
+}
+
+// The chosen image, checked and its version question answered OK: the next run takes it.
+EMSCRIPTEN_KEEPALIVE int update_confirm_image(web::CPageSession* session) {
+  return session->ConfirmChosenImage() ? 1 : 0;
 }
 
 }  // extern "C"

@@ -165,11 +165,6 @@ CPageSession::CPageSession(std::uint16_t languageId)
   };
   m_Controller = std::make_unique<update::CUpdateController>(m_Link, *this, std::move(options));
   m_Controller->SetRunProgressObserver([this](const update::RunOutcome& outcome) {
-    if (outcome.step == RunStep::kCompleting) {
-      // The controller restarts after this step: a version read from now on is the new
-      // firmware's, and the page tells it by there being none before.
-      m_Controller->SetCurrentFirmwareInfo(firmware::kFirmwareInfoUnread);
-    }
     page_run_progress(OutcomeJson(outcome, DeviceType()).c_str());
   });
 }
@@ -182,12 +177,20 @@ std::string CPageSession::Text(text::TextId id) const {
 
 void CPageSession::StartUp() {
   m_Controller->StartUp();
+  EndRun();
 }
 
 void CPageSession::HandleNotices() {
   for (const std::uint32_t code : m_Platform->TakeNotices()) {
     (void)m_Controller->OnDeviceChange(code);
+    EndRun();
   }
+}
+
+void CPageSession::EndRun() {
+  // The run was called in place and has told the page how it went (onRunFinished):
+  // the success box, the completion label and the button follow here.
+  (void)m_Controller->OnRunEnded();
 }
 
 void CPageSession::OnUpdateClicked() {
@@ -208,8 +211,10 @@ std::string CPageSession::StateJson() const {
                 m_Link.IsConnected() ? "true" : "false", ids.ProductId,
                 m_Controller->GetDeviceKind(), DeviceType(), m_Controller->GetCurrentFirmwareInfo(),
                 m_Controller->IsRunActive() ? "true" : "false", m_Controller->RunsStarted());
+  const std::optional<std::uint32_t> after = m_Controller->VersionAfterUpdate();
   return std::string(numbers) +
-         "\"openError\":" + (openError ? JsonString(openError->message) : "null") +
+         "\"versionAfterUpdate\":" + (after ? std::to_string(*after) : std::string("null")) +
+         ",\"openError\":" + (openError ? JsonString(openError->message) : "null") +
          ",\"openRefused\":" +
          (openError && openError->kind == base::ErrorKind::kPermissionDenied ? "true" : "false") +
          "}";
@@ -237,21 +242,21 @@ std::string CPageSession::CheckImageJson(const std::string& path) const {
          ",\"prompt\":" + JsonString(prompt) + "}";
 }
 
-void CPageSession::SetChosenImage(const std::string& path, const std::string& confirmedPrompt) {
-  m_ImagePath = path;
-  m_ConfirmedPrompt = confirmedPrompt;
+bool CPageSession::ConfirmChosenImage() {
+  const firmware::ImageRead read = firmware::ReadImageInfo(m_ImagePath);
+  if (read.problem != firmware::ImageProblem::kNone) {
+    return false;
+  }
+  m_Controller->SetCheckedImage(update::CheckedImage{m_ImagePath, read.info.header});
+  return true;
 }
 
 update::MessageResult CPageSession::ShowMessageBox(const std::string& text,
                                                    const std::string& caption,
                                                    update::MessageButtons buttons) {
   if (buttons == update::MessageButtons::kOk) {
-    // Only one answer is possible: the page shows the message and the run goes on.
+    // Only one answer is possible: the page shows the message and goes on.
     page_message(text.c_str(), caption.c_str());
-    return update::MessageResult::kOk;
-  }
-  if (!m_ConfirmedPrompt.empty() && text == m_ConfirmedPrompt) {
-    m_ConfirmedPrompt.clear();  // answered before the switch to boot mode, for one run
     return update::MessageResult::kOk;
   }
   return page_ask(text.c_str(), caption.c_str()) != 0 ? update::MessageResult::kOk
@@ -284,9 +289,9 @@ std::optional<std::string> CPageSession::ShowOpenFileDialog(
   if (chosen == nullptr) {
     return std::nullopt;
   }
-  std::string path(chosen);
+  m_ImagePath = chosen;  // also for a later run
   std::free(chosen);
-  return path;
+  return m_ImagePath;
 }
 
 }  // namespace web

@@ -8,8 +8,10 @@
 //
 // The page chooses the image and asks the version question before the controller is
 // switched to boot mode, as the command line does: an image it cannot take must not
-// leave it waiting there, and "no" must leave it as it was. The run then takes the
-// chosen image from ShowOpenFileDialog and that answer for its own question, once.
+// leave it waiting there, and "no" must leave it as it was. It hands the checked image
+// to the control for the next run. A run that starts without one (the controller came
+// back in boot mode after a failed run) asks through ShowOpenFileDialog, which takes
+// the image the page has chosen if any, and through the page's own version question.
 #pragma once
 
 #include <cstdint>
@@ -34,7 +36,7 @@ class CPageSession final : public update::IUserInterface {
   std::string Text(text::TextId id) const;
 
   // The start-up scan, the notices the platform has queued, and the update button:
-  // each may run a whole flashing run before it returns.
+  // each may run a whole flashing run, and end it, before it returns.
   void StartUp();
   void HandleNotices();
   void OnUpdateClicked();
@@ -46,9 +48,11 @@ class CPageSession final : public update::IUserInterface {
   // JSON object with the version question to ask when it passes.
   std::string CheckImageJson(const std::string& path) const;
 
-  // The image the next run writes (empty: none chosen yet), and the version question
-  // the user has answered OK to for it.
-  void SetChosenImage(const std::string& path, const std::string& confirmedPrompt);
+  // The image the user has chosen (ShowOpenFileDialog answers with it).
+  void SetChosenImage(const std::string& path) { m_ImagePath = path; }
+  // The chosen image, checked and confirmed by the user: the next run writes it without
+  // asking. False when it can no longer be read.
+  bool ConfirmChosenImage();
 
   // Keeps a string handed to the page's script until the next one is kept.
   const char* Keep(std::string text) {
@@ -68,12 +72,13 @@ class CPageSession final : public update::IUserInterface {
  private:
   // The type code of the identified device (0xFFFE before any identification).
   std::uint16_t DeviceType() const;
+  // A run that ended in the call just made is ended here, on the page's thread.
+  void EndRun();
 
   const std::uint16_t m_LanguageId;
   std::shared_ptr<hid::CWebHidPlatform> m_Platform;
   hid::CHid m_Link;
   std::string m_ImagePath;
-  std::string m_ConfirmedPrompt;
   std::string m_Kept;
   std::unique_ptr<update::CUpdateController> m_Controller;  // last: it uses the above
 };

@@ -185,11 +185,10 @@
     } else {
       line.textContent = say.unknownDevice;
     }
-    if (expecting === 'app' && state.connected && state.productId === kAppProductId &&
-        state.firmwareInfo !== kVersionUnread) {
+    if (expecting === 'app' && state.versionAfterUpdate) {
       stopExpecting();
       $('status').textContent = say.newVersion(
-          version(state.firmwareInfo & 0xFFFF, state.firmwareInfo >>> 16));
+          version(state.versionAfterUpdate & 0xFFFF, state.versionAfterUpdate >>> 16));
     }
   }
 
@@ -273,8 +272,7 @@
       return;
     }
     if (!(await Module.page.ask(check.prompt, texts[6]))) return;
-    await call('update_choose_image', null, ['number', 'string', 'string'],
-               [session, image.path, check.prompt]);
+    if (!(await call('update_confirm_image', 'number', ['number'], [session]))) return;
     $('status').textContent = say.switching;
     expectComeBack('boot');
     await call('update_clicked', null, ['number'], [session]);
@@ -395,8 +393,7 @@
       const file = $('image').files[0];
       if (!file || !$('choose-box').hidden) return;  // a run asked for it and takes it
       await chooseImage(file);
-      await call('update_choose_image', null, ['number', 'string', 'string'],
-                 [session, image.path, '']);
+      await call('update_choose_image', null, ['number', 'string'], [session, image.path]);
       if (updateAfterChoice) {
         updateAfterChoice = false;
         onUpdateClicked();
