@@ -48,6 +48,7 @@
         choosing: 'choosing the image',
       },
       writing: (block, count) => `Writing block ${block} of ${count}`,
+      writingAt: (block, count) => `writing block ${block} of ${count}`,
       upgraded: 'Waiting for the controller to restart with its new firmware…',
       newVersion: (version) => `The controller is back with firmware ${version}.`,
       stopped: 'The update stopped',
@@ -112,6 +113,7 @@
         completing: '完成更新', choosing: '选择固件文件',
       },
       writing: (block, count) => `正在写入第 ${block} 块，共 ${count} 块`,
+      writingAt: (block, count) => `写入第 ${block} 块（共 ${count} 块）`,
       upgraded: '正在等待手柄用新固件重启…',
       newVersion: (version) => `手柄已重新连接，固件版本 ${version}。`,
       stopped: '更新已停止',
@@ -346,7 +348,7 @@
       $('status').textContent = '';
       if (outcome.deviceGone) $('device').textContent = say.noDevice;
       const where = outcome.step === 'streaming' ?
-          say.writing(outcome.block + 1, outcome.blockCount).toLowerCase() :
+          say.writingAt(outcome.block + 1, outcome.blockCount) :
           say.steps[outcome.step];
       const imageFailures = ['imageRefused', 'emptyPayload', 'regionOutOfRange', 'imageUnreadable'];
       const f = say.failures;
