@@ -2,6 +2,7 @@
 
 #include <emscripten.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 
@@ -165,7 +166,14 @@ CPageSession::CPageSession(std::uint16_t languageId)
   };
   m_Controller = std::make_unique<update::CUpdateController>(m_Link, *this, std::move(options));
   m_Controller->SetRunProgressObserver([this](const update::RunOutcome& outcome) {
-    page_run_progress(OutcomeJson(outcome, DeviceType()).c_str());
+    // The page names the step and counts blocks; a line redrawn for every block costs
+    // more than the block itself, so blocks are told in steps of a percent.
+    const std::uint32_t stride = std::max<std::uint32_t>(1, outcome.blockCount / 100);
+    const bool newStep = outcome.step != m_ShownStep;
+    m_ShownStep = outcome.step;
+    if (newStep || outcome.block % stride == 0 || outcome.block == outcome.blockCount) {
+      page_run_progress(OutcomeJson(outcome, DeviceType()).c_str());
+    }
   });
 }
 

@@ -80,7 +80,8 @@ class CPageSession final : public update::IUserInterface {
   hid::CHid m_Link;
   std::string m_ImagePath;
   std::string m_Kept;
-  std::unique_ptr<update::CUpdateController> m_Controller;  // last: it uses the above
+  update::RunStep m_ShownStep = update::RunStep::kChoosing;  // the last step told to the page
+  std::unique_ptr<update::CUpdateController> m_Controller;   // last: it uses the above
 };
 
 // A JSON string literal of text, quotes included.
