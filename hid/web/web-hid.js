@@ -168,7 +168,9 @@ Module['webHid'] = (function () {
     async read(readerNumber, ptr, timeoutMs) {
       const reader = readers.get(readerNumber);
       if (!reader) return kFailed;
-      if (reader.queue.length === 0 && !reader.entry.gone) {
+      // A device closed under the handle (by the browser) is as good as gone.
+      const gone = () => reader.entry.gone || !reader.entry.device.opened;
+      if (reader.queue.length === 0 && !gone()) {
         await new Promise((resolve) => {
           const timer = setTimeout(done, timeoutMs);
           function done() {
@@ -184,7 +186,7 @@ Module['webHid'] = (function () {
         return kOk;
       }
       if (!readers.has(readerNumber)) return kFailed;
-      return reader.entry.gone ? kGone : kTimeout;
+      return gone() ? kGone : kTimeout;
     },
 
     // Sends one report: frame byte 0 is the report ID, the rest its data, so the device
