@@ -307,8 +307,9 @@ void CUpdateController::IdentifyAfterRun(bool completed) {
   if (m_Hid.FindDevice() == 0) {
     return;
   }
-  if (completed && GetMatchedDeviceIds().ProductId == hid::kBootProductId) {
-    return;
+  if (completed && (GetMatchedDeviceIds().ProductId == hid::kBootProductId ||
+                    VersionAfterUpdate().has_value())) {
+    return;  // still restarting, or back and identified already
   }
   Identify(false);
 }
