@@ -167,8 +167,8 @@ void RunWorker(std::shared_ptr<Reads> reads) {
     fuzzing::Violated("the scripted device is found");
   }
   controller.SetDeviceKind(update::kDeviceKindType600A);
-  std::stop_source stop;
-  const update::RunOutcome outcome = controller.UpdateWorker(stop.get_token());
+  base::CStopSource stop;
+  const update::RunOutcome outcome = controller.UpdateWorker(stop.Token());
   if (outcome.Completed()) {
     fuzzing::Expect(outcome.imageCrc == outcome.deviceCrc,
                     "a completed run saw the device report the image's CRC-16");

@@ -102,8 +102,8 @@ struct RunRig {
   }
 
   update::RunOutcome RunWorker() {
-    std::stop_source stop;
-    return controller.UpdateWorker(stop.get_token());
+    base::CStopSource stop;
+    return controller.UpdateWorker(stop.Token());
   }
   Codes Sent() const { return CodesOf(platform->Written()); }
 };
