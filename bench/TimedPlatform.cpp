@@ -1,5 +1,7 @@
 #include "bench/TimedPlatform.h"
 
+#include "base/LittleEndian.h"
+
 namespace bench {
 namespace {
 
@@ -33,7 +35,7 @@ class CTimedPlatform::CHandle final : public hid::IHidHandle {
     event.write = true;
     // Boot-mode frames: report ID, packet type, then the code.
     if (frame.size() >= 4) {
-      event.code = static_cast<std::uint16_t>(frame[2] | (frame[3] << 8));
+      event.code = base::LoadU16(&frame[2]);
     }
     event.start = Clock::now();
     const bool written = m_Inner->WriteFrame(frame);

@@ -3,40 +3,26 @@
 #include <algorithm>
 #include <cstring>
 
+#include "base/LittleEndian.h"
 #include "protocol/Crc16.h"
 
 namespace protocol {
-namespace {
-
-void PutU16(CommandPacket& packet, std::size_t at, std::uint16_t value) {
-  packet[at] = static_cast<std::uint8_t>(value);
-  packet[at + 1] = static_cast<std::uint8_t>(value >> 8);
-}
-
-void PutU32(CommandPacket& packet, std::size_t at, std::uint32_t value) {
-  for (std::size_t i = 0; i < 4; ++i) {
-    packet[at + i] = static_cast<std::uint8_t>(value >> (8 * i));
-  }
-}
-
-}  // namespace
-
 CommandPacket BuildCommandPacket(const PacketFields& fields, std::size_t* dataCopied) {
   CommandPacket packet{};
   packet[0] = fields.type;
   const std::uint32_t length = std::min<std::uint32_t>(fields.length, kMaxDataLength);
-  PutU16(packet, 1, fields.code);
-  PutU16(packet, 3, fields.reserved);
-  PutU32(packet, 5, length);  // over 5..8: Crc overwrites 7..8 below where it applies
-  PutU32(packet, 9, fields.size);
-  PutU32(packet, 13, fields.offset);
+  base::StoreU16(&packet[1], fields.code);
+  base::StoreU16(&packet[3], fields.reserved);
+  base::StoreU32(&packet[5], length);  // over 5..8: Crc overwrites 7..8 below where it applies
+  base::StoreU32(&packet[9], fields.size);
+  base::StoreU32(&packet[13], fields.offset);
   std::size_t copied = 0;
   if (fields.data != nullptr) {
     std::memcpy(packet.data() + kPacketHeaderSize, fields.data, length);
     copied = length;
   }
   if (fields.withCrc) {
-    PutU16(packet, 7, Crc16(packet.data() + kPacketHeaderSize, static_cast<int>(copied)));
+    base::StoreU16(&packet[7], Crc16(packet.data() + kPacketHeaderSize, static_cast<int>(copied)));
   }
   if (dataCopied != nullptr) {
     *dataCopied = copied;

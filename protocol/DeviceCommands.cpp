@@ -3,26 +3,17 @@
 #include <algorithm>
 #include <thread>
 
+#include "base/LittleEndian.h"
 #include "protocol/CommandPacket.h"
 
 namespace protocol {
-namespace {
-
-void PutU32(std::array<std::uint8_t, 20>& bytes, std::size_t at, std::uint32_t value) {
-  for (std::size_t i = 0; i < 4; ++i) {
-    bytes[at + i] = static_cast<std::uint8_t>(value >> (8 * i));
-  }
-}
-
-}  // namespace
-
 std::array<std::uint8_t, 20> CrcQuery::Serialize() const {
   std::array<std::uint8_t, 20> bytes{};
-  PutU32(bytes, 0, rangeOffset);
-  PutU32(bytes, 4, rangeLength);
-  PutU32(bytes, 8, reserved);
-  PutU32(bytes, 12, wordSum);
-  PutU32(bytes, 16, regionLength);
+  base::StoreU32(&bytes[0], rangeOffset);
+  base::StoreU32(&bytes[4], rangeLength);
+  base::StoreU32(&bytes[8], reserved);
+  base::StoreU32(&bytes[12], wordSum);
+  base::StoreU32(&bytes[16], regionLength);
   return bytes;
 }
 

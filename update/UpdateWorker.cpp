@@ -4,6 +4,7 @@
 #include <array>
 #include <filesystem>
 
+#include "base/LittleEndian.h"
 #include "firmware/VersionPrompt.h"
 #include "protocol/Crc16.h"
 #include "update/UpdateController.h"
@@ -12,12 +13,6 @@ namespace update {
 namespace {
 
 constexpr std::uint64_t kPayloadOffset = firmware::kHeaderSize;
-
-std::uint32_t U32(const std::uint8_t* bytes) {
-  return static_cast<std::uint32_t>(bytes[0]) | (static_cast<std::uint32_t>(bytes[1]) << 8) |
-         (static_cast<std::uint32_t>(bytes[2]) << 16) |
-         (static_cast<std::uint32_t>(bytes[3]) << 24);
-}
 
 void Fail(RunOutcome& outcome, RunFailure failure) {
   outcome.failure = failure;
@@ -126,7 +121,7 @@ void CUpdateController::StreamImage(base::CStopToken stop, RunOutcome& outcome) 
     FailCommand(outcome, m_WorkerCommands);
     return;
   }
-  outcome.regionStart = U32(regionReply);
+  outcome.regionStart = base::LoadU32(regionReply);
   if (outcome.regionStart >= payloadLength) {
     // Nothing (or less than nothing) to write: stop before the device is erased.
     Fail(outcome, RunFailure::kRegionOutOfRange);
@@ -234,7 +229,7 @@ void CUpdateController::StreamImage(base::CStopToken stop, RunOutcome& outcome) 
     return;
   }
   outcome.imageCrc = protocol::Crc16(verification.data(), static_cast<int>(rangeLength));
-  outcome.deviceCrc = static_cast<std::uint16_t>(crcReply[0] | (crcReply[1] << 8));
+  outcome.deviceCrc = base::LoadU16(crcReply);
   if (outcome.imageCrc != outcome.deviceCrc) {
     Fail(outcome, RunFailure::kCrcMismatch);
     return;

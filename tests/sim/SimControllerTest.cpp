@@ -1,5 +1,6 @@
 #include <functional>
 
+#include "base/LittleEndian.h"
 #include "protocol/CommandPacket.h"
 #include "protocol/Crc16.h"
 #include "tests/sim/SimFixture.h"
@@ -58,7 +59,7 @@ TEST_F(SimFixture, AFlashingRunStoresTheRegionAndTheDeviceReturnsUpdated) {
   const auto query = protocol::CrcQuery{0, 4096, 0, WordSum(region), size}.Serialize();
   std::uint8_t crc[2] = {};
   ASSERT_TRUE(commands->ExchangeBootCommand(0xC3, query.data(), 20, 0, 20, crc, 2, 0));
-  EXPECT_EQ(crc[0] | (crc[1] << 8), protocol::Crc16(region.data(), 4096));
+  EXPECT_EQ(base::LoadU16(crc), protocol::Crc16(region.data(), 4096));
   ASSERT_EQ(commands->CompleteUpdate(), 1);
   EXPECT_EQ(device->StoredRegion(), region);
 
@@ -70,8 +71,7 @@ TEST_F(SimFixture, AFlashingRunStoresTheRegionAndTheDeviceReturnsUpdated) {
   EXPECT_EQ(received[1].bytes, Hex("00 05 04 00 00 00 00 00 FF FF 88 13 00 00 00 00 00 00", 65));
   Bytes lastBlock = Hex("00 05 03 00 00 00 20 00 00 00 88 13 00 00 68 13 00 00");
   const std::uint16_t lastCrc = protocol::Crc16(region.data() + 4968, 32);
-  lastBlock[8] = static_cast<std::uint8_t>(lastCrc);
-  lastBlock[9] = static_cast<std::uint8_t>(lastCrc >> 8);
+  base::StoreU16(&lastBlock[8], lastCrc);
   lastBlock.insert(lastBlock.end(), region.begin() + 4968, region.end());
   lastBlock.resize(65, 0);
   EXPECT_EQ(received[110].bytes, lastBlock);

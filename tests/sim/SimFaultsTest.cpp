@@ -1,6 +1,7 @@
 #include <algorithm>
 #include <thread>
 
+#include "base/LittleEndian.h"
 #include "protocol/Crc16.h"
 #include "tests/sim/SimFixture.h"
 
@@ -199,7 +200,7 @@ TEST_F(SimFixture, StorageAndCrcFaultsFailTheVerification) {
   Start(BootDevice({SimFault::WrongCrc()}));
   ASSERT_TRUE(EraseAndWrite(region));
   ASSERT_TRUE(commands->ExchangeBootCommand(0xC3, query.data(), 20, 0, 20, crc, 2, 0));
-  EXPECT_EQ(crc[0] | (crc[1] << 8), good ^ 1);
+  EXPECT_EQ(base::LoadU16(crc), good ^ 1);
 }
 
 TEST_F(SimFixture, EachDeviceOfThePlatformHasItsOwnPathQueueAndLatency) {
