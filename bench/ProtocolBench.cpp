@@ -81,8 +81,12 @@ void BuildBlockPacket(benchmark::State& state) {
   std::uint32_t offset = 0;
   for (auto _ : state) {
     const protocol::CommandPacket packet =
-        protocol::BuildCommandPacket({protocol::kBootPacketType, protocol::kCmdWriteBlock, 0,
-                                      block.data(), protocol::kMaxDataLength, offset, 65536, true});
+        protocol::BuildCommandPacket(protocol::kBootPacketType, true,
+                                     {.code = protocol::kCmdWriteBlock,
+                                      .length = protocol::kMaxDataLength,
+                                      .size = 65536,
+                                      .offset = offset,
+                                      .data = block.data()});
     benchmark::DoNotOptimize(packet);
     offset += protocol::kMaxDataLength;
   }
@@ -99,8 +103,11 @@ void SendBlockPacket(benchmark::State& state) {
   const auto block = Pattern(protocol::kMaxDataLength);
   std::uint32_t offset = 0;
   for (auto _ : state) {
-    benchmark::DoNotOptimize(protocol::SendFullBootPacket(link, block.data(), 46, offset, 65536,
-                                                          protocol::kCmdWriteBlock, 0));
+    benchmark::DoNotOptimize(protocol::SendFullBootPacket(link, {.code = protocol::kCmdWriteBlock,
+                                                                 .length = 46,
+                                                                 .size = 65536,
+                                                                 .offset = offset,
+                                                                 .data = block.data()}));
     offset += 46;
   }
 }

@@ -108,8 +108,9 @@ void RunCommand(hid::CHid& link, std::uint8_t selector, std::uint8_t wanted, std
       (void)commands.QueryBootType(reply.data(), wanted);
       break;
     case 2:
-      (void)commands.ExchangeBootCommand(code, data.data() + 1, wanted % 47, 0, wanted % 47,
-                                         reply.data(), wanted, 0);
+      (void)commands.ExchangeBootCommand(
+          {.code = code, .length = wanted % 47u, .size = wanted % 47u, .data = data.data() + 1},
+          reply.data(), wanted, 0);
       break;
     case 3:
       (void)commands.EraseRegion(0, wanted);

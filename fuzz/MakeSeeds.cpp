@@ -91,17 +91,21 @@ Bytes Read(const Bytes& frame) {
 // A host frame as the simulated controller receives it.
 Bytes BootFrame(std::uint16_t code, const Bytes& data, std::uint32_t offset, std::uint32_t size,
                 bool withCrc) {
-  const auto packet = protocol::BuildCommandPacket(
-      {protocol::kBootPacketType, code, 0, data.empty() ? nullptr : data.data(),
-       static_cast<std::uint32_t>(data.size()), offset, size, withCrc});
+  const auto packet =
+      protocol::BuildCommandPacket(protocol::kBootPacketType, withCrc,
+                                   {.code = code,
+                                    .length = static_cast<std::uint32_t>(data.size()),
+                                    .size = size,
+                                    .offset = offset,
+                                    .data = data.empty() ? nullptr : data.data()});
   Bytes frame{0};
   frame.insert(frame.end(), packet.begin(), packet.end());
   return frame;
 }
 
 Bytes AppFrame(std::uint16_t code, std::uint32_t length) {
-  const auto packet =
-      protocol::BuildCommandPacket({protocol::kAppPacketType, code, 0, nullptr, length, 0, length});
+  const auto packet = protocol::BuildCommandPacket(
+      protocol::kAppPacketType, false, {.code = code, .length = length, .size = length});
   Bytes frame{0x81};
   frame.insert(frame.end(), packet.begin(), packet.end() - 1);
   return frame;

@@ -4,7 +4,6 @@
 #include <thread>
 
 #include "base/LittleEndian.h"
-#include "protocol/CommandPacket.h"
 
 namespace protocol {
 std::array<std::uint8_t, 20> CrcQuery::Serialize() const {
@@ -62,8 +61,9 @@ int CDeviceCommands::QueryWithResends(bool appMode, std::uint16_t code, std::uin
                                       std::uint32_t wanted) {
   auto command = m_Link.BeginCommand();
   const auto send = [&] {
-    return appMode ? SendAppPacket(m_Link, nullptr, wanted, 0, wanted, code, 0)
-                   : SendBootPacket(m_Link, nullptr, wanted, 0, wanted, code, 0);
+    // No data, but Length and Size tell the device how many reply bytes are wanted.
+    const PacketFields query{.code = code, .length = wanted, .size = wanted};
+    return appMode ? SendAppPacket(m_Link, query) : SendBootPacket(m_Link, query);
   };
   (void)send();
   bool anyReply = false;
@@ -92,7 +92,7 @@ int CDeviceCommands::QueryAppInfo(std::uint8_t* reply, std::uint32_t wanted) {
 
 int CDeviceCommands::EnterBootMode() {
   auto command = m_Link.BeginCommand();
-  const int sent = SendAppPacket(m_Link, nullptr, 0, 0, 0, kCmdEnterBootMode, 0);
+  const int sent = SendAppPacket(m_Link, {.code = kCmdEnterBootMode});
   m_LastFailure = sent != 0 ? CommandFailure::kNone : CommandFailure::kSendFailed;
   return sent;
 }
@@ -101,13 +101,13 @@ int CDeviceCommands::QueryBootType(std::uint8_t* reply, std::uint32_t wanted) {
   return QueryWithResends(false, kCmdQueryBootType, reply, wanted);
 }
 
-bool CDeviceCommands::ExchangeBootCommand(std::uint8_t code, const std::uint8_t* data,
-                                          std::uint32_t length, std::uint32_t offset,
-                                          std::uint32_t size, std::uint8_t* reply,
+bool CDeviceCommands::ExchangeBootCommand(const PacketFields& fields, std::uint8_t* reply,
                                           std::uint32_t wanted, std::uint32_t waitMs) {
   auto command = m_Link.BeginCommand();
-  const std::uint16_t code16 = code;
-  (void)SendBootPacket(m_Link, data, length, offset, size, code16, 0);
+  PacketFields sent = fields;
+  sent.code &= 0x00FF;
+  const std::uint16_t code16 = sent.code;
+  (void)SendBootPacket(m_Link, sent);
   if (waitMs > 0) {
     std::this_thread::sleep_for(std::chrono::milliseconds(waitMs));
   }
@@ -128,7 +128,7 @@ bool CDeviceCommands::ExchangeBootCommand(std::uint8_t code, const std::uint8_t*
 
 int CDeviceCommands::EraseRegion(std::uint32_t offset, std::uint32_t size, base::CStopToken stop) {
   auto command = m_Link.BeginCommand();
-  if (SendBootPacketCrc(m_Link, nullptr, 0, offset, size, kCmdEraseRegion, 0) == 0) {
+  if (SendBootPacketCrc(m_Link, {.code = kCmdEraseRegion, .size = size, .offset = offset}) == 0) {
     m_LastFailure = CommandFailure::kSendFailed;
     return 0;
   }
@@ -160,7 +160,8 @@ int CDeviceCommands::WriteBlock(const std::uint8_t* data, std::uint32_t offset,
                                 std::uint32_t length, std::uint32_t size, int flag) {
   auto command = m_Link.BeginCommand();
   const std::uint16_t code = flag != 0 ? kCmdWriteBlock : kCmdWriteBlockPlain;
-  (void)SendFullBootPacket(m_Link, data, length, offset, size, code, 0);
+  (void)SendFullBootPacket(
+      m_Link, {.code = code, .length = length, .size = size, .offset = offset, .data = data});
   bool anyReply = false;
   for (std::uint16_t read = 0; read < kWriteBlockReads; ++read) {
     switch (ReadReply(false, code)) {
@@ -185,7 +186,7 @@ int CDeviceCommands::WriteBlock(const std::uint8_t* data, std::uint32_t offset,
 
 int CDeviceCommands::CompleteUpdate() {
   auto command = m_Link.BeginCommand();
-  (void)SendBootPacket(m_Link, nullptr, 0, 0, 0, kCmdCompleteUpdate, 0);
+  (void)SendBootPacket(m_Link, {.code = kCmdCompleteUpdate});
   switch (ReadReply(false, kCmdCompleteUpdate)) {
     case ReadResult::kAccepted:
       m_LastFailure = CommandFailure::kNone;

@@ -23,6 +23,7 @@
 #include "base/Stop.h"
 
 #include "hid/Hid.h"
+#include "protocol/CommandPacket.h"
 #include "protocol/ResponseReport.h"
 
 namespace protocol {
@@ -89,10 +90,11 @@ class CDeviceCommands {
 
   // Boot mode.
   int QueryBootType(std::uint8_t* reply, std::uint32_t wanted);
-  // One send (of the low 8 bits of code), an optional wait, one read.
-  bool ExchangeBootCommand(std::uint8_t code, const std::uint8_t* data, std::uint32_t length,
-                           std::uint32_t offset, std::uint32_t size, std::uint8_t* reply,
-                           std::uint32_t wanted, std::uint32_t waitMs);
+  // One send with SendBootPacket, an optional wait, one read. Only the low 8 bits of
+  // fields.code go out (the command has always carried codes 0x00..0xFF only), and the
+  // reply must echo that code.
+  bool ExchangeBootCommand(const PacketFields& fields, std::uint8_t* reply, std::uint32_t wanted,
+                           std::uint32_t waitMs);
   // Sends 0x0004 once and reads until the device confirms. Ends with 0 when the send
   // fails, the device is reported gone, `stop` is requested, or no confirmation came
   // within the erase bound.

@@ -109,8 +109,7 @@ void CUpdateController::StreamImage(base::CStopToken stop, RunOutcome& outcome) 
   EnterStep(outcome, RunStep::kQueryingRegion);
   std::uint8_t regionReply[protocol::kRegionStartReplySize] = {};
   const bool regionKnown = m_WorkerCommands.ExchangeBootCommand(
-      static_cast<std::uint8_t>(protocol::kCmdQueryRegionStart), nullptr, 0, 0, 0, regionReply,
-      protocol::kRegionStartReplySize, 0);
+      {.code = protocol::kCmdQueryRegionStart}, regionReply, protocol::kRegionStartReplySize, 0);
   // The query goes out before the payload length is looked at, also for an empty image.
   const std::uint32_t payloadLength = m_ImageHeader.payloadLength;
   if (payloadLength == 0) {
@@ -201,8 +200,7 @@ void CUpdateController::StreamImage(base::CStopToken stop, RunOutcome& outcome) 
   }
 
   EnterStep(outcome, RunStep::kFinishing);
-  if (!m_WorkerCommands.ExchangeBootCommand(static_cast<std::uint8_t>(protocol::kCmdFinishWrite),
-                                            nullptr, 0, 0, 0, nullptr, 0, 0)) {
+  if (!m_WorkerCommands.ExchangeBootCommand({.code = protocol::kCmdFinishWrite}, nullptr, 0, 0)) {
     FailCommand(outcome, m_WorkerCommands);
     return;
   }
@@ -212,11 +210,12 @@ void CUpdateController::StreamImage(base::CStopToken stop, RunOutcome& outcome) 
   const protocol::CrcQuery query{0, rangeLength, 0, sum->sum, sum->length};
   const auto queryBytes = query.Serialize();
   std::uint8_t crcReply[protocol::kRegionCrcReplySize] = {0, 0};
-  if (!m_WorkerCommands.ExchangeBootCommand(static_cast<std::uint8_t>(protocol::kCmdQueryRegionCrc),
-                                            queryBytes.data(),
-                                            static_cast<std::uint32_t>(queryBytes.size()), 0,
-                                            static_cast<std::uint32_t>(queryBytes.size()), crcReply,
-                                            protocol::kRegionCrcReplySize, 0)) {
+  const auto querySize = static_cast<std::uint32_t>(queryBytes.size());
+  if (!m_WorkerCommands.ExchangeBootCommand({.code = protocol::kCmdQueryRegionCrc,
+                                             .length = querySize,
+                                             .size = querySize,
+                                             .data = queryBytes.data()},
+                                            crcReply, protocol::kRegionCrcReplySize, 0)) {
     FailCommand(outcome, m_WorkerCommands);
     return;
   }

@@ -58,12 +58,12 @@ TEST_F(CommandsFixture, QueryAppInfoTakesOnlyReportIdTwo) {
 TEST_F(CommandsFixture, ExchangeReadsOnceAndKeepsTheReplyBufferOnFailure) {
   std::uint8_t reply[16];
   std::fill(std::begin(reply), std::end(reply), 0xEE);
-  EXPECT_FALSE(commands.ExchangeBootCommand(0xC1, nullptr, 0, 0, 0, reply, 16, 0));
+  EXPECT_FALSE(commands.ExchangeBootCommand({.code = 0xC1}, reply, 16, 0));
   EXPECT_EQ(Reads(), 1u);
   EXPECT_EQ(reply[0], 0xEE);
 
   platform->QueueReport(BootReply(0x00C1, {0x00, 0x08, 0x00, 0x00}));
-  EXPECT_TRUE(commands.ExchangeBootCommand(0xC1, nullptr, 0, 0, 0, reply, 16, 0));
+  EXPECT_TRUE(commands.ExchangeBootCommand({.code = 0xC1}, reply, 16, 0));
   EXPECT_EQ(reply[1], 0x08);
   EXPECT_EQ(Sent(), 2u);
   EXPECT_EQ(platform->Written()[1][2], 0xC1);

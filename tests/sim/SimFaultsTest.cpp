@@ -102,7 +102,7 @@ TEST_F(SimFixture, ALatencySpikeCostsReadsNotTheCommandUnlessItReadsOnce) {
   Start(BootDevice({SimFault::LatencySpike(300ms, FaultTrigger::AtCode(0x00C1))}),
         hid::kOpenTimeoutMs);
   std::uint8_t start[16] = {};
-  EXPECT_FALSE(commands->ExchangeBootCommand(0xC1, nullptr, 0, 0, 0, start, 16, 0));
+  EXPECT_FALSE(commands->ExchangeBootCommand({.code = 0xC1}, start, 16, 0));
   EXPECT_EQ(commands->LastFailure(), CommandFailure::kNoReply);
 }
 
@@ -192,14 +192,16 @@ TEST_F(SimFixture, StorageAndCrcFaultsFailTheVerification) {
   // A corrupted byte changes the stored word sum, so the device refuses the query.
   Start(BootDevice({SimFault::CorruptStorage(FaultTrigger::AtBlock(2), 5)}));
   ASSERT_TRUE(EraseAndWrite(region));
-  EXPECT_FALSE(commands->ExchangeBootCommand(0xC3, query.data(), 20, 0, 20, crc, 2, 0));
+  EXPECT_FALSE(commands->ExchangeBootCommand(
+      {.code = 0xC3, .length = 20, .size = 20, .data = query.data()}, crc, 2, 0));
   Bytes expected = region;
   expected[46 + 5] ^= 0xFF;
   EXPECT_EQ(device->StoredRegion(), expected);
 
   Start(BootDevice({SimFault::WrongCrc()}));
   ASSERT_TRUE(EraseAndWrite(region));
-  ASSERT_TRUE(commands->ExchangeBootCommand(0xC3, query.data(), 20, 0, 20, crc, 2, 0));
+  ASSERT_TRUE(commands->ExchangeBootCommand(
+      {.code = 0xC3, .length = 20, .size = 20, .data = query.data()}, crc, 2, 0));
   EXPECT_EQ(base::LoadU16(crc), good ^ 1);
 }
 
