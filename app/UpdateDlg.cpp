@@ -1,6 +1,5 @@
 #include "app/UpdateDlg.h"
 
-#include <QEventLoop>
 #include <QFileDialog>
 #include <QKeyEvent>
 #include <QLabel>
@@ -66,29 +65,21 @@ CUpdateDlg::CUpdateDlg(std::shared_ptr<hid::IHidPlatform> platform, DialogOption
   };
   control.debug = m_Options.debug;
   control.onRunFinished = [this](const update::RunOutcome& outcome) {
-    // The worker's last act before its run counts as over: no user-interface call
-    // follows, so the dialog may end once this has arrived.
+    // After the worker's last progress call, so the success box follows the bar's reset.
     QMetaObject::invokeMethod(
         this, [this, outcome] { OnRunFinished(outcome); }, Qt::QueuedConnection);
+  };
+  control.postToOwner = [this](std::function<void()> work) {
+    QMetaObject::invokeMethod(this, std::move(work), Qt::QueuedConnection);
   };
   m_Controller = std::make_unique<update::CUpdateController>(m_Hid, *this, std::move(control));
 }
 
 CUpdateDlg::~CUpdateDlg() {
-  // Normally the dialog ended through done() and no worker is left in a user-interface
-  // call. A dialog destroyed while a run goes on stops it here first, turning the event
-  // loop until the worker has left its last call.
+  // A run still going on stops at its next block boundary; the update control joins its
+  // worker, which waits on nothing of this window's.
   m_NoticeNotifier.reset();
-  if (WorkerInUserInterface()) {
-    m_Closing = true;
-    m_Controller->RequestStop();
-    CancelOpenModal();
-    QEventLoop loop;
-    connect(this, &CUpdateDlg::RunEnded, &loop, &QEventLoop::quit);
-    while (WorkerInUserInterface()) {
-      loop.exec();
-    }
-  }
+  m_Controller->RequestStop();
   m_Controller.reset();
 }
 
@@ -209,7 +200,7 @@ void CUpdateDlg::OnInitDialog() {
 
   // 11. to 13. The first scan: version unread, search, identify, the button, the title.
   // A device already in boot mode starts a run here; its file dialog opens as soon as
-  // the event loop turns.
+  // the event loop turns, over the window.
   m_Controller->StartUp();
   WatchDeviceNotices();
 
@@ -281,142 +272,97 @@ void CUpdateDlg::keyPressEvent(QKeyEvent* event) {
   QDialog::keyPressEvent(event);
 }
 
-bool CUpdateDlg::WorkerInUserInterface() const {
-  return m_Controller && m_Controller->RunsStarted() > m_RunsEnded;
-}
-
-void CUpdateDlg::CancelOpenModal() {
-  if (m_OpenModal) {
-    m_OpenModal->reject();
-  }
-}
-
 void CUpdateDlg::done(int result) {
+  // No confirmation and no waiting: a run going on stops at its next block boundary, and
+  // a file dialog or box open over the window is cancelled.
   m_Closing = true;
-  if (WorkerInUserInterface()) {
-    // No confirmation, but no waiting here either: this may run inside the worker's own
-    // box. The run stops at its next step, its open box returns Cancel, and the dialog
-    // ends when the worker reports that it is out.
-    m_PendingResult = result;
+  if (m_Controller->IsRunActive()) {
     m_Controller->RequestStop();
-    CancelOpenModal();
-    return;
   }
-  m_PendingResult.reset();
+  for (QDialog* modal : findChildren<QDialog*>(Qt::FindDirectChildrenOnly)) {
+    if (modal->isVisible()) {
+      modal->reject();
+    }
+  }
   QDialog::done(result);
 }
 
 void CUpdateDlg::OnRunFinished(const update::RunOutcome& outcome) {
+  // A run the asking ended has been ended already; one that reached its worker ends here.
+  (void)m_Controller->OnRunEnded();
   m_LastOutcome = outcome;
-  ++m_RunsEnded;
   emit RunEnded();
-  if (m_PendingResult && !WorkerInUserInterface()) {
-    const int result = *m_PendingResult;
-    m_PendingResult.reset();
-    QDialog::done(result);
-  }
 }
 
-template <typename Result, typename Operation>
-Result CUpdateDlg::OnUiThread(Result fallback, Operation operation) {
+template <typename Operation>
+void CUpdateDlg::OnUiThread(Operation operation) {
   if (QThread::currentThread() == thread()) {
-    // A blocking queued call to one's own thread would wait for itself.
-    return m_Closing ? fallback : operation();
+    operation();
+    return;
   }
-  Result result = fallback;
-  bool ran = false;
-  QMetaObject::invokeMethod(
-      this,
-      [&] {
-        ran = true;
-        if (!m_Closing) {
-          result = operation();
-        }
-      },
-      Qt::BlockingQueuedConnection);
-  // A window destroyed while the call was queued returns here without having run it.
-  return ran ? result : fallback;
+  QMetaObject::invokeMethod(this, std::move(operation), Qt::QueuedConnection);
 }
 
 update::MessageResult CUpdateDlg::ShowMessageBox(const std::string& text,
                                                  const std::string& caption,
                                                  update::MessageButtons buttons) {
-  return OnUiThread(update::MessageResult::kCancel, [&] {
-    QMessageBox box(QMessageBox::NoIcon, QString::fromStdString(caption), DisplayText(text),
-                    QMessageBox::NoButton, this);
-    box.setTextFormat(Qt::PlainText);
-    QPushButton* ok = box.addButton(QMessageBox::Ok);
-    if (buttons == update::MessageButtons::kOkCancel) {
-      // Escape and the close box press Cancel.
-      box.setEscapeButton(box.addButton(QMessageBox::Cancel));
-    }
-    box.setDefaultButton(ok);
-    m_OpenModal = &box;
-    box.exec();
-    m_OpenModal = nullptr;
-    if (buttons == update::MessageButtons::kOk) {
-      return update::MessageResult::kOk;
-    }
-    return box.clickedButton() == ok ? update::MessageResult::kOk : update::MessageResult::kCancel;
-  });
+  QMessageBox box(QMessageBox::NoIcon, QString::fromStdString(caption), DisplayText(text),
+                  QMessageBox::NoButton, this);
+  box.setTextFormat(Qt::PlainText);
+  QPushButton* ok = box.addButton(QMessageBox::Ok);
+  if (buttons == update::MessageButtons::kOkCancel) {
+    // Escape and the close box press Cancel.
+    box.setEscapeButton(box.addButton(QMessageBox::Cancel));
+  }
+  box.setDefaultButton(ok);
+  box.exec();
+  if (buttons == update::MessageButtons::kOk) {
+    return update::MessageResult::kOk;
+  }
+  return box.clickedButton() == ok ? update::MessageResult::kOk : update::MessageResult::kCancel;
 }
 
 void CUpdateDlg::SetProgress(std::int32_t position) {
-  OnUiThread(false, [&] {
-    m_ProgressBar->setValue(std::clamp<std::int32_t>(position, 0, 100));
-    return true;
-  });
+  OnUiThread(
+      [this, position] { m_ProgressBar->setValue(std::clamp<std::int32_t>(position, 0, 100)); });
 }
 
 void CUpdateDlg::EnableUpdateButton(bool enabled) {
-  OnUiThread(false, [&] {
-    m_UpdateButton->setEnabled(enabled);
-    return true;
-  });
+  OnUiThread([this, enabled] { m_UpdateButton->setEnabled(enabled); });
 }
 
 void CUpdateDlg::ShowCompletionLabel(bool visible) {
-  OnUiThread(false, [&] {
-    m_CompletionLabel->setVisible(visible);
-    return true;
-  });
+  OnUiThread([this, visible] { m_CompletionLabel->setVisible(visible); });
 }
 
 void CUpdateDlg::SetWindowTitle(const std::string& title) {
-  OnUiThread(false, [&] {
-    setWindowTitle(QString::fromStdString(title));
-    return true;
-  });
+  OnUiThread([this, title] { setWindowTitle(QString::fromStdString(title)); });
 }
 
 std::optional<std::string> CUpdateDlg::ShowOpenFileDialog(const update::OpenFileRequest& request) {
-  return OnUiThread(std::optional<std::string>(), [&]() -> std::optional<std::string> {
-    QFileDialog dialog(this, QString(), QString::fromStdString(request.initialDirectory));
-    dialog.setAcceptMode(QFileDialog::AcceptOpen);
-    // The dialog does not insist that the file exists; opening it tells.
-    dialog.setFileMode(QFileDialog::AnyFile);
-    if (const QString filter = NameFilter(request.filter); !filter.isEmpty()) {
-      // The label already names its pattern: show it as it is.
-      dialog.setNameFilter(filter);
-      dialog.setOption(QFileDialog::HideNameFilterDetails);
-    }
-    // A default extension made of wildcards ("*.*") names no extension to add.
-    if (const QString suffix = QString::fromStdString(request.defaultExtension);
-        !suffix.isEmpty() && !suffix.contains(u'*') && !suffix.contains(u'?')) {
-      dialog.setDefaultSuffix(suffix);
-    }
-    if (!request.initialFileName.empty()) {
-      dialog.selectFile(QString::fromStdString(request.initialFileName));
-    }
-    m_OpenModal = &dialog;
-    const int answer = dialog.exec();
-    m_OpenModal = nullptr;
-    const QStringList chosen = dialog.selectedFiles();
-    if (answer != QDialog::Accepted || chosen.isEmpty()) {
-      return std::nullopt;
-    }
-    return chosen.first().toStdString();
-  });
+  QFileDialog dialog(this, QString(), QString::fromStdString(request.initialDirectory));
+  dialog.setAcceptMode(QFileDialog::AcceptOpen);
+  // The dialog does not insist that the file exists; opening it tells.
+  dialog.setFileMode(QFileDialog::AnyFile);
+  if (const QString filter = NameFilter(request.filter); !filter.isEmpty()) {
+    // The label already names its pattern: show it as it is.
+    dialog.setNameFilter(filter);
+    dialog.setOption(QFileDialog::HideNameFilterDetails);
+  }
+  // A default extension made of wildcards ("*.*") names no extension to add.
+  if (const QString suffix = QString::fromStdString(request.defaultExtension);
+      !suffix.isEmpty() && !suffix.contains(u'*') && !suffix.contains(u'?')) {
+    dialog.setDefaultSuffix(suffix);
+  }
+  if (!request.initialFileName.empty()) {
+    dialog.selectFile(QString::fromStdString(request.initialFileName));
+  }
+  const int answer = dialog.exec();
+  const QStringList chosen = dialog.selectedFiles();
+  if (answer != QDialog::Accepted || chosen.isEmpty()) {
+    return std::nullopt;
+  }
+  return chosen.first().toStdString();
 }
 
 }  // namespace app

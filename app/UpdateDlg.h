@@ -3,21 +3,21 @@
 // hands device notices and clicks to the update control, and carries out the six
 // user-interface operations for it, from the UI thread or from the flashing worker.
 //
-// Threads. The worker's calls run on the UI thread through a blocking queued call and
-// return when done; a call made on the UI thread runs in place. Message boxes and the
-// file dialog of a run are modal and owned by this window.
+// Threads. Message boxes and the file dialog are modal, owned by this window, and only
+// ever opened on the UI thread (the asking before a run, the success box after it). The
+// worker's progress, button, label and title calls are queued to the UI thread and never
+// wait; the end of its run is queued the same way and handed to the update control.
 //
 // Closing. The close box, Escape, or Enter while the update button lacks the focus end
-// the dialog without asking. While a run is going on the end waits: the run is asked to
-// stop, any box or file dialog it has open is cancelled, and the dialog ends only when
-// the worker has told it that it is out of every user-interface call, so that the
-// controller can join the worker without waiting on the UI thread.
+// the dialog without asking. A run going on is asked to stop at its next block boundary;
+// its worker never waits on this window, so the update control joins it when the dialog
+// goes.
 #pragma once
 
 #include <QDialog>
 #include <QIcon>
-#include <QPointer>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 
@@ -54,7 +54,7 @@ class CUpdateDlg : public QDialog, public update::IUserInterface {
 
   update::CUpdateController& Controller() { return *m_Controller; }
   DialogBaseUnits BaseUnits() const { return m_BaseUnits; }
-  // How the last run ended, once the worker has said so.
+  // How the last run ended, once the update control has ended it.
   std::optional<update::RunOutcome> LastRunOutcome() const { return m_LastOutcome; }
 
   // The image of the minimised window.
@@ -70,7 +70,7 @@ class CUpdateDlg : public QDialog, public update::IUserInterface {
   std::optional<std::string> ShowOpenFileDialog(const update::OpenFileRequest& request) override;
 
  signals:
-  // A run has ended and its worker makes no more user-interface calls.
+  // A run has ended (the update control has shown what a completed run shows).
   void RunEnded();
 
  public slots:
@@ -90,13 +90,11 @@ class CUpdateDlg : public QDialog, public update::IUserInterface {
   void OnNoticesReadable();
   void OnUpdateClicked();
   void OnRunFinished(const update::RunOutcome& outcome);
-  bool WorkerInUserInterface() const;
-  void CancelOpenModal();
 
-  // Runs operation on the UI thread and returns its result; fallback when the window
-  // is closing or is gone before the call could run.
-  template <typename Result, typename Operation>
-  Result OnUiThread(Result fallback, Operation operation);
+  // Runs operation on the UI thread: in place when called there, else queued without
+  // waiting (a window gone by then drops it).
+  template <typename Operation>
+  void OnUiThread(Operation operation);
 
   const DialogOptions m_Options;
   const std::shared_ptr<hid::IHidPlatform> m_Platform;
@@ -111,13 +109,10 @@ class CUpdateDlg : public QDialog, public update::IUserInterface {
 
   bool m_Initialised = false;
   bool m_Closing = false;
-  std::optional<int> m_PendingResult;
-  int m_RunsEnded = 0;
   std::optional<update::RunOutcome> m_LastOutcome;
-  QPointer<QDialog> m_OpenModal;  // the box or file dialog a run has open
 
-  // Destroyed before the link (the controller joins its worker, which by then is out
-  // of every user-interface call), and the notifier before the platform's descriptor.
+  // Destroyed before the link (the controller joins its worker), and the notifier
+  // before the platform's descriptor.
   std::unique_ptr<update::CUpdateController> m_Controller;
   std::unique_ptr<QSocketNotifier> m_NoticeNotifier;
 };

@@ -61,7 +61,7 @@ std::optional<RunTiming> RunOnce(hid::CHid& link, CTimedPlatform& timing, const 
   CAnsweringUi ui(image.Path());
   update::CUpdateController controller(link, ui, BenchOptions());
   controller.SetDeviceKind(update::kDeviceKindType600A);
-  const update::RunOutcome outcome = controller.UpdateWorker(base::CStopToken{});
+  const update::RunOutcome outcome = controller.RunInPlace();
   // The completing command's echo is not required: the run goes on without it, and
   // through the emulator link the device's leaving often overtakes it.
   if (!outcome.Completed()) {

@@ -76,7 +76,7 @@ class CAnsweringUi final : public update::IUserInterface {
 // English texts, so that no benchmark depends on the machine's language.
 update::ControllerOptions BenchOptions();
 
-// Runs UpdateWorker in place on a link over `timing` whose last search found the device
+// Runs a whole run in place (RunInPlace) on a link over `timing` whose last search found the device
 // in boot mode. Returns the time of the run's device work (prompt answered to success
 // shown), the CPU time this process spent meanwhile, the run's blocks and bytes, and how
 // its blocks' time split; or an error text.

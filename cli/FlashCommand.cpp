@@ -38,13 +38,6 @@ std::string Hex16(std::uint16_t value) {
   return text;
 }
 
-std::string TrimLineBreaks(std::string text) {
-  while (!text.empty() && (text.back() == '\n' || text.back() == ' ')) {
-    text.pop_back();
-  }
-  return text;
-}
-
 // One flashing road: the link, the terminal, the controller and the events between.
 class CFlashRun {
  public:
@@ -63,19 +56,13 @@ class CFlashRun {
             update::ControllerOptions{{},
                                       [&session](text::TextId id) { return session.Text(id); },
                                       session.DebugSink(),
-                                      [this](const RunOutcome&) { m_RunEnded.Signal(); }}) {
+                                      [this](const RunOutcome&) { m_RunEnded.Signal(); },
+                                      {}}) {
     std::error_code ec;
     const auto absolute = std::filesystem::absolute(m_ImagePath, ec);
     m_Ui.SetImagePath(ec ? m_ImagePath : absolute.string());
-    m_Controller.SetRunProgressObserver([this](const RunOutcome& now) {
-      if (now.step == RunStep::kCompleting && now.step != m_LastStep) {
-        // The controller restarts after this step: a version read from now on is the
-        // new firmware's, and the only way to tell is that none is known before.
-        m_Controller.SetCurrentFirmwareInfo(firmware::kFirmwareInfoUnread);
-      }
-      m_LastStep = now.step;
-      m_Ui.OnRunProgress(now);
-    });
+    m_Ui.OnImageAsked([this] { AnnounceBootModeStart(); });
+    m_Controller.SetRunProgressObserver([this](const RunOutcome& now) { m_Ui.OnRunProgress(now); });
   }
 
   CommandResult Execute();
@@ -91,6 +78,9 @@ class CFlashRun {
   // Hands pending notices to the controller; true when one was an arrival.
   bool HandleNotices();
 
+  // A controller found waiting in boot mode is flashed directly: said when its run asks
+  // for the image, once identification has told its type.
+  void AnnounceBootModeStart();
   CommandResult UnusableDevice();
   CommandResult SwitchToBootMode();
   CommandResult FollowRun();
@@ -106,8 +96,7 @@ class CFlashRun {
   hid::CHid m_Link;
   CTerminalUi m_Ui;
   CWakeFd m_RunEnded;
-  RunStep m_LastStep = RunStep::kChoosing;  // the worker's, in the observer only
-  update::CUpdateController m_Controller;   // after everything its worker touches
+  update::CUpdateController m_Controller;  // after everything its worker touches
 
   bool m_Interrupted = false;
   bool m_StartedInBootMode = false;
@@ -159,14 +148,20 @@ bool CFlashRun::HandleNotices() {
   return arrival;
 }
 
+void CFlashRun::AnnounceBootModeStart() {
+  if (m_StartedInBootMode || m_PreviousVersion) {
+    return;
+  }
+  m_StartedInBootMode = true;
+  m_DeviceType = firmware::ExpectedFirmwareType(m_Controller.GetDeviceKind());
+  m_Ui.Line("Found " + m_Path + " waiting in boot mode (type " + Hex16(*m_DeviceType) +
+            "): flashing it directly; its current firmware is not known.");
+}
+
 CommandResult CFlashRun::Execute() {
   m_Controller.StartUp();
   const hid::MatchedDeviceIds ids = m_Controller.GetMatchedDeviceIds();
   if (m_Controller.RunsStarted() > 0) {
-    m_StartedInBootMode = true;
-    m_DeviceType = firmware::ExpectedFirmwareType(m_Controller.GetDeviceKind());
-    m_Ui.Line("Found " + m_Path + " waiting in boot mode (type " + Hex16(*m_DeviceType) +
-              "): flashing it directly; its current firmware is not known.");
     return FollowRun();
   }
   const std::uint16_t kind = m_Controller.GetDeviceKind();
@@ -204,29 +199,35 @@ CommandResult CFlashRun::SwitchToBootMode() {
       FormatVersion(static_cast<std::uint16_t>(info), static_cast<std::uint16_t>(info >> 16)) +
       " (application mode).");
 
-  // Refused here, before the controller is switched: an image it cannot take must not
-  // leave it waiting in boot mode.
-  if (firmware::CheckFirmwareType(m_Image.header, *m_DeviceType) != firmware::TypeCheck::kMatch) {
-    m_Ui.Line("The firmware type is error!");
-    return Finish(
-        Failure(ExitCode::kImageRefused, "image refused: " + m_ImagePath + " is built for type " +
-                                             FormatTypeCode(m_Image.header.firmwareType) +
-                                             ", the controller is type " + Hex16(*m_DeviceType) +
-                                             ": use an image for " + Hex16(*m_DeviceType) +
-                                             "; the controller was not touched"));
-  }
-  const std::string prompt = TrimLineBreaks(firmware::FormatVersionPrompt(
-      m_Session.Text(text::kNewFirmware), m_Session.Text(text::kAndCurrentIs),
-      m_Image.header.version, m_Image.header.beta, info));
-  if (!m_Ui.Ask(prompt)) {
-    if (m_Session.Context().interrupt != nullptr && m_Session.Context().interrupt->IsSignalled()) {
-      return Finish(Failure(ExitCode::kInterrupted, "interrupted: the controller was not touched"));
+  // Asked here, before the controller is switched: an image it cannot take, or a "no",
+  // must not leave it waiting in boot mode. The run then writes what was confirmed.
+  RunOutcome why;
+  std::optional<update::CheckedImage> checked =
+      m_Controller.SelectFirmwareImage(*m_DeviceType, &why);
+  if (!checked) {
+    if (why.failure == RunFailure::kDeclined) {
+      if (m_Session.Context().interrupt != nullptr &&
+          m_Session.Context().interrupt->IsSignalled()) {
+        return Finish(
+            Failure(ExitCode::kInterrupted, "interrupted: the controller was not touched"));
+      }
+      return Finish(Failure(ExitCode::kDeclined,
+                            "declined: the controller was not touched (--yes answers the question "
+                            "for scripts)"));
     }
-    return Finish(Failure(ExitCode::kDeclined,
-                          "declined: the controller was not touched (--yes answers the question "
-                          "for scripts)"));
+    if (why.imageProblem == firmware::ImageProblem::kTypeMismatch ||
+        why.imageProblem == firmware::ImageProblem::kTypeOutOfRange) {
+      return Finish(
+          Failure(ExitCode::kImageRefused, "image refused: " + m_ImagePath + " is built for type " +
+                                               FormatTypeCode(m_Image.header.firmwareType) +
+                                               ", the controller is type " + Hex16(*m_DeviceType) +
+                                               ": use an image for " + Hex16(*m_DeviceType) +
+                                               "; the controller was not touched"));
+    }
+    return Finish(Failure(ExitCode::kImageRefused, "image refused: " + update::Describe(why) +
+                                                       "; the controller was not touched"));
   }
-  m_Ui.SetPromptAnswer(true);
+  m_Controller.SetCheckedImage(std::move(checked));
 
   m_Ui.Line("Switching to boot mode...");
   m_Controller.OnUpdateClicked();
@@ -295,10 +296,7 @@ CommandResult CFlashRun::FollowRun() {
 }
 
 void CFlashRun::WaitForApplicationMode() {
-  const auto returned = [this] {
-    return m_Controller.GetCurrentFirmwareInfo() != firmware::kFirmwareInfoUnread &&
-           m_Controller.GetMatchedDeviceIds().ProductId == hid::kAppProductId;
-  };
+  const auto returned = [this] { return m_Controller.VersionAfterUpdate().has_value(); };
   const auto wait = m_Session.Context().waits.application;
   if (!returned()) {
     m_Ui.Line("Waiting for the controller to restart in application mode...");
@@ -321,7 +319,7 @@ void CFlashRun::WaitForApplicationMode() {
         "Not waiting for the controller to restart (Ctrl-C); the update itself was "
         "verified.");
   } else if (returned()) {
-    m_NewVersion = m_Controller.GetCurrentFirmwareInfo();
+    m_NewVersion = m_Controller.VersionAfterUpdate();
     m_Ui.Line("The controller is back in application mode with firmware " +
               FormatVersion(static_cast<std::uint16_t>(*m_NewVersion),
                             static_cast<std::uint16_t>(*m_NewVersion >> 16)) +

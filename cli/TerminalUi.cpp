@@ -62,11 +62,6 @@ void CTerminalUi::SetImagePath(std::string path) {
   m_ImagePath = std::move(path);
 }
 
-void CTerminalUi::SetPromptAnswer(bool yes) {
-  std::lock_guard lock(m_StateMutex);
-  m_PromptAnswer = yes;
-}
-
 bool CTerminalUi::Ask(const std::string& question) {
   std::unique_lock lock(m_OutMutex);
   EndBarLocked();
@@ -202,15 +197,7 @@ update::MessageResult CTerminalUi::ShowMessageBox(const std::string& text,
                                                   const std::string& /*caption*/,
                                                   update::MessageButtons buttons) {
   if (buttons == update::MessageButtons::kOkCancel) {
-    std::optional<bool> answer;
-    {
-      std::lock_guard lock(m_StateMutex);
-      answer = m_PromptAnswer;
-    }
-    if (!answer) {
-      answer = Ask(Trim(text));
-    }
-    return *answer ? update::MessageResult::kOk : update::MessageResult::kCancel;
+    return Ask(Trim(text)) ? update::MessageResult::kOk : update::MessageResult::kCancel;
   }
   Line(Trim(text));
   return update::MessageResult::kOk;
@@ -238,6 +225,9 @@ void CTerminalUi::SetWindowTitle(const std::string& title) {
 
 std::optional<std::string> CTerminalUi::ShowOpenFileDialog(
     const update::OpenFileRequest& /*request*/) {
+  if (m_OnImageAsked) {
+    m_OnImageAsked();
+  }
   std::lock_guard lock(m_StateMutex);
   return m_ImagePath;
 }

@@ -4,12 +4,14 @@
 // place on a terminal (bar, percentage, bytes, rate) and as plain lines otherwise.
 // Button, label and title have nothing to show on a terminal and are only kept.
 //
-// The flashing worker calls these from its own thread while the main thread handles
-// device notices: every write to the output holds one lock, so lines never mix.
+// The flashing worker calls the progress operations from its own thread while the main
+// thread handles device notices: every write to the output holds one lock, so lines
+// never mix.
 #pragma once
 
 #include <chrono>
 #include <cstdint>
+#include <functional>
 #include <mutex>
 #include <optional>
 #include <ostream>
@@ -36,11 +38,9 @@ class CTerminalUi final : public update::IUserInterface {
  public:
   explicit CTerminalUi(TerminalOptions options);
 
-  // What the file dialog returns.
+  // What the file dialog returns, and what to do each time it is asked for.
   void SetImagePath(std::string path);
-  // The version question was already answered (before the controller was switched to
-  // boot mode): the run's prompt takes that answer instead of asking again.
-  void SetPromptAnswer(bool yes);
+  void OnImageAsked(std::function<void()> callback) { m_OnImageAsked = std::move(callback); }
 
   // Asks a y/N question; true only for an answer starting with y or Y, or --yes.
   bool Ask(const std::string& question);
@@ -76,7 +76,7 @@ class CTerminalUi final : public update::IUserInterface {
   // output lock, so that a notice handled while a question waits is not held up.
   mutable std::mutex m_StateMutex;
   std::optional<std::string> m_ImagePath;
-  std::optional<bool> m_PromptAnswer;
+  std::function<void()> m_OnImageAsked;
   bool m_ButtonEnabled = false;
   bool m_LabelVisible = false;
   std::string m_Title;

@@ -163,13 +163,12 @@ void RunWorker(std::shared_ptr<Reads> reads) {
   hid::CHid link(std::make_shared<CScriptedPlatform>(hid::kBootProductId, std::move(reads)));
   fuzzing::CAgreeingUi ui(scratch.Path());
   update::CUpdateController controller(
-      link, ui, update::ControllerOptions{{std::chrono::milliseconds(0)}, {}, {}, {}});
+      link, ui, update::ControllerOptions{{std::chrono::milliseconds(0)}, {}, {}, {}, {}});
   if (link.FindDevice() == 0) {
     fuzzing::Violated("the scripted device is found");
   }
   controller.SetDeviceKind(update::kDeviceKindType600A);
-  base::CStopSource stop;
-  const update::RunOutcome outcome = controller.UpdateWorker(stop.Token());
+  const update::RunOutcome outcome = controller.RunInPlace();
   if (outcome.Completed()) {
     fuzzing::Expect(outcome.imageCrc == outcome.deviceCrc,
                     "a completed run saw the device report the image's CRC-16");

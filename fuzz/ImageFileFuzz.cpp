@@ -88,13 +88,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
                                                         : update::kDeviceKindType6011);
   controller.SetCurrentFirmwareInfo(base::LoadU32(header.reservedB.data() + 4));
   update::RunOutcome outcome;
-  const bool chosen = controller.SelectFirmwareImage(
+  const std::optional<update::CheckedImage> chosen = controller.SelectFirmwareImage(
       firmware::ExpectedFirmwareType(controller.GetDeviceKind()), &outcome);
+  fuzzing::Expect(chosen.has_value() == (header.firmwareType == firmware::ExpectedFirmwareType(
+                                                                    controller.GetDeviceKind())),
+                  "an image is chosen exactly when its type is the device's");
   fuzzing::Expect(
-      chosen == (header.firmwareType == firmware::ExpectedFirmwareType(controller.GetDeviceKind())),
-      "an image is chosen exactly when its type is the device's");
-  fuzzing::Expect(chosen ? controller.ImageHeader() == header
-                         : outcome.failure == update::RunFailure::kImageRefused,
-                  "a chosen image keeps its header; a refused one says why");
+      chosen ? chosen->header == header : outcome.failure == update::RunFailure::kImageRefused,
+      "a chosen image keeps its header; a refused one says why");
   return 0;
 }

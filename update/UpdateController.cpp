@@ -1,6 +1,6 @@
 #include "update/UpdateController.h"
 
-#include <system_error>
+#include <utility>
 
 #include "base/LittleEndian.h"
 
@@ -29,10 +29,8 @@ CUpdateController::CUpdateController(hid::CHid& link, IUserInterface& ui, Contro
       m_WorkerCommands(link, m_Options.commands) {}
 
 CUpdateController::~CUpdateController() {
-  if (m_hWorkerThread.joinable()) {
-    m_StopSource.RequestStop();
-    m_hWorkerThread.join();
-  }
+  m_StopSource.RequestStop();
+  m_hWorkerThread.Join();
 }
 
 std::string CUpdateController::Text(text::TextId id) const {
@@ -77,7 +75,13 @@ void CUpdateController::IdentifyDevice() {
     }
     // The version is kept before the type is looked at: a device of an unknown type
     // still leaves its version behind. Bit 31 is not part of it.
-    SetCurrentFirmwareInfo(base::LoadU32(reply + 4) & 0x7FFFFFFFu);
+    const std::uint32_t info = base::LoadU32(reply + 4) & 0x7FFFFFFFu;
+    SetCurrentFirmwareInfo(info);
+    if (m_AwaitingReturn.exchange(false)) {
+      // The first version read since the completing command is the new firmware's.
+      std::lock_guard lock(m_RunMutex);
+      m_VersionAfterUpdate = info;
+    }
     const auto kind = DeviceKindOf(base::LoadU16(reply));
     if (!kind) {
       return;
@@ -150,27 +154,103 @@ void CUpdateController::OnUpdateClicked() {
 }
 
 void CUpdateController::StartRun() {
-  if (m_hWorkerThread.joinable()) {
-    m_hWorkerThread.join();  // the previous run has ended; only its thread is left
-  }
-  m_RunActive.store(true);
-  m_LinkHold.store(LinkHold::kRun);
-  try {
-    m_StopSource = base::CStopSource();
-    m_hWorkerThread =
-        std::jthread([this, stop = m_StopSource.Token()] { FinishRun(UpdateWorker(stop)); });
-  } catch (const std::system_error&) {
-    // No thread, no run; nothing is reported, as for any failed start.
-    m_LinkHold.store(LinkHold::kFree);
-    m_RunActive.store(false);
+  if (!HoldLinkForRun()) {
     return;
   }
-  ++m_RunsStarted;
+  if (m_Options.postToOwner) {
+    m_Options.postToOwner([this] { AskAndLaunch(); });
+  } else {
+    AskAndLaunch();
+  }
 }
 
-void CUpdateController::FinishRun(const RunOutcome& outcome) {
+void CUpdateController::AskAndLaunch() {
+  CheckedImage image;
+  RunOutcome outcome;
+  if (!AskForRun(image, outcome)) {
+    return;
+  }
+  const bool started = m_hWorkerThread.Start([this, image = std::move(image), stop = m_RunStop] {
+    WorkerEnded(UpdateWorker(image, stop));
+  });
+  if (!started) {
+    outcome.failure = RunFailure::kStopped;
+    outcome.error = base::Error{base::ErrorKind::kIo, "the system gave no thread for the run"};
+    EndRun(outcome, false);
+  }
+}
+
+bool CUpdateController::HoldLinkForRun() {
+  if (m_RunActive.exchange(true)) {
+    return false;  // one run at a time: the one going on owns the device
+  }
+  m_LinkHold.store(LinkHold::kRun);
+  ++m_RunsStarted;
+  m_AwaitingReturn.store(false);
+  {
+    std::lock_guard lock(m_RunMutex);
+    m_VersionAfterUpdate.reset();
+  }
+  m_StopSource = base::CStopSource();
+  m_RunStop = m_StopSource.Token();
+  return true;
+}
+
+bool CUpdateController::AskForRun(CheckedImage& image, RunOutcome& outcome) {
+  // The link is held from here: a notice while the file dialog or a box is open finds
+  // the run going on and leaves the device to it.
+  std::optional<CheckedImage> chosen = std::exchange(m_CheckedImage, std::nullopt);
+  if (m_RunStop.StopRequested()) {
+    // The owner is closing before it could ask: nobody is left to answer.
+    outcome.failure = RunFailure::kStopped;
+    chosen.reset();
+  } else if (!chosen) {
+    chosen = SelectFirmwareImage(firmware::ExpectedFirmwareType(GetDeviceKind()), &outcome);
+  }
+  if (!chosen) {
+    if (m_Options.onRunFinished) {
+      m_Options.onRunFinished(outcome);
+    }
+    EndRun(outcome, false);
+    return false;
+  }
+  m_Hid.SetTimeout(hid::kInitialTimeoutMs);
+  image = std::move(*chosen);
+  return true;
+}
+
+void CUpdateController::WorkerEnded(const RunOutcome& outcome) {
+  {
+    std::lock_guard lock(m_RunMutex);
+    m_WorkerOutcome = outcome;
+  }
+  m_RunEnded.notify_all();
   if (m_Options.onRunFinished) {
     m_Options.onRunFinished(outcome);
+  }
+}
+
+std::optional<RunOutcome> CUpdateController::OnRunEnded() {
+  std::optional<RunOutcome> outcome;
+  {
+    std::lock_guard lock(m_RunMutex);
+    outcome = std::exchange(m_WorkerOutcome, std::nullopt);
+  }
+  if (!outcome) {
+    return std::nullopt;
+  }
+  m_hWorkerThread.Join();  // it ends right after telling
+  // A run stopped by its owner (a closing window) tells nobody of its success.
+  EndRun(*outcome, !m_RunStop.StopRequested());
+  return outcome;
+}
+
+void CUpdateController::EndRun(const RunOutcome& outcome, bool tellUser) {
+  if (outcome.Completed() && tellUser) {
+    (void)m_Ui.ShowMessageBox("\n " + Text(text::kFirmwareUpgraded) + " \n",
+                              Text(text::kWindowTitle), MessageButtons::kOk);
+    m_Ui.ShowCompletionLabel(true);
+    m_Ui.EnableUpdateButton(false);
   }
   {
     std::lock_guard lock(m_RunMutex);
@@ -181,16 +261,42 @@ void CUpdateController::FinishRun(const RunOutcome& outcome) {
   m_RunEnded.notify_all();
 }
 
+RunOutcome CUpdateController::RunInPlace(base::CStopToken stop) {
+  CheckedImage image;
+  RunOutcome outcome;
+  if (IsRunActive()) {
+    outcome.failure = RunFailure::kStopped;
+    outcome.error = base::Error{base::ErrorKind::kCancelled, "a run is going on already"};
+    return outcome;
+  }
+  if (!HoldLinkForRun() || !AskForRun(image, outcome)) {
+    return outcome;
+  }
+  m_RunStop = stop;
+  WorkerEnded(UpdateWorker(image, stop));
+  return OnRunEnded().value_or(outcome);
+}
+
 void CUpdateController::RequestStop() {
   m_StopSource.RequestStop();
 }
 
 std::optional<RunOutcome> CUpdateController::WaitForRunEnd(std::chrono::milliseconds timeout) {
   std::unique_lock lock(m_RunMutex);
-  if (!m_RunEnded.wait_for(lock, timeout, [this] { return !m_RunActive.load(); })) {
+  if (!m_RunEnded.wait_for(lock, timeout,
+                           [this] { return m_WorkerOutcome.has_value() || !m_RunActive.load(); })) {
     return std::nullopt;
   }
+  if (m_WorkerOutcome) {
+    lock.unlock();
+    return OnRunEnded();
+  }
   return m_LastOutcome;
+}
+
+std::optional<std::uint32_t> CUpdateController::VersionAfterUpdate() const {
+  std::lock_guard lock(m_RunMutex);
+  return m_VersionAfterUpdate;
 }
 
 }  // namespace update

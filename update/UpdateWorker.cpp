@@ -1,5 +1,6 @@
-// The flashing run: choose the image, ask the device where its region starts, erase,
-// stream the region in 46-byte blocks, finish, compare CRC-16s, complete.
+// The asking before a run (choose the image, check its type, confirm the versions) and
+// the run itself: ask the device where its region starts, erase, stream the region in
+// 46-byte blocks, finish, compare CRC-16s, complete.
 #include <algorithm>
 #include <array>
 #include <filesystem>
@@ -27,7 +28,8 @@ void FailCommand(RunOutcome& outcome, const protocol::CDeviceCommands& commands)
 
 }  // namespace
 
-bool CUpdateController::SelectFirmwareImage(std::uint16_t expectedType, RunOutcome* outcome) {
+std::optional<CheckedImage> CUpdateController::SelectFirmwareImage(std::uint16_t expectedType,
+                                                                   RunOutcome* outcome) {
   RunOutcome ignored;
   RunOutcome& result = outcome != nullptr ? *outcome : ignored;
   result.step = RunStep::kChoosing;
@@ -42,11 +44,11 @@ bool CUpdateController::SelectFirmwareImage(std::uint16_t expectedType, RunOutco
   const std::optional<std::string> chosen = m_Ui.ShowOpenFileDialog(request);
   if (!chosen) {
     Fail(result, RunFailure::kNoImageChosen);
-    return false;
+    return std::nullopt;
   }
-  m_ImagePath = *chosen;
+  CheckedImage image{*chosen, {}};
 
-  const firmware::ImageRead read = firmware::ReadImageInfo(m_ImagePath);
+  const firmware::ImageRead read = firmware::ReadImageInfo(image.path);
   if (read.problem != firmware::ImageProblem::kNone) {
     // Unreadable or shorter than a header: refused without a word, and no header
     // field is ever taken from an earlier image.
@@ -55,11 +57,11 @@ bool CUpdateController::SelectFirmwareImage(std::uint16_t expectedType, RunOutco
     if (!read.detail.empty()) {
       result.error = base::Error{base::ErrorKind::kIo, read.detail};
     }
-    return false;
+    return std::nullopt;
   }
-  m_ImageHeader = read.info.header;
+  image.header = read.info.header;
 
-  if (const auto type = firmware::CheckFirmwareType(m_ImageHeader, expectedType);
+  if (const auto type = firmware::CheckFirmwareType(image.header, expectedType);
       type != firmware::TypeCheck::kMatch) {
     (void)m_Ui.ShowMessageBox("The firmware type is error!\n", Text(text::kWindowTitle),
                               MessageButtons::kOk);
@@ -67,30 +69,25 @@ bool CUpdateController::SelectFirmwareImage(std::uint16_t expectedType, RunOutco
     result.imageProblem = type == firmware::TypeCheck::kOutOfRange
                               ? firmware::ImageProblem::kTypeOutOfRange
                               : firmware::ImageProblem::kTypeMismatch;
-    return false;
+    return std::nullopt;
   }
 
   // No comparison of versions: the user sees both and decides.
   const std::string prompt = firmware::FormatVersionPrompt(
-      Text(text::kNewFirmware), Text(text::kAndCurrentIs), m_ImageHeader.version,
-      m_ImageHeader.beta, GetCurrentFirmwareInfo());
+      Text(text::kNewFirmware), Text(text::kAndCurrentIs), image.header.version, image.header.beta,
+      GetCurrentFirmwareInfo());
   if (m_Ui.ShowMessageBox(prompt, Text(text::kWindowTitle), MessageButtons::kOkCancel) ==
       MessageResult::kCancel) {
     Debug("MessageBox == IDCANCEL\n");
     Fail(result, RunFailure::kDeclined);
-    return false;
+    return std::nullopt;
   }
-  m_Hid.SetTimeout(hid::kInitialTimeoutMs);
-  return true;
+  return image;
 }
 
-RunOutcome CUpdateController::UpdateWorker(base::CStopToken stop) {
+RunOutcome CUpdateController::UpdateWorker(const CheckedImage& image, base::CStopToken stop) {
   RunOutcome outcome;
   m_LastProgress = -1;
-  const std::uint16_t expectedType = firmware::ExpectedFirmwareType(GetDeviceKind());
-  if (!SelectFirmwareImage(expectedType, &outcome)) {
-    return outcome;
-  }
   if (stop.StopRequested()) {
     Fail(outcome, RunFailure::kStopped);
     return outcome;
@@ -101,17 +98,18 @@ RunOutcome CUpdateController::UpdateWorker(base::CStopToken stop) {
     outcome.error = m_Hid.LastOpenError();
     return outcome;
   }
-  StreamImage(stop, outcome);
+  StreamImage(image, stop, outcome);
   return outcome;
 }
 
-void CUpdateController::StreamImage(base::CStopToken stop, RunOutcome& outcome) {
+void CUpdateController::StreamImage(const CheckedImage& checked, base::CStopToken stop,
+                                    RunOutcome& outcome) {
   EnterStep(outcome, RunStep::kQueryingRegion);
   std::uint8_t regionReply[protocol::kRegionStartReplySize] = {};
   const bool regionKnown = m_WorkerCommands.ExchangeBootCommand(
       {.code = protocol::kCmdQueryRegionStart}, regionReply, protocol::kRegionStartReplySize, 0);
   // The query goes out before the payload length is looked at, also for an empty image.
-  const std::uint32_t payloadLength = m_ImageHeader.payloadLength;
+  const std::uint32_t payloadLength = checked.header.payloadLength;
   if (payloadLength == 0) {
     Fail(outcome, RunFailure::kEmptyPayload);
     return;
@@ -134,7 +132,7 @@ void CUpdateController::StreamImage(base::CStopToken stop, RunOutcome& outcome) 
   // The word sum is taken before the erase, so that an image whose file does not hold
   // the whole region is refused while the device still holds its old firmware.
   EnterStep(outcome, RunStep::kCheckingImage);
-  const auto sum = firmware::SumImageRegion(m_ImagePath, regionOffset, regionLength);
+  const auto sum = firmware::SumImageRegion(checked.path, regionOffset, regionLength);
   if (!sum) {
     if (sum.error().kind == base::ErrorKind::kInvalidData) {
       Fail(outcome, RunFailure::kImageRefused);
@@ -158,7 +156,7 @@ void CUpdateController::StreamImage(base::CStopToken stop, RunOutcome& outcome) 
 
   EnterStep(outcome, RunStep::kStreaming);
   firmware::CImageFile image;
-  if (auto opened = image.Open(m_ImagePath); !opened) {
+  if (auto opened = image.Open(checked.path); !opened) {
     Fail(outcome, RunFailure::kImageUnreadable);
     outcome.error = opened.error();
     return;
@@ -235,19 +233,18 @@ void CUpdateController::StreamImage(base::CStopToken stop, RunOutcome& outcome) 
   }
   image.Close();
 
+  // The device restarts once it has this command, and may be back before its echo is
+  // read: from here identification may meet it, and its version is the new one.
+  m_AwaitingReturn.store(true);
   m_LinkHold.store(LinkHold::kCompleting);
   EnterStep(outcome, RunStep::kCompleting);
   // Whether the device confirms or not, the update was verified: go on either way.
   outcome.completeConfirmed = m_WorkerCommands.CompleteUpdate() != 0;
-  m_LinkHold.store(LinkHold::kFree);
   if (stop.StopRequested()) {
     return;  // the owner is closing: the update is done, nobody is left to tell
   }
+  // The success box, the label and the button follow on the owner's thread (OnRunEnded).
   m_Ui.SetProgress(0);
-  (void)m_Ui.ShowMessageBox("\n " + Text(text::kFirmwareUpgraded) + " \n", Text(text::kWindowTitle),
-                            MessageButtons::kOk);
-  m_Ui.ShowCompletionLabel(true);
-  m_Ui.EnableUpdateButton(false);
 }
 
 void CUpdateController::EnterStep(RunOutcome& outcome, RunStep step) {

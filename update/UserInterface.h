@@ -1,7 +1,11 @@
 // The six operations through which the update logic changes what the user sees. The
-// window and the command line each implement them. Every operation may be called from
-// the UI thread or from the flashing worker, and completes its effect before it returns
-// (a message box or file dialog returns when the user has answered it).
+// window and the command line each implement them.
+//
+// Two kinds. The box and the file dialog wait for the user: they are called only on the
+// owner's UI thread (by the asking before a run, and at a run's end), never by the run.
+// The other four never wait for a person and may be called from the run's worker while
+// the UI thread goes on: a front end hands them to its UI thread (a queued call, a posted
+// message) without blocking the worker.
 #pragma once
 
 #include <cstdint>
@@ -25,17 +29,18 @@ class IUserInterface {
  public:
   virtual ~IUserInterface() = default;
 
-  // A modal box without icon, owned by the main window. In the OK-and-Cancel form,
-  // Escape and the close box count as Cancel.
+  // UI thread only; waits for the user. A modal box without icon, owned by the main
+  // window. In the OK-and-Cancel form, Escape and the close box count as Cancel.
   virtual MessageResult ShowMessageBox(const std::string& text, const std::string& caption,
                                        MessageButtons buttons) = 0;
-  // Below 0 shows as 0, above 100 as 100.
+  // Any thread; never waits for a person. Below 0 shows as 0, above 100 as 100.
   virtual void SetProgress(std::int32_t position) = 0;
   virtual void EnableUpdateButton(bool enabled) = 0;
   virtual void ShowCompletionLabel(bool visible) = 0;
   virtual void SetWindowTitle(const std::string& title) = 0;
-  // The full path of the chosen file, or nullopt when the dialog was cancelled. The
-  // file need not exist; the caller finds that out when it opens it.
+  // UI thread only; waits for the user. The full path of the chosen file, or nullopt
+  // when the dialog was cancelled. The file need not exist; the caller finds that out
+  // when it opens it.
   virtual std::optional<std::string> ShowOpenFileDialog(const OpenFileRequest& request) = 0;
 };
 

@@ -164,13 +164,14 @@ TEST(BadImages, EachEndsWithItsOwnOutcomeAndNoneErasesWhatItCouldSpare) {
     CSoakUi ui;
     const std::string path = bad.make(dir);
     ui.Prepare(path, bad.meanwhile ? std::vector<Hold>{bad.hold} : std::vector<Hold>{});
+    ui.SetMeanwhile([&](std::size_t) { bad.meanwhile(path); });
     update::ControllerOptions options;
     options.texts = [](text::TextId id) { return text::LoadLocalizedText(id, 1033); };
     update::CUpdateController controller(link, ui, options);
 
     controller.StartUp();
     ASSERT_EQ(controller.RunsStarted(), 1);
-    if (bad.meanwhile) {
+    if (bad.meanwhile && bad.hold.at == StopPoint::kProgress) {
       ASSERT_TRUE(ui.WaitForHold(kBound).has_value());
       bad.meanwhile(path);
       ui.Release();

@@ -200,12 +200,30 @@ class CScenario {
     const auto bound = kSlack + faultCost + (regionLength / 46 + 10) * kPerCommand;
     const auto deadline = Clock::now() + bound;
 
+    // The file dialog and the prompt are open inside start(), on this thread.
+    bool closeAfterStart = false;
+    m_Ui.SetMeanwhile([&](std::size_t hold) {
+      if (hold != stopHold) {
+        PokeDuringRun(runsBefore + 1);
+        return;
+      }
+      m_Stopped = true;
+      m_Controller->RequestStop();
+      closeAfterStart = m_Plan.stopByClosing;
+    });
     start();
     if (m_Controller->RunsStarted() == runsBefore) {
       return std::nullopt;
     }
     std::optional<update::RunOutcome> outcome;
-    while (!(outcome = m_Controller->WaitForRunEnd(0ms))) {
+    if (closeAfterStart) {
+      // The window goes as soon as its box has returned: its controller waits for the run.
+      m_Controller.reset();
+      m_Link.reset();
+      std::lock_guard lock(m_FinishedMutex);
+      outcome = m_Finished;
+    }
+    while (!outcome && !(outcome = m_Controller->WaitForRunEnd(0ms))) {
       if (Clock::now() > deadline) {
         Violation("the run did not end within " + std::to_string(bound.count()) + " ms");
         m_Controller->RequestStop();

@@ -18,6 +18,11 @@ void CSoakUi::Prepare(std::string imagePath, std::vector<Hold> holds) {
   m_Held.reset();
 }
 
+void CSoakUi::SetMeanwhile(std::function<void(std::size_t)> meanwhile) {
+  std::lock_guard lock(m_Mutex);
+  m_Meanwhile = std::move(meanwhile);
+}
+
 std::optional<std::size_t> CSoakUi::WaitForHold(std::chrono::milliseconds timeout) {
   std::unique_lock lock(m_Mutex);
   m_Changed.wait_for(lock, timeout, [this] { return m_Held.has_value(); });
@@ -49,7 +54,17 @@ void CSoakUi::MaybeHold(StopPoint point, int progress) {
     if (hold.at != point || (point == StopPoint::kProgress && progress < hold.progress)) {
       return;
     }
-    m_Held = m_NextHold++;
+    const std::size_t index = m_NextHold++;
+    if (point != StopPoint::kProgress) {
+      const auto meanwhile = m_Meanwhile;
+      lock.unlock();
+      if (meanwhile) {
+        meanwhile(index);
+      }
+      lock.lock();
+      continue;
+    }
+    m_Held = index;
     m_Changed.notify_all();
     m_Changed.wait_for(lock, kHoldBound, [this] { return !m_Held.has_value(); });
   }

@@ -1,5 +1,7 @@
 #include "tests/support/RecordingUi.h"
 
+#include <utility>
+
 #include <algorithm>
 
 namespace testing_support {
@@ -14,22 +16,9 @@ void CRecordingUi::QueueBoxAnswer(update::MessageResult answer) {
   m_BoxAnswers.push_back(answer);
 }
 
-void CRecordingUi::HoldFileDialog() {
+void CRecordingUi::WhileFileDialogOpen(std::function<void()> meanwhile) {
   std::lock_guard lock(m_Mutex);
-  m_Hold = true;
-}
-
-void CRecordingUi::ReleaseFileDialog() {
-  {
-    std::lock_guard lock(m_Mutex);
-    m_Hold = false;
-  }
-  m_Changed.notify_all();
-}
-
-bool CRecordingUi::WaitForHeldDialog(std::chrono::milliseconds timeout) {
-  std::unique_lock lock(m_Mutex);
-  return m_Changed.wait_for(lock, timeout, [this] { return m_Held; });
+  m_WhileFileDialogOpen = std::move(meanwhile);
 }
 
 std::vector<std::string> CRecordingUi::Calls() const {
@@ -130,11 +119,10 @@ std::optional<std::string> CRecordingUi::ShowOpenFileDialog(
   std::unique_lock lock(m_Mutex);
   m_Calls.push_back("ShowOpenFileDialog");
   m_FileRequests.push_back(request);
-  if (m_Hold) {
-    m_Held = true;
-    m_Changed.notify_all();
-    m_Changed.wait(lock, [this] { return !m_Hold; });
-    m_Held = false;
+  if (auto meanwhile = std::exchange(m_WhileFileDialogOpen, nullptr)) {
+    lock.unlock();
+    meanwhile();
+    lock.lock();
   }
   if (m_Files.empty()) {
     return std::nullopt;

@@ -20,11 +20,9 @@ class CRecordingUi : public update::IUserInterface {
   // Answers, taken in order. Without one, a file dialog is cancelled and a box gets OK.
   void QueueFile(std::optional<std::string> path);
   void QueueBoxAnswer(update::MessageResult answer);
-  // Holds the next file dialog open until ReleaseFileDialog().
-  void HoldFileDialog();
-  void ReleaseFileDialog();
-  // Waits (bounded) until a file dialog is open and held.
-  bool WaitForHeldDialog(std::chrono::milliseconds timeout);
+  // Runs `meanwhile` while the next file dialog is open, as a window's nested event
+  // loop runs notices and clicks then.
+  void WhileFileDialogOpen(std::function<void()> meanwhile);
 
   // Called after every SetProgress, on the caller's thread.
   void OnProgress(std::function<void(int)> callback);
@@ -56,8 +54,7 @@ class CRecordingUi : public update::IUserInterface {
   std::vector<std::string> m_BoxTexts;
   std::vector<int> m_Progress;
   std::function<void(int)> m_OnProgress;
-  bool m_Hold = false;
-  bool m_Held = false;
+  std::function<void()> m_WhileFileDialogOpen;
   bool m_Button = false;
   bool m_Label = false;
   std::string m_Title;

@@ -31,6 +31,7 @@ struct PresenceFixture : ::testing::Test {
       update::ControllerOptions{{},
                                 [](text::TextId id) { return text::LoadLocalizedText(id, 1033); },
                                 [this](std::string_view line) { debug.emplace_back(line); },
+                                {},
                                 {}}};
 
   void AppDeviceAnswers(std::uint16_t type, std::uint32_t versionWord) {
@@ -142,6 +143,7 @@ TEST_F(PresenceFixture, NoticeTable) {
         {{},
          [](text::TextId id) { return text::LoadLocalizedText(id, 1033); },
          [&](std::string_view line) { lines.emplace_back(line); },
+         {},
          {}});
     if (c.versionRead) {
       control.SetCurrentFirmwareInfo(215);
@@ -191,24 +193,25 @@ TEST_F(PresenceFixture, ABootModeDeviceStartsARunOnlyForAKnownType) {
 TEST_F(PresenceFixture, WhileARunHoldsTheLinkNoticesAndClicksLeaveItAlone) {
   platform->interfaces = {kBootDevice};
   platform->QueueReport(BootReply(0x0008, {0x11, 0x60}));
-  ui.HoldFileDialog();
+  std::size_t openedBefore = 0;
+  std::size_t writtenBefore = 0;
+  ui.WhileFileDialogOpen([&] {
+    openedBefore = platform->opened.size();
+    writtenBefore = platform->Written().size();
+    // Another boot-mode arrival: no second run, and the link is not reopened.
+    platform->QueueReport(BootReply(0x0008, {0x11, 0x60}));
+    controller.OnDeviceChange(hid::kNoticeArrival);
+    controller.OnDeviceChange(hid::kNoticeDevNodesChanged);
+    controller.OnUpdateClicked();
+  });
   controller.StartUp();
-  ASSERT_TRUE(ui.WaitForHeldDialog(std::chrono::seconds(10)));
-  const auto openedBefore = platform->opened.size();
-  const auto writtenBefore = platform->Written().size();
-
-  // Another boot-mode arrival: no second run, and the link is not reopened.
-  platform->QueueReport(BootReply(0x0008, {0x11, 0x60}));
-  controller.OnDeviceChange(hid::kNoticeArrival);
-  controller.OnDeviceChange(hid::kNoticeDevNodesChanged);
-  controller.OnUpdateClicked();
+  EXPECT_EQ(ui.FileRequests().size(), 1u);
   EXPECT_EQ(controller.RunsStarted(), 1);
   EXPECT_EQ(platform->opened.size(), openedBefore);
   EXPECT_EQ(platform->Written().size(), writtenBefore);
-
-  ui.ReleaseFileDialog();
-  ASSERT_TRUE(controller.WaitForRunEnd(std::chrono::seconds(10)).has_value());
+  // The dialog was cancelled: the run is over and the link free.
   EXPECT_FALSE(controller.IsRunActive());
+  EXPECT_FALSE(controller.IsLinkHeldByRun());
 }
 
 }  // namespace

@@ -46,7 +46,7 @@ struct Road : ::testing::Test {
     controller = std::make_unique<update::CUpdateController>(
         *link, ui,
         update::ControllerOptions{
-            {}, [](text::TextId id) { return text::LoadLocalizedText(id, 1033); }, {}, {}});
+            {}, [](text::TextId id) { return text::LoadLocalizedText(id, 1033); }, {}, {}, {}});
     controller->StartUp();
   }
 

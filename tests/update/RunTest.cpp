@@ -65,6 +65,7 @@ struct RunRig {
       update::ControllerOptions{{std::chrono::milliseconds(100)},
                                 [](text::TextId id) { return text::LoadLocalizedText(id, 1033); },
                                 [this](std::string_view line) { debug.emplace_back(line); },
+                                {},
                                 {}}};
   std::string path;
 
@@ -102,10 +103,7 @@ struct RunRig {
     platform->QueueReport(BootReply(0x0007));
   }
 
-  update::RunOutcome RunWorker() {
-    base::CStopSource stop;
-    return controller.UpdateWorker(stop.Token());
-  }
+  update::RunOutcome RunWorker() { return controller.RunInPlace(); }
   Codes Sent() const { return CodesOf(platform->Written()); }
 };
 
@@ -394,7 +392,7 @@ TEST_F(RunFixture, AStopRequestEndsTheRunAtTheNextBlockBoundary) {
       stop.RequestStop();
     }
   });
-  const auto outcome = controller.UpdateWorker(stop.Token());
+  const auto outcome = controller.RunInPlace(stop.Token());
   EXPECT_EQ(outcome.failure, RunFailure::kStopped);
   EXPECT_EQ(outcome.step, RunStep::kStreaming);
   EXPECT_EQ(outcome.block, 5u);
@@ -428,6 +426,7 @@ TEST_F(RunFixture, ADeviceBackInApplicationModeBeforeTheLastEchoIsReadIsStillIde
   ASSERT_TRUE(outcome.has_value());
   EXPECT_TRUE(outcome->Completed()) << update::Describe(*outcome);
   EXPECT_EQ(controller.GetCurrentFirmwareInfo(), 215u);
+  EXPECT_EQ(controller.VersionAfterUpdate(), 215u);
 }
 
 }  // namespace
