@@ -290,6 +290,10 @@ void CUpdateDlg::done(int result) {
 void CUpdateDlg::OnRunFinished(const update::RunOutcome& outcome) {
   // A run the asking ended has been ended already; one that reached its worker ends here.
   (void)m_Controller->OnRunEnded();
+  if (!outcome.Completed()) {
+    // The window keeps failures to itself; --verbose tells why on stderr.
+    base::WriteDebugLine(m_Options.debug, "run ended: " + update::Describe(outcome) + "\n");
+  }
   m_LastOutcome = outcome;
   emit RunEnded();
 }

@@ -42,7 +42,7 @@ class CEchoPlatform final : public hid::IHidPlatform {
   class CHandle final : public hid::IHidHandle {
    public:
     explicit CHandle(std::optional<hid::Frame>& pending) : m_Pending(pending) {}
-    hid::ReadOutcome ReadFrame(hid::Frame& frame, std::chrono::milliseconds /*timeout*/) override {
+    hid::ReadResult ReadFrame(hid::Frame& frame, std::chrono::milliseconds /*timeout*/) override {
       if (!m_Pending) {
         return hid::ReadOutcome::kTimeout;
       }
@@ -50,14 +50,14 @@ class CEchoPlatform final : public hid::IHidPlatform {
       m_Pending.reset();
       return hid::ReadOutcome::kReport;
     }
-    bool WriteFrame(std::span<const std::uint8_t> frame) override {
+    base::Status WriteFrame(std::span<const std::uint8_t> frame) override {
       // Boot reply: report ID 0, then 00 05 00 00 and the code the frame carried.
       hid::Frame echo{};
       echo[2] = 5;
       echo[5] = frame[2];
       echo[6] = frame[3];
       m_Pending = echo;
-      return true;
+      return {};
     }
 
    private:

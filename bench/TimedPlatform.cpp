@@ -20,17 +20,17 @@ class CTimedPlatform::CHandle final : public hid::IHidHandle {
   CHandle(CTimedPlatform& owner, std::unique_ptr<hid::IHidHandle> inner)
       : m_Owner(owner), m_Inner(std::move(inner)) {}
 
-  hid::ReadOutcome ReadFrame(hid::Frame& frame, std::chrono::milliseconds timeout) override {
+  hid::ReadResult ReadFrame(hid::Frame& frame, std::chrono::milliseconds timeout) override {
     LinkEvent event;
     event.start = Clock::now();
-    const hid::ReadOutcome outcome = m_Inner->ReadFrame(frame, timeout);
+    hid::ReadResult result = m_Inner->ReadFrame(frame, timeout);
     event.end = Clock::now();
-    event.report = outcome == hid::ReadOutcome::kReport;
+    event.report = result.outcome == hid::ReadOutcome::kReport;
     m_Owner.Note(event);
-    return outcome;
+    return result;
   }
 
-  bool WriteFrame(std::span<const std::uint8_t> frame) override {
+  base::Status WriteFrame(std::span<const std::uint8_t> frame) override {
     LinkEvent event;
     event.write = true;
     // Boot-mode frames: report ID, packet type, then the code.
@@ -38,7 +38,7 @@ class CTimedPlatform::CHandle final : public hid::IHidHandle {
       event.code = base::LoadU16(&frame[2]);
     }
     event.start = Clock::now();
-    const bool written = m_Inner->WriteFrame(frame);
+    base::Status written = m_Inner->WriteFrame(frame);
     event.end = Clock::now();
     m_Owner.Note(event);
     return written;

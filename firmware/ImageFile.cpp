@@ -51,14 +51,14 @@ const char* Describe(ImageProblem problem) {
   return "the image is not usable";
 }
 
-base::Result<bool> CImageFile::Open(const std::string& path) {
+base::Status CImageFile::Open(const std::string& path) {
   Close();
   errno = 0;
   m_File = std::fopen(path.c_str(), "rb");
   if (m_File == nullptr) {
     return SystemError("open " + path, errno);
   }
-  return true;
+  return {};
 }
 
 void CImageFile::Close() {

@@ -24,7 +24,7 @@ class CScriptedHandle : public hid::IHidHandle {
  public:
   explicit CScriptedHandle(std::shared_ptr<Reads> reads) : m_Reads(std::move(reads)) {}
 
-  hid::ReadOutcome ReadFrame(hid::Frame& frame, std::chrono::milliseconds) override {
+  hid::ReadResult ReadFrame(hid::Frame& frame, std::chrono::milliseconds) override {
     if (m_Reads->empty()) {
       return hid::ReadOutcome::kTimeout;
     }
@@ -35,10 +35,10 @@ class CScriptedHandle : public hid::IHidHandle {
     }
     return outcome;
   }
-  bool WriteFrame(std::span<const std::uint8_t> frame) override {
+  base::Status WriteFrame(std::span<const std::uint8_t> frame) override {
     fuzzing::Expect(!frame.empty() && frame.size() <= hid::kFrameSize,
                     "every write is a report ID and at most 64 bytes");
-    return true;
+    return {};
   }
 
  private:

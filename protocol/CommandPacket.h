@@ -50,7 +50,8 @@ std::size_t DataCopied(const PacketFields& fields);
 CommandPacket BuildCommandPacket(std::uint8_t type, bool withCrc, const PacketFields& fields);
 
 // The four send operations. Each returns the link's write result: non-zero when the
-// report was written, 0 when the link is not open or the write failed.
+// report was written, 0 when the link is not open or the write failed (the link keeps
+// the reason: CHid::LastIoError).
 //
 // SendAppPacket: type 4, all 64 bytes to WriteAppReport; the wire sees 0x81 and packet
 //   bytes 0..62.

@@ -20,10 +20,13 @@ void Fail(RunOutcome& outcome, RunFailure failure) {
 }
 
 void FailCommand(RunOutcome& outcome, const protocol::CDeviceCommands& commands) {
-  outcome.failure = commands.LastFailure() == protocol::CommandFailure::kCancelled
-                        ? RunFailure::kStopped
-                        : RunFailure::kDeviceCommand;
-  outcome.commandFailure = commands.LastFailure();
+  const std::optional<base::Error>& reason = commands.LastError();
+  if (reason && reason->kind == base::ErrorKind::kCancelled) {
+    outcome.failure = RunFailure::kStopped;
+    return;
+  }
+  outcome.failure = RunFailure::kDeviceCommand;
+  outcome.error = reason;
 }
 
 }  // namespace
