@@ -3,7 +3,7 @@
 #include <cerrno>
 #include <cstring>
 
-#include "cli/Json.h"
+#include "cli/Session.h"
 
 namespace cli {
 
@@ -37,7 +37,7 @@ void CTraceLog::Write(const char* direction, const char* operation, const std::s
   std::lock_guard lock(m_Mutex);
   // Flushed per line: a trace is read most when the program did not end well.
   std::fprintf(m_File, "{\"ms\":%.3f,\"dir\":\"%s\",\"op\":\"%s\",\"path\":%s,\"hex\":\"%s\"}\n",
-               ms, direction, operation, JsonQuote(path).c_str(), hex.c_str());
+               ms, direction, operation, JsonText(path).c_str(), hex.c_str());
   std::fflush(m_File);
 }
 

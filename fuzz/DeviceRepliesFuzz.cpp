@@ -162,8 +162,11 @@ void RunWorker(std::shared_ptr<Reads> reads) {
 
   hid::CHid link(std::make_shared<CScriptedPlatform>(hid::kBootProductId, std::move(reads)));
   fuzzing::CAgreeingUi ui(scratch.Path());
-  update::CUpdateController controller(
-      link, ui, update::ControllerOptions{{std::chrono::milliseconds(0)}, {}, {}, {}, {}});
+  update::CUpdateController controller(link, ui, [] {
+    update::ControllerOptions options;
+    options.commands.eraseBound = std::chrono::milliseconds(0);
+    return options;
+  }());
   if (link.FindDevice() == 0) {
     fuzzing::Violated("the scripted device is found");
   }

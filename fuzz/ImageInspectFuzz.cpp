@@ -51,7 +51,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   fuzzing::Expect(whole == result.document.has_value(),
                   "every whole header is described as a document");
   if (result.document) {
-    const std::string document = result.document->Dump(2);
+    const std::string document = cli::JsonText(*result.document, 2);
     fuzzing::Expect(!document.empty() && document.front() == '{' && document.back() == '}',
                     "the JSON document is one object");
   }

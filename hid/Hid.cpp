@@ -7,11 +7,6 @@
 namespace hid {
 namespace {
 
-bool IsSupported(const InterfaceInfo& info) {
-  return info.vendorId == kVendorId &&
-         (info.productId == kAppProductId || info.productId == kBootProductId);
-}
-
 std::uint32_t StatusOf(ReadOutcome outcome) {
   switch (outcome) {
     case ReadOutcome::kReport:
@@ -57,6 +52,12 @@ base::Error NotOpen(const std::string& operation) {
 
 }  // namespace
 
+std::vector<InterfaceInfo> ListControllers(IHidPlatform& platform) {
+  std::vector<InterfaceInfo> interfaces = platform.EnumerateInterfaces();
+  std::erase_if(interfaces, [](const InterfaceInfo& info) { return !IsController(info); });
+  return interfaces;
+}
+
 CHid::CHid(std::shared_ptr<IHidPlatform> platform, base::DebugSink debug)
     : m_Platform(std::move(platform)), m_Debug(std::move(debug)) {}
 
@@ -77,11 +78,18 @@ void CHid::SetNotifyWindow(NativeWindow window) {
 
 int CHid::FindDevice() {
   const std::vector<InterfaceInfo> snapshot = m_Platform->EnumerateInterfaces();
-  const auto match = std::find_if(snapshot.begin(), snapshot.end(), IsSupported);
 
   std::unique_lock lock(m_Mutex);
+  if (!m_FollowedLocation.empty() && std::chrono::steady_clock::now() >= m_FollowUntil) {
+    m_FollowedLocation.clear();
+  }
+  const std::string followed = m_FollowedLocation;
+  const auto match = std::find_if(snapshot.begin(), snapshot.end(), [&](const InterfaceInfo& info) {
+    return IsController(info) && (followed.empty() || info.location == followed);
+  });
   if (match != snapshot.end()) {
     m_DevicePath = match->path;
+    m_DeviceLocation = match->location;
     m_MatchedIds = MatchedDeviceIds{match->vendorId, match->productId};
   }
   const std::string path = m_DevicePath;
@@ -239,6 +247,28 @@ bool CHid::IsConnected() const {
 std::string CHid::DevicePath() const {
   std::lock_guard lock(m_Mutex);
   return m_DevicePath;
+}
+
+std::string CHid::DeviceLocation() const {
+  std::lock_guard lock(m_Mutex);
+  return m_DeviceLocation;
+}
+
+bool CHid::FollowDevicePlace(std::chrono::milliseconds bound) {
+  std::lock_guard lock(m_Mutex);
+  m_FollowedLocation = m_DeviceLocation;
+  m_FollowUntil = std::chrono::steady_clock::now() + bound;
+  return !m_FollowedLocation.empty();
+}
+
+void CHid::StopFollowing() {
+  std::lock_guard lock(m_Mutex);
+  m_FollowedLocation.clear();
+}
+
+bool CHid::IsFollowing() const {
+  std::lock_guard lock(m_Mutex);
+  return !m_FollowedLocation.empty() && std::chrono::steady_clock::now() < m_FollowUntil;
 }
 
 std::uint32_t CHid::Timeout() const {

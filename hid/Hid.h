@@ -20,6 +20,7 @@
 #include <optional>
 #include <span>
 #include <string>
+#include <vector>
 
 #include "base/DebugOutput.h"
 #include "base/Error.h"
@@ -38,6 +39,10 @@ inline constexpr std::uint32_t kReadFailed = 0xFFFFFFFF;  // any other platform 
 inline constexpr std::uint32_t kInitialTimeoutMs = 10;  // read time-out of a new link
 inline constexpr std::uint32_t kOpenTimeoutMs = 200;    // read time-out after every opening
 
+// The controllers the platform lists now (IsController), in its order: what
+// CHid::FindDevice takes the first of.
+std::vector<InterfaceInfo> ListControllers(IHidPlatform& platform);
+
 class CHid {
  public:
   explicit CHid(std::shared_ptr<IHidPlatform> platform, base::DebugSink debug = {});
@@ -49,11 +54,22 @@ class CHid {
   void SetNotifyWindow(NativeWindow window);
 
   // Searches the present HID interfaces for the controller (vendor 0x4B2E, product
-  // 0x6E21 or 0x6E30); the first in enumeration order wins. On a match records its path
-  // and IDs and returns 1; else returns 0 and keeps the earlier path and IDs. The first
+  // 0x6E21 or 0x6E30); the first in enumeration order wins. On a match records its path,
+  // IDs and place and returns 1; else returns 0 and keeps the earlier ones. The first
   // call also registers for device notices, once for the life of the link. Leaves the
   // open or closed state of the link and its time-out alone.
+  //
+  // While the link follows a place, only a controller at that place is found, so that a
+  // controller restarting into its other mode is not mistaken for another one plugged in
+  // meanwhile. The following ends by itself after the time it was given: a controller
+  // that did not come back by then was unplugged, and whatever comes next starts afresh.
   int FindDevice();
+
+  // Follows the place of the device found last (see FindDevice) for `bound`; false, and
+  // nothing followed, where the platform tells no place.
+  bool FollowDevicePlace(std::chrono::milliseconds bound);
+  void StopFollowing();
+  bool IsFollowing() const;
 
   // Opens the device at the recorded path: a write handle, then a read handle. Returns 1
   // when both are open and sets the read time-out to 200 ms. A failed read side keeps
@@ -87,6 +103,7 @@ class CHid {
   MatchedDeviceIds GetMatchedDeviceIds() const;
   bool IsConnected() const;
   std::string DevicePath() const;
+  std::string DeviceLocation() const;  // empty where the platform tells no place
   std::uint32_t Timeout() const;
   bool IsWriteOpen() const;
   bool IsReadOpen() const;
@@ -118,6 +135,9 @@ class CHid {
   std::shared_ptr<IHidHandle> m_hWrite;
   std::shared_ptr<IHidHandle> m_hRead;
   std::string m_DevicePath;
+  std::string m_DeviceLocation;
+  std::string m_FollowedLocation;  // empty: any place
+  std::chrono::steady_clock::time_point m_FollowUntil;
   std::uint32_t m_nTimeout = kInitialTimeoutMs;
   int m_bNotifyRegistered = 0;
   bool m_bNotifyActive = false;

@@ -66,6 +66,10 @@ std::string CSimPlatform::PathOf(std::size_t index) {
   return "sim:" + std::to_string(index);
 }
 
+std::string CSimPlatform::LocationOf(std::size_t index) {
+  return "sim-port-" + std::to_string(index);
+}
+
 std::vector<SimReadRecord> CSimPlatform::Reads() const {
   std::lock_guard lock(m_Mutex);
   return m_Reads;
@@ -81,7 +85,7 @@ std::vector<hid::InterfaceInfo> CSimPlatform::EnumerateInterfaces() {
   for (std::size_t i = 0; i < m_Controllers.size(); ++i) {
     const CSimController& controller = *m_Controllers[i];
     if (controller.IsPresent()) {
-      present.push_back({PathOf(i), hid::kVendorId, controller.ProductId()});
+      present.push_back({PathOf(i), hid::kVendorId, controller.ProductId(), LocationOf(i)});
     }
   }
   return present;

@@ -78,7 +78,7 @@ std::optional<CheckedImage> CUpdateController::SelectFirmwareImage(std::uint16_t
   // No comparison of versions: the user sees both and decides.
   const std::string prompt = firmware::FormatVersionPrompt(
       Text(text::kNewFirmware), Text(text::kAndCurrentIs), image.header.version, image.header.beta,
-      GetCurrentFirmwareInfo());
+      GetCurrentFirmwareInfo(), Text(text::kAndCurrentIsUnknown));
   if (m_Ui.ShowMessageBox(prompt, Text(text::kWindowTitle), MessageButtons::kOkCancel) ==
       MessageResult::kCancel) {
     Debug("MessageBox == IDCANCEL\n");
@@ -239,6 +239,7 @@ void CUpdateController::StreamImage(const CheckedImage& checked, base::CStopToke
   // The device restarts once it has this command, and may be back before its echo is
   // read: from here identification may meet it, and its version is the new one.
   m_AwaitingReturn.store(true);
+  (void)m_Hid.FollowDevicePlace(m_Options.followBound);  // back in application mode, here
   m_LinkHold.store(LinkHold::kCompleting);
   EnterStep(outcome, RunStep::kCompleting);
   // Whether the device confirms or not, the update was verified: go on either way.

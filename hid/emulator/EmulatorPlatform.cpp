@@ -59,7 +59,8 @@ void CEmulatorPlatform::CLink::Apply(const EmulatorMessage& message) {
   switch (message.kind) {
     case MessageKind::kAttach:
       RemoveDevice();
-      device = InterfaceInfo{devicePath, message.vendorId, message.productId};
+      // One device behind one socket: the socket is its place.
+      device = InterfaceInfo{devicePath, message.vendorId, message.productId, devicePath};
       if (noticesOn) {
         notices.Push(kNoticeArrival);
       }

@@ -182,10 +182,10 @@ TEST_F(Flash, RefusedImagesSayWhyAndWhereTheControllerIsLeft) {
            " is built for type 0x6011, the controller is type 0x600A: use an image for 0x600A; "
            "the controller was not touched",
        "The firmware type is error!\n"},
-      {"another type, boot mode",
+      {"another type, boot mode",  // asked its type again once the run ended
        other,
        true,
-       {0x0008},
+       {0x0008, 0x0008},
        "image refused: " + other +
            " is built for type 0x6011, the controller is type 0x600A; the controller stays in "
            "boot mode: run the same command again with an image for 0x600A",

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <fstream>
+#include <utility>
 
 #include "base/LittleEndian.h"
 #include "cli/ImageCommands.h"
@@ -118,6 +119,20 @@ TEST_F(Image, PackRefusesBadValuesAsUsage) {
       cli.Run({"image", "pack", "--type", "0x600A", "--version", "2.5", payloadPath, "-o", out});
   EXPECT_EQ(version.code, 2);
   EXPECT_FALSE(std::filesystem::exists(out));
+}
+
+// The documents' strings: UTF-8 (the Chinese texts, a file's name) as it is, only what
+// JSON requires escaped, and a byte that is not UTF-8 replaced rather than thrown on.
+TEST(Json, StringsKeepUtf8AndEscapeOnlyWhatJsonMust) {
+  const std::pair<std::string, std::string> cases[] = {
+      {"固件 2.15", "\"固件 2.15\""},
+      {"C:\\fw \"new\".dat", "\"C:\\\\fw \\\"new\\\".dat\""},
+      {"a\tb\nc\x01", "\"a\\tb\\nc\\u0001\""},
+      {"bad\xFF.dat", "\"bad\xEF\xBF\xBD.dat\""},
+  };
+  for (const auto& [text, quoted] : cases) {
+    EXPECT_EQ(cli::JsonText(text), quoted);
+  }
 }
 
 }  // namespace

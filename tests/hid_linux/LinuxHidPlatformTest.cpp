@@ -108,11 +108,12 @@ TEST_F(LinuxLink, EveryHidrawNodeWithUsbIdsIsListedInOrder) {
   const MockNode app = bus.Add(kApp, kNumbered);
 
   hid::CLinuxHidPlatform platform(Options(false));
+  // Each with the port chain of the USB device above it: its place.
   const std::vector<hid::InterfaceInfo> expected = {
-      {"/dev/hidraw0", hid::kVendorId, 0x6E22},
-      {"/dev/hidraw1", 0x046D, hid::kAppProductId},
-      {boot.devnode, hid::kVendorId, hid::kBootProductId},
-      {app.devnode, hid::kVendorId, hid::kAppProductId},
+      {"/dev/hidraw0", hid::kVendorId, 0x6E22, "1-1"},
+      {"/dev/hidraw1", 0x046D, hid::kAppProductId, "1-2"},
+      {boot.devnode, hid::kVendorId, hid::kBootProductId, "1-4"},
+      {app.devnode, hid::kVendorId, hid::kAppProductId, "1-5"},
   };
   EXPECT_EQ(platform.EnumerateInterfaces(), expected);
 }
@@ -210,7 +211,7 @@ class NoticeSources : public ::testing::TestWithParam<bool> {  // true: udev run
   CMockHidBus bus;
 };
 
-TEST_P(NoticeSources, NodesComingAndGoingBecomeArrivalAndRemoval) {
+TEST_P(NoticeSources, NodesComingGoingAndChangingBecomeTheirNotices) {
   const bool udevRunning = GetParam();
   bus.Add(kOther, kUnnumbered);  // present before: no notice for it
   hid::CLinuxHidPlatform platform(Options(udevRunning));
@@ -222,8 +223,13 @@ TEST_P(NoticeSources, NodesComingAndGoingBecomeArrivalAndRemoval) {
   EXPECT_EQ(AwaitNotices(platform, 1), Notices{hid::kNoticeArrival});
   bus.Remove(app);
   EXPECT_EQ(AwaitNotices(platform, 1), Notices{hid::kNoticeRemoveComplete});
-  bus.Add(kBoot, kUnnumbered);  // back in boot mode: a new node, a new arrival
+  const MockNode boot = bus.Add(kBoot, kUnnumbered);  // back in boot mode: a new node
   EXPECT_EQ(AwaitNotices(platform, 1), Notices{hid::kNoticeArrival});
+  if (udevRunning) {
+    // The node changed in place: the device tree changed, as Windows tells it.
+    bus.Change(boot);
+    EXPECT_EQ(AwaitNotices(platform, 1), Notices{hid::kNoticeDevNodesChanged});
+  }
 }
 
 INSTANTIATE_TEST_SUITE_P(LinuxLink, NoticeSources, ::testing::Values(true, false),

@@ -218,8 +218,9 @@ TEST_F(SimFixture, EachDeviceOfThePlatformHasItsOwnPathQueueAndLatency) {
   platform = std::make_shared<sim::CSimPlatform>(std::vector{app, boot});
   device = boot;
   EXPECT_EQ(platform->EnumerateInterfaces(),
-            (std::vector<hid::InterfaceInfo>{{"sim:0", hid::kVendorId, hid::kAppProductId},
-                                             {"sim:1", hid::kVendorId, hid::kBootProductId}}));
+            (std::vector<hid::InterfaceInfo>{
+                {"sim:0", hid::kVendorId, hid::kAppProductId, "sim-port-0"},
+                {"sim:1", hid::kVendorId, hid::kBootProductId, "sim-port-1"}}));
   link = std::make_unique<hid::CHid>(platform);
   commands = std::make_unique<protocol::CDeviceCommands>(*link);
   app->Unplug();
