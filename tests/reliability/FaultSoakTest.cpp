@@ -77,7 +77,7 @@ std::string OutcomeKind(const std::optional<update::RunOutcome>& outcome) {
   }
   std::string kind = update::ToString(outcome->failure);
   if (outcome->failure == update::RunFailure::kDeviceCommand && outcome->error) {
-    kind += std::string(" (") + base::ToString(outcome->error->kind) + ")";
+    kind += " (" + outcome->error->message + ")";
   }
   return kind + ", " + update::ToString(outcome->step);
 }
