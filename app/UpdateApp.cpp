@@ -93,7 +93,14 @@ int CUpdateApp::InitInstance() {
   DialogOptions options;
   options.languageId = m_Options.languageId;
   if (m_Options.verbose) {
-    options.debug = [](std::string_view line) { std::fwrite(line.data(), 1, line.size(), stderr); };
+    // One line per event; the link's lines end with their own line break, the title
+    // written at a removal has none.
+    options.debug = [](std::string_view line) {
+      std::fwrite(line.data(), 1, line.size(), stderr);
+      if (line.empty() || line.back() != '\n') {
+        std::fputc('\n', stderr);
+      }
+    };
   }
   // The dialog lives exactly as long as its modal run; its result is not used.
   CUpdateDlg dialog(platform.value(), std::move(options));

@@ -11,6 +11,7 @@
 #include <QSocketNotifier>
 #include <QThread>
 #include <algorithm>
+#include <cstdio>
 
 #include "app/AppIcon.h"
 #include "app/DialogFont.h"
@@ -225,6 +226,9 @@ void CUpdateDlg::OnNoticesReadable() {
     return;
   }
   for (const std::uint32_t code : codes) {
+    char line[32];
+    std::snprintf(line, sizeof line, "device notice 0x%04X\n", code);
+    base::WriteDebugLine(m_Options.debug, line);
     m_Controller->OnDeviceChange(code);
   }
 }
@@ -290,6 +294,8 @@ void CUpdateDlg::done(int result) {
 void CUpdateDlg::OnRunFinished(const update::RunOutcome& outcome) {
   // A run the asking ended has been ended already; one that reached its worker ends here.
   (void)m_Controller->OnRunEnded();
+  // Failures stay silent in the window; with --verbose every run says how it ended.
+  base::WriteDebugLine(m_Options.debug, "run ended: " + update::Describe(outcome) + "\n");
   m_LastOutcome = outcome;
   emit RunEnded();
 }

@@ -96,13 +96,12 @@ int RunMain(int argc, const char* const* argv, CliContext& context) {
 
   if (options.json) {
     if (!result.document) {
-      result.document =
-          CJson::MakeObject().Set("error", CJson::MakeObject()
-                                               .Set("kind", ToName(result.code))
-                                               .Set("exitCode", static_cast<int>(result.code))
-                                               .Set("message", result.message));
+      result.document = Json{{"error",
+                              {{"kind", ToName(result.code)},
+                               {"exitCode", static_cast<int>(result.code)},
+                               {"message", result.message}}}};
     }
-    out << result.document->Dump(2) << '\n' << std::flush;
+    out << JsonText(*result.document, 2) << '\n' << std::flush;
   }
   if (result.code != ExitCode::kSuccess) {
     err << "update-cli: " << result.message << '\n' << std::flush;

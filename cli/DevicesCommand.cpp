@@ -2,9 +2,9 @@
 
 #include <CLI/CLI.hpp>
 #include <ostream>
-#include <set>
 
-#include "cli/DeviceFilter.h"
+#include "base/LittleEndian.h"
+#include "cli/DeviceChoice.h"
 #include "cli/ImageCommands.h"
 #include "hid/Hid.h"
 #include "protocol/DeviceCommands.h"
@@ -20,18 +20,12 @@ struct DeviceReport {
   bool answered = false;
 };
 
-std::uint16_t U16(const std::uint8_t* bytes) {
-  return static_cast<std::uint16_t>(bytes[0] | (bytes[1] << 8));
-}
-
-// Opens one controller on its own (the others hidden) and sends the one query the
-// window's identification sends in its mode.
-DeviceReport Identify(const std::shared_ptr<hid::IHidPlatform>& platform,
-                      const hid::InterfaceInfo& info, const std::set<std::string>& others,
+// Opens one controller on its own (alone: the others hidden) and sends the one query
+// the window's identification sends in its mode.
+DeviceReport Identify(std::shared_ptr<hid::IHidPlatform> alone, const hid::InterfaceInfo& info,
                       const base::DebugSink& debug) {
   DeviceReport report{info, {}, {}, {}, false};
-  auto alone = std::make_shared<CDeviceFilterPlatform>(platform, others);
-  hid::CHid link(alone, debug);
+  hid::CHid link(std::move(alone), debug);
   if (link.FindDevice() == 0) {
     report.openError = base::Error{base::ErrorKind::kNotFound, "it went away"};
     return report;
@@ -48,18 +42,14 @@ DeviceReport Identify(const std::shared_ptr<hid::IHidPlatform>& platform,
     std::uint8_t reply[protocol::kAppInfoReplySize] = {};
     if (commands.QueryAppInfo(reply, protocol::kAppInfoReplySize) != 0) {
       report.answered = true;
-      report.type = U16(reply);
-      report.versionWord =
-          (static_cast<std::uint32_t>(reply[4]) | (static_cast<std::uint32_t>(reply[5]) << 8) |
-           (static_cast<std::uint32_t>(reply[6]) << 16) |
-           (static_cast<std::uint32_t>(reply[7]) << 24)) &
-          0x7FFFFFFFu;
+      report.type = base::LoadU16(reply);
+      report.versionWord = base::LoadU32(reply + 4) & 0x7FFFFFFFu;
     }
   } else {
     std::uint8_t reply[protocol::kBootTypeReplySize] = {};
     if (commands.QueryBootType(reply, protocol::kBootTypeReplySize) != 0) {
       report.answered = true;
-      report.type = U16(reply);
+      report.type = base::LoadU16(reply);
     }
   }
   return report;
@@ -83,30 +73,25 @@ CommandResult CDevicesCommand::Run(CSession& session) {
   }
   const auto platform = std::get<std::shared_ptr<hid::IHidPlatform>>(opened);
 
-  const std::vector<hid::InterfaceInfo> present = ListControllers(*platform);
-  std::vector<hid::InterfaceInfo> controllers = present;
-  if (const auto& wanted = session.Options().device) {
-    std::erase_if(controllers,
-                  [&](const hid::InterfaceInfo& info) { return info.path != *wanted; });
+  auto choice = ChooseControllers(*platform, session.Options().device, HowMany::kEvery);
+  if (auto* failure = std::get_if<CommandResult>(&choice)) {
+    failure->document = Json{{"devices", Json::array()}};
+    return *failure;
   }
+  const ControllerChoice& controllers = std::get<ControllerChoice>(choice);
 
   CommandResult result;
-  CJson list = CJson::MakeArray();
+  Json list = Json::array();
   std::ostream& out = session.Human();
-  for (const hid::InterfaceInfo& info : controllers) {
+  for (const hid::InterfaceInfo& info : controllers.chosen) {
     // Every other controller is hidden, also those --device leaves out: the link takes
     // the first it finds.
-    std::set<std::string> others;
-    for (const hid::InterfaceInfo& other : present) {
-      if (other.path != info.path) {
-        others.insert(other.path);
-      }
-    }
-    const DeviceReport report = Identify(platform, info, others, session.DebugSink());
+    const DeviceReport report =
+        Identify(controllers.Alone(platform, info.path), info, session.DebugSink());
 
-    CJson entry = CJson::MakeObject();
-    entry.Set("path", info.path).Set("mode", ModeName(info));
-    entry.Set("type", report.type ? CJson(FormatTypeCode(*report.type)) : CJson());
+    Json entry = {{"path", info.path},
+                  {"mode", ModeName(info)},
+                  {"type", report.type ? Json(FormatTypeCode(*report.type)) : Json()}};
     std::string line = info.path + "  " + ModeName(info) + " mode";
     if (report.type) {
       line += "  type " + FormatTypeCode(*report.type);
@@ -115,10 +100,12 @@ CommandResult CDevicesCommand::Run(CSession& session) {
       if (report.versionWord) {
         const auto version = static_cast<std::uint16_t>(*report.versionWord);
         const auto beta = static_cast<std::uint16_t>(*report.versionWord >> 16);
-        entry.Set("version", FormatVersion(version, 0)).Set("beta", static_cast<int>(beta));
+        entry["version"] = FormatVersion(version, 0);
+        entry["beta"] = beta;
         line += "  firmware " + FormatVersion(version, beta);
       } else {
-        entry.Set("version", CJson()).Set("beta", CJson());
+        entry["version"] = nullptr;
+        entry["beta"] = nullptr;
       }
     }
     std::optional<std::string> problem;
@@ -134,25 +121,17 @@ CommandResult CDevicesCommand::Run(CSession& session) {
     } else if (report.type != firmware::kTypeCodeKind5 && report.type != firmware::kTypeCodeKind6) {
       problem = "this type is not supported";
     }
-    entry.Set("problem", problem ? CJson(*problem) : CJson());
+    entry["problem"] = problem ? Json(*problem) : Json();
     if (problem) {
       line += "  (" + *problem + ")";
     }
-    list.Push(std::move(entry));
+    list.push_back(std::move(entry));
     if (!session.Options().json) {
       out << line << '\n';
     }
   }
 
-  result.document = CJson::MakeObject().Set("devices", std::move(list));
-  if (controllers.empty()) {
-    result.code = ExitCode::kNoDevice;
-    result.message = session.Options().device
-                         ? "no controller at " + *session.Options().device +
-                               ": run `update-cli devices` to see the paths present"
-                         : "no controller found: plug it in and run again (one waiting in boot "
-                           "mode is found too)";
-  }
+  result.document = Json{{"devices", std::move(list)}};
   return result;
 }
 

@@ -4,10 +4,9 @@
 #include <cerrno>
 #include <cstdio>
 #include <filesystem>
-#include <set>
 #include <vector>
 
-#include "cli/DeviceFilter.h"
+#include "cli/DeviceChoice.h"
 #include "cli/ImageCommands.h"
 #include "cli/TerminalUi.h"
 #include "firmware/FirmwareHeader.h"
@@ -51,13 +50,13 @@ class CFlashRun {
         m_Link(m_Platform, session.DebugSink()),
         m_Ui(TerminalOptions{&session.Human(), session.HumanIsTerminal(), session.Context().inputFd,
                              yes, InterruptFd(), &session.OutputMutex()}),
-        m_Controller(
-            m_Link, m_Ui,
-            update::ControllerOptions{{},
-                                      [&session](text::TextId id) { return session.Text(id); },
-                                      session.DebugSink(),
-                                      [this](const RunOutcome&) { m_RunEnded.Signal(); },
-                                      {}}) {
+        m_Controller(m_Link, m_Ui, [&session, this] {
+          update::ControllerOptions options;
+          options.texts = [&session](text::TextId id) { return session.Text(id); };
+          options.debug = session.DebugSink();
+          options.onRunFinished = [this](const RunOutcome&) { m_RunEnded.Signal(); };
+          return options;
+        }()) {
     std::error_code ec;
     const auto absolute = std::filesystem::absolute(m_ImagePath, ec);
     m_Ui.SetImagePath(ec ? m_ImagePath : absolute.string());
@@ -402,55 +401,46 @@ CommandResult CFlashRun::Finish(CommandResult result) {
   m_Ui.Finish();
   const auto version = [](const std::optional<std::uint32_t>& word) {
     if (!word || *word == firmware::kFirmwareInfoUnread) {
-      return CJson();
+      return Json();
     }
-    return CJson(
+    return Json(
         FormatVersion(static_cast<std::uint16_t>(*word), static_cast<std::uint16_t>(*word >> 16)));
   };
-  CJson device = CJson::MakeObject();
-  device.Set("path", m_Path)
-      .Set("type", m_DeviceType ? CJson(Hex16(*m_DeviceType)) : CJson())
-      .Set("startMode", m_StartedInBootMode ? "boot" : "application")
-      .Set("previousVersion", version(m_PreviousVersion));
-  CJson image = CJson::MakeObject();
-  image.Set("path", m_ImagePath)
-      .Set("type", FormatTypeCode(m_Image.header.firmwareType))
-      .Set("version", FormatVersion(m_Image.header.version, 0))
-      .Set("beta", static_cast<int>(m_Image.header.beta));
-  CJson run;
+  Json run;
   if (m_Outcome) {
-    char crc[8];
-    run = CJson::MakeObject();
-    run.Set("step", update::ToString(m_Outcome->step))
-        .Set("failure",
-             m_Outcome->Completed() ? CJson() : CJson(update::ToString(m_Outcome->failure)))
-        .Set("regionStart", m_Outcome->regionStart)
-        .Set("regionLength", m_Outcome->regionLength)
-        .Set("blockCount", m_Outcome->blockCount)
-        .Set("blocksConfirmed", m_Outcome->block);
+    run = {
+        {"step", update::ToString(m_Outcome->step)},
+        {"failure", m_Outcome->Completed() ? Json() : Json(update::ToString(m_Outcome->failure))},
+        {"regionStart", m_Outcome->regionStart},
+        {"regionLength", m_Outcome->regionLength},
+        {"blockCount", m_Outcome->blockCount},
+        {"blocksConfirmed", m_Outcome->block}};
     if (m_Outcome->Completed() || m_Outcome->failure == RunFailure::kCrcMismatch) {
-      std::snprintf(crc, sizeof crc, "0x%04X", m_Outcome->imageCrc);
-      run.Set("imageCrc", crc);
-      std::snprintf(crc, sizeof crc, "0x%04X", m_Outcome->deviceCrc);
-      run.Set("deviceCrc", crc);
+      run["imageCrc"] = Hex16(m_Outcome->imageCrc);
+      run["deviceCrc"] = Hex16(m_Outcome->deviceCrc);
     }
-    run.Set("completeConfirmed", m_Outcome->completeConfirmed);
+    run["completeConfirmed"] = m_Outcome->completeConfirmed;
   }
   const bool completed = m_Outcome && m_Outcome->Completed();
-  CJson document = CJson::MakeObject();
-  document.Set("result", result.code == ExitCode::kSuccess ? "completed" : "failed")
-      .Set("exitCode", static_cast<int>(result.code))
-      .Set(
-          "error",
-          result.code == ExitCode::kSuccess
-              ? CJson()
-              : CJson::MakeObject().Set("kind", ToName(result.code)).Set("message", result.message))
-      .Set("device", std::move(device))
-      .Set("image", std::move(image))
-      .Set("run", std::move(run))
-      .Set("newVersion", version(m_NewVersion))
-      .Set("returnedToApplication", completed ? CJson(m_NewVersion.has_value()) : CJson());
-  result.document = std::move(document);
+  const bool success = result.code == ExitCode::kSuccess;
+  result.document =
+      Json{{"result", success ? "completed" : "failed"},
+           {"exitCode", static_cast<int>(result.code)},
+           {"error",
+            success ? Json() : Json{{"kind", ToName(result.code)}, {"message", result.message}}},
+           {"device",
+            {{"path", m_Path},
+             {"type", m_DeviceType ? Json(Hex16(*m_DeviceType)) : Json()},
+             {"startMode", m_StartedInBootMode ? "boot" : "application"},
+             {"previousVersion", version(m_PreviousVersion)}}},
+           {"image",
+            {{"path", m_ImagePath},
+             {"type", FormatTypeCode(m_Image.header.firmwareType)},
+             {"version", FormatVersion(m_Image.header.version, 0)},
+             {"beta", m_Image.header.beta}}},
+           {"run", std::move(run)},
+           {"newVersion", version(m_NewVersion)},
+           {"returnedToApplication", completed ? Json(m_NewVersion.has_value()) : Json()}};
   return result;
 }
 
@@ -495,42 +485,12 @@ CommandResult CFlashCommand::Run(CSession& session) {
   // Which controller: the only one, or the one --device names. The others are hidden
   // from the link for the whole road, so that the one that comes back in boot mode
   // under a new path is still ours.
-  const std::vector<hid::InterfaceInfo> controllers = ListControllers(*platform);
-  std::string list;
-  for (const auto& info : controllers) {
-    list += (list.empty() ? "" : ", ") + info.path;
+  const auto choice = ChooseControllers(*platform, session.Options().device, HowMany::kOnlyOne);
+  if (const auto* failure = std::get_if<CommandResult>(&choice)) {
+    return *failure;
   }
-  const std::optional<std::string>& wanted = session.Options().device;
-  if (controllers.empty()) {
-    return Failure(ExitCode::kNoDevice,
-                   "no controller found: plug it in and run again (one waiting in boot mode is "
-                   "found too)");
-  }
-  std::string chosen;
-  if (wanted) {
-    const bool present = std::any_of(controllers.begin(), controllers.end(),
-                                     [&](const auto& info) { return info.path == *wanted; });
-    if (!present) {
-      return Failure(ExitCode::kNoDevice, "no controller at " + *wanted + " (present: " + list +
-                                              "): give one of those to --device");
-    }
-    chosen = *wanted;
-  } else if (controllers.size() > 1) {
-    return Failure(ExitCode::kSeveralDevices, std::to_string(controllers.size()) +
-                                                  " controllers found (" + list +
-                                                  "): choose one with --device PATH");
-  } else {
-    chosen = controllers.front().path;
-  }
-  std::set<std::string> others;
-  for (const auto& info : controllers) {
-    if (info.path != chosen) {
-      others.insert(info.path);
-    }
-  }
-  if (!others.empty()) {
-    platform = std::make_shared<CDeviceFilterPlatform>(platform, others);
-  }
+  const std::string chosen = std::get<ControllerChoice>(choice).chosen.front().path;
+  platform = std::get<ControllerChoice>(choice).Alone(std::move(platform), chosen);
 
   CFlashRun run(session, platform, chosen, m_ImagePath, image.info, m_Yes);
   return run.Execute();

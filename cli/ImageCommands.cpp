@@ -141,23 +141,21 @@ std::string FormatVersion(std::uint16_t hundredths, std::uint16_t beta) {
   return text;
 }
 
-CJson DescribeImageJson(const std::string& path, const firmware::ImageInfo& info,
-                        const std::optional<std::uint32_t>& payloadWordSum) {
+Json DescribeImageJson(const std::string& path, const firmware::ImageInfo& info,
+                       const std::optional<std::uint32_t>& payloadWordSum) {
   const firmware::FirmwareHeader& header = info.header;
-  CJson json = CJson::MakeObject();
-  json.Set("path", path)
-      .Set("fileSize", info.fileSize)
-      .Set("version", firmware::FormatHundredths(header.version))
-      .Set("versionHundredths", static_cast<int>(header.version))
-      .Set("beta", static_cast<int>(header.beta))
-      .Set("type", FormatTypeCode(header.firmwareType))
-      .Set("typeSupported", IsSupportedType(header.firmwareType))
-      .Set("payloadLength", header.payloadLength)
-      .Set("holdsPayload", info.HoldsPayload())
-      .Set("wordSum", payloadWordSum ? CJson(Hex32(*payloadWordSum)) : CJson())
-      .Set("reservedA", Hex32(header.reservedA))
-      .Set("reservedB", HexBytes(header.reservedB));
-  return json;
+  return Json{{"path", path},
+              {"fileSize", info.fileSize},
+              {"version", firmware::FormatHundredths(header.version)},
+              {"versionHundredths", header.version},
+              {"beta", header.beta},
+              {"type", FormatTypeCode(header.firmwareType)},
+              {"typeSupported", IsSupportedType(header.firmwareType)},
+              {"payloadLength", header.payloadLength},
+              {"holdsPayload", info.HoldsPayload()},
+              {"wordSum", payloadWordSum ? Json(Hex32(*payloadWordSum)) : Json()},
+              {"reservedA", Hex32(header.reservedA)},
+              {"reservedB", HexBytes(header.reservedB)}};
 }
 
 // --- image inspect ---------------------------------------------------------------

@@ -44,7 +44,7 @@ std::string FormatTypeCode(std::uint32_t type);
 std::string FormatVersion(std::uint16_t hundredths, std::uint16_t beta);
 
 // The JSON shape of an image, shared by inspect and pack.
-CJson DescribeImageJson(const std::string& path, const firmware::ImageInfo& info,
-                        const std::optional<std::uint32_t>& payloadWordSum);
+Json DescribeImageJson(const std::string& path, const firmware::ImageInfo& info,
+                       const std::optional<std::uint32_t>& payloadWordSum);
 
 }  // namespace cli

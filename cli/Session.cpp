@@ -2,9 +2,8 @@
 
 #include <ostream>
 
-#include "text/UiLanguage.h"
 #include "cli/TracePlatform.h"
-#include "hid/emulator/EmulatorSelection.h"
+#include "text/UiLanguage.h"
 
 namespace cli {
 namespace {
@@ -24,7 +23,18 @@ std::uint16_t ChooseLanguage(const GlobalOptions& options, const CliContext& con
   return text::LanguageIdFromEnvironment(context.environment);
 }
 
+base::Result<std::shared_ptr<hid::IHidPlatform>> CreatePlatform(const PlatformRequest& request) {
+  sim::SimConfig simulated = platform::SimulatedControllerConfig();
+  simulated.updatedVersion = request.simulatedNewVersion.value_or(simulated.updatedVersion);
+  simulated.updatedBeta = request.simulatedNewBeta.value_or(simulated.updatedBeta);
+  return platform::CreateHidPlatform(request.access, {simulated, request.debug});
+}
+
 }  // namespace
+
+std::string JsonText(const Json& value, int indent) {
+  return value.dump(indent, ' ', false, Json::error_handler_t::replace);
+}
 
 CommandResult Failure(ExitCode code, std::string message) {
   return CommandResult{code, std::move(message), std::nullopt};
@@ -65,24 +75,21 @@ void CSession::Debug(std::string_view line) {
   *m_Context.err << "debug: " << line << '\n' << std::flush;
 }
 
-std::optional<std::string> CSession::EmulatorPath() const {
-  // The window chooses the same way, so that the two agree.
-  return hid::emulator::SelectEmulatorPath(
-      m_Options.emulator,
-      m_Context.environment ? hid::emulator::EnvironmentReader(m_Context.environment)
-                            : [](const char*) -> std::optional<std::string> { return {}; });
-}
-
 std::variant<std::shared_ptr<hid::IHidPlatform>, CommandResult> CSession::OpenPlatform(
     PlatformRequest request) {
-  request.simulate = m_Options.simulate;
-  request.emulatorPath = EmulatorPath();
+  auto access = platform::ChooseDeviceAccess(
+      m_Options.simulate, m_Options.emulator,
+      m_Context.environment ? m_Context.environment(platform::kEmulatorVariable) : std::nullopt);
+  if (!access) {
+    return Failure(ExitCode::kUsage, access.error().message);
+  }
+  request.access = access.value();
   request.debug = DebugSink();
-  auto platform =
-      m_Context.platformFactory ? m_Context.platformFactory(request) : ChoosePlatform(request);
-  if (!platform) {
-    const base::Error& error = platform.error();
-    if (request.emulatorPath && !request.simulate) {
+  auto opened =
+      m_Context.platformFactory ? m_Context.platformFactory(request) : CreatePlatform(request);
+  if (!opened) {
+    const base::Error& error = opened.error();
+    if (request.access.kind == platform::DeviceAccessKind::kEmulator) {
       return Failure(ExitCode::kNoDevice,
                      "cannot reach the emulator: " + error.message +
                          ": start the emulator first, or check --emulator and UPDATE_EMULATOR");
@@ -91,7 +98,7 @@ std::variant<std::shared_ptr<hid::IHidPlatform>, CommandResult> CSession::OpenPl
                                                                     : ExitCode::kFailure,
                    error.message);
   }
-  std::shared_ptr<hid::IHidPlatform> chosen = std::move(platform.value());
+  std::shared_ptr<hid::IHidPlatform> chosen = std::move(opened.value());
   if (m_Options.trace) {
     auto log = CTraceLog::Create(*m_Options.trace);
     if (!log) {

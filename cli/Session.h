@@ -10,20 +10,30 @@
 #include <iosfwd>
 #include <memory>
 #include <mutex>
+#include <nlohmann/json.hpp>
 #include <optional>
 #include <string>
 #include <string_view>
 #include <variant>
 
-#include "text/LocalizedText.h"
 #include "base/DebugOutput.h"
+#include "base/Error.h"
 #include "cli/ExitCode.h"
-#include "cli/Json.h"
-#include "cli/PlatformChoice.h"
 #include "cli/WakeFd.h"
 #include "hid/HidPlatform.h"
+#include "platform/DeviceAccess.h"
+#include "text/LocalizedText.h"
 
 namespace cli {
+
+// The JSON documents of --json and the strings of the trace: objects keep their keys in
+// the order they were set, so that output reads the same every time.
+using Json = nlohmann::ordered_json;
+
+// The text of a JSON value: compact with indent < 0, else pretty with that many spaces
+// per level. UTF-8 passes through as it is; a byte that is not UTF-8 (a file name can
+// hold any) becomes U+FFFD, so that the document stays JSON.
+std::string JsonText(const Json& value, int indent = -1);
 
 // How long update-cli waits for the controller to change mode. Real hosts take seconds
 // to enumerate a device that restarted; ten seconds is the least that is safe.
@@ -31,6 +41,20 @@ struct Waits {
   std::chrono::milliseconds bootMode{15000};     // after the boot-mode command
   std::chrono::milliseconds application{15000};  // after the completing command
 };
+
+// What a command asks of the platform it opens. The way to the device is the options'
+// (platform::ChooseDeviceAccess, the window's rules); OpenPlatform fills it in.
+struct PlatformRequest {
+  platform::DeviceAccess access;
+  // The firmware a simulated controller reports after a completed update: the image's,
+  // as a real controller reports the version of the firmware it now runs.
+  std::optional<std::uint16_t> simulatedNewVersion;
+  std::optional<std::uint16_t> simulatedNewBeta;
+  base::DebugSink debug;
+};
+
+using PlatformFactory =
+    std::function<base::Result<std::shared_ptr<hid::IHidPlatform>>(const PlatformRequest&)>;
 
 struct CliContext {
   std::ostream* out = nullptr;
@@ -41,7 +65,7 @@ struct CliContext {
   // The process environment (UPDATE_EMULATOR, LANG, ...); empty reads nothing.
   std::function<std::optional<std::string>(const char* name)> environment;
   CWakeFd* interrupt = nullptr;     // signalled on Ctrl-C; null: never
-  PlatformFactory platformFactory;  // empty: ChoosePlatform
+  PlatformFactory platformFactory;  // empty: platform::CreateHidPlatform
   Waits waits;
 };
 
@@ -60,7 +84,7 @@ struct GlobalOptions {
 struct CommandResult {
   ExitCode code = ExitCode::kSuccess;
   std::string message;
-  std::optional<CJson> document;
+  std::optional<Json> document;
 };
 
 CommandResult Failure(ExitCode code, std::string message);
@@ -87,11 +111,9 @@ class CSession {
   base::DebugSink DebugSink();
   void Debug(std::string_view line);
 
-  // The emulator socket: --emulator, else UPDATE_EMULATOR.
-  std::optional<std::string> EmulatorPath() const;
-
-  // The platform the options ask for, traced with --trace. A failure is the command's
-  // result: the emulator not running, the trace file not writable, ...
+  // The platform the options ask for (--simulate, --emulator, UPDATE_EMULATOR, else the
+  // system's), traced with --trace. A failure is the command's result: an empty
+  // --emulator, the emulator not running, the trace file not writable, ...
   std::variant<std::shared_ptr<hid::IHidPlatform>, CommandResult> OpenPlatform(
       PlatformRequest request = {});
 

@@ -3,7 +3,7 @@
 #include <cerrno>
 #include <cstring>
 
-#include "cli/Json.h"
+#include "cli/Session.h"
 
 namespace cli {
 
@@ -37,7 +37,7 @@ void CTraceLog::Write(const char* direction, const char* operation, const std::s
   std::lock_guard lock(m_Mutex);
   // Flushed per line: a trace is read most when the program did not end well.
   std::fprintf(m_File, "{\"ms\":%.3f,\"dir\":\"%s\",\"op\":\"%s\",\"path\":%s,\"hex\":\"%s\"}\n",
-               ms, direction, operation, JsonQuote(path).c_str(), hex.c_str());
+               ms, direction, operation, JsonText(path).c_str(), hex.c_str());
   std::fflush(m_File);
 }
 
@@ -46,9 +46,9 @@ class CTracePlatform::CHandle final : public hid::IHidHandle {
   CHandle(std::unique_ptr<hid::IHidHandle> inner, std::shared_ptr<CTraceLog> log, std::string path)
       : m_Inner(std::move(inner)), m_Log(std::move(log)), m_Path(std::move(path)) {}
 
-  hid::ReadOutcome ReadFrame(hid::Frame& frame, std::chrono::milliseconds timeout) override {
-    const hid::ReadOutcome outcome = m_Inner->ReadFrame(frame, timeout);
-    switch (outcome) {
+  hid::ReadResult ReadFrame(hid::Frame& frame, std::chrono::milliseconds timeout) override {
+    hid::ReadResult result = m_Inner->ReadFrame(frame, timeout);
+    switch (result.outcome) {
       case hid::ReadOutcome::kReport:
         m_Log->Write("in", "read", m_Path, frame);
         break;
@@ -65,11 +65,11 @@ class CTracePlatform::CHandle final : public hid::IHidHandle {
         m_Log->Write("in", "failed", m_Path, {});
         break;
     }
-    return outcome;
+    return result;
   }
 
-  bool WriteFrame(std::span<const std::uint8_t> frame) override {
-    const bool written = m_Inner->WriteFrame(frame);
+  base::Status WriteFrame(std::span<const std::uint8_t> frame) override {
+    base::Status written = m_Inner->WriteFrame(frame);
     m_Log->Write("out", written ? "write" : "write-failed", m_Path, frame);
     return written;
   }

@@ -12,12 +12,16 @@ std::string FormatHundredths(std::uint16_t hundredths) {
 
 std::string FormatVersionPrompt(const std::string& newFirmwareText,
                                 const std::string& andCurrentIsText, std::uint16_t imageVersion,
-                                std::uint16_t imageBeta, std::uint32_t currentFirmwareInfo) {
+                                std::uint16_t imageBeta, std::uint32_t currentFirmwareInfo,
+                                const std::string& andCurrentIsUnknownText) {
   const auto currentVersion = static_cast<std::uint16_t>(currentFirmwareInfo & 0xFFFFu);
   const auto currentBeta = static_cast<std::uint16_t>(currentFirmwareInfo >> 16);
   std::string line = newFirmwareText + " " + FormatHundredths(imageVersion);
   if (imageBeta != 0) {
     line += " beta" + std::to_string(imageBeta);
+  }
+  if (currentFirmwareInfo == kFirmwareInfoUnread && !andCurrentIsUnknownText.empty()) {
+    return line + " " + andCurrentIsUnknownText + "\n";
   }
   line += " " + andCurrentIsText + " " + FormatHundredths(currentVersion);
   if (currentBeta != 0) {

@@ -24,7 +24,7 @@ class CScriptedHandle : public hid::IHidHandle {
  public:
   explicit CScriptedHandle(std::shared_ptr<Reads> reads) : m_Reads(std::move(reads)) {}
 
-  hid::ReadOutcome ReadFrame(hid::Frame& frame, std::chrono::milliseconds) override {
+  hid::ReadResult ReadFrame(hid::Frame& frame, std::chrono::milliseconds) override {
     if (m_Reads->empty()) {
       return hid::ReadOutcome::kTimeout;
     }
@@ -35,10 +35,10 @@ class CScriptedHandle : public hid::IHidHandle {
     }
     return outcome;
   }
-  bool WriteFrame(std::span<const std::uint8_t> frame) override {
+  base::Status WriteFrame(std::span<const std::uint8_t> frame) override {
     fuzzing::Expect(!frame.empty() && frame.size() <= hid::kFrameSize,
                     "every write is a report ID and at most 64 bytes");
-    return true;
+    return {};
   }
 
  private:
@@ -108,8 +108,9 @@ void RunCommand(hid::CHid& link, std::uint8_t selector, std::uint8_t wanted, std
       (void)commands.QueryBootType(reply.data(), wanted);
       break;
     case 2:
-      (void)commands.ExchangeBootCommand(code, data.data() + 1, wanted % 47, 0, wanted % 47,
-                                         reply.data(), wanted, 0);
+      (void)commands.ExchangeBootCommand(
+          {.code = code, .length = wanted % 47u, .size = wanted % 47u, .data = data.data() + 1},
+          reply.data(), wanted, 0);
       break;
     case 3:
       (void)commands.EraseRegion(0, wanted);
@@ -161,8 +162,11 @@ void RunWorker(std::shared_ptr<Reads> reads) {
 
   hid::CHid link(std::make_shared<CScriptedPlatform>(hid::kBootProductId, std::move(reads)));
   fuzzing::CAgreeingUi ui(scratch.Path());
-  update::CUpdateController controller(
-      link, ui, update::ControllerOptions{{std::chrono::milliseconds(0)}, {}, {}, {}, {}});
+  update::CUpdateController controller(link, ui, [] {
+    update::ControllerOptions options;
+    options.commands.eraseBound = std::chrono::milliseconds(0);
+    return options;
+  }());
   if (link.FindDevice() == 0) {
     fuzzing::Violated("the scripted device is found");
   }

@@ -7,11 +7,6 @@
 namespace hid {
 namespace {
 
-bool IsSupported(const InterfaceInfo& info) {
-  return info.vendorId == kVendorId &&
-         (info.productId == kAppProductId || info.productId == kBootProductId);
-}
-
 std::uint32_t StatusOf(ReadOutcome outcome) {
   switch (outcome) {
     case ReadOutcome::kReport:
@@ -30,7 +25,38 @@ std::uint32_t StatusOf(ReadOutcome outcome) {
 
 constexpr std::uint8_t kAppReportId = 0x81;
 
+// The reason of a read that brought no report. The platform words device and system
+// failures itself; the rest, and a platform that gave no reason, the link words here.
+base::Error ReadError(const ReadResult& result, std::uint32_t timeoutMs) {
+  if (result.error) {
+    return *result.error;
+  }
+  switch (result.outcome) {
+    case ReadOutcome::kReport:
+    case ReadOutcome::kFailed:
+      break;
+    case ReadOutcome::kTimeout:
+      return {base::ErrorKind::kTimedOut,
+              "read: no report within " + std::to_string(timeoutMs) + " ms"};
+    case ReadOutcome::kAbandoned:
+      return {base::ErrorKind::kIo, "read: the wait was abandoned"};
+    case ReadOutcome::kDeviceGone:
+      return {base::ErrorKind::kDisconnected, "read: the device went away"};
+  }
+  return {base::ErrorKind::kIo, "read: failed"};
+}
+
+base::Error NotOpen(const std::string& operation) {
+  return {base::ErrorKind::kDisconnected, operation + ": the device is not open"};
+}
+
 }  // namespace
+
+std::vector<InterfaceInfo> ListControllers(IHidPlatform& platform) {
+  std::vector<InterfaceInfo> interfaces = platform.EnumerateInterfaces();
+  std::erase_if(interfaces, [](const InterfaceInfo& info) { return !IsController(info); });
+  return interfaces;
+}
 
 CHid::CHid(std::shared_ptr<IHidPlatform> platform, base::DebugSink debug)
     : m_Platform(std::move(platform)), m_Debug(std::move(debug)) {}
@@ -52,11 +78,18 @@ void CHid::SetNotifyWindow(NativeWindow window) {
 
 int CHid::FindDevice() {
   const std::vector<InterfaceInfo> snapshot = m_Platform->EnumerateInterfaces();
-  const auto match = std::find_if(snapshot.begin(), snapshot.end(), IsSupported);
 
   std::unique_lock lock(m_Mutex);
+  if (!m_FollowedLocation.empty() && std::chrono::steady_clock::now() >= m_FollowUntil) {
+    m_FollowedLocation.clear();
+  }
+  const std::string followed = m_FollowedLocation;
+  const auto match = std::find_if(snapshot.begin(), snapshot.end(), [&](const InterfaceInfo& info) {
+    return IsController(info) && (followed.empty() || info.location == followed);
+  });
   if (match != snapshot.end()) {
     m_DevicePath = match->path;
+    m_DeviceLocation = match->location;
     m_MatchedIds = MatchedDeviceIds{match->vendorId, match->productId};
   }
   const std::string path = m_DevicePath;
@@ -127,12 +160,18 @@ std::uint32_t CHid::Read(std::uint8_t* destination, std::uint8_t n, std::size_t 
     timeoutMs = m_nTimeout;
   }
   if (!handle) {
+    RecordIo(NotOpen("read"));
     return kReadNotOpen;
   }
   Frame frame{};
-  const std::uint32_t status =
-      StatusOf(handle->ReadFrame(frame, std::chrono::milliseconds(timeoutMs)));
-  if (status == kReadOk && n > 0) {
+  const ReadResult result = handle->ReadFrame(frame, std::chrono::milliseconds(timeoutMs));
+  const std::uint32_t status = StatusOf(result.outcome);
+  if (status != kReadOk) {
+    RecordIo(ReadError(result, timeoutMs));
+    return status;
+  }
+  RecordIo(std::nullopt);
+  if (n > 0) {
     const std::size_t count = std::min<std::size_t>(n, kReportDataSize);
     std::memcpy(destination, frame.data() + firstByte, count);
   }
@@ -157,11 +196,7 @@ int CHid::WriteFromTransmitBuffer(std::uint8_t reportId, const std::uint8_t* sou
   if (count > 0) {
     std::memcpy(m_TransmitBuffer.data() + 1, source, count);
   }
-  const std::shared_ptr<IHidHandle> handle = WriteHandle();
-  if (!handle) {
-    return 0;
-  }
-  return handle->WriteFrame(std::span(m_TransmitBuffer.data(), bytesOnWire)) ? 1 : 0;
+  return RecordWrite(WriteHandle(), std::span(m_TransmitBuffer.data(), bytesOnWire));
 }
 
 int CHid::WriteReportWithId(const std::uint8_t* source, std::uint8_t reportId, std::uint8_t n) {
@@ -171,11 +206,23 @@ int CHid::WriteReportWithId(const std::uint8_t* source, std::uint8_t reportId, s
   if (count > 0) {
     std::memcpy(frame.data() + 1, source, count);
   }
-  const std::shared_ptr<IHidHandle> handle = WriteHandle();
+  return RecordWrite(WriteHandle(), std::span(frame.data(), count + 1));
+}
+
+int CHid::RecordWrite(const std::shared_ptr<IHidHandle>& handle,
+                      std::span<const std::uint8_t> frame) {
   if (!handle) {
+    RecordIo(NotOpen("write"));
     return 0;
   }
-  return handle->WriteFrame(std::span(frame.data(), count + 1)) ? 1 : 0;
+  const base::Status written = handle->WriteFrame(frame);
+  RecordIo(written ? std::nullopt : std::optional(written.error()));
+  return written ? 1 : 0;
+}
+
+void CHid::RecordIo(std::optional<base::Error> error) {
+  std::lock_guard lock(m_Mutex);
+  m_LastIoError = std::move(error);
 }
 
 std::shared_ptr<IHidHandle> CHid::WriteHandle() const {
@@ -202,6 +249,28 @@ std::string CHid::DevicePath() const {
   return m_DevicePath;
 }
 
+std::string CHid::DeviceLocation() const {
+  std::lock_guard lock(m_Mutex);
+  return m_DeviceLocation;
+}
+
+bool CHid::FollowDevicePlace(std::chrono::milliseconds bound) {
+  std::lock_guard lock(m_Mutex);
+  m_FollowedLocation = m_DeviceLocation;
+  m_FollowUntil = std::chrono::steady_clock::now() + bound;
+  return !m_FollowedLocation.empty();
+}
+
+void CHid::StopFollowing() {
+  std::lock_guard lock(m_Mutex);
+  m_FollowedLocation.clear();
+}
+
+bool CHid::IsFollowing() const {
+  std::lock_guard lock(m_Mutex);
+  return !m_FollowedLocation.empty() && std::chrono::steady_clock::now() < m_FollowUntil;
+}
+
 std::uint32_t CHid::Timeout() const {
   std::lock_guard lock(m_Mutex);
   return m_nTimeout;
@@ -225,6 +294,11 @@ bool CHid::IsNotifyRegistered() const {
 std::optional<base::Error> CHid::LastOpenError() const {
   std::lock_guard lock(m_Mutex);
   return m_LastOpenError;
+}
+
+std::optional<base::Error> CHid::LastIoError() const {
+  std::lock_guard lock(m_Mutex);
+  return m_LastIoError;
 }
 
 }  // namespace hid

@@ -18,7 +18,9 @@
 #include <memory>
 #include <mutex>
 #include <optional>
+#include <span>
 #include <string>
+#include <vector>
 
 #include "base/DebugOutput.h"
 #include "base/Error.h"
@@ -37,6 +39,10 @@ inline constexpr std::uint32_t kReadFailed = 0xFFFFFFFF;  // any other platform 
 inline constexpr std::uint32_t kInitialTimeoutMs = 10;  // read time-out of a new link
 inline constexpr std::uint32_t kOpenTimeoutMs = 200;    // read time-out after every opening
 
+// The controllers the platform lists now (IsController), in its order: what
+// CHid::FindDevice takes the first of.
+std::vector<InterfaceInfo> ListControllers(IHidPlatform& platform);
+
 class CHid {
  public:
   explicit CHid(std::shared_ptr<IHidPlatform> platform, base::DebugSink debug = {});
@@ -48,11 +54,22 @@ class CHid {
   void SetNotifyWindow(NativeWindow window);
 
   // Searches the present HID interfaces for the controller (vendor 0x4B2E, product
-  // 0x6E21 or 0x6E30); the first in enumeration order wins. On a match records its path
-  // and IDs and returns 1; else returns 0 and keeps the earlier path and IDs. The first
+  // 0x6E21 or 0x6E30); the first in enumeration order wins. On a match records its path,
+  // IDs and place and returns 1; else returns 0 and keeps the earlier ones. The first
   // call also registers for device notices, once for the life of the link. Leaves the
   // open or closed state of the link and its time-out alone.
+  //
+  // While the link follows a place, only a controller at that place is found, so that a
+  // controller restarting into its other mode is not mistaken for another one plugged in
+  // meanwhile. The following ends by itself after the time it was given: a controller
+  // that did not come back by then was unplugged, and whatever comes next starts afresh.
   int FindDevice();
+
+  // Follows the place of the device found last (see FindDevice) for `bound`; false, and
+  // nothing followed, where the platform tells no place.
+  bool FollowDevicePlace(std::chrono::milliseconds bound);
+  void StopFollowing();
+  bool IsFollowing() const;
 
   // Opens the device at the recorded path: a write handle, then a read handle. Returns 1
   // when both are open and sets the read time-out to 200 ms. A failed read side keeps
@@ -63,7 +80,8 @@ class CHid {
 
   // Read one input report within the time-out. ReadReport copies frame bytes 1..n (the
   // report ID dropped), ReadAppReport frame bytes 0..n-1 (the ID included); n <= 64.
-  // Returns a read status (kReadOk, kReadTimeout, ...); nothing is copied on failure.
+  // Returns a read status (kReadOk, kReadTimeout, ...); nothing is copied on failure,
+  // and LastIoError() says why.
   std::uint32_t ReadReport(std::uint8_t* destination, std::uint8_t n);
   std::uint32_t ReadAppReport(std::uint8_t* destination, std::uint8_t n);
 
@@ -71,7 +89,8 @@ class CHid {
   // held beyond them; 65 bytes go out. WriteAppReport: frame = 0x81 and the source
   // bytes in the transmit buffer; the first n bytes of it go out (0x81 and n-1 source
   // bytes). WriteReportWithId: frame = id and the n bytes, in a buffer of its own; n+1
-  // bytes go out. n is at most 64. Non-zero when the platform write succeeded.
+  // bytes go out. n is at most 64. Non-zero when the platform write succeeded; on 0,
+  // LastIoError() says why.
   int WriteReport(const std::uint8_t* source, std::uint8_t n);
   int WriteAppReport(const std::uint8_t* source, std::uint8_t n);
   int WriteReportWithId(const std::uint8_t* source, std::uint8_t reportId, std::uint8_t n);
@@ -84,12 +103,18 @@ class CHid {
   MatchedDeviceIds GetMatchedDeviceIds() const;
   bool IsConnected() const;
   std::string DevicePath() const;
+  std::string DeviceLocation() const;  // empty where the platform tells no place
   std::uint32_t Timeout() const;
   bool IsWriteOpen() const;
   bool IsReadOpen() const;
   bool IsNotifyRegistered() const;
   // Why the last OpenDevice failed; nullopt after a successful one.
   std::optional<base::Error> LastOpenError() const;
+  // Why the last write or read failed, on whichever thread: the platform's reason
+  // ("write: No such device") or the link's own ("read: no report within 200 ms",
+  // "write: the device is not open"); nullopt after one that succeeded. A command
+  // looks at it under its BeginCommand lock, right after its own write or read.
+  std::optional<base::Error> LastIoError() const;
 
   IHidPlatform& Platform() { return *m_Platform; }
 
@@ -98,6 +123,8 @@ class CHid {
   int WriteFromTransmitBuffer(std::uint8_t reportId, const std::uint8_t* source, std::uint8_t n,
                               std::size_t bytesOnWire);
   std::shared_ptr<IHidHandle> WriteHandle() const;
+  int RecordWrite(const std::shared_ptr<IHidHandle>& handle, std::span<const std::uint8_t> frame);
+  void RecordIo(std::optional<base::Error> error);
 
   const std::shared_ptr<IHidPlatform> m_Platform;
   const base::DebugSink m_Debug;
@@ -108,11 +135,15 @@ class CHid {
   std::shared_ptr<IHidHandle> m_hWrite;
   std::shared_ptr<IHidHandle> m_hRead;
   std::string m_DevicePath;
+  std::string m_DeviceLocation;
+  std::string m_FollowedLocation;  // empty: any place
+  std::chrono::steady_clock::time_point m_FollowUntil;
   std::uint32_t m_nTimeout = kInitialTimeoutMs;
   int m_bNotifyRegistered = 0;
   bool m_bNotifyActive = false;
   MatchedDeviceIds m_MatchedIds;
   std::optional<base::Error> m_LastOpenError;
+  std::optional<base::Error> m_LastIoError;
 
   std::mutex m_TransmitMutex;  // held while the transmit buffer is filled and written
   Frame m_TransmitBuffer{};

@@ -29,9 +29,19 @@ struct InterfaceInfo {
   std::string path;  // opens the interface: /dev/hidrawN, a Windows interface path, ...
   std::uint16_t vendorId = 0;
   std::uint16_t productId = 0;
+  // Where the device is plugged in (its USB port chain), the same in both of its modes
+  // although its path and product ID change; empty where the platform cannot tell.
+  std::string location = {};
 
   bool operator==(const InterfaceInfo&) const = default;
 };
+
+// True for an interface of the controller: our vendor ID with the application-mode or
+// the boot-mode product ID. Every search for the controller asks this, and only this.
+inline bool IsController(const InterfaceInfo& info) {
+  return info.vendorId == kVendorId &&
+         (info.productId == kAppProductId || info.productId == kBootProductId);
+}
 
 // USB IDs of the device found by the last successful search.
 struct MatchedDeviceIds {

@@ -1,7 +1,8 @@
 // How a front end reaches a device: the real HID link of this system, the simulated
-// controller inside the process, or an external device emulator over a socket. The
-// window and the command line both take the choice from their command line and the
-// environment, and build the platform layer here, so that they agree on the rules.
+// controller inside the process, or an external device emulator over a socket. This is
+// the one place that decides it: the window and the command line both hand their
+// options and the environment's UPDATE_EMULATOR to ChooseDeviceAccess and build the
+// platform layer here, so that they agree on the rules.
 #pragma once
 
 #include <memory>

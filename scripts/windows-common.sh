@@ -11,7 +11,7 @@ export WINEDLLOVERRIDES=winemenubuilder.exe=d
 # build of update-icons (Qt).
 windows_packages() {
   scripts/install-packages cmake ninja-build g++-mingw-w64-x86-64-posix mingw-w64-tools \
-    googletest libcli11-dev wine64 wixl msitools icoutils \
+    googletest libcli11-dev nlohmann-json3-dev wine64 wixl msitools icoutils \
     g++ pkg-config libudev-dev qt6-base-dev qt6-svg-dev
 }
 

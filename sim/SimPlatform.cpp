@@ -3,6 +3,11 @@
 namespace sim {
 
 class CSimPlatform::CHandle : public hid::IHidHandle {
+  // What an operating system says of a handle whose device has left since it was opened.
+  static base::Error Gone(const std::string& operation) {
+    return {base::ErrorKind::kDisconnected, operation + ": the device went away"};
+  }
+
  public:
   CHandle(CSimPlatform& platform, std::string path, std::shared_ptr<CSimController> controller,
           SimConnection connection)
@@ -11,16 +16,22 @@ class CSimPlatform::CHandle : public hid::IHidHandle {
         m_Controller(std::move(controller)),
         m_Connection(std::move(connection)) {}
 
-  hid::ReadOutcome ReadFrame(hid::Frame& frame, std::chrono::milliseconds timeout) override {
+  hid::ReadResult ReadFrame(hid::Frame& frame, std::chrono::milliseconds timeout) override {
     SimReadRecord record{m_Path, Clock::now(), {}, hid::ReadOutcome::kTimeout};
     record.outcome = m_Connection.queue->Read(frame, timeout);
     record.end = Clock::now();
     m_Platform.RecordRead(record);
+    if (record.outcome == hid::ReadOutcome::kDeviceGone) {
+      return {record.outcome, Gone("read")};
+    }
     return record.outcome;
   }
 
-  bool WriteFrame(std::span<const std::uint8_t> frame) override {
-    return m_Controller->Receive(frame, m_Connection.presence);
+  base::Status WriteFrame(std::span<const std::uint8_t> frame) override {
+    if (!m_Controller->Receive(frame, m_Connection.presence)) {
+      return Gone("write");
+    }
+    return {};
   }
 
  private:
@@ -55,6 +66,10 @@ std::string CSimPlatform::PathOf(std::size_t index) {
   return "sim:" + std::to_string(index);
 }
 
+std::string CSimPlatform::LocationOf(std::size_t index) {
+  return "sim-port-" + std::to_string(index);
+}
+
 std::vector<SimReadRecord> CSimPlatform::Reads() const {
   std::lock_guard lock(m_Mutex);
   return m_Reads;
@@ -70,7 +85,7 @@ std::vector<hid::InterfaceInfo> CSimPlatform::EnumerateInterfaces() {
   for (std::size_t i = 0; i < m_Controllers.size(); ++i) {
     const CSimController& controller = *m_Controllers[i];
     if (controller.IsPresent()) {
-      present.push_back({PathOf(i), hid::kVendorId, controller.ProductId()});
+      present.push_back({PathOf(i), hid::kVendorId, controller.ProductId(), LocationOf(i)});
     }
   }
   return present;

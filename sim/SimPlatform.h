@@ -1,7 +1,7 @@
 // CSimPlatform: the platform interface of the device link backed by simulated
 // controllers in this process. Each controller is one HID interface with the path
-// "sim:N" (N its place in the list); enumeration lists those present with the product
-// ID of their current mode.
+// "sim:N" (N its place in the list), plugged in at the port "sim-port-N"; enumeration
+// lists those present with the product ID of their current mode.
 //
 // Handles behave as an operating system's do: each has its own queue of input reports
 // (64 at most, the oldest first); a read waits up to its time-out for a report that has
@@ -43,7 +43,8 @@ class CSimPlatform : public hid::IHidPlatform {
   CSimPlatform(const CSimPlatform&) = delete;
   CSimPlatform& operator=(const CSimPlatform&) = delete;
 
-  static std::string PathOf(std::size_t index);  // "sim:0", "sim:1", ...
+  static std::string PathOf(std::size_t index);      // "sim:0", "sim:1", ...
+  static std::string LocationOf(std::size_t index);  // "sim-port-0", ...
 
   CSimController& Controller(std::size_t index = 0) { return *m_Controllers.at(index); }
   hid::CNoticeQueue& Notices() { return m_Notices; }

@@ -40,6 +40,7 @@ constexpr std::array<std::string_view, kTextCount> kChinese = {
     kInstructionsChinese,
     "当前版本为",
     kResetHint,
+    "当前版本未知",
 };
 
 constexpr std::array<std::string_view, kTextCount> kEnglish = {
@@ -60,6 +61,7 @@ constexpr std::array<std::string_view, kTextCount> kEnglish = {
     kInstructionsEnglish,
     "and current is",
     kResetHint,
+    "and current is unknown",
 };
 
 }  // namespace

@@ -17,7 +17,10 @@ inline constexpr TextId kWindowTitle = 6;       // window title and caption of e
 inline constexpr TextId kUsbUpdate = 12;        // caption of the update button
 inline constexpr TextId kInstructions = 14;     // instruction label
 inline constexpr TextId kAndCurrentIs = 15;     // version prompt, before the device's version
-inline constexpr TextId kTextCount = 17;
+// Version prompt, in place of the device's version when it was never read (a controller
+// found waiting in boot mode cannot tell it).
+inline constexpr TextId kAndCurrentIsUnknown = 17;
+inline constexpr TextId kTextCount = 18;
 
 // Windows language identifiers the tool knows by name.
 inline constexpr std::uint16_t kLangChinesePrc = 2052;     // zh_CN: the only one that gets Chinese

@@ -2,18 +2,10 @@
 
 #include <utility>
 
+#include "base/LittleEndian.h"
+
 namespace update {
 namespace {
-
-std::uint16_t U16(const std::uint8_t* bytes) {
-  return static_cast<std::uint16_t>(bytes[0] | (bytes[1] << 8));
-}
-
-std::uint32_t U32(const std::uint8_t* bytes) {
-  return static_cast<std::uint32_t>(bytes[0]) | (static_cast<std::uint32_t>(bytes[1]) << 8) |
-         (static_cast<std::uint32_t>(bytes[2]) << 16) |
-         (static_cast<std::uint32_t>(bytes[3]) << 24);
-}
 
 // The device type codes the controller reports, and the variant each one names.
 std::optional<std::uint16_t> DeviceKindOf(std::uint16_t typeCode) {
@@ -63,6 +55,10 @@ void CUpdateController::StartUp() {
 }
 
 void CUpdateController::IdentifyDevice() {
+  Identify(true);
+}
+
+void CUpdateController::Identify(bool startRun) {
   const hid::MatchedDeviceIds ids = GetMatchedDeviceIds();
   if (ids.VendorId != hid::kVendorId) {
     return;
@@ -83,14 +79,17 @@ void CUpdateController::IdentifyDevice() {
     }
     // The version is kept before the type is looked at: a device of an unknown type
     // still leaves its version behind. Bit 31 is not part of it.
-    const std::uint32_t info = U32(reply + 4) & 0x7FFFFFFFu;
+    const std::uint32_t info = base::LoadU32(reply + 4) & 0x7FFFFFFFu;
     SetCurrentFirmwareInfo(info);
+    m_BootModeWaiting.store(false);
     if (m_AwaitingReturn.exchange(false)) {
-      // The first version read since the completing command is the new firmware's.
+      // The first version read since the completing command is the new firmware's; the
+      // controller followed through its restart is back.
+      m_Hid.StopFollowing();
       std::lock_guard lock(m_RunMutex);
       m_VersionAfterUpdate = info;
     }
-    const auto kind = DeviceKindOf(U16(reply));
+    const auto kind = DeviceKindOf(base::LoadU16(reply));
     if (!kind) {
       return;
     }
@@ -108,12 +107,17 @@ void CUpdateController::IdentifyDevice() {
     if (m_UiCommands.QueryBootType(reply, protocol::kBootTypeReplySize) == 0) {
       return;
     }
-    const auto kind = DeviceKindOf(U16(reply));
+    const auto kind = DeviceKindOf(base::LoadU16(reply));
     if (!kind) {
       return;
     }
     SetDeviceKind(*kind);
-    StartRun();
+    if (startRun) {
+      StartRun();
+    } else {
+      m_BootModeWaiting.store(true);
+      m_Ui.EnableUpdateButton(true);
+    }
   }
 }
 
@@ -121,10 +125,12 @@ bool CUpdateController::OnDeviceChange(std::uint32_t eventType, std::uintptr_t /
   switch (eventType & 0xFFFFu) {
     case hid::kNoticeDevNodesChanged:
       if (m_Hid.FindDevice() != 0) {
-        if (GetCurrentFirmwareInfo() != firmware::kFirmwareInfoUnread) {
+        if (GetCurrentFirmwareInfo() != firmware::kFirmwareInfoUnread ||
+            (m_BootModeWaiting.load() && !IsRunActive())) {
           m_Ui.EnableUpdateButton(true);
         }
       } else {
+        m_BootModeWaiting.store(false);
         m_Ui.EnableUpdateButton(false);
         m_Ui.SetWindowTitle(Text(text::kWindowTitle));
       }
@@ -136,6 +142,7 @@ bool CUpdateController::OnDeviceChange(std::uint32_t eventType, std::uintptr_t /
       break;
     case hid::kNoticeRemoveComplete:
       if (m_Hid.FindDevice() == 0) {
+        m_BootModeWaiting.store(false);
         m_Ui.EnableUpdateButton(false);
         Debug(Text(text::kWindowTitle));
         m_Ui.SetWindowTitle(Text(text::kWindowTitle));
@@ -153,9 +160,21 @@ void CUpdateController::OnUpdateClicked() {
     // device the worker is writing.
     return;
   }
+  if (m_BootModeWaiting.load() && GetMatchedDeviceIds().ProductId == hid::kBootProductId) {
+    m_BootModeWaiting.store(false);
+    StartRun();
+    return;
+  }
   const std::uint16_t kind = GetDeviceKind();
   if (kind != kDeviceKindType600A && kind != kDeviceKindType6011) {
     return;
+  }
+  // The controller comes back as a new device in boot mode: from its place, where the
+  // platform tells one, so that another controller plugged in meanwhile is not taken
+  // for it.
+  if (!m_Hid.FollowDevicePlace(m_Options.followBound)) {
+    Debug("no place known for " + m_Hid.DevicePath() +
+          ": the run takes the first controller that comes back in boot mode\n");
   }
   (void)m_UiCommands.EnterBootMode();
   m_Ui.ShowCompletionLabel(false);
@@ -192,6 +211,7 @@ bool CUpdateController::HoldLinkForRun() {
   if (m_RunActive.exchange(true)) {
     return false;  // one run at a time: the one going on owns the device
   }
+  m_BootModeWaiting.store(false);
   m_LinkHold.store(LinkHold::kRun);
   ++m_RunsStarted;
   m_AwaitingReturn.store(false);
@@ -266,7 +286,24 @@ void CUpdateController::EndRun(const RunOutcome& outcome, bool tellUser) {
     m_LinkHold.store(LinkHold::kFree);
     m_RunActive.store(false);
   }
+  if (outcome.failure != RunFailure::kStopped) {
+    IdentifyAfterRun(outcome.Completed());  // a stopped run's owner is going away
+  }
   m_RunEnded.notify_all();
+}
+
+void CUpdateController::IdentifyAfterRun(bool completed) {
+  if (!completed) {
+    m_Hid.StopFollowing();  // the controller stays here, in boot mode: nothing to follow
+  }
+  if (m_Hid.FindDevice() == 0) {
+    return;
+  }
+  if (completed && (GetMatchedDeviceIds().ProductId == hid::kBootProductId ||
+                    VersionAfterUpdate().has_value())) {
+    return;  // still restarting, or back and identified already
+  }
+  Identify(false);
 }
 
 RunOutcome CUpdateController::RunInPlace(base::CStopToken stop) {

@@ -61,6 +61,9 @@ struct ControllerOptions {
   // once and asks for its image from there, so that no file dialog opens inside the
   // identification (at start-up that is before the window shows). Empty: asks in place.
   std::function<void(std::function<void()>)> postToOwner;
+  // How long the link follows a restarting controller's place (see CHid::FindDevice):
+  // far above the few seconds a controller takes to come back in its other mode.
+  std::chrono::milliseconds followBound{30000};
 };
 
 // An image the user chose and confirmed for a device of its type: what a run writes.
@@ -103,7 +106,10 @@ class CUpdateController {
   // A device-change notice (0x0007, 0x8000, 0x8004; others are ignored). Always true.
   bool OnDeviceChange(std::uint32_t eventType, std::uintptr_t eventData = 0);
 
-  // The update button: sends the boot-mode command to an identified device.
+  // The update button: sends the boot-mode command to an identified device in application
+  // mode, and from then on follows its place (see CHid::FindDevice). For a controller
+  // that waits in boot mode without a run (its run ended without writing it), starts the
+  // run again: the file dialog opens as at its arrival.
   void OnUpdateClicked();
 
   // The asking before a run, on the owner's thread: the file dialog (or the image the
@@ -152,6 +158,14 @@ class CUpdateController {
  private:
   std::string Text(text::TextId id) const;
   void Debug(const std::string& line) const;
+  // Identification; a boot-mode controller starts a run only when startRun says so, and
+  // otherwise waits for the button.
+  void Identify(bool startRun);
+  // After every run, as an arrival would: looks once for what is plugged in now and
+  // identifies it. A completed run's controller is on its way back to application mode:
+  // found still in boot mode, it is left to its own arrival, and once back and
+  // identified it is not asked again.
+  void IdentifyAfterRun(bool completed);
   // Holds the link for a run; false when a run is going on already.
   bool HoldLinkForRun();
   // Asks for the run's image; false when the asking ended the run (the outcome says why).
@@ -180,6 +194,8 @@ class CUpdateController {
   std::atomic<std::uint32_t> m_CurrentFirmwareInfo{firmware::kFirmwareInfoUnread};
 
   std::optional<CheckedImage> m_CheckedImage;  // the owner's, for the next run
+  // A controller identified in boot mode waits for the button (no run is going on).
+  std::atomic<bool> m_BootModeWaiting{false};
 
   // The state of one run, touched only by the worker.
   std::uint8_t m_ChunkBuffer[kBlockSize] = {};

@@ -16,11 +16,6 @@
 namespace hid {
 namespace {
 
-bool IsControllerInterface(const InterfaceInfo& info) {
-  return info.vendorId == kVendorId &&
-         (info.productId == kAppProductId || info.productId == kBootProductId);
-}
-
 udev_support::UdevMonitorPtr MakeHidrawMonitor(udev* context) {
   // Source "udev": events after udevd ran its rules, so the node already carries the
   // permissions it will have. The filter must be in place before receiving starts.
@@ -116,6 +111,15 @@ void CDeviceWatcher::DrainMonitor() {
     } else if (std::strcmp(action, "remove") == 0) {
       // A removed node has no HID_ID left to read; the sysfs path is what we kept.
       AnnounceRemoval(syspath);
+    } else if (std::strcmp(action, "change") == 0 || std::strcmp(action, "bind") == 0) {
+      // The controller's node changed in place (a driver bound, a property changed): the
+      // device tree changed under it, as Windows says with DBT_DEVNODES_CHANGED.
+      const auto known = m_Known.find(syspath);
+      const auto node = known == m_Known.end() ? udev_support::DescribeHidraw(raw) : std::nullopt;
+      if ((known != m_Known.end() && IsController(known->second)) ||
+          (node && IsController(node->info))) {
+        m_Notices.Push(kNoticeDevNodesChanged);
+      }
     }
   }
 }
@@ -144,7 +148,7 @@ void CDeviceWatcher::AnnounceArrival(const udev_support::HidrawNode& node) {
   if (m_Known.count(node.syspath) != 0) {
     return;
   }
-  if (IsControllerInterface(node.info) && !AwaitAccess(node.info)) {
+  if (IsController(node.info) && !AwaitAccess(node.info)) {
     return;  // stopping: nobody is left to tell
   }
   m_Known.emplace(node.syspath, node.info);

@@ -66,7 +66,12 @@ std::optional<HidrawNode> DescribeHidraw(udev_device* hidraw) {
   if (!ids) {
     return std::nullopt;
   }
-  return HidrawNode{syspath, InterfaceInfo{devnode, ids->vendorId, ids->productId}};
+  // The USB device above the interface is named after its bus and port chain ("1-2.3"),
+  // which stays when the controller restarts into its other mode.
+  udev_device* usb = udev_device_get_parent_with_subsystem_devtype(hidraw, "usb", "usb_device");
+  const char* port = usb == nullptr ? nullptr : udev_device_get_sysname(usb);
+  return HidrawNode{syspath,
+                    InterfaceInfo{devnode, ids->vendorId, ids->productId, port ? port : ""}};
 }
 
 std::vector<HidrawNode> ListHidrawNodes(udev* context) {

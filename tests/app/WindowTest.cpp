@@ -10,11 +10,13 @@
 #include <QSignalSpy>
 #include <QTest>
 #include <QTimer>
+#include <functional>
 #include <future>
 #include <memory>
 
 #include "app/DialogGeometry.h"
 #include "app/UpdateDlg.h"
+#include "base/LittleEndian.h"
 #include "firmware/FirmwareHeader.h"
 #include "platform/DeviceAccess.h"
 #include "protocol/Crc16.h"
@@ -48,6 +50,7 @@ class CModalAnswerer : public QObject {
   struct Answer {
     Action action;
     QString path = {};
+    std::function<void()> meanwhile = {};  // done once when the dialog is first seen
   };
 
   CModalAnswerer(QWidget* mainWindow, std::vector<Answer> answers)
@@ -73,6 +76,9 @@ class CModalAnswerer : public QObject {
       }
       m_Current = modal;
       m_Answer = m_Answers[m_Next++];
+      if (m_Answer.meanwhile) {
+        m_Answer.meanwhile();
+      }
       if (files != nullptr) {
         seen << QStringLiteral("file:") + files->nameFilters().join(u';');
       } else if (box != nullptr) {
@@ -122,7 +128,7 @@ using Action = CModalAnswerer::Action;
 Codes CodesOf(const std::vector<Bytes>& frames) {
   Codes codes;
   for (const Bytes& frame : frames) {
-    codes.push_back(static_cast<std::uint16_t>(frame[2] | (frame[3] << 8)));
+    codes.push_back(base::LoadU16(&frame[2]));
   }
   return codes;
 }
@@ -145,11 +151,12 @@ struct Rig {
   QLabel* Instructions() const { return qobject_cast<QLabel*>(dialog->GetDlgItem(1008)); }
   Codes Sent() const { return CodesOf(device->Written()); }
 
-  // An image for type 0x600A, version 2.15, of `blocks` full blocks; its payload.
-  QString WriteImage(std::uint32_t blocks, Bytes* payload = nullptr) {
+  // An image for `type`, version 2.15, of `blocks` full blocks; its payload.
+  QString WriteImage(std::uint32_t blocks, Bytes* payload = nullptr, std::uint32_t type = 0x600A,
+                     const char* name = "image.dat") {
     firmware::FirmwareHeader header;
     header.version = 215;
-    header.firmwareType = 0x600A;
+    header.firmwareType = type;
     header.payloadLength = blocks * 46;
     const auto head = firmware::SerializeFirmwareHeader(header);
     Bytes image(head.begin(), head.end());
@@ -159,7 +166,7 @@ struct Rig {
     if (payload != nullptr) {
       payload->assign(image.begin() + 28, image.end());
     }
-    return QString::fromStdString(dir.WriteFile("image.dat", image));
+    return QString::fromStdString(dir.WriteFile(name, image));
   }
 
   // A boot-mode controller of type 0x600A with the replies of a whole run over such an
@@ -169,6 +176,13 @@ struct Rig {
     const QString path = WriteImage(blocks, &payload);
     device->interfaces = {kBootDevice};
     device->QueueReport(BootReply(0x0008, Le16(0x600A)));
+    QueueRunReplies(payload);
+    return path;
+  }
+
+  // The replies of a whole run over a payload of full blocks (region from 0).
+  void QueueRunReplies(const Bytes& payload) {
+    const auto blocks = static_cast<std::uint32_t>(payload.size() / 46);
     device->QueueReport(BootReply(0x00C1, Le32(0)));
     device->QueueReport(BootReply(0x0004));
     for (std::uint32_t i = 0; i < blocks; ++i) {
@@ -178,7 +192,6 @@ struct Rig {
     const int verified = static_cast<int>(std::min<std::size_t>(4096, payload.size()));
     device->QueueReport(BootReply(0x00C3, Le16(protocol::Crc16(payload.data(), verified))));
     device->QueueReport(BootReply(0x0007));
-    return path;
   }
 };
 
@@ -239,12 +252,77 @@ class WindowTest : public QObject {
     QVERIFY(ended.wait(10000));
     QCOMPARE(answerer.seen.size(), qsizetype(answers.size()));
     QCOMPARE(answerer.seen.front(), kFileDialog);
+    if (answers.size() > 1) {
+      // Its version was never read: the prompt says so.
+      QCOMPARE(answerer.seen.at(1),
+               "box:" + kTitle + "|New firmware 2.15 and current is unknown\n");
+    }
     QCOMPARE(int(rig.dialog->LastRunOutcome()->failure), failure);
     QCOMPARE(rig.dialog->Controller().GetDeviceKind(), 5);
-    QVERIFY(!rig.Button()->isEnabled());
-    QCOMPARE(rig.Sent(), Codes{0x0008});
+    // Nothing of a run was sent: only the type queries, the second one looking again
+    // once the run had ended.
+    const Codes sent = rig.Sent();
+    QVERIFY(!sent.empty());
+    QCOMPARE(std::count(sent.begin(), sent.end(), 0x0008), qsizetype(sent.size()));
     const bool closed = file == int(Action::kCloseMainWindow);
     QTRY_COMPARE_WITH_TIMEOUT(rig.dialog->isVisible(), !closed, 5000);
+  }
+
+  // No dead end: a run that wrote nothing leaves the controller waiting in boot mode
+  // with the button enabled, and a click asks again.
+  void aRunThatWroteNothingLeavesTheButtonToTryAgain_data() {
+    QTest::addColumn<bool>("wrongTypeFirst");
+    QTest::newRow("file dialog cancelled") << false;
+    QTest::newRow("an image of another type") << true;
+  }
+  void aRunThatWroteNothingLeavesTheButtonToTryAgain() {
+    QFETCH(bool, wrongTypeFirst);
+    Rig rig;
+    Bytes payload;
+    const QString image = rig.WriteImage(3, &payload);
+    const QString wrong = rig.WriteImage(3, nullptr, 0x6011, "wrong.dat");
+    rig.device->interfaces = {kBootDevice};
+    rig.device->QueueReport(BootReply(0x0008, Le16(0x600A)));  // at start
+    rig.device->QueueReport(BootReply(0x0008, Le16(0x600A)));  // after the first run
+    rig.QueueRunReplies(payload);
+    rig.Start();
+    std::vector<CModalAnswerer::Answer> answers;
+    if (wrongTypeFirst) {
+      answers = {{Action::kChoose, wrong}, {Action::kOk}};
+    } else {
+      answers = {{Action::kCancel}};
+    }
+    answers.insert(answers.end(), {{Action::kChoose, image}, {Action::kOk}, {Action::kOk}});
+    CModalAnswerer answerer(rig.dialog.get(), answers);
+    QSignalSpy ended(rig.dialog.get(), &app::CUpdateDlg::RunEnded);
+    QVERIFY(ended.wait(10000));
+    QTRY_VERIFY_WITH_TIMEOUT(rig.Button()->isEnabled(), 5000);
+    QTest::mouseClick(rig.Button(), Qt::LeftButton);
+    QVERIFY(ended.wait(10000));
+    const auto outcome = rig.dialog->LastRunOutcome();
+    QVERIFY2(outcome->Completed(), update::Describe(*outcome).c_str());
+    if (wrongTypeFirst) {
+      QCOMPARE(answerer.seen.at(1), "box:" + kTitle + "|The firmware type is error!\n");
+    }
+    QVERIFY(rig.Completion()->isVisible());
+  }
+
+  // A controller replugged while the file dialog is open is found once the run ends.
+  void aReplugDuringTheFileDialogIsIdentifiedAfterTheCancel() {
+    Rig rig;
+    rig.BootDeviceWithImage(1);
+    rig.Start();
+    CModalAnswerer answerer(rig.dialog.get(),
+                            {{Action::kCancel, {}, [&] {
+                                rig.device->interfaces = {kAppDevice};
+                                rig.device->ClearReads();
+                                rig.device->QueueReport(AppReply(0x0101, AppInfo(0x600A, 214)));
+                              }}});
+    QSignalSpy ended(rig.dialog.get(), &app::CUpdateDlg::RunEnded);
+    QVERIFY(ended.wait(10000));
+    QCOMPARE(rig.dialog->Controller().GetCurrentFirmwareInfo(), 214u);
+    QVERIFY(rig.Button()->isEnabled());
+    QCOMPARE(rig.Sent(), (Codes{0x0008, 0x0101}));
   }
 
   void showsTheTextsOfTheLanguage_data() {

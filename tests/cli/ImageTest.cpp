@@ -3,7 +3,9 @@
 #include <gtest/gtest.h>
 
 #include <fstream>
+#include <utility>
 
+#include "base/LittleEndian.h"
 #include "cli/ImageCommands.h"
 #include "firmware/FirmwareHeader.h"
 #include "firmware/ImageFile.h"
@@ -43,8 +45,7 @@ TEST_F(Image, PackWritesHeaderAndPayloadThatInspectReadsBack) {
 
   std::uint32_t sum = 0;
   for (std::size_t i = 0; i + 4 <= payload.size(); i += 4) {
-    sum += static_cast<std::uint32_t>(payload[i] | (payload[i + 1] << 8) | (payload[i + 2] << 16)) |
-           (static_cast<std::uint32_t>(payload[i + 3]) << 24);
+    sum += base::LoadU32(&payload[i]);
   }
   char sumText[16];
   std::snprintf(sumText, sizeof sumText, "0x%08X", sum);
@@ -118,6 +119,20 @@ TEST_F(Image, PackRefusesBadValuesAsUsage) {
       cli.Run({"image", "pack", "--type", "0x600A", "--version", "2.5", payloadPath, "-o", out});
   EXPECT_EQ(version.code, 2);
   EXPECT_FALSE(std::filesystem::exists(out));
+}
+
+// The documents' strings: UTF-8 (the Chinese texts, a file's name) as it is, only what
+// JSON requires escaped, and a byte that is not UTF-8 replaced rather than thrown on.
+TEST(Json, StringsKeepUtf8AndEscapeOnlyWhatJsonMust) {
+  const std::pair<std::string, std::string> cases[] = {
+      {"固件 2.15", "\"固件 2.15\""},
+      {"C:\\fw \"new\".dat", "\"C:\\\\fw \\\"new\\\".dat\""},
+      {"a\tb\nc\x01", "\"a\\tb\\nc\\u0001\""},
+      {"bad\xFF.dat", "\"bad\xEF\xBF\xBD.dat\""},
+  };
+  for (const auto& [text, quoted] : cases) {
+    EXPECT_EQ(cli::JsonText(text), quoted);
+  }
 }
 
 }  // namespace

@@ -5,7 +5,6 @@
 #include <vector>
 
 #include "hid/emulator/EmulatorMessage.h"
-#include "hid/emulator/EmulatorSelection.h"
 
 namespace {
 
@@ -63,28 +62,6 @@ TEST(EmulatorMessage, OutputReportsCarryOneToSixtyFiveBytes) {
     }
   }
   EXPECT_FALSE(DecodeOutputReport(Bytes{'I', 0x00}).ok());
-}
-
-TEST(EmulatorSelection, TheOptionWinsThenTheEnvironment) {
-  struct Case {
-    std::optional<std::string> option;
-    std::optional<std::string> environment;
-    std::optional<std::string> expected;
-  };
-  const std::vector<Case> cases = {
-      {"/run/a.sock", "/run/b.sock", "/run/a.sock"},
-      {std::nullopt, "/run/b.sock", "/run/b.sock"},
-      {std::nullopt, "", std::nullopt},
-      {std::nullopt, std::nullopt, std::nullopt},
-      {"", "/run/b.sock", ""},
-  };
-  for (const Case& c : cases) {
-    const auto environment = [&](const char* name) -> std::optional<std::string> {
-      return std::string(name) == "UPDATE_EMULATOR" ? c.environment : std::nullopt;
-    };
-    EXPECT_EQ(SelectEmulatorPath(c.option, environment), c.expected)
-        << c.option.value_or("(none)") << " / " << c.environment.value_or("(none)");
-  }
 }
 
 }  // namespace

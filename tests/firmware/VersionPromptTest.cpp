@@ -18,12 +18,12 @@ TEST(VersionPrompt, OneFormatForEachPairOfBetas) {
       {215, 0, 214, "New firmware 2.15 and current is 2.14\n"},
       {0, 0, 0, "New firmware 0.00 and current is 0.00\n"},
       {65535, 65535, 5, "New firmware 655.35 beta65535 and current is 0.05\n"},
-      // Never read from the device: the marker shows through.
-      {100, 0, 0x5A5A5A5A, "New firmware 1.00 and current is 231.30 beta23130\n"},
+      // Never read from the device: said so, not shown as the marker's digits.
+      {100, 2, 0x5A5A5A5A, "New firmware 1.00 beta2 and current is unknown\n"},
   };
   for (const Case& c : cases) {
     EXPECT_EQ(firmware::FormatVersionPrompt("New firmware", "and current is", c.version, c.beta,
-                                            c.current),
+                                            c.current, "and current is unknown"),
               c.line);
   }
 }

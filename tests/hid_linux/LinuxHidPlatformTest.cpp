@@ -108,11 +108,12 @@ TEST_F(LinuxLink, EveryHidrawNodeWithUsbIdsIsListedInOrder) {
   const MockNode app = bus.Add(kApp, kNumbered);
 
   hid::CLinuxHidPlatform platform(Options(false));
+  // Each with the port chain of the USB device above it: its place.
   const std::vector<hid::InterfaceInfo> expected = {
-      {"/dev/hidraw0", hid::kVendorId, 0x6E22},
-      {"/dev/hidraw1", 0x046D, hid::kAppProductId},
-      {boot.devnode, hid::kVendorId, hid::kBootProductId},
-      {app.devnode, hid::kVendorId, hid::kAppProductId},
+      {"/dev/hidraw0", hid::kVendorId, 0x6E22, "1-1"},
+      {"/dev/hidraw1", 0x046D, hid::kAppProductId, "1-2"},
+      {boot.devnode, hid::kVendorId, hid::kBootProductId, "1-4"},
+      {app.devnode, hid::kVendorId, hid::kAppProductId, "1-5"},
   };
   EXPECT_EQ(platform.EnumerateInterfaces(), expected);
 }
@@ -148,10 +149,10 @@ TEST_P(Framing, ReadsDeliverTheFrameAndWritesGoOutAsHanded) {
   // next read.
   hid::Frame frame{};
   const auto start = std::chrono::steady_clock::now();
-  EXPECT_EQ(reader.value()->ReadFrame(frame, 100ms), hid::ReadOutcome::kTimeout);
+  EXPECT_EQ(reader.value()->ReadFrame(frame, 100ms).outcome, hid::ReadOutcome::kTimeout);
   EXPECT_GE(std::chrono::steady_clock::now() - start, 95ms);
   bus.SendReport(node, c.deviceSends);
-  ASSERT_EQ(reader.value()->ReadFrame(frame, 10s), hid::ReadOutcome::kReport);
+  ASSERT_EQ(reader.value()->ReadFrame(frame, 10s).outcome, hid::ReadOutcome::kReport);
   EXPECT_EQ(Bytes(frame.begin(), frame.end()), c.frame);
 
   // Both widths the link writes, a 65-byte frame with ID 0 and a 64-byte one with ID
@@ -192,15 +193,17 @@ TEST_F(LinuxLink, AnUnplugEndsAWaitingReadAsDeviceGone) {
   std::atomic<hid::ReadOutcome> outcome{hid::ReadOutcome::kFailed};
   std::thread waiting([&] {
     hid::Frame frame{};
-    outcome = reader.value()->ReadFrame(frame, 30s);
+    outcome = reader.value()->ReadFrame(frame, 30s).outcome;
   });
   bus.Unplug(node);
   waiting.join();
   EXPECT_EQ(outcome.load(), hid::ReadOutcome::kDeviceGone);
 
   hid::Frame frame{};
-  EXPECT_EQ(reader.value()->ReadFrame(frame, 30s), hid::ReadOutcome::kDeviceGone);
-  EXPECT_FALSE(writer.value()->WriteFrame(Sequence(65, 0)));
+  EXPECT_EQ(reader.value()->ReadFrame(frame, 30s).outcome, hid::ReadOutcome::kDeviceGone);
+  const base::Status written = writer.value()->WriteFrame(Sequence(65, 0));
+  ASSERT_FALSE(written.ok());
+  EXPECT_EQ(written.error().kind, base::ErrorKind::kDisconnected) << written.error().message;
 }
 
 class NoticeSources : public ::testing::TestWithParam<bool> {  // true: udev runs
@@ -208,7 +211,7 @@ class NoticeSources : public ::testing::TestWithParam<bool> {  // true: udev run
   CMockHidBus bus;
 };
 
-TEST_P(NoticeSources, NodesComingAndGoingBecomeArrivalAndRemoval) {
+TEST_P(NoticeSources, NodesComingGoingAndChangingBecomeTheirNotices) {
   const bool udevRunning = GetParam();
   bus.Add(kOther, kUnnumbered);  // present before: no notice for it
   hid::CLinuxHidPlatform platform(Options(udevRunning));
@@ -220,8 +223,13 @@ TEST_P(NoticeSources, NodesComingAndGoingBecomeArrivalAndRemoval) {
   EXPECT_EQ(AwaitNotices(platform, 1), Notices{hid::kNoticeArrival});
   bus.Remove(app);
   EXPECT_EQ(AwaitNotices(platform, 1), Notices{hid::kNoticeRemoveComplete});
-  bus.Add(kBoot, kUnnumbered);  // back in boot mode: a new node, a new arrival
+  const MockNode boot = bus.Add(kBoot, kUnnumbered);  // back in boot mode: a new node
   EXPECT_EQ(AwaitNotices(platform, 1), Notices{hid::kNoticeArrival});
+  if (udevRunning) {
+    // The node changed in place: the device tree changed, as Windows tells it.
+    bus.Change(boot);
+    EXPECT_EQ(AwaitNotices(platform, 1), Notices{hid::kNoticeDevNodesChanged});
+  }
 }
 
 INSTANTIATE_TEST_SUITE_P(LinuxLink, NoticeSources, ::testing::Values(true, false),

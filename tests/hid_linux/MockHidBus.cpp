@@ -126,6 +126,10 @@ void CMockHidBus::Remove(const MockNode& node) {
   }
 }
 
+void CMockHidBus::Change(const MockNode& node) {
+  umockdev_testbed_uevent(m_Impl->testbed, node.syspath.c_str(), "change");
+}
+
 void CMockHidBus::Unplug(const MockNode& node) {
   // Closing the pseudo-terminal's other end hangs the node up. The testbed still owns
   // that descriptor number, so it is replaced rather than closed.

@@ -40,6 +40,9 @@ class CMockHidBus {
   // The kernel's "remove" event, then the sysfs entries go.
   void Remove(const MockNode& node);
 
+  // The kernel's "change" event of the node: it stays where it is.
+  void Change(const MockNode& node);
+
   // Hangs up the device end of the node, as an unplug does to an open hidraw node.
   void Unplug(const MockNode& node);
 

@@ -76,8 +76,8 @@ std::string OutcomeKind(const std::optional<update::RunOutcome>& outcome) {
     return "completed";
   }
   std::string kind = update::ToString(outcome->failure);
-  if (outcome->failure == update::RunFailure::kDeviceCommand) {
-    kind += std::string(" (") + protocol::ToString(outcome->commandFailure) + ")";
+  if (outcome->failure == update::RunFailure::kDeviceCommand && outcome->error) {
+    kind += " (" + outcome->error->message + ")";
   }
   return kind + ", " + update::ToString(outcome->step);
 }
@@ -172,6 +172,7 @@ class CScenario {
       m_Ui.RunFinished();
       std::lock_guard lock(m_FinishedMutex);
       m_Finished = outcome;
+      m_FramesAtFinish = m_Device->Received().size();
     };
     m_Controller = std::make_unique<update::CUpdateController>(*m_Link, m_Ui, options);
     m_Controller->StartUp();
@@ -257,7 +258,12 @@ class CScenario {
     if (m_Controller && m_Controller->RunsStarted() != runsBefore + 1) {
       Violation("a notice started another run while one was going on");
     }
-    CheckWire(framesBefore, regionLength);
+    std::size_t framesAtFinish = 0;
+    {
+      std::lock_guard lock(m_FinishedMutex);
+      framesAtFinish = m_FramesAtFinish;
+    }
+    CheckWire(framesBefore, framesAtFinish, regionLength);
     CheckFlash(storageBefore, regionLength);
     if (outcome && outcome->Completed()) {
       CheckSuccess(*outcome, payload);
@@ -276,10 +282,13 @@ class CScenario {
     }
   }
 
-  // Between the run's first command and its completing command, only its own frames
-  // reach the device; every erase and block lies inside the region.
-  void CheckWire(std::size_t framesBefore, std::uint32_t regionLength) {
-    const auto frames = m_Device->Received();
+  // Between the run's first command and its completing command (or its end), only its
+  // own frames reach the device; every erase and block lies inside the region. Once the
+  // run has ended, the controller looks again at what is plugged in: that is not the
+  // run's.
+  void CheckWire(std::size_t framesBefore, std::size_t framesAtFinish, std::uint32_t regionLength) {
+    auto frames = m_Device->Received();
+    frames.resize(std::min(frames.size(), std::max(framesAtFinish, framesBefore)));
     bool inRun = false;
     for (std::size_t i = framesBefore; i < frames.size(); ++i) {
       const auto& bytes = frames[i].bytes;
@@ -356,6 +365,7 @@ class CScenario {
   CSoakUi m_Ui;
   std::mutex m_FinishedMutex;
   std::optional<update::RunOutcome> m_Finished;  // told by the last run as it ended
+  std::size_t m_FramesAtFinish = 0;              // what the device had received by then
   std::unique_ptr<hid::CHid> m_Link;
   std::unique_ptr<update::CUpdateController> m_Controller;  // after the link: goes first
   bool m_Stopped = false;

@@ -61,10 +61,12 @@ TEST(LocalizedText, ResourceIdsAreTextIdPlusLanguageBase) {
   EXPECT_EQ(text::LoadStringResource(145), text::LoadStringResource(254));  // text 16 in both
   EXPECT_EQ(text::LoadStringResource(238), "Search");
   EXPECT_EQ(text::LoadStringResource(250), "USB Update");
-  for (std::uint32_t missing : {0u, 128u, 146u, 237u, 255u, 0xFFFFFFFFu}) {
+  EXPECT_EQ(text::LoadStringResource(146), "当前版本未知");
+  EXPECT_EQ(text::LoadStringResource(255), "and current is unknown");
+  for (std::uint32_t missing : {0u, 128u, 147u, 237u, 256u, 0xFFFFFFFFu}) {
     EXPECT_EQ(text::LoadStringResource(missing), "") << missing;
   }
-  EXPECT_EQ(LoadLocalizedText(17, 1033), "");
+  EXPECT_EQ(LoadLocalizedText(18, 1033), "");
   EXPECT_EQ(LoadLocalizedText(0xFFFFFFFFu, 1033), "");
 }
 

@@ -27,12 +27,12 @@ struct PresenceFixture : ::testing::Test {
   hid::CHid link{platform, [this](std::string_view line) { debug.emplace_back(line); }};
   CRecordingUi ui;
   update::CUpdateController controller{
-      link, ui,
-      update::ControllerOptions{{},
-                                [](text::TextId id) { return text::LoadLocalizedText(id, 1033); },
-                                [this](std::string_view line) { debug.emplace_back(line); },
-                                {},
-                                {}}};
+      link, ui, [this] {
+        update::ControllerOptions options;
+        options.texts = [](text::TextId id) { return text::LoadLocalizedText(id, 1033); };
+        options.debug = [this](std::string_view line) { debug.emplace_back(line); };
+        return options;
+      }()};
 
   void AppDeviceAnswers(std::uint16_t type, std::uint32_t versionWord) {
     platform->QueueReport(AppReply(0x0101, AppInfo(type, versionWord)));
@@ -138,13 +138,12 @@ TEST_F(PresenceFixture, NoticeTable) {
     std::vector<std::string> lines;
     hid::CHid hid(fake);
     CRecordingUi recorder;
-    update::CUpdateController control(
-        hid, recorder,
-        {{},
-         [](text::TextId id) { return text::LoadLocalizedText(id, 1033); },
-         [&](std::string_view line) { lines.emplace_back(line); },
-         {},
-         {}});
+    update::CUpdateController control(hid, recorder, [&] {
+      update::ControllerOptions options;
+      options.texts = [](text::TextId id) { return text::LoadLocalizedText(id, 1033); };
+      options.debug = [&](std::string_view line) { lines.emplace_back(line); };
+      return options;
+    }());
     if (c.versionRead) {
       control.SetCurrentFirmwareInfo(215);
     }
@@ -193,25 +192,25 @@ TEST_F(PresenceFixture, ABootModeDeviceStartsARunOnlyForAKnownType) {
 TEST_F(PresenceFixture, WhileARunHoldsTheLinkNoticesAndClicksLeaveItAlone) {
   platform->interfaces = {kBootDevice};
   platform->QueueReport(BootReply(0x0008, {0x11, 0x60}));
-  std::size_t openedBefore = 0;
-  std::size_t writtenBefore = 0;
   ui.WhileFileDialogOpen([&] {
-    openedBefore = platform->opened.size();
-    writtenBefore = platform->Written().size();
+    const auto openedBefore = platform->opened.size();
+    const auto writtenBefore = platform->Written().size();
     // Another boot-mode arrival: no second run, and the link is not reopened.
     platform->QueueReport(BootReply(0x0008, {0x11, 0x60}));
     controller.OnDeviceChange(hid::kNoticeArrival);
     controller.OnDeviceChange(hid::kNoticeDevNodesChanged);
     controller.OnUpdateClicked();
+    EXPECT_EQ(controller.RunsStarted(), 1);
+    EXPECT_EQ(platform->opened.size(), openedBefore);
+    EXPECT_EQ(platform->Written().size(), writtenBefore);
   });
   controller.StartUp();
   EXPECT_EQ(ui.FileRequests().size(), 1u);
-  EXPECT_EQ(controller.RunsStarted(), 1);
-  EXPECT_EQ(platform->opened.size(), openedBefore);
-  EXPECT_EQ(platform->Written().size(), writtenBefore);
-  // The dialog was cancelled: the run is over and the link free.
+  // The dialog was cancelled: the run is over, the controller was identified again and
+  // waits for the button.
   EXPECT_FALSE(controller.IsRunActive());
   EXPECT_FALSE(controller.IsLinkHeldByRun());
+  EXPECT_TRUE(ui.ButtonEnabled());
 }
 
 }  // namespace

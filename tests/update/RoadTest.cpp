@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "base/LittleEndian.h"
 #include "firmware/FirmwareHeader.h"
 #include "sim/SimPlatform.h"
 #include "tests/support/RecordingUi.h"
@@ -38,14 +39,22 @@ struct Road : ::testing::Test {
   CRecordingUi ui;
   std::unique_ptr<update::CUpdateController> controller;
 
-  void Start(sim::SimConfig config) {
-    device = std::make_shared<sim::CSimController>(config);
-    platform = std::make_shared<sim::CSimPlatform>(device);
+  // One controller, or several at the ports "sim-port-0", "sim-port-1", ... (device is the
+  // first).
+  void Start(sim::SimConfig config) { Start(std::vector{config}); }
+  void Start(const std::vector<sim::SimConfig>& configs) {
+    std::vector<std::shared_ptr<sim::CSimController>> devices;
+    for (const sim::SimConfig& config : configs) {
+      devices.push_back(std::make_shared<sim::CSimController>(config));
+    }
+    device = devices.front();
+    platform = std::make_shared<sim::CSimPlatform>(devices);
     link = std::make_unique<hid::CHid>(platform);
-    controller = std::make_unique<update::CUpdateController>(
-        *link, ui,
-        update::ControllerOptions{
-            {}, [](text::TextId id) { return text::LoadLocalizedText(id, 1033); }, {}, {}, {}});
+    controller = std::make_unique<update::CUpdateController>(*link, ui, [] {
+      update::ControllerOptions options;
+      options.texts = [](text::TextId id) { return text::LoadLocalizedText(id, 1033); };
+      return options;
+    }());
     controller->StartUp();
   }
 
@@ -75,7 +84,7 @@ struct Road : ::testing::Test {
     std::vector<std::uint16_t> codes;
     for (const auto& frame : device->Received()) {
       // Application frames: 0x81 04 code; boot frames: 0x00 05 code.
-      codes.push_back(static_cast<std::uint16_t>(frame.bytes[2] | (frame.bytes[3] << 8)));
+      codes.push_back(base::LoadU16(&frame.bytes[2]));
     }
     return codes;
   }
@@ -144,6 +153,35 @@ TEST_F(Road, AnUpdateFromClickToTheNewVersion) {
                 "ShowMessageBox(Ok,Corvane Update v2.15):\n Firmware upgraded! \n",
                 "ShowCompletionLabel(1)", "EnableUpdateButton(0)", "EnableUpdateButton(0)", title,
                 "EnableUpdateButton(1)"}));
+}
+
+TEST_F(Road, TheRunStaysWithTheControllerItSwitchedThoughAnotherEnumeratesFirst) {
+  // The user's controller sits at the second port. While it restarts, another one is
+  // plugged into the first port, waiting in boot mode: it enumerates first, but the
+  // image was checked for the user's controller, and only that one may be written.
+  sim::SimConfig other;
+  other.presentAtStart = false;
+  sim::SimConfig ours;
+  ours.reenumerateDelay = 300ms;
+  Start({other, ours});
+  ASSERT_TRUE(ui.ButtonEnabled());
+  testing_support::CTempDir dir;
+  const Bytes payload(46 * 20, 0x5C);
+  ui.QueueFile(WriteImage(dir, payload));
+
+  controller->OnUpdateClicked();
+  EXPECT_EQ(Deliver(), hid::kNoticeRemoveComplete);
+  platform->Controller(0).PlugIn(sim::SimMode::kBoot);
+  EXPECT_EQ(Deliver(), hid::kNoticeArrival);  // the other one: left alone
+  EXPECT_EQ(controller->RunsStarted(), 0);
+  EXPECT_EQ(Deliver(), hid::kNoticeArrival);  // ours, back in boot mode at its port
+  EXPECT_EQ(controller->RunsStarted(), 1);
+  const auto outcome = controller->WaitForRunEnd(kBound);
+  ASSERT_TRUE(outcome.has_value());
+  ASSERT_TRUE(outcome->Completed()) << update::Describe(*outcome);
+  EXPECT_EQ(platform->Controller(1).StoredRegion(), payload);
+  EXPECT_FALSE(platform->Controller(0).WasErased());
+  EXPECT_TRUE(platform->Controller(0).Received().empty());
 }
 
 TEST_F(Road, AShortRegionIsVerifiedOverItsOwnBytes) {
