@@ -304,6 +304,9 @@ void CUpdateController::IdentifyAfterRun(bool completed) {
   if (!completed) {
     m_Hid.StopFollowing();  // the controller stays here, in boot mode: nothing to follow
   }
+  if (completed && VersionAfterUpdate()) {
+    return;  // back already, and identified on its arrival while the worker was ending
+  }
   if (m_Hid.FindDevice() == 0) {
     return;
   }

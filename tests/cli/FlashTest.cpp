@@ -289,62 +289,21 @@ TEST_F(Flash, AControllerThatDoesNotComeBackInBootModeTimesOut) {
             "flashed directly)\n");
 }
 
-// A platform that presses Ctrl-C when the controller is sent its n-th block.
-class CInterruptAtBlock final : public hid::IHidPlatform {
- public:
-  CInterruptAtBlock(std::shared_ptr<hid::IHidPlatform> inner, cli::CWakeFd& interrupt, int block)
-      : m_Inner(std::move(inner)), m_Interrupt(interrupt), m_Block(block) {}
-  std::vector<hid::InterfaceInfo> EnumerateInterfaces() override {
-    return m_Inner->EnumerateInterfaces();
-  }
-  base::Result<std::unique_ptr<hid::IHidHandle>> Open(const std::string& path,
-                                                      hid::Access access) override {
-    auto handle = m_Inner->Open(path, access);
-    if (!handle) {
-      return handle.error();
-    }
-    return std::unique_ptr<hid::IHidHandle>(
-        std::make_unique<CHandle>(std::move(handle.value()), *this));
-  }
-  bool RegisterForDeviceNotices(hid::NativeWindow window) override {
-    return m_Inner->RegisterForDeviceNotices(window);
-  }
-  void UnregisterDeviceNotices() override { m_Inner->UnregisterDeviceNotices(); }
-  int NoticeFd() const override { return m_Inner->NoticeFd(); }
-  void* NoticeEvent() const override { return m_Inner->NoticeEvent(); }
-  std::vector<std::uint32_t> TakeNotices() override { return m_Inner->TakeNotices(); }
-
- private:
-  struct CHandle final : hid::IHidHandle {
-    CHandle(std::unique_ptr<hid::IHidHandle> inner, CInterruptAtBlock& owner)
-        : m_Inner(std::move(inner)), m_Owner(owner) {}
-    hid::ReadOutcome ReadFrame(hid::Frame& frame, std::chrono::milliseconds timeout) override {
-      return m_Inner->ReadFrame(frame, timeout);
-    }
-    bool WriteFrame(std::span<const std::uint8_t> frame) override {
-      if (frame.size() > 3 && frame[2] == 0x03 && frame[3] == 0x00 &&
-          ++m_Owner.m_Blocks == m_Owner.m_Block) {
-        m_Owner.m_Interrupt.Signal();
-      }
-      return m_Inner->WriteFrame(frame);
-    }
-    std::unique_ptr<hid::IHidHandle> m_Inner;
-    CInterruptAtBlock& m_Owner;
-  };
-  std::shared_ptr<hid::IHidPlatform> m_Inner;
-  cli::CWakeFd& m_Interrupt;
-  const int m_Block;
-  std::atomic<int> m_Blocks{0};
-};
-
 TEST_F(Flash, CtrlCStopsAtABlockBoundaryAndSaysHowToRecover) {
   sim::SimConfig config;
   config.replyLatency = 2ms;  // many blocks still to go when the stop lands
   auto& device = cli.AddDevice(config);
   const Bytes payload = Pattern(46 * 300);
   const std::string big = WriteImage(dir, "big.dat", payload);
-  cli.wrap = [this](std::shared_ptr<hid::IHidPlatform> inner) {
-    return std::make_shared<CInterruptAtBlock>(std::move(inner), cli.interrupt, 5);
+  // Ctrl-C when the controller is sent its fifth block.
+  auto written = std::make_shared<std::atomic<int>>(0);
+  cli.wrap = [this, written](std::shared_ptr<hid::IHidPlatform> inner) {
+    return std::make_shared<cli_test::CWriteWatch>(
+        std::move(inner), [this, written](const std::string&, std::span<const std::uint8_t> frame) {
+          if (cli_test::IsBlockWrite(frame) && ++*written == 5) {
+            cli.interrupt.Signal();
+          }
+        });
   };
   const auto run = cli.Run({"flash", big, "--yes", "--json"});
   EXPECT_EQ(run.code, 9);
@@ -377,11 +336,21 @@ TEST_F(Flash, WhichControllerWhenThereAreSeveral) {
             "update-cli: no controller at sim:7 (present: sim:0, sim:1): give one of "
             "those to --device\n");
 
-  const auto chosen = cli.Run({"flash", image, "--yes", "--device", "sim:1"});
+  // The command line's own two simulated controllers: only the one chosen is written.
+  CCliHarness simulated;
+  simulated.ownPlatforms = true;
+  std::shared_ptr<sim::CSimPlatform> bus;
+  simulated.wrap = [&bus](std::shared_ptr<hid::IHidPlatform> built) {
+    bus = std::dynamic_pointer_cast<sim::CSimPlatform>(built);
+    return built;
+  };
+  const auto chosen = simulated.Run({"flash", image, "--simulate=2", "--device", "sim:1", "--yes"});
   ASSERT_EQ(chosen.code, 0) << chosen.err;
-  EXPECT_TRUE(first.Received().empty());
-  EXPECT_EQ(ReceivedCodes(second), RoadCodes(false));
-  EXPECT_EQ(second.StoredRegion(), kPayload);
+  ASSERT_NE(bus, nullptr);
+  EXPECT_TRUE(bus->Controller(0).Received().empty());
+  EXPECT_FALSE(bus->Controller(0).WasErased());
+  EXPECT_EQ(ReceivedCodes(bus->Controller(1)), RoadCodes(false));
+  EXPECT_EQ(bus->Controller(1).StoredRegion(), kPayload);
 }
 
 TEST_F(Flash, NoControllerOrNoPermission) {
