@@ -2,6 +2,7 @@
 // each layer extends with its own context ("writing block 12: write: No such device").
 #pragma once
 
+#include <optional>
 #include <string>
 #include <utility>
 #include <variant>
@@ -50,6 +51,21 @@ class [[nodiscard]] Result {
 
  private:
   std::variant<T, Error> m_State;
+};
+
+// Success, or the reason there is none: a Result without a value.
+class [[nodiscard]] Status {
+ public:
+  Status() = default;                                 // success
+  Status(Error error) : m_Error(std::move(error)) {}  // NOLINT: implicit by design
+
+  bool ok() const { return !m_Error.has_value(); }
+  explicit operator bool() const { return ok(); }
+
+  const Error& error() const { return *m_Error; }
+
+ private:
+  std::optional<Error> m_Error;
 };
 
 }  // namespace base

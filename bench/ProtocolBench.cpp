@@ -42,7 +42,7 @@ class CEchoPlatform final : public hid::IHidPlatform {
   class CHandle final : public hid::IHidHandle {
    public:
     explicit CHandle(std::optional<hid::Frame>& pending) : m_Pending(pending) {}
-    hid::ReadOutcome ReadFrame(hid::Frame& frame, std::chrono::milliseconds /*timeout*/) override {
+    hid::ReadResult ReadFrame(hid::Frame& frame, std::chrono::milliseconds /*timeout*/) override {
       if (!m_Pending) {
         return hid::ReadOutcome::kTimeout;
       }
@@ -50,14 +50,14 @@ class CEchoPlatform final : public hid::IHidPlatform {
       m_Pending.reset();
       return hid::ReadOutcome::kReport;
     }
-    bool WriteFrame(std::span<const std::uint8_t> frame) override {
+    base::Status WriteFrame(std::span<const std::uint8_t> frame) override {
       // Boot reply: report ID 0, then 00 05 00 00 and the code the frame carried.
       hid::Frame echo{};
       echo[2] = 5;
       echo[5] = frame[2];
       echo[6] = frame[3];
       m_Pending = echo;
-      return true;
+      return {};
     }
 
    private:
@@ -81,8 +81,12 @@ void BuildBlockPacket(benchmark::State& state) {
   std::uint32_t offset = 0;
   for (auto _ : state) {
     const protocol::CommandPacket packet =
-        protocol::BuildCommandPacket({protocol::kBootPacketType, protocol::kCmdWriteBlock, 0,
-                                      block.data(), protocol::kMaxDataLength, offset, 65536, true});
+        protocol::BuildCommandPacket(protocol::kBootPacketType, true,
+                                     {.code = protocol::kCmdWriteBlock,
+                                      .length = protocol::kMaxDataLength,
+                                      .size = 65536,
+                                      .offset = offset,
+                                      .data = block.data()});
     benchmark::DoNotOptimize(packet);
     offset += protocol::kMaxDataLength;
   }
@@ -99,8 +103,11 @@ void SendBlockPacket(benchmark::State& state) {
   const auto block = Pattern(protocol::kMaxDataLength);
   std::uint32_t offset = 0;
   for (auto _ : state) {
-    benchmark::DoNotOptimize(protocol::SendFullBootPacket(link, block.data(), 46, offset, 65536,
-                                                          protocol::kCmdWriteBlock, 0));
+    benchmark::DoNotOptimize(protocol::SendFullBootPacket(link, {.code = protocol::kCmdWriteBlock,
+                                                                 .length = 46,
+                                                                 .size = 65536,
+                                                                 .offset = offset,
+                                                                 .data = block.data()}));
     offset += 46;
   }
 }

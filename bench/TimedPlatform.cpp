@@ -1,5 +1,7 @@
 #include "bench/TimedPlatform.h"
 
+#include "base/LittleEndian.h"
+
 namespace bench {
 namespace {
 
@@ -18,25 +20,25 @@ class CTimedPlatform::CHandle final : public hid::IHidHandle {
   CHandle(CTimedPlatform& owner, std::unique_ptr<hid::IHidHandle> inner)
       : m_Owner(owner), m_Inner(std::move(inner)) {}
 
-  hid::ReadOutcome ReadFrame(hid::Frame& frame, std::chrono::milliseconds timeout) override {
+  hid::ReadResult ReadFrame(hid::Frame& frame, std::chrono::milliseconds timeout) override {
     LinkEvent event;
     event.start = Clock::now();
-    const hid::ReadOutcome outcome = m_Inner->ReadFrame(frame, timeout);
+    hid::ReadResult result = m_Inner->ReadFrame(frame, timeout);
     event.end = Clock::now();
-    event.report = outcome == hid::ReadOutcome::kReport;
+    event.report = result.outcome == hid::ReadOutcome::kReport;
     m_Owner.Note(event);
-    return outcome;
+    return result;
   }
 
-  bool WriteFrame(std::span<const std::uint8_t> frame) override {
+  base::Status WriteFrame(std::span<const std::uint8_t> frame) override {
     LinkEvent event;
     event.write = true;
     // Boot-mode frames: report ID, packet type, then the code.
     if (frame.size() >= 4) {
-      event.code = static_cast<std::uint16_t>(frame[2] | (frame[3] << 8));
+      event.code = base::LoadU16(&frame[2]);
     }
     event.start = Clock::now();
-    const bool written = m_Inner->WriteFrame(frame);
+    base::Status written = m_Inner->WriteFrame(frame);
     event.end = Clock::now();
     m_Owner.Note(event);
     return written;

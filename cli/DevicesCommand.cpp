@@ -3,6 +3,7 @@
 #include <CLI/CLI.hpp>
 #include <ostream>
 
+#include "base/LittleEndian.h"
 #include "cli/DeviceChoice.h"
 #include "cli/ImageCommands.h"
 #include "hid/Hid.h"
@@ -18,10 +19,6 @@ struct DeviceReport {
   std::optional<base::Error> openError;
   bool answered = false;
 };
-
-std::uint16_t U16(const std::uint8_t* bytes) {
-  return static_cast<std::uint16_t>(bytes[0] | (bytes[1] << 8));
-}
 
 // Opens one controller on its own (alone: the others hidden) and sends the one query
 // the window's identification sends in its mode.
@@ -45,18 +42,14 @@ DeviceReport Identify(std::shared_ptr<hid::IHidPlatform> alone, const hid::Inter
     std::uint8_t reply[protocol::kAppInfoReplySize] = {};
     if (commands.QueryAppInfo(reply, protocol::kAppInfoReplySize) != 0) {
       report.answered = true;
-      report.type = U16(reply);
-      report.versionWord =
-          (static_cast<std::uint32_t>(reply[4]) | (static_cast<std::uint32_t>(reply[5]) << 8) |
-           (static_cast<std::uint32_t>(reply[6]) << 16) |
-           (static_cast<std::uint32_t>(reply[7]) << 24)) &
-          0x7FFFFFFFu;
+      report.type = base::LoadU16(reply);
+      report.versionWord = base::LoadU32(reply + 4) & 0x7FFFFFFFu;
     }
   } else {
     std::uint8_t reply[protocol::kBootTypeReplySize] = {};
     if (commands.QueryBootType(reply, protocol::kBootTypeReplySize) != 0) {
       report.answered = true;
-      report.type = U16(reply);
+      report.type = base::LoadU16(reply);
     }
   }
   return report;

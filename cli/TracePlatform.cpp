@@ -46,9 +46,9 @@ class CTracePlatform::CHandle final : public hid::IHidHandle {
   CHandle(std::unique_ptr<hid::IHidHandle> inner, std::shared_ptr<CTraceLog> log, std::string path)
       : m_Inner(std::move(inner)), m_Log(std::move(log)), m_Path(std::move(path)) {}
 
-  hid::ReadOutcome ReadFrame(hid::Frame& frame, std::chrono::milliseconds timeout) override {
-    const hid::ReadOutcome outcome = m_Inner->ReadFrame(frame, timeout);
-    switch (outcome) {
+  hid::ReadResult ReadFrame(hid::Frame& frame, std::chrono::milliseconds timeout) override {
+    hid::ReadResult result = m_Inner->ReadFrame(frame, timeout);
+    switch (result.outcome) {
       case hid::ReadOutcome::kReport:
         m_Log->Write("in", "read", m_Path, frame);
         break;
@@ -65,11 +65,11 @@ class CTracePlatform::CHandle final : public hid::IHidHandle {
         m_Log->Write("in", "failed", m_Path, {});
         break;
     }
-    return outcome;
+    return result;
   }
 
-  bool WriteFrame(std::span<const std::uint8_t> frame) override {
-    const bool written = m_Inner->WriteFrame(frame);
+  base::Status WriteFrame(std::span<const std::uint8_t> frame) override {
+    base::Status written = m_Inner->WriteFrame(frame);
     m_Log->Write("out", written ? "write" : "write-failed", m_Path, frame);
     return written;
   }

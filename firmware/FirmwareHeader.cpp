@@ -2,46 +2,27 @@
 
 #include <algorithm>
 
+#include "base/LittleEndian.h"
+
 namespace firmware {
-namespace {
-
-std::uint16_t U16(std::span<const std::uint8_t, kHeaderSize> b, std::size_t at) {
-  return static_cast<std::uint16_t>(b[at] | (b[at + 1] << 8));
-}
-
-std::uint32_t U32(std::span<const std::uint8_t, kHeaderSize> b, std::size_t at) {
-  return static_cast<std::uint32_t>(b[at]) | (static_cast<std::uint32_t>(b[at + 1]) << 8) |
-         (static_cast<std::uint32_t>(b[at + 2]) << 16) |
-         (static_cast<std::uint32_t>(b[at + 3]) << 24);
-}
-
-void Put(std::array<std::uint8_t, kHeaderSize>& b, std::size_t at, std::uint32_t value,
-         std::size_t width) {
-  for (std::size_t i = 0; i < width; ++i) {
-    b[at + i] = static_cast<std::uint8_t>(value >> (8 * i));
-  }
-}
-
-}  // namespace
-
 FirmwareHeader ParseFirmwareHeader(std::span<const std::uint8_t, kHeaderSize> bytes) {
   FirmwareHeader header;
-  header.version = U16(bytes, 0);
-  header.beta = U16(bytes, 2);
-  header.reservedA = U32(bytes, 4);
-  header.payloadLength = U32(bytes, 8);
-  header.firmwareType = U32(bytes, 12);
+  header.version = base::LoadU16(&bytes[0]);
+  header.beta = base::LoadU16(&bytes[2]);
+  header.reservedA = base::LoadU32(&bytes[4]);
+  header.payloadLength = base::LoadU32(&bytes[8]);
+  header.firmwareType = base::LoadU32(&bytes[12]);
   std::copy(bytes.begin() + 16, bytes.end(), header.reservedB.begin());
   return header;
 }
 
 std::array<std::uint8_t, kHeaderSize> SerializeFirmwareHeader(const FirmwareHeader& header) {
   std::array<std::uint8_t, kHeaderSize> bytes{};
-  Put(bytes, 0, header.version, 2);
-  Put(bytes, 2, header.beta, 2);
-  Put(bytes, 4, header.reservedA, 4);
-  Put(bytes, 8, header.payloadLength, 4);
-  Put(bytes, 12, header.firmwareType, 4);
+  base::StoreU16(&bytes[0], header.version);
+  base::StoreU16(&bytes[2], header.beta);
+  base::StoreU32(&bytes[4], header.reservedA);
+  base::StoreU32(&bytes[8], header.payloadLength);
+  base::StoreU32(&bytes[12], header.firmwareType);
   std::copy(header.reservedB.begin(), header.reservedB.end(), bytes.begin() + 16);
   return bytes;
 }

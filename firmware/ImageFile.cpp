@@ -5,6 +5,8 @@
 #include <filesystem>
 #include <vector>
 
+#include "base/LittleEndian.h"
+
 namespace firmware {
 namespace {
 
@@ -49,14 +51,14 @@ const char* Describe(ImageProblem problem) {
   return "the image is not usable";
 }
 
-base::Result<bool> CImageFile::Open(const std::string& path) {
+base::Status CImageFile::Open(const std::string& path) {
   Close();
   errno = 0;
   m_File = std::fopen(path.c_str(), "rb");
   if (m_File == nullptr) {
     return SystemError("open " + path, errno);
   }
-  return true;
+  return {};
 }
 
 void CImageFile::Close() {
@@ -168,9 +170,7 @@ base::Result<RegionSum> SumImageRegion(const std::string& path, std::uint64_t of
     }
     const std::size_t words = want / 4;
     for (std::size_t i = 0; i < words; ++i) {
-      const std::uint8_t* w = buffer.data() + 4 * i;
-      sum += static_cast<std::uint32_t>(w[0]) | (static_cast<std::uint32_t>(w[1]) << 8) |
-             (static_cast<std::uint32_t>(w[2]) << 16) | (static_cast<std::uint32_t>(w[3]) << 24);
+      sum += base::LoadU32(buffer.data() + 4 * i);
     }
     done += want;
   }

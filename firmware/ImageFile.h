@@ -36,7 +36,7 @@ class CImageFile {
   CImageFile(const CImageFile&) = delete;
   CImageFile& operator=(const CImageFile&) = delete;
 
-  [[nodiscard]] base::Result<bool> Open(const std::string& path);
+  base::Status Open(const std::string& path);
   void Close();
   bool IsOpen() const { return m_File != nullptr; }
 

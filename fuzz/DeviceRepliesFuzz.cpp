@@ -24,7 +24,7 @@ class CScriptedHandle : public hid::IHidHandle {
  public:
   explicit CScriptedHandle(std::shared_ptr<Reads> reads) : m_Reads(std::move(reads)) {}
 
-  hid::ReadOutcome ReadFrame(hid::Frame& frame, std::chrono::milliseconds) override {
+  hid::ReadResult ReadFrame(hid::Frame& frame, std::chrono::milliseconds) override {
     if (m_Reads->empty()) {
       return hid::ReadOutcome::kTimeout;
     }
@@ -35,10 +35,10 @@ class CScriptedHandle : public hid::IHidHandle {
     }
     return outcome;
   }
-  bool WriteFrame(std::span<const std::uint8_t> frame) override {
+  base::Status WriteFrame(std::span<const std::uint8_t> frame) override {
     fuzzing::Expect(!frame.empty() && frame.size() <= hid::kFrameSize,
                     "every write is a report ID and at most 64 bytes");
-    return true;
+    return {};
   }
 
  private:
@@ -108,8 +108,9 @@ void RunCommand(hid::CHid& link, std::uint8_t selector, std::uint8_t wanted, std
       (void)commands.QueryBootType(reply.data(), wanted);
       break;
     case 2:
-      (void)commands.ExchangeBootCommand(code, data.data() + 1, wanted % 47, 0, wanted % 47,
-                                         reply.data(), wanted, 0);
+      (void)commands.ExchangeBootCommand(
+          {.code = code, .length = wanted % 47u, .size = wanted % 47u, .data = data.data() + 1},
+          reply.data(), wanted, 0);
       break;
     case 3:
       (void)commands.EraseRegion(0, wanted);

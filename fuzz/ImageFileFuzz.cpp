@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <memory>
 
+#include "base/LittleEndian.h"
 #include "firmware/ImageFile.h"
 #include "fuzz/FuzzSupport.h"
 #include "hid/Hid.h"
@@ -22,12 +23,6 @@ class CNoDevices : public hid::IHidPlatform {
   void UnregisterDeviceNotices() override {}
 };
 
-std::uint32_t LittleEndianWord(const std::uint8_t* bytes) {
-  return static_cast<std::uint32_t>(bytes[0]) | (static_cast<std::uint32_t>(bytes[1]) << 8) |
-         (static_cast<std::uint32_t>(bytes[2]) << 16) |
-         (static_cast<std::uint32_t>(bytes[3]) << 24);
-}
-
 void CheckSum(const std::string& path, std::span<const std::uint8_t> file, std::uint64_t offset,
               std::uint32_t length) {
   const auto sum = firmware::SumImageRegion(path, offset, length);
@@ -39,7 +34,7 @@ void CheckSum(const std::string& path, std::span<const std::uint8_t> file, std::
   fuzzing::Expect(sum.ok(), "a stretch inside the file is summed");
   std::uint32_t expected = 0;
   for (std::uint64_t i = 0; i + 4 <= length; i += 4) {
-    expected += LittleEndianWord(file.data() + offset + i);
+    expected += base::LoadU32(file.data() + offset + i);
   }
   fuzzing::Expect(sum->sum == expected && sum->length == length,
                   "the word sum is that of the stretch's whole words");
@@ -91,7 +86,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   update::CUpdateController controller(link, ui);
   controller.SetDeviceKind(header.reservedB[0] % 2 == 0 ? update::kDeviceKindType600A
                                                         : update::kDeviceKindType6011);
-  controller.SetCurrentFirmwareInfo(LittleEndianWord(header.reservedB.data() + 4));
+  controller.SetCurrentFirmwareInfo(base::LoadU32(header.reservedB.data() + 4));
   update::RunOutcome outcome;
   const std::optional<update::CheckedImage> chosen = controller.SelectFirmwareImage(
       firmware::ExpectedFirmwareType(controller.GetDeviceKind()), &outcome);

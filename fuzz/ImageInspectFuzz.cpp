@@ -5,6 +5,7 @@
 #include <CLI/CLI.hpp>
 #include <sstream>
 
+#include "base/LittleEndian.h"
 #include "cli/ExitCode.h"
 #include "cli/ImageCommands.h"
 #include "cli/Session.h"
@@ -12,12 +13,6 @@
 #include "fuzz/FuzzSupport.h"
 
 namespace {
-
-std::uint32_t Le32(const std::uint8_t* bytes) {
-  return static_cast<std::uint32_t>(bytes[0]) | (static_cast<std::uint32_t>(bytes[1]) << 8) |
-         (static_cast<std::uint32_t>(bytes[2]) << 16) |
-         (static_cast<std::uint32_t>(bytes[3]) << 24);
-}
 
 struct CInspector {
   explicit CInspector(const std::string& path) {
@@ -49,8 +44,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   // An image passes when its header is whole, its type field a 16-bit code and the file
   // holds the payload it announces; anything else is refused, never another failure.
   const bool whole = size >= firmware::kHeaderSize;
-  const bool passes = whole && Le32(data + 12) <= 0xFFFF &&
-                      size - firmware::kHeaderSize >= std::uint64_t{Le32(data + 8)};
+  const bool passes = whole && base::LoadU32(data + 12) <= 0xFFFF &&
+                      size - firmware::kHeaderSize >= std::uint64_t{base::LoadU32(data + 8)};
   fuzzing::Expect(result.code == (passes ? cli::ExitCode::kSuccess : cli::ExitCode::kImageRefused),
                   "inspect succeeds exactly for a usable image and refuses the rest");
   fuzzing::Expect(whole == result.document.has_value(),

@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "base/LittleEndian.h"
 #include "firmware/FirmwareHeader.h"
 #include "hid/emulator/EmulatorMessage.h"
 #include "protocol/CommandPacket.h"
@@ -24,9 +25,9 @@ void Append(Bytes& to, const Bytes& bytes) {
 }
 
 void PutLe(Bytes& to, std::uint32_t value, int bytes) {
-  for (int i = 0; i < bytes; ++i) {
-    to.push_back(static_cast<std::uint8_t>(value >> (8 * i)));
-  }
+  std::uint8_t word[4];
+  base::StoreU32(word, value);
+  to.insert(to.end(), word, word + bytes);
 }
 
 bool Save(const fs::path& dir, const std::string& name, const Bytes& bytes) {
@@ -65,8 +66,7 @@ Bytes Image(std::uint32_t type, std::uint32_t payloadLength, std::size_t bodyByt
 Bytes BootReply(std::uint16_t code, const Bytes& payload = {}) {
   Bytes frame(hid::kFrameSize, 0);
   frame[2] = 5;
-  frame[5] = static_cast<std::uint8_t>(code);
-  frame[6] = static_cast<std::uint8_t>(code >> 8);
+  base::StoreU16(&frame[5], code);
   std::copy(payload.begin(), payload.end(), frame.begin() + 19);
   return frame;
 }
@@ -76,8 +76,7 @@ Bytes AppReply(std::uint16_t code, const Bytes& payload = {}) {
   frame[0] = 2;
   frame[1] = 4;
   frame[2] = 4;
-  frame[4] = static_cast<std::uint8_t>(code);
-  frame[5] = static_cast<std::uint8_t>(code >> 8);
+  base::StoreU16(&frame[4], code);
   std::copy(payload.begin(), payload.end(), frame.begin() + 18);
   return frame;
 }
@@ -92,17 +91,21 @@ Bytes Read(const Bytes& frame) {
 // A host frame as the simulated controller receives it.
 Bytes BootFrame(std::uint16_t code, const Bytes& data, std::uint32_t offset, std::uint32_t size,
                 bool withCrc) {
-  const auto packet = protocol::BuildCommandPacket(
-      {protocol::kBootPacketType, code, 0, data.empty() ? nullptr : data.data(),
-       static_cast<std::uint32_t>(data.size()), offset, size, withCrc});
+  const auto packet =
+      protocol::BuildCommandPacket(protocol::kBootPacketType, withCrc,
+                                   {.code = code,
+                                    .length = static_cast<std::uint32_t>(data.size()),
+                                    .size = size,
+                                    .offset = offset,
+                                    .data = data.empty() ? nullptr : data.data()});
   Bytes frame{0};
   frame.insert(frame.end(), packet.begin(), packet.end());
   return frame;
 }
 
 Bytes AppFrame(std::uint16_t code, std::uint32_t length) {
-  const auto packet =
-      protocol::BuildCommandPacket({protocol::kAppPacketType, code, 0, nullptr, length, 0, length});
+  const auto packet = protocol::BuildCommandPacket(
+      protocol::kAppPacketType, false, {.code = code, .length = length, .size = length});
   Bytes frame{0x81};
   frame.insert(frame.end(), packet.begin(), packet.end() - 1);
   return frame;
@@ -117,8 +120,7 @@ void AddFrame(Bytes& to, const Bytes& frame) {
 std::uint32_t WordSum(const Bytes& bytes) {
   std::uint32_t sum = 0;
   for (std::size_t i = 0; i + 4 <= bytes.size(); i += 4) {
-    sum += bytes[i] | (bytes[i + 1] << 8) | (bytes[i + 2] << 16) |
-           (static_cast<std::uint32_t>(bytes[i + 3]) << 24);
+    sum += base::LoadU32(&bytes[i]);
   }
   return sum;
 }
@@ -209,10 +211,9 @@ int main(int argc, char** argv) {
       Append(seed, Read(BootReply(protocol::kCmdWriteBlock)));
     }
     Append(seed, Read(BootReply(protocol::kCmdFinishWrite)));
-    const std::uint16_t crc = protocol::Crc16(region.data(), 300);
-    Append(seed,
-           Read(BootReply(protocol::kCmdQueryRegionCrc,
-                          {static_cast<std::uint8_t>(crc), static_cast<std::uint8_t>(crc >> 8)})));
+    Bytes crc;
+    PutLe(crc, protocol::Crc16(region.data(), 300), 2);
+    Append(seed, Read(BootReply(protocol::kCmdQueryRegionCrc, crc)));
     Append(seed, Read(BootReply(protocol::kCmdCompleteUpdate)));
     ok &= Save(replies, "whole-run", seed);
   }

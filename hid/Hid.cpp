@@ -25,6 +25,31 @@ std::uint32_t StatusOf(ReadOutcome outcome) {
 
 constexpr std::uint8_t kAppReportId = 0x81;
 
+// The reason of a read that brought no report. The platform words device and system
+// failures itself; the rest, and a platform that gave no reason, the link words here.
+base::Error ReadError(const ReadResult& result, std::uint32_t timeoutMs) {
+  if (result.error) {
+    return *result.error;
+  }
+  switch (result.outcome) {
+    case ReadOutcome::kReport:
+    case ReadOutcome::kFailed:
+      break;
+    case ReadOutcome::kTimeout:
+      return {base::ErrorKind::kTimedOut,
+              "read: no report within " + std::to_string(timeoutMs) + " ms"};
+    case ReadOutcome::kAbandoned:
+      return {base::ErrorKind::kIo, "read: the wait was abandoned"};
+    case ReadOutcome::kDeviceGone:
+      return {base::ErrorKind::kDisconnected, "read: the device went away"};
+  }
+  return {base::ErrorKind::kIo, "read: failed"};
+}
+
+base::Error NotOpen(const std::string& operation) {
+  return {base::ErrorKind::kDisconnected, operation + ": the device is not open"};
+}
+
 }  // namespace
 
 std::vector<InterfaceInfo> ListControllers(IHidPlatform& platform) {
@@ -135,12 +160,18 @@ std::uint32_t CHid::Read(std::uint8_t* destination, std::uint8_t n, std::size_t 
     timeoutMs = m_nTimeout;
   }
   if (!handle) {
+    RecordIo(NotOpen("read"));
     return kReadNotOpen;
   }
   Frame frame{};
-  const std::uint32_t status =
-      StatusOf(handle->ReadFrame(frame, std::chrono::milliseconds(timeoutMs)));
-  if (status == kReadOk && n > 0) {
+  const ReadResult result = handle->ReadFrame(frame, std::chrono::milliseconds(timeoutMs));
+  const std::uint32_t status = StatusOf(result.outcome);
+  if (status != kReadOk) {
+    RecordIo(ReadError(result, timeoutMs));
+    return status;
+  }
+  RecordIo(std::nullopt);
+  if (n > 0) {
     const std::size_t count = std::min<std::size_t>(n, kReportDataSize);
     std::memcpy(destination, frame.data() + firstByte, count);
   }
@@ -165,11 +196,7 @@ int CHid::WriteFromTransmitBuffer(std::uint8_t reportId, const std::uint8_t* sou
   if (count > 0) {
     std::memcpy(m_TransmitBuffer.data() + 1, source, count);
   }
-  const std::shared_ptr<IHidHandle> handle = WriteHandle();
-  if (!handle) {
-    return 0;
-  }
-  return handle->WriteFrame(std::span(m_TransmitBuffer.data(), bytesOnWire)) ? 1 : 0;
+  return RecordWrite(WriteHandle(), std::span(m_TransmitBuffer.data(), bytesOnWire));
 }
 
 int CHid::WriteReportWithId(const std::uint8_t* source, std::uint8_t reportId, std::uint8_t n) {
@@ -179,11 +206,23 @@ int CHid::WriteReportWithId(const std::uint8_t* source, std::uint8_t reportId, s
   if (count > 0) {
     std::memcpy(frame.data() + 1, source, count);
   }
-  const std::shared_ptr<IHidHandle> handle = WriteHandle();
+  return RecordWrite(WriteHandle(), std::span(frame.data(), count + 1));
+}
+
+int CHid::RecordWrite(const std::shared_ptr<IHidHandle>& handle,
+                      std::span<const std::uint8_t> frame) {
   if (!handle) {
+    RecordIo(NotOpen("write"));
     return 0;
   }
-  return handle->WriteFrame(std::span(frame.data(), count + 1)) ? 1 : 0;
+  const base::Status written = handle->WriteFrame(frame);
+  RecordIo(written ? std::nullopt : std::optional(written.error()));
+  return written ? 1 : 0;
+}
+
+void CHid::RecordIo(std::optional<base::Error> error) {
+  std::lock_guard lock(m_Mutex);
+  m_LastIoError = std::move(error);
 }
 
 std::shared_ptr<IHidHandle> CHid::WriteHandle() const {
@@ -255,6 +294,11 @@ bool CHid::IsNotifyRegistered() const {
 std::optional<base::Error> CHid::LastOpenError() const {
   std::lock_guard lock(m_Mutex);
   return m_LastOpenError;
+}
+
+std::optional<base::Error> CHid::LastIoError() const {
+  std::lock_guard lock(m_Mutex);
+  return m_LastIoError;
 }
 
 }  // namespace hid

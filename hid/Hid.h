@@ -18,6 +18,7 @@
 #include <memory>
 #include <mutex>
 #include <optional>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -79,7 +80,8 @@ class CHid {
 
   // Read one input report within the time-out. ReadReport copies frame bytes 1..n (the
   // report ID dropped), ReadAppReport frame bytes 0..n-1 (the ID included); n <= 64.
-  // Returns a read status (kReadOk, kReadTimeout, ...); nothing is copied on failure.
+  // Returns a read status (kReadOk, kReadTimeout, ...); nothing is copied on failure,
+  // and LastIoError() says why.
   std::uint32_t ReadReport(std::uint8_t* destination, std::uint8_t n);
   std::uint32_t ReadAppReport(std::uint8_t* destination, std::uint8_t n);
 
@@ -87,7 +89,8 @@ class CHid {
   // held beyond them; 65 bytes go out. WriteAppReport: frame = 0x81 and the source
   // bytes in the transmit buffer; the first n bytes of it go out (0x81 and n-1 source
   // bytes). WriteReportWithId: frame = id and the n bytes, in a buffer of its own; n+1
-  // bytes go out. n is at most 64. Non-zero when the platform write succeeded.
+  // bytes go out. n is at most 64. Non-zero when the platform write succeeded; on 0,
+  // LastIoError() says why.
   int WriteReport(const std::uint8_t* source, std::uint8_t n);
   int WriteAppReport(const std::uint8_t* source, std::uint8_t n);
   int WriteReportWithId(const std::uint8_t* source, std::uint8_t reportId, std::uint8_t n);
@@ -107,6 +110,11 @@ class CHid {
   bool IsNotifyRegistered() const;
   // Why the last OpenDevice failed; nullopt after a successful one.
   std::optional<base::Error> LastOpenError() const;
+  // Why the last write or read failed, on whichever thread: the platform's reason
+  // ("write: No such device") or the link's own ("read: no report within 200 ms",
+  // "write: the device is not open"); nullopt after one that succeeded. A command
+  // looks at it under its BeginCommand lock, right after its own write or read.
+  std::optional<base::Error> LastIoError() const;
 
   IHidPlatform& Platform() { return *m_Platform; }
 
@@ -115,6 +123,8 @@ class CHid {
   int WriteFromTransmitBuffer(std::uint8_t reportId, const std::uint8_t* source, std::uint8_t n,
                               std::size_t bytesOnWire);
   std::shared_ptr<IHidHandle> WriteHandle() const;
+  int RecordWrite(const std::shared_ptr<IHidHandle>& handle, std::span<const std::uint8_t> frame);
+  void RecordIo(std::optional<base::Error> error);
 
   const std::shared_ptr<IHidPlatform> m_Platform;
   const base::DebugSink m_Debug;
@@ -133,6 +143,7 @@ class CHid {
   bool m_bNotifyActive = false;
   MatchedDeviceIds m_MatchedIds;
   std::optional<base::Error> m_LastOpenError;
+  std::optional<base::Error> m_LastIoError;
 
   std::mutex m_TransmitMutex;  // held while the transmit buffer is filled and written
   Frame m_TransmitBuffer{};

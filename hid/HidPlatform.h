@@ -7,6 +7,7 @@
 #include <chrono>
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <span>
 #include <vector>
 
@@ -23,6 +24,17 @@ enum class ReadOutcome {
   kFailed,      // any other failure of the platform
 };
 
+// What one read brought: the outcome and, for kDeviceGone and kFailed, the operating
+// system's reason, worded once by the backend that saw it ("read: Input/output error").
+// A report or a time-out needs no reason, so an outcome alone converts to a result.
+struct ReadResult {
+  ReadResult(ReadOutcome what) : outcome(what) {}  // NOLINT: implicit by design
+  ReadResult(ReadOutcome what, base::Error why) : outcome(what), error(std::move(why)) {}
+
+  ReadOutcome outcome;
+  std::optional<base::Error> error;
+};
+
 // One opened HID interface. Implementations must allow ReadFrame and WriteFrame to
 // be called from different threads, and must retire a read that timed out before
 // returning, so that no buffer of the caller is written afterwards.
@@ -32,11 +44,12 @@ class IHidHandle {
 
   // Waits at most timeout for one input report and copies it to frame as a 65-byte
   // frame: report ID first (0x00 when the interface has no numbered reports).
-  virtual ReadOutcome ReadFrame(Frame& frame, std::chrono::milliseconds timeout) = 0;
+  virtual ReadResult ReadFrame(Frame& frame, std::chrono::milliseconds timeout) = 0;
 
   // Writes one output report exactly as given: byte 0 the report ID, then the data.
-  // Blocks until done. True when the platform reports success.
-  virtual bool WriteFrame(std::span<const std::uint8_t> frame) = 0;
+  // Blocks until done. Success as the platform reports it, else its reason
+  // ("write: No such device"), an unplugged device's with kind kDisconnected.
+  virtual base::Status WriteFrame(std::span<const std::uint8_t> frame) = 0;
 };
 
 enum class Access {

@@ -3,85 +3,59 @@
 #include <algorithm>
 #include <cstring>
 
+#include "base/LittleEndian.h"
 #include "protocol/Crc16.h"
 
 namespace protocol {
 namespace {
 
-void PutU16(CommandPacket& packet, std::size_t at, std::uint16_t value) {
-  packet[at] = static_cast<std::uint8_t>(value);
-  packet[at + 1] = static_cast<std::uint8_t>(value >> 8);
-}
-
-void PutU32(CommandPacket& packet, std::size_t at, std::uint32_t value) {
-  for (std::size_t i = 0; i < 4; ++i) {
-    packet[at + i] = static_cast<std::uint8_t>(value >> (8 * i));
-  }
+int SendShortBootPacket(hid::CHid& link, bool withCrc, const PacketFields& fields) {
+  const CommandPacket packet = BuildCommandPacket(kBootPacketType, withCrc, fields);
+  return link.WriteReport(packet.data(),
+                          static_cast<std::uint8_t>(kPacketHeaderSize + DataCopied(fields)));
 }
 
 }  // namespace
 
-CommandPacket BuildCommandPacket(const PacketFields& fields, std::size_t* dataCopied) {
+std::size_t DataCopied(const PacketFields& fields) {
+  return fields.data != nullptr ? std::min<std::uint32_t>(fields.length, kMaxDataLength) : 0;
+}
+
+CommandPacket BuildCommandPacket(std::uint8_t type, bool withCrc, const PacketFields& fields) {
   CommandPacket packet{};
-  packet[0] = fields.type;
+  packet[0] = type;
   const std::uint32_t length = std::min<std::uint32_t>(fields.length, kMaxDataLength);
-  PutU16(packet, 1, fields.code);
-  PutU16(packet, 3, fields.reserved);
-  PutU32(packet, 5, length);  // over 5..8: Crc overwrites 7..8 below where it applies
-  PutU32(packet, 9, fields.size);
-  PutU32(packet, 13, fields.offset);
-  std::size_t copied = 0;
-  if (fields.data != nullptr) {
-    std::memcpy(packet.data() + kPacketHeaderSize, fields.data, length);
-    copied = length;
+  base::StoreU16(&packet[1], fields.code);
+  base::StoreU16(&packet[3], fields.reserved);
+  base::StoreU32(&packet[5], length);  // over 5..8: Crc overwrites 7..8 below where it applies
+  base::StoreU32(&packet[9], fields.size);
+  base::StoreU32(&packet[13], fields.offset);
+  const std::size_t copied = DataCopied(fields);
+  if (copied > 0) {
+    std::memcpy(packet.data() + kPacketHeaderSize, fields.data, copied);
   }
-  if (fields.withCrc) {
-    PutU16(packet, 7, Crc16(packet.data() + kPacketHeaderSize, static_cast<int>(copied)));
-  }
-  if (dataCopied != nullptr) {
-    *dataCopied = copied;
+  if (withCrc) {
+    base::StoreU16(&packet[7], Crc16(packet.data() + kPacketHeaderSize, static_cast<int>(copied)));
   }
   return packet;
 }
 
-int SendAppPacket(hid::CHid& link, const std::uint8_t* data, std::uint32_t length,
-                  std::uint32_t offset, std::uint32_t size, std::uint16_t code,
-                  std::uint16_t reserved) {
-  const CommandPacket packet =
-      BuildCommandPacket({kAppPacketType, code, reserved, data, length, offset, size, false});
+int SendAppPacket(hid::CHid& link, const PacketFields& fields) {
+  const CommandPacket packet = BuildCommandPacket(kAppPacketType, false, fields);
   // All 64 bytes are handed over; the link sends 0x81 and the first 63 of them.
   return link.WriteAppReport(packet.data(), static_cast<std::uint8_t>(kPacketSize));
 }
 
-namespace {
-
-int SendShortBootPacket(hid::CHid& link, const PacketFields& fields) {
-  std::size_t copied = 0;
-  const CommandPacket packet = BuildCommandPacket(fields, &copied);
-  return link.WriteReport(packet.data(), static_cast<std::uint8_t>(kPacketHeaderSize + copied));
+int SendBootPacket(hid::CHid& link, const PacketFields& fields) {
+  return SendShortBootPacket(link, false, fields);
 }
 
-}  // namespace
-
-int SendBootPacket(hid::CHid& link, const std::uint8_t* data, std::uint32_t length,
-                   std::uint32_t offset, std::uint32_t size, std::uint16_t code,
-                   std::uint16_t reserved) {
-  return SendShortBootPacket(link,
-                             {kBootPacketType, code, reserved, data, length, offset, size, false});
+int SendBootPacketCrc(hid::CHid& link, const PacketFields& fields) {
+  return SendShortBootPacket(link, true, fields);
 }
 
-int SendBootPacketCrc(hid::CHid& link, const std::uint8_t* data, std::uint32_t length,
-                      std::uint32_t offset, std::uint32_t size, std::uint16_t code,
-                      std::uint16_t reserved) {
-  return SendShortBootPacket(link,
-                             {kBootPacketType, code, reserved, data, length, offset, size, true});
-}
-
-int SendFullBootPacket(hid::CHid& link, const std::uint8_t* data, std::uint32_t length,
-                       std::uint32_t offset, std::uint32_t size, std::uint16_t code,
-                       std::uint16_t reserved) {
-  const CommandPacket packet =
-      BuildCommandPacket({kBootPacketType, code, reserved, data, length, offset, size, true});
+int SendFullBootPacket(hid::CHid& link, const PacketFields& fields) {
+  const CommandPacket packet = BuildCommandPacket(kBootPacketType, true, fields);
   return link.WriteReportWithId(packet.data(), 0x00, static_cast<std::uint8_t>(kPacketSize));
 }
 

@@ -29,41 +29,38 @@ inline constexpr std::uint8_t kBootPacketType = 5;
 
 using CommandPacket = std::array<std::uint8_t, kPacketSize>;
 
-// Everything a send operation puts into a packet.
+// The fields a command fills in, named as in the packet and declared in its order, so
+// that a call names each one it sets and leaves the rest 0:
+//   SendBootPacketCrc(link, {.code = kCmdEraseRegion, .size = regionLength})
+// Type and Crc are not among them: the send operation chosen decides both.
 struct PacketFields {
-  std::uint8_t type = kBootPacketType;
   std::uint16_t code = 0;
-  std::uint16_t reserved = 0;
-  const std::uint8_t* data = nullptr;  // may be null: no data copied, Length still set
-  std::uint32_t length = 0;            // cut to 46
-  std::uint32_t offset = 0;
+  std::uint16_t reserved = 0;  // 0 in every command
+  std::uint32_t length = 0;    // data bytes, cut to 46; stored even when data is null
   std::uint32_t size = 0;
-  bool withCrc = false;  // store Crc16 of the copied data (0xFFFF when none)
+  std::uint32_t offset = 0;
+  const std::uint8_t* data = nullptr;  // may be null: nothing is copied
 };
 
-// A packet built afresh from zero. `dataCopied` receives the number of data bytes
-// copied: the length cut to 46, or 0 without data.
-CommandPacket BuildCommandPacket(const PacketFields& fields, std::size_t* dataCopied = nullptr);
+// The number of data bytes a packet carries: the length cut to 46, or 0 without data.
+std::size_t DataCopied(const PacketFields& fields);
+
+// A packet built afresh from zero, of the given type (4 or 5). withCrc stores Crc16 of
+// the copied data in Crc (0xFFFF when none is copied).
+CommandPacket BuildCommandPacket(std::uint8_t type, bool withCrc, const PacketFields& fields);
 
 // The four send operations. Each returns the link's write result: non-zero when the
-// report was written, 0 when the link is not open or the write failed.
+// report was written, 0 when the link is not open or the write failed (the link keeps
+// the reason: CHid::LastIoError).
 //
 // SendAppPacket: type 4, all 64 bytes to WriteAppReport; the wire sees 0x81 and packet
 //   bytes 0..62.
 // SendBootPacket / SendBootPacketCrc: type 5, the first 17 + n bytes to WriteReport;
 //   the rest of the 65-byte report is what the transmit buffer held.
 // SendFullBootPacket: type 5 with Crc, all 64 bytes to WriteReportWithId(0x00).
-int SendAppPacket(hid::CHid& link, const std::uint8_t* data, std::uint32_t length,
-                  std::uint32_t offset, std::uint32_t size, std::uint16_t code,
-                  std::uint16_t reserved);
-int SendBootPacket(hid::CHid& link, const std::uint8_t* data, std::uint32_t length,
-                   std::uint32_t offset, std::uint32_t size, std::uint16_t code,
-                   std::uint16_t reserved);
-int SendBootPacketCrc(hid::CHid& link, const std::uint8_t* data, std::uint32_t length,
-                      std::uint32_t offset, std::uint32_t size, std::uint16_t code,
-                      std::uint16_t reserved);
-int SendFullBootPacket(hid::CHid& link, const std::uint8_t* data, std::uint32_t length,
-                       std::uint32_t offset, std::uint32_t size, std::uint16_t code,
-                       std::uint16_t reserved);
+int SendAppPacket(hid::CHid& link, const PacketFields& fields);
+int SendBootPacket(hid::CHid& link, const PacketFields& fields);
+int SendBootPacketCrc(hid::CHid& link, const PacketFields& fields);
+int SendFullBootPacket(hid::CHid& link, const PacketFields& fields);
 
 }  // namespace protocol

@@ -19,10 +19,13 @@
 #include <array>
 #include <chrono>
 #include <cstdint>
+#include <mutex>
+#include <optional>
 
+#include "base/Error.h"
 #include "base/Stop.h"
-
 #include "hid/Hid.h"
+#include "protocol/CommandPacket.h"
 #include "protocol/ResponseReport.h"
 
 namespace protocol {
@@ -58,19 +61,6 @@ struct CrcQuery {
   std::array<std::uint8_t, 20> Serialize() const;
 };
 
-// Why the last command did not succeed; kNone after a success.
-enum class CommandFailure {
-  kNone,
-  kSendFailed,  // the report could not be written (link not open, device gone)
-  kNoReply,     // reads timed out or failed without the device being reported gone
-  kWrongReply,  // replies came, none passed the check for this command's code
-  kDeviceGone,  // the link reported the device gone while waiting
-  kCancelled,   // the owner asked the wait to stop
-  kGaveUp,      // the erase was not confirmed within the bound of silence
-};
-
-const char* ToString(CommandFailure failure);
-
 struct CommandOptions {
   // How long EraseRegion waits for its confirmation before giving up. A real erase
   // takes well under a few seconds; without a bound a device that never confirms
@@ -89,10 +79,11 @@ class CDeviceCommands {
 
   // Boot mode.
   int QueryBootType(std::uint8_t* reply, std::uint32_t wanted);
-  // One send (of the low 8 bits of code), an optional wait, one read.
-  bool ExchangeBootCommand(std::uint8_t code, const std::uint8_t* data, std::uint32_t length,
-                           std::uint32_t offset, std::uint32_t size, std::uint8_t* reply,
-                           std::uint32_t wanted, std::uint32_t waitMs);
+  // One send with SendBootPacket, an optional wait, one read. Only the low 8 bits of
+  // fields.code go out (the command has always carried codes 0x00..0xFF only), and the
+  // reply must echo that code.
+  bool ExchangeBootCommand(const PacketFields& fields, std::uint8_t* reply, std::uint32_t wanted,
+                           std::uint32_t waitMs);
   // Sends 0x0004 once and reads until the device confirms. Ends with 0 when the send
   // fails, the device is reported gone, `stop` is requested, or no confirmation came
   // within the erase bound.
@@ -103,25 +94,39 @@ class CDeviceCommands {
                  std::uint32_t size, int flag);
   int CompleteUpdate();
 
-  // Why the last command failed, and the link's status of its last read.
-  CommandFailure LastFailure() const { return m_LastFailure; }
-  std::uint32_t LastReadStatus() const { return m_LastReadStatus; }
+  // Why the last command failed; nullopt after one that succeeded. The link's reason
+  // where it had one: a failed send's ("write: No such device", which also explains
+  // the silence after it), a read's once the device is gone or the read failed
+  // ("read: Input/output error"); else the command's own: kTimedOut "the device did
+  // not answer", kInvalidData for replies that never passed the check, kCancelled.
+  const std::optional<base::Error>& LastError() const { return m_LastError; }
 
   hid::CHid& Link() { return m_Link; }
 
  private:
-  enum class ReadResult { kAccepted, kRejected, kNoReply };
+  enum class Reply { kAccepted, kRejected, kNone };
+  // Takes the link for one command and forgets what the previous one saw.
+  [[nodiscard]] std::unique_lock<std::mutex> Begin();
+  // Notes a send's result: the link's reason when the report did not go out.
+  int NoteSend(int sent);
   // One read into the reply record, then the check for the mode and the code.
-  ReadResult ReadReply(bool appMode, std::uint16_t code);
+  Reply ReadReply(bool appMode, std::uint16_t code);
   // A query sent once and sent again after every failed read, up to five reads.
   int QueryWithResends(bool appMode, std::uint16_t code, std::uint8_t* reply, std::uint32_t wanted);
-  CommandFailure FailureAfterReads(bool anyReply) const;
+  // Ends the command: success, or the given reason.
+  int Succeed();
+  int Fail(base::Error reason);
+  // The reason of a command whose reads brought no accepted reply.
+  base::Error FailureAfterReads(bool anyReply) const;
 
   hid::CHid& m_Link;
   const CommandOptions m_Options;
   ResponseReport m_Response{};  // the reply record; overwritten by every successful read
-  CommandFailure m_LastFailure = CommandFailure::kNone;
+  std::optional<base::Error> m_LastError;
+  // What the command in progress saw: its latest send's failure, its latest read.
+  std::optional<base::Error> m_SendError;
   std::uint32_t m_LastReadStatus = hid::kReadOk;
+  std::optional<base::Error> m_ReadError;
 };
 
 }  // namespace protocol

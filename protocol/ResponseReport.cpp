@@ -3,17 +3,15 @@
 #include <algorithm>
 #include <cstring>
 
+#include "base/LittleEndian.h"
+
 namespace protocol {
 namespace {
 
-std::uint16_t U16At(const ResponseReport& record, std::size_t at) {
-  return static_cast<std::uint16_t>(record[at] | (record[at + 1] << 8));
-}
-
 bool HeaderIs(const ResponseReport& record, std::uint8_t lead, std::uint8_t type, std::uint16_t tag,
               std::uint16_t code) {
-  return record[0] == lead && record[1] == type && U16At(record, 2) == tag &&
-         U16At(record, 4) == code;
+  return record[0] == lead && record[1] == type && base::LoadU16(&record[2]) == tag &&
+         base::LoadU16(&record[4]) == code;
 }
 
 }  // namespace

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 
+#include "base/LittleEndian.h"
 #include "hid/HidTypes.h"
 #include "protocol/Crc16.h"
 
@@ -29,20 +30,10 @@ constexpr std::uint8_t kStateReportId = 1;  // the controller's own input report
 constexpr std::size_t kMaxBlock = 46;
 constexpr std::size_t kCrcQuerySize = 20;
 
-std::uint16_t U16(const std::uint8_t* p) {
-  return static_cast<std::uint16_t>(p[0] | (p[1] << 8));
-}
-
-std::uint32_t U32(const std::uint8_t* p) {
-  return static_cast<std::uint32_t>(p[0]) | (static_cast<std::uint32_t>(p[1]) << 8) |
-         (static_cast<std::uint32_t>(p[2]) << 16) | (static_cast<std::uint32_t>(p[3]) << 24);
-}
-
-void Put(std::uint8_t* p, std::uint32_t value, std::size_t bytes) {
-  for (std::size_t i = 0; i < bytes; ++i) {
-    p[i] = static_cast<std::uint8_t>(value >> (8 * i));
-  }
-}
+using base::LoadU16;
+using base::LoadU32;
+using base::StoreU16;
+using base::StoreU32;
 
 // Application-mode reply: input report 2, then 04 04 00 and the code; data from byte 18.
 hid::Frame AppReply(std::uint16_t code) {
@@ -50,7 +41,7 @@ hid::Frame AppReply(std::uint16_t code) {
   frame[0] = kAppInputId;
   frame[1] = 4;
   frame[2] = 4;
-  Put(&frame[4], code, 2);
+  StoreU16(&frame[4], code);
   return frame;
 }
 
@@ -58,7 +49,7 @@ hid::Frame AppReply(std::uint16_t code) {
 hid::Frame BootReply(std::uint16_t code) {
   hid::Frame frame{};
   frame[2] = 5;
-  Put(&frame[5], code, 2);
+  StoreU16(&frame[5], code);
   return frame;
 }
 
@@ -114,7 +105,7 @@ bool CSimController::Receive(std::span<const std::uint8_t> frame, std::uint64_t 
   const std::uint32_t frameNo = ++m_FrameCount;
   std::optional<std::uint16_t> code;
   if (frame.size() >= 4) {
-    code = U16(&frame[2]);
+    code = LoadU16(&frame[2]);
   }
   std::uint32_t blockNo = 0;
   if (m_Mode == SimMode::kBoot && (code == kWriteBlock || code == kWriteBlockPlain)) {
@@ -167,11 +158,11 @@ CSimController::Outcome CSimController::HandleAppFrame(std::span<const std::uint
   if (frame.size() != kAppFrameSize || frame[0] != kAppOutputId || frame[1] != 4) {
     return outcome;
   }
-  switch (U16(&frame[2])) {
+  switch (LoadU16(&frame[2])) {
     case kQueryAppInfo: {
       hid::Frame reply = AppReply(kQueryAppInfo);
-      Put(&reply[18], m_Config.typeCode, 2);
-      Put(&reply[22], m_VersionWord, 4);
+      StoreU16(&reply[18], m_Config.typeCode);
+      StoreU32(&reply[22], m_VersionWord);
       outcome.reply = reply;
       break;
     }
@@ -192,11 +183,11 @@ CSimController::Outcome CSimController::HandleBootFrame(std::span<const std::uin
     return outcome;
   }
   const std::uint8_t* packet = &frame[1];
-  const std::uint16_t code = U16(packet + 1);
-  const std::uint16_t length = U16(packet + 5);
-  const std::uint16_t crc = U16(packet + 7);
-  const std::uint32_t size = U32(packet + 9);
-  const std::uint32_t offset = U32(packet + 13);
+  const std::uint16_t code = LoadU16(packet + 1);
+  const std::uint16_t length = LoadU16(packet + 5);
+  const std::uint16_t crc = LoadU16(packet + 7);
+  const std::uint32_t size = LoadU32(packet + 9);
+  const std::uint32_t offset = LoadU32(packet + 13);
   const std::uint8_t* data = packet + 17;
   const std::uint64_t flashSize = m_Flash.size();
   const auto crcMatches = [&] {
@@ -206,13 +197,13 @@ CSimController::Outcome CSimController::HandleBootFrame(std::span<const std::uin
   switch (code) {
     case kQueryBootType: {
       hid::Frame reply = BootReply(code);
-      Put(&reply[19], m_Config.typeCode, 2);
+      StoreU16(&reply[19], m_Config.typeCode);
       outcome.reply = reply;
       break;
     }
     case kQueryRegionStart: {
       hid::Frame reply = BootReply(code);
-      Put(&reply[19], m_Config.regionStart, 4);
+      StoreU32(&reply[19], m_Config.regionStart);
       outcome.reply = reply;
       break;
     }
@@ -251,17 +242,17 @@ CSimController::Outcome CSimController::HandleBootFrame(std::span<const std::uin
       if (length != kCrcQuerySize) {
         break;
       }
-      const std::uint32_t rangeOffset = U32(data);
-      const std::uint32_t rangeLength = U32(data + 4);
-      const std::uint32_t wordSum = U32(data + 12);
-      const std::uint32_t regionLength = U32(data + 16);
+      const std::uint32_t rangeOffset = LoadU32(data);
+      const std::uint32_t rangeLength = LoadU32(data + 4);
+      const std::uint32_t wordSum = LoadU32(data + 12);
+      const std::uint32_t regionLength = LoadU32(data + 16);
       const std::uint64_t start = std::uint64_t{m_RegionOffset} + rangeOffset;
       if (!m_ErasedThisSession || regionLength != m_RegionLength || wordSum != RegionWordSum() ||
           start + rangeLength > flashSize) {
         break;
       }
       hid::Frame reply = BootReply(code);
-      Put(&reply[19], protocol::Crc16(m_Flash.data() + start, static_cast<int>(rangeLength)), 2);
+      StoreU16(&reply[19], protocol::Crc16(m_Flash.data() + start, static_cast<int>(rangeLength)));
       outcome.reply = reply;
       outcome.isCrcReply = true;
       break;
@@ -314,7 +305,7 @@ void CSimController::ApplyFaults(const std::vector<std::size_t>& triggered, Outc
       case FaultKind::kWrongEcho:
         if (outcome.reply) {
           std::uint8_t* echo = &(*outcome.reply)[EchoIndex(*outcome.reply)];
-          Put(echo, fault.echoCode.value_or(U16(echo) ^ 1), 2);
+          StoreU16(echo, fault.echoCode.value_or(LoadU16(echo) ^ 1));
         }
         break;
       case FaultKind::kStrayReports:
@@ -345,7 +336,7 @@ std::uint32_t CSimController::RegionWordSum() const {
   std::uint32_t sum = 0;
   const std::uint8_t* region = m_Flash.data() + m_RegionOffset;
   for (std::uint32_t i = 0; i + 4 <= m_RegionLength; i += 4) {
-    sum += U32(region + i);
+    sum += LoadU32(region + i);
   }
   return sum;
 }

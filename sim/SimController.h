@@ -1,7 +1,8 @@
 // CSimController: a model of the game controller as the host sees it over USB, for
 // tests, benchmarks and --simulate. It parses the frames it receives and builds its
 // replies from the wire format alone (it shares only the CRC-16 with the protocol
-// code), so that it checks our command layer instead of mirroring it.
+// code, and the little-endian loads and stores of base/ with everyone), so that it
+// checks our command layer instead of mirroring it.
 //
 // Application mode (product 0x6E21) takes 64-byte frames with report ID 0x81 and
 // type-4 packets; it answers 0x0101 with input report 2 (type code, version word) and

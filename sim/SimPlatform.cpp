@@ -3,6 +3,11 @@
 namespace sim {
 
 class CSimPlatform::CHandle : public hid::IHidHandle {
+  // What an operating system says of a handle whose device has left since it was opened.
+  static base::Error Gone(const std::string& operation) {
+    return {base::ErrorKind::kDisconnected, operation + ": the device went away"};
+  }
+
  public:
   CHandle(CSimPlatform& platform, std::string path, std::shared_ptr<CSimController> controller,
           SimConnection connection)
@@ -11,16 +16,22 @@ class CSimPlatform::CHandle : public hid::IHidHandle {
         m_Controller(std::move(controller)),
         m_Connection(std::move(connection)) {}
 
-  hid::ReadOutcome ReadFrame(hid::Frame& frame, std::chrono::milliseconds timeout) override {
+  hid::ReadResult ReadFrame(hid::Frame& frame, std::chrono::milliseconds timeout) override {
     SimReadRecord record{m_Path, Clock::now(), {}, hid::ReadOutcome::kTimeout};
     record.outcome = m_Connection.queue->Read(frame, timeout);
     record.end = Clock::now();
     m_Platform.RecordRead(record);
+    if (record.outcome == hid::ReadOutcome::kDeviceGone) {
+      return {record.outcome, Gone("read")};
+    }
     return record.outcome;
   }
 
-  bool WriteFrame(std::span<const std::uint8_t> frame) override {
-    return m_Controller->Receive(frame, m_Connection.presence);
+  base::Status WriteFrame(std::span<const std::uint8_t> frame) override {
+    if (!m_Controller->Receive(frame, m_Connection.presence)) {
+      return Gone("write");
+    }
+    return {};
   }
 
  private:

@@ -70,7 +70,11 @@ std::string Describe(const RunOutcome& outcome) {
   std::string why;
   switch (outcome.failure) {
     case RunFailure::kDeviceCommand:
-      why = protocol::ToString(outcome.commandFailure);
+      // The command's reason reads on its own: "write: No such device".
+      if (outcome.error) {
+        return where + ": " + outcome.error->message;
+      }
+      why = ToString(outcome.failure);
       break;
     case RunFailure::kImageRefused:
       why = firmware::Describe(outcome.imageProblem);

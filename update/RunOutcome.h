@@ -8,7 +8,6 @@
 
 #include "base/Error.h"
 #include "firmware/ImageFile.h"
-#include "protocol/DeviceCommands.h"
 
 namespace update {
 
@@ -30,7 +29,7 @@ enum class RunFailure {
   kImageRefused,      // see imageProblem
   kDeclined,          // the version prompt was cancelled
   kDeviceNotOpen,     // see error (permission denied, gone, ...)
-  kDeviceCommand,     // see commandFailure (no reply, device gone, ...)
+  kDeviceCommand,     // see error: the command's reason (write: No such device, ...)
   kEmptyPayload,      // the image has no payload to write
   kRegionOutOfRange,  // the device's region start is not inside the payload
   kImageUnreadable,   // the image file failed or shrank while it was read; see error
@@ -41,7 +40,6 @@ enum class RunFailure {
 struct RunOutcome {
   RunStep step = RunStep::kChoosing;
   RunFailure failure = RunFailure::kNone;
-  protocol::CommandFailure commandFailure = protocol::CommandFailure::kNone;
   firmware::ImageProblem imageProblem = firmware::ImageProblem::kNone;
   std::optional<base::Error> error;
 
@@ -59,7 +57,7 @@ struct RunOutcome {
 const char* ToString(RunStep step);
 const char* ToString(RunFailure failure);
 
-// One line for people: "writing block 12 of 173: the device did not answer".
+// One line for people: "writing block 12 of 173: write: No such device".
 std::string Describe(const RunOutcome& outcome);
 
 }  // namespace update

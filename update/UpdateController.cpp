@@ -2,18 +2,10 @@
 
 #include <utility>
 
+#include "base/LittleEndian.h"
+
 namespace update {
 namespace {
-
-std::uint16_t U16(const std::uint8_t* bytes) {
-  return static_cast<std::uint16_t>(bytes[0] | (bytes[1] << 8));
-}
-
-std::uint32_t U32(const std::uint8_t* bytes) {
-  return static_cast<std::uint32_t>(bytes[0]) | (static_cast<std::uint32_t>(bytes[1]) << 8) |
-         (static_cast<std::uint32_t>(bytes[2]) << 16) |
-         (static_cast<std::uint32_t>(bytes[3]) << 24);
-}
 
 // The device type codes the controller reports, and the variant each one names.
 std::optional<std::uint16_t> DeviceKindOf(std::uint16_t typeCode) {
@@ -87,7 +79,7 @@ void CUpdateController::Identify(bool startRun) {
     }
     // The version is kept before the type is looked at: a device of an unknown type
     // still leaves its version behind. Bit 31 is not part of it.
-    const std::uint32_t info = U32(reply + 4) & 0x7FFFFFFFu;
+    const std::uint32_t info = base::LoadU32(reply + 4) & 0x7FFFFFFFu;
     SetCurrentFirmwareInfo(info);
     m_BootModeWaiting.store(false);
     if (m_AwaitingReturn.exchange(false)) {
@@ -97,7 +89,7 @@ void CUpdateController::Identify(bool startRun) {
       std::lock_guard lock(m_RunMutex);
       m_VersionAfterUpdate = info;
     }
-    const auto kind = DeviceKindOf(U16(reply));
+    const auto kind = DeviceKindOf(base::LoadU16(reply));
     if (!kind) {
       return;
     }
@@ -115,7 +107,7 @@ void CUpdateController::Identify(bool startRun) {
     if (m_UiCommands.QueryBootType(reply, protocol::kBootTypeReplySize) == 0) {
       return;
     }
-    const auto kind = DeviceKindOf(U16(reply));
+    const auto kind = DeviceKindOf(base::LoadU16(reply));
     if (!kind) {
       return;
     }
@@ -311,7 +303,7 @@ void CUpdateController::IdentifyAfterRun(bool completed) {
     return;
   }
   if (completed && GetMatchedDeviceIds().ProductId == hid::kBootProductId) {
-    return;
+    return;  // still restarting: its arrival in application mode identifies it
   }
   Identify(false);
 }

@@ -5,6 +5,7 @@
 #include <array>
 #include <filesystem>
 
+#include "base/LittleEndian.h"
 #include "firmware/VersionPrompt.h"
 #include "protocol/Crc16.h"
 #include "update/UpdateController.h"
@@ -14,21 +15,18 @@ namespace {
 
 constexpr std::uint64_t kPayloadOffset = firmware::kHeaderSize;
 
-std::uint32_t U32(const std::uint8_t* bytes) {
-  return static_cast<std::uint32_t>(bytes[0]) | (static_cast<std::uint32_t>(bytes[1]) << 8) |
-         (static_cast<std::uint32_t>(bytes[2]) << 16) |
-         (static_cast<std::uint32_t>(bytes[3]) << 24);
-}
-
 void Fail(RunOutcome& outcome, RunFailure failure) {
   outcome.failure = failure;
 }
 
 void FailCommand(RunOutcome& outcome, const protocol::CDeviceCommands& commands) {
-  outcome.failure = commands.LastFailure() == protocol::CommandFailure::kCancelled
-                        ? RunFailure::kStopped
-                        : RunFailure::kDeviceCommand;
-  outcome.commandFailure = commands.LastFailure();
+  const std::optional<base::Error>& reason = commands.LastError();
+  if (reason && reason->kind == base::ErrorKind::kCancelled) {
+    outcome.failure = RunFailure::kStopped;
+    return;
+  }
+  outcome.failure = RunFailure::kDeviceCommand;
+  outcome.error = reason;
 }
 
 }  // namespace
@@ -112,8 +110,7 @@ void CUpdateController::StreamImage(const CheckedImage& checked, base::CStopToke
   EnterStep(outcome, RunStep::kQueryingRegion);
   std::uint8_t regionReply[protocol::kRegionStartReplySize] = {};
   const bool regionKnown = m_WorkerCommands.ExchangeBootCommand(
-      static_cast<std::uint8_t>(protocol::kCmdQueryRegionStart), nullptr, 0, 0, 0, regionReply,
-      protocol::kRegionStartReplySize, 0);
+      {.code = protocol::kCmdQueryRegionStart}, regionReply, protocol::kRegionStartReplySize, 0);
   // The query goes out before the payload length is looked at, also for an empty image.
   const std::uint32_t payloadLength = checked.header.payloadLength;
   if (payloadLength == 0) {
@@ -124,7 +121,7 @@ void CUpdateController::StreamImage(const CheckedImage& checked, base::CStopToke
     FailCommand(outcome, m_WorkerCommands);
     return;
   }
-  outcome.regionStart = U32(regionReply);
+  outcome.regionStart = base::LoadU32(regionReply);
   if (outcome.regionStart >= payloadLength) {
     // Nothing (or less than nothing) to write: stop before the device is erased.
     Fail(outcome, RunFailure::kRegionOutOfRange);
@@ -204,8 +201,7 @@ void CUpdateController::StreamImage(const CheckedImage& checked, base::CStopToke
   }
 
   EnterStep(outcome, RunStep::kFinishing);
-  if (!m_WorkerCommands.ExchangeBootCommand(static_cast<std::uint8_t>(protocol::kCmdFinishWrite),
-                                            nullptr, 0, 0, 0, nullptr, 0, 0)) {
+  if (!m_WorkerCommands.ExchangeBootCommand({.code = protocol::kCmdFinishWrite}, nullptr, 0, 0)) {
     FailCommand(outcome, m_WorkerCommands);
     return;
   }
@@ -215,11 +211,12 @@ void CUpdateController::StreamImage(const CheckedImage& checked, base::CStopToke
   const protocol::CrcQuery query{0, rangeLength, 0, sum->sum, sum->length};
   const auto queryBytes = query.Serialize();
   std::uint8_t crcReply[protocol::kRegionCrcReplySize] = {0, 0};
-  if (!m_WorkerCommands.ExchangeBootCommand(static_cast<std::uint8_t>(protocol::kCmdQueryRegionCrc),
-                                            queryBytes.data(),
-                                            static_cast<std::uint32_t>(queryBytes.size()), 0,
-                                            static_cast<std::uint32_t>(queryBytes.size()), crcReply,
-                                            protocol::kRegionCrcReplySize, 0)) {
+  const auto querySize = static_cast<std::uint32_t>(queryBytes.size());
+  if (!m_WorkerCommands.ExchangeBootCommand({.code = protocol::kCmdQueryRegionCrc,
+                                             .length = querySize,
+                                             .size = querySize,
+                                             .data = queryBytes.data()},
+                                            crcReply, protocol::kRegionCrcReplySize, 0)) {
     FailCommand(outcome, m_WorkerCommands);
     return;
   }
@@ -232,7 +229,7 @@ void CUpdateController::StreamImage(const CheckedImage& checked, base::CStopToke
     return;
   }
   outcome.imageCrc = protocol::Crc16(verification.data(), static_cast<int>(rangeLength));
-  outcome.deviceCrc = static_cast<std::uint16_t>(crcReply[0] | (crcReply[1] << 8));
+  outcome.deviceCrc = base::LoadU16(crcReply);
   if (outcome.imageCrc != outcome.deviceCrc) {
     Fail(outcome, RunFailure::kCrcMismatch);
     return;

@@ -121,9 +121,9 @@ const char* NameOf(firmware::ImageProblem problem) {
 
 // How a run stands or ended, with the type of the device it writes.
 std::string OutcomeJson(const update::RunOutcome& outcome, std::uint16_t deviceType) {
-  const bool deviceGone = outcome.commandFailure == protocol::CommandFailure::kDeviceGone ||
-                          outcome.commandFailure == protocol::CommandFailure::kSendFailed ||
-                          (outcome.error && outcome.error->kind == base::ErrorKind::kDisconnected);
+  // A command that could not go out or came back without the device, or a link that
+  // could not be opened: their reasons all say so by their kind.
+  const bool deviceGone = outcome.error && outcome.error->kind == base::ErrorKind::kDisconnected;
   char numbers[160];
   std::snprintf(numbers, sizeof numbers,
                 "\"block\":%u,\"blockCount\":%u,\"imageCrc\":%u,\"deviceCrc\":%u,"

@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <string>
 
+#include "base/LittleEndian.h"
+
 namespace hid::emulator {
 namespace {
 
@@ -31,10 +33,6 @@ std::string KindText(std::uint8_t kind) {
   return std::string("0x") + kHex[kind >> 4] + kHex[kind & 0x0F];
 }
 
-std::uint16_t U16At(std::span<const std::uint8_t> bytes, std::size_t at) {
-  return static_cast<std::uint16_t>(bytes[at] | (bytes[at + 1] << 8));
-}
-
 }  // namespace
 
 base::Result<EmulatorMessage> DecodeEmulatorMessage(std::span<const std::uint8_t> datagram) {
@@ -49,8 +47,8 @@ base::Result<EmulatorMessage> DecodeEmulatorMessage(std::span<const std::uint8_t
         return WrongLength(kind, datagram.size(), "5");
       }
       message.kind = MessageKind::kAttach;
-      message.vendorId = U16At(datagram, 1);
-      message.productId = U16At(datagram, 3);
+      message.vendorId = base::LoadU16(&datagram[1]);
+      message.productId = base::LoadU16(&datagram[3]);
       return message;
     case kKindDetach:
       if (datagram.size() != kDetachSize) {
@@ -85,9 +83,10 @@ base::Result<std::span<const std::uint8_t>> DecodeOutputReport(
 }
 
 std::vector<std::uint8_t> EncodeAttach(std::uint16_t vendorId, std::uint16_t productId) {
-  return {kKindAttach, static_cast<std::uint8_t>(vendorId),
-          static_cast<std::uint8_t>(vendorId >> 8), static_cast<std::uint8_t>(productId),
-          static_cast<std::uint8_t>(productId >> 8)};
+  std::vector<std::uint8_t> datagram(kAttachSize, kKindAttach);
+  base::StoreU16(&datagram[1], vendorId);
+  base::StoreU16(&datagram[3], productId);
+  return datagram;
 }
 
 std::vector<std::uint8_t> EncodeDetach() {

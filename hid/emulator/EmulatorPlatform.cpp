@@ -89,12 +89,12 @@ class CEmulatorPlatform::CHandle final : public IHidHandle {
   CHandle(std::shared_ptr<CLink> link, std::uint64_t generation)
       : m_Link(std::move(link)), m_Generation(generation) {}
 
-  ReadOutcome ReadFrame(Frame& frame, std::chrono::milliseconds timeout) override {
+  ReadResult ReadFrame(Frame& frame, std::chrono::milliseconds timeout) override {
     std::unique_lock lock(m_Link->mutex);
     const bool woken = m_Link->changed.wait_for(
         lock, timeout, [&] { return !m_Link->IsLive(m_Generation) || !m_Link->input.empty(); });
     if (!m_Link->IsLive(m_Generation)) {
-      return ReadOutcome::kDeviceGone;
+      return {ReadOutcome::kDeviceGone, Gone("read")};
     }
     if (!woken) {
       return ReadOutcome::kTimeout;
@@ -104,21 +104,31 @@ class CEmulatorPlatform::CHandle final : public IHidHandle {
     return ReadOutcome::kReport;
   }
 
-  bool WriteFrame(std::span<const std::uint8_t> frame) override {
+  base::Status WriteFrame(std::span<const std::uint8_t> frame) override {
     // An operating system refuses empty writes and reports longer than the device's.
     if (frame.empty() || frame.size() > kMaxOutputSize) {
-      return false;
+      return base::Error{base::ErrorKind::kIo, "write: " + std::to_string(frame.size()) +
+                                                   " bytes, the device takes 1 to " +
+                                                   std::to_string(kMaxOutputSize)};
     }
     {
       std::lock_guard lock(m_Link->mutex);
       if (!m_Link->IsLive(m_Generation)) {
-        return false;
+        return Gone("write");
       }
     }
-    return SendDatagram(m_Link->socket.Get(), EncodeOutputReport(frame));
+    const base::Status sent = SendDatagram(m_Link->socket.Get(), EncodeOutputReport(frame));
+    return sent ? sent : sent.error().WithContext("write");
   }
 
  private:
+  // Why this handle can no longer reach its device. Called with the link's mutex held.
+  base::Error Gone(const std::string& operation) const {
+    return {base::ErrorKind::kDisconnected,
+            operation + (m_Link->closed ? ": the emulator closed the connection"
+                                        : ": the device was detached")};
+  }
+
   const std::shared_ptr<CLink> m_Link;
   const std::uint64_t m_Generation;
 };

@@ -107,7 +107,7 @@ base::Result<CFd> OpenSeqPacketSocket(std::chrono::milliseconds sendTimeout) {
   return fd;
 }
 
-base::Result<bool> SetSendTimeout(int fd, std::chrono::milliseconds timeout) {
+base::Status SetSendTimeout(int fd, std::chrono::milliseconds timeout) {
   const auto micros = std::chrono::duration_cast<std::chrono::microseconds>(timeout).count();
   timeval value{};
   value.tv_sec = static_cast<decltype(value.tv_sec)>(micros / 1000000);
@@ -115,10 +115,10 @@ base::Result<bool> SetSendTimeout(int fd, std::chrono::milliseconds timeout) {
   if (::setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &value, sizeof value) != 0) {
     return ErrnoError(errno, "setsockopt SO_SNDTIMEO");
   }
-  return true;
+  return {};
 }
 
-base::Result<bool> ConnectTo(int fd, const std::string& path) {
+base::Status ConnectTo(int fd, const std::string& path) {
   auto address = AddressOf(path);
   if (!address) {
     return address.error();
@@ -131,10 +131,10 @@ base::Result<bool> ConnectTo(int fd, const std::string& path) {
   if (result != 0) {
     return ErrnoError(errno, "connect");
   }
-  return true;
+  return {};
 }
 
-base::Result<bool> BindTo(int fd, const std::string& path) {
+base::Status BindTo(int fd, const std::string& path) {
   auto address = AddressOf(path);
   if (!address) {
     return address.error();
@@ -142,15 +142,21 @@ base::Result<bool> BindTo(int fd, const std::string& path) {
   if (::bind(fd, reinterpret_cast<const sockaddr*>(&address.value()), sizeof(sockaddr_un)) != 0) {
     return ErrnoError(errno, "bind");
   }
-  return true;
+  return {};
 }
 
-bool SendDatagram(int fd, std::span<const std::uint8_t> datagram) {
+base::Status SendDatagram(int fd, std::span<const std::uint8_t> datagram) {
   ssize_t sent = 0;
   do {
     sent = ::send(fd, datagram.data(), datagram.size(), kSendFlags);
   } while (sent < 0 && errno == EINTR);
-  return sent >= 0 && static_cast<std::size_t>(sent) == datagram.size();
+  if (sent < 0) {
+    return ErrnoError(errno, "send");
+  }
+  if (static_cast<std::size_t>(sent) != datagram.size()) {
+    return base::Error{base::ErrorKind::kIo, "send: the datagram was cut"};
+  }
+  return {};
 }
 
 ReceiveStatus ReceiveDatagram(int fd, std::span<std::uint8_t> buffer, std::size_t& size) {

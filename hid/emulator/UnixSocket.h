@@ -41,14 +41,14 @@ base::Error ErrnoError(int error, const std::string& context);
 // to a peer whose queue is full waits at most that long). On Linux the same bound
 // also limits a connect to a listener whose backlog is full.
 base::Result<CFd> OpenSeqPacketSocket(std::chrono::milliseconds sendTimeout);
-base::Result<bool> SetSendTimeout(int fd, std::chrono::milliseconds timeout);
+base::Status SetSendTimeout(int fd, std::chrono::milliseconds timeout);
 
 // Connects fd to, or binds it at, a socket path. The path must fit in sun_path.
-base::Result<bool> ConnectTo(int fd, const std::string& path);
-base::Result<bool> BindTo(int fd, const std::string& path);
+base::Status ConnectTo(int fd, const std::string& path);
+base::Status BindTo(int fd, const std::string& path);
 
-// Sends one datagram without raising SIGPIPE. True when all of it went out.
-bool SendDatagram(int fd, std::span<const std::uint8_t> datagram);
+// Sends one datagram without raising SIGPIPE. Success when all of it went out.
+base::Status SendDatagram(int fd, std::span<const std::uint8_t> datagram);
 
 enum class ReceiveStatus {
   kDatagram,  // bytes hold one datagram (possibly empty)

@@ -9,6 +9,8 @@
 #include <array>
 #include <cerrno>
 #include <cstring>
+#include <string>
+#include <system_error>
 
 namespace hid {
 namespace {
@@ -33,7 +35,7 @@ CHidrawHandle::~CHidrawHandle() {
   }
 }
 
-ReadOutcome CHidrawHandle::ReadFrame(Frame& frame, std::chrono::milliseconds timeout) {
+ReadResult CHidrawHandle::ReadFrame(Frame& frame, std::chrono::milliseconds timeout) {
   const auto deadline = std::chrono::steady_clock::now() + timeout;
   std::array<std::uint8_t, kReadBufferSize> buffer{};
   for (;;) {
@@ -43,7 +45,7 @@ ReadOutcome CHidrawHandle::ReadFrame(Frame& frame, std::chrono::milliseconds tim
       if (errno == EINTR) {
         continue;
       }
-      return ReadOutcome::kFailed;
+      return {ReadOutcome::kFailed, IoError(errno, "read: poll")};
     }
     if (ready == 0) {
       return ReadOutcome::kTimeout;
@@ -57,18 +59,23 @@ ReadOutcome CHidrawHandle::ReadFrame(Frame& frame, std::chrono::milliseconds tim
         return ReadOutcome::kReport;
       }
       if (got == 0) {
-        return ReadOutcome::kDeviceGone;  // end of file: nothing will ever come again
+        // End of file: nothing will ever come again.
+        return {ReadOutcome::kDeviceGone,
+                {base::ErrorKind::kDisconnected, "read: end of file, the device is gone"}};
       }
       const int error = errno;
       if (error == EINTR || error == EAGAIN) {
         continue;  // woken for a report that another reader took; wait out the rest
       }
-      return IsDeviceGoneError(error) ? ReadOutcome::kDeviceGone : ReadOutcome::kFailed;
+      return {IsDeviceGoneError(error) ? ReadOutcome::kDeviceGone : ReadOutcome::kFailed,
+              IoError(error, "read")};
     }
     if ((wait.revents & (POLLERR | POLLHUP)) != 0) {
-      return ReadOutcome::kDeviceGone;
+      return {ReadOutcome::kDeviceGone,
+              {base::ErrorKind::kDisconnected, "read: the device hung up (unplugged)"}};
     }
-    return ReadOutcome::kFailed;  // POLLNVAL: the descriptor itself is not open
+    // POLLNVAL: the descriptor itself is not open.
+    return {ReadOutcome::kFailed, IoError(EBADF, "read: poll")};
   }
 }
 
@@ -83,13 +90,20 @@ void CHidrawHandle::FillFrame(Frame& frame, std::span<const std::uint8_t> report
   }
 }
 
-bool CHidrawHandle::WriteFrame(std::span<const std::uint8_t> frame) {
+base::Status CHidrawHandle::WriteFrame(std::span<const std::uint8_t> frame) {
   for (;;) {
     const ssize_t written = ::write(m_Fd, frame.data(), frame.size());
-    if (written < 0 && errno == EINTR) {
-      continue;
+    if (written < 0) {
+      if (errno == EINTR) {
+        continue;
+      }
+      return IoError(errno, "write");
     }
-    return written >= 0 && static_cast<std::size_t>(written) == frame.size();
+    if (static_cast<std::size_t>(written) != frame.size()) {
+      return base::Error{base::ErrorKind::kIo, "write: " + std::to_string(written) + " of " +
+                                                   std::to_string(frame.size()) + " bytes taken"};
+    }
+    return {};
   }
 }
 
@@ -108,7 +122,13 @@ base::Error OpenError(int error, const std::string& path) {
     default:
       break;
   }
-  return base::Error{kind, "open " + path + ": " + std::strerror(error)};
+  return base::Error{kind, "open " + path + ": " + std::system_category().message(error)};
+}
+
+base::Error IoError(int error, const std::string& operation) {
+  return base::Error{
+      IsDeviceGoneError(error) ? base::ErrorKind::kDisconnected : base::ErrorKind::kIo,
+      operation + ": " + std::system_category().message(error)};
 }
 
 bool IsTransientOpenError(int error) {

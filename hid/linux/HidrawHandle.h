@@ -26,11 +26,12 @@ class CHidrawHandle final : public IHidHandle {
 
   // poll() for POLLIN, then one read(). A report that is still queued is delivered even
   // after the device went away; after that, hang-up, end of file and the errors of an
-  // unplugged device (EIO, ENODEV, ...) give kDeviceGone, never kTimeout.
-  ReadOutcome ReadFrame(Frame& frame, std::chrono::milliseconds timeout) override;
+  // unplugged device (EIO, ENODEV, ...) give kDeviceGone, never kTimeout. Failures
+  // carry errno's text (IoError).
+  ReadResult ReadFrame(Frame& frame, std::chrono::milliseconds timeout) override;
 
-  // One write() of exactly these bytes; true when all of them were taken.
-  bool WriteFrame(std::span<const std::uint8_t> frame) override;
+  // One write() of exactly these bytes; success when all of them were taken.
+  base::Status WriteFrame(std::span<const std::uint8_t> frame) override;
 
  private:
   void FillFrame(Frame& frame, std::span<const std::uint8_t> report) const;
@@ -42,6 +43,10 @@ class CHidrawHandle final : public IHidHandle {
 // The error of a failed open(2) of path, by errno: EACCES and EPERM are
 // kPermissionDenied (the udev rule is missing), ENOENT, ENODEV and ENXIO kNotFound.
 [[nodiscard]] base::Error OpenError(int error, const std::string& path);
+
+// The error of failed I/O on an open node, "<operation>: <strerror>": the errors of an
+// unplugged device (IsDeviceGoneError) are kDisconnected, the rest kIo.
+[[nodiscard]] base::Error IoError(int error, const std::string& operation);
 
 // errno values with which a node refuses open() for a moment after it appeared: udev
 // has not applied its permissions yet, or the node is not created yet.

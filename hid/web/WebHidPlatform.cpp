@@ -51,9 +51,10 @@ class CWebHidHandle : public IHidHandle {
   CWebHidHandle(const CWebHidHandle&) = delete;
   CWebHidHandle& operator=(const CWebHidHandle&) = delete;
 
-  ReadOutcome ReadFrame(Frame& frame, std::chrono::milliseconds timeout) override {
+  ReadResult ReadFrame(Frame& frame, std::chrono::milliseconds timeout) override {
     if (m_Reader == 0) {
-      return ReadOutcome::kFailed;
+      return {ReadOutcome::kFailed,
+              {base::ErrorKind::kIo, "read: the device was opened for writing"}};
     }
     const int timeoutMs = static_cast<int>(std::max<std::int64_t>(timeout.count(), 0));
     switch (web_hid_read(m_Reader, frame.data(), timeoutMs)) {
@@ -62,14 +63,21 @@ class CWebHidHandle : public IHidHandle {
       case kJsTimeout:
         return ReadOutcome::kTimeout;
       case kJsGone:
-        return ReadOutcome::kDeviceGone;
+        return {ReadOutcome::kDeviceGone,
+                {base::ErrorKind::kDisconnected, "read: the device went away"}};
       default:
-        return ReadOutcome::kFailed;
+        return {ReadOutcome::kFailed, {base::ErrorKind::kIo, "read: the browser's read failed"}};
     }
   }
 
-  bool WriteFrame(std::span<const std::uint8_t> frame) override {
-    return web_hid_write(m_Device, frame.data(), static_cast<int>(frame.size())) != 0;
+  base::Status WriteFrame(std::span<const std::uint8_t> frame) override {
+    if (web_hid_write(m_Device, frame.data(), static_cast<int>(frame.size())) == 0) {
+      // The page refuses a device it no longer holds, and sendReport fails on one that
+      // went away; it tells no more than that.
+      return base::Error{base::ErrorKind::kDisconnected,
+                         "write: the browser could not send the report"};
+    }
+    return {};
   }
 
  private:

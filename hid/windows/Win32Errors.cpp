@@ -52,8 +52,9 @@ bool IsDeviceGoneError(std::uint32_t error) {
   }
 }
 
-ReadOutcome ReadOutcomeOfError(std::uint32_t error) {
-  return IsDeviceGoneError(error) ? ReadOutcome::kDeviceGone : ReadOutcome::kFailed;
+ReadResult ReadFailureOf(std::uint32_t error) {
+  return {IsDeviceGoneError(error) ? ReadOutcome::kDeviceGone : ReadOutcome::kFailed,
+          IoErrorOf(error, "read")};
 }
 
 base::Error ErrorOf(std::uint32_t error, const std::string& what) {
@@ -65,6 +66,14 @@ base::Error ErrorOf(std::uint32_t error, const std::string& what) {
   }
   return base::Error{
       kind, what + ": " + Describe(error) + " (Win32 error " + std::to_string(error) + ")"};
+}
+
+base::Error IoErrorOf(std::uint32_t error, const std::string& what) {
+  base::Error io = ErrorOf(error, what);
+  if (IsDeviceGoneError(error)) {
+    io.kind = base::ErrorKind::kDisconnected;
+  }
+  return io;
 }
 
 std::wstring WideFromUtf8(std::string_view text) {

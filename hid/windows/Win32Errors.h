@@ -15,14 +15,19 @@ namespace hid::windows {
 // A read that ends with one of them is kDeviceGone, never a time-out.
 [[nodiscard]] bool IsDeviceGoneError(std::uint32_t error);
 
-// How a read that ended with this error code is reported: kDeviceGone or kFailed.
-[[nodiscard]] ReadOutcome ReadOutcomeOfError(std::uint32_t error);
+// How a read that ended with this error code is reported: kDeviceGone or kFailed,
+// with IoErrorOf(error, "read").
+[[nodiscard]] ReadResult ReadFailureOf(std::uint32_t error);
 
 // The error of a failed call: ERROR_ACCESS_DENIED and ERROR_SHARING_VIOLATION are
 // kPermissionDenied (another program holds the device, or the system keeps it),
 // a missing or unplugged device kNotFound, everything else kIo. The message reads
 // "<what>: <description> (Win32 error N)".
 [[nodiscard]] base::Error ErrorOf(std::uint32_t error, const std::string& what);
+
+// The error of failed I/O on an open interface: as ErrorOf, but the error codes of an
+// unplugged device (IsDeviceGoneError) are kDisconnected.
+[[nodiscard]] base::Error IoErrorOf(std::uint32_t error, const std::string& what);
 
 // Lossless for every path Windows produces; an unpaired surrogate or invalid UTF-8
 // becomes U+FFFD.

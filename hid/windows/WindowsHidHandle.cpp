@@ -16,9 +16,10 @@ DWORD WaitMilliseconds(std::chrono::milliseconds timeout) {
       std::clamp<std::chrono::milliseconds::rep>(timeout.count(), 0, kLongest));
 }
 
-ReadOutcome Deliver(std::span<const std::uint8_t> buffer, DWORD transferred, Frame& frame) {
+ReadResult Deliver(std::span<const std::uint8_t> buffer, DWORD transferred, Frame& frame) {
   if (transferred == 0) {
-    return ReadOutcome::kFailed;  // a completion without a report
+    return {ReadOutcome::kFailed,
+            {base::ErrorKind::kIo, "read: the read completed without a report"}};
   }
   const std::size_t count = std::min<std::size_t>({transferred, buffer.size(), frame.size()});
   frame.fill(0);
@@ -36,31 +37,32 @@ CWindowsHidHandle::~CWindowsHidHandle() {
   m_Api->CloseHandle(m_File);
 }
 
-ReadOutcome CWindowsHidHandle::ReadFrame(Frame& frame, std::chrono::milliseconds timeout) {
+ReadResult CWindowsHidHandle::ReadFrame(Frame& frame, std::chrono::milliseconds timeout) {
   if (!m_bOverlapped) {
     // An overlapped read on a synchronous handle would block without a time-out.
-    return ReadOutcome::kFailed;
+    return {ReadOutcome::kFailed,
+            {base::ErrorKind::kIo, "read: the handle was opened for writing"}};
   }
   // Windows needs room for the whole input report; the frame takes its first 65 bytes.
   std::vector<std::uint8_t> buffer(std::max<std::size_t>(kFrameSize, m_Lengths.input), 0);
   // Manual reset, created signalled: ReadFile resets it when the read starts.
   const HANDLE event = m_Api->CreateEventW(TRUE, TRUE);
   if (event == nullptr) {
-    return ReadOutcome::kFailed;
+    return {ReadOutcome::kFailed, IoErrorOf(m_Api->GetLastError(), "read: CreateEvent")};
   }
   OVERLAPPED overlapped{};
   overlapped.hEvent = event;
 
-  ReadOutcome outcome = ReadOutcome::kFailed;
+  ReadResult outcome = ReadOutcome::kFailed;
   if (m_Api->ReadFile(m_File, buffer.data(), static_cast<DWORD>(buffer.size()), &overlapped)) {
     // A report was queued already: the read completed at once.
     DWORD transferred = 0;
     outcome = m_Api->GetOverlappedResult(m_File, &overlapped, &transferred, FALSE)
                   ? Deliver(buffer, transferred, frame)
-                  : ReadOutcomeOfError(m_Api->GetLastError());
+                  : ReadFailureOf(m_Api->GetLastError());
   } else if (const DWORD error = m_Api->GetLastError(); error != ERROR_IO_PENDING) {
     // Refused at the start (the device is gone, ...): nothing is pending.
-    outcome = ReadOutcomeOfError(error);
+    outcome = ReadFailureOf(error);
   } else {
     outcome = AwaitPendingRead(overlapped, buffer, frame, timeout);
   }
@@ -68,15 +70,16 @@ ReadOutcome CWindowsHidHandle::ReadFrame(Frame& frame, std::chrono::milliseconds
   return outcome;
 }
 
-ReadOutcome CWindowsHidHandle::AwaitPendingRead(OVERLAPPED& overlapped,
-                                                std::span<const std::uint8_t> buffer, Frame& frame,
-                                                std::chrono::milliseconds timeout) {
+ReadResult CWindowsHidHandle::AwaitPendingRead(OVERLAPPED& overlapped,
+                                               std::span<const std::uint8_t> buffer, Frame& frame,
+                                               std::chrono::milliseconds timeout) {
   const DWORD wait = m_Api->WaitForSingleObject(overlapped.hEvent, WaitMilliseconds(timeout));
+  const DWORD waitError = wait == WAIT_FAILED ? m_Api->GetLastError() : 0;
   DWORD transferred = 0;
   if (wait == WAIT_OBJECT_0) {
     return m_Api->GetOverlappedResult(m_File, &overlapped, &transferred, FALSE)
                ? Deliver(buffer, transferred, frame)
-               : ReadOutcomeOfError(m_Api->GetLastError());
+               : ReadFailureOf(m_Api->GetLastError());
   }
   // Timed out, abandoned, or the wait itself failed: the read is still pending and will
   // write into buffer and overlapped when it ends. Cancel it and wait until it has.
@@ -86,7 +89,7 @@ ReadOutcome CWindowsHidHandle::AwaitPendingRead(OVERLAPPED& overlapped,
   }
   const DWORD error = m_Api->GetLastError();
   if (error != ERROR_OPERATION_ABORTED) {
-    return ReadOutcomeOfError(error);  // it ended otherwise (unplugged) before the cancel
+    return ReadFailureOf(error);  // it ended otherwise (unplugged) before the cancel
   }
   switch (wait) {
     case WAIT_TIMEOUT:
@@ -94,16 +97,19 @@ ReadOutcome CWindowsHidHandle::AwaitPendingRead(OVERLAPPED& overlapped,
     case WAIT_ABANDONED:
       return ReadOutcome::kAbandoned;
     default:
-      return ReadOutcome::kFailed;
+      return {ReadOutcome::kFailed, IoErrorOf(waitError, "read: wait")};
   }
 }
 
-bool CWindowsHidHandle::WriteFrame(std::span<const std::uint8_t> frame) {
+base::Status CWindowsHidHandle::WriteFrame(std::span<const std::uint8_t> frame) {
   std::span<const std::uint8_t> bytes = frame;
   std::vector<std::uint8_t> padded;
   if (m_Lengths.output != 0 && frame.size() != m_Lengths.output) {
     if (frame.size() > m_Lengths.output) {
-      return false;  // more than the report carries; Windows would refuse it too
+      // More than the report carries; Windows would refuse it too.
+      return base::Error{base::ErrorKind::kIo, "write: " + std::to_string(frame.size()) +
+                                                   " bytes, the report holds " +
+                                                   std::to_string(m_Lengths.output)};
     }
     padded.assign(m_Lengths.output, 0);
     std::copy(frame.begin(), frame.end(), padded.begin());
@@ -111,8 +117,10 @@ bool CWindowsHidHandle::WriteFrame(std::span<const std::uint8_t> frame) {
   }
   DWORD written = 0;
   // Success is the call's result alone: a HID write goes out whole or not at all.
-  return m_Api->WriteFile(m_File, bytes.data(), static_cast<DWORD>(bytes.size()), &written) !=
-         FALSE;
+  if (m_Api->WriteFile(m_File, bytes.data(), static_cast<DWORD>(bytes.size()), &written) == FALSE) {
+    return IoErrorOf(m_Api->GetLastError(), "write");
+  }
+  return {};
 }
 
 }  // namespace hid::windows

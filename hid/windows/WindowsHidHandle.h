@@ -43,14 +43,14 @@ class CWindowsHidHandle final : public IHidHandle {
   CWindowsHidHandle(const CWindowsHidHandle&) = delete;
   CWindowsHidHandle& operator=(const CWindowsHidHandle&) = delete;
 
-  ReadOutcome ReadFrame(Frame& frame, std::chrono::milliseconds timeout) override;
-  bool WriteFrame(std::span<const std::uint8_t> frame) override;
+  ReadResult ReadFrame(Frame& frame, std::chrono::milliseconds timeout) override;
+  base::Status WriteFrame(std::span<const std::uint8_t> frame) override;
 
   const ReportLengths& Lengths() const { return m_Lengths; }
 
  private:
-  ReadOutcome AwaitPendingRead(OVERLAPPED& overlapped, std::span<const std::uint8_t> buffer,
-                               Frame& frame, std::chrono::milliseconds timeout);
+  ReadResult AwaitPendingRead(OVERLAPPED& overlapped, std::span<const std::uint8_t> buffer,
+                              Frame& frame, std::chrono::milliseconds timeout);
 
   const std::shared_ptr<IWin32Api> m_Api;
   const HANDLE m_File;

@@ -16,6 +16,7 @@
 
 #include "app/DialogGeometry.h"
 #include "app/UpdateDlg.h"
+#include "base/LittleEndian.h"
 #include "firmware/FirmwareHeader.h"
 #include "platform/DeviceAccess.h"
 #include "protocol/Crc16.h"
@@ -127,7 +128,7 @@ using Action = CModalAnswerer::Action;
 Codes CodesOf(const std::vector<Bytes>& frames) {
   Codes codes;
   for (const Bytes& frame : frames) {
-    codes.push_back(static_cast<std::uint16_t>(frame[2] | (frame[3] << 8)));
+    codes.push_back(base::LoadU16(&frame[2]));
   }
   return codes;
 }

@@ -9,6 +9,7 @@
 
 #include <sstream>
 
+#include "base/LittleEndian.h"
 #include "cli/CliMain.h"
 #include "firmware/FirmwareHeader.h"
 
@@ -18,7 +19,7 @@ std::vector<std::uint16_t> ReceivedCodes(const sim::CSimController& device) {
   std::vector<std::uint16_t> codes;
   for (const auto& frame : device.Received()) {
     // Application frames: 0x81, type 4, code; boot frames: 0x00, type 5, code.
-    codes.push_back(static_cast<std::uint16_t>(frame.bytes.at(2) | (frame.bytes.at(3) << 8)));
+    codes.push_back(base::LoadU16(&frame.bytes.at(2)));
   }
   return codes;
 }

@@ -2,7 +2,9 @@
 // the wire, the exit code, and the one line that says what failed and what to do.
 #include <gtest/gtest.h>
 
+#include <cerrno>
 #include <fstream>
+#include <system_error>
 
 #include "tests/cli/CliHarness.h"
 #include "tests/support/FakeHidPlatform.h"
@@ -218,28 +220,110 @@ TEST_F(Flash, RefusedImagesSayWhyAndWhereTheControllerIsLeft) {
   }
 }
 
+// A platform that acts when the controller is sent its n-th block: presses Ctrl-C, or
+// unplugs it as hidraw shows that: that write and every later one fail with ENODEV,
+// every read with EIO.
+class CAtBlock final : public hid::IHidPlatform {
+ public:
+  enum class Act { kInterrupt, kUnplug };
+  CAtBlock(std::shared_ptr<hid::IHidPlatform> inner, cli::CWakeFd& interrupt, int block, Act act)
+      : m_Inner(std::move(inner)), m_Interrupt(interrupt), m_Block(block), m_Act(act) {}
+  std::vector<hid::InterfaceInfo> EnumerateInterfaces() override {
+    return m_Inner->EnumerateInterfaces();
+  }
+  base::Result<std::unique_ptr<hid::IHidHandle>> Open(const std::string& path,
+                                                      hid::Access access) override {
+    auto handle = m_Inner->Open(path, access);
+    if (!handle) {
+      return handle.error();
+    }
+    return std::unique_ptr<hid::IHidHandle>(
+        std::make_unique<CHandle>(std::move(handle.value()), *this));
+  }
+  bool RegisterForDeviceNotices(hid::NativeWindow window) override {
+    return m_Inner->RegisterForDeviceNotices(window);
+  }
+  void UnregisterDeviceNotices() override { m_Inner->UnregisterDeviceNotices(); }
+  int NoticeFd() const override { return m_Inner->NoticeFd(); }
+  void* NoticeEvent() const override { return m_Inner->NoticeEvent(); }
+  std::vector<std::uint32_t> TakeNotices() override { return m_Inner->TakeNotices(); }
+
+ private:
+  struct CHandle final : hid::IHidHandle {
+    CHandle(std::unique_ptr<hid::IHidHandle> inner, CAtBlock& owner)
+        : m_Inner(std::move(inner)), m_Owner(owner) {}
+    hid::ReadResult ReadFrame(hid::Frame& frame, std::chrono::milliseconds timeout) override {
+      if (m_Owner.m_Unplugged) {
+        return {hid::ReadOutcome::kDeviceGone,
+                {base::ErrorKind::kDisconnected, "read: " + std::generic_category().message(EIO)}};
+      }
+      return m_Inner->ReadFrame(frame, timeout);
+    }
+    base::Status WriteFrame(std::span<const std::uint8_t> frame) override {
+      if (frame.size() > 3 && frame[2] == 0x03 && frame[3] == 0x00 &&
+          ++m_Owner.m_Blocks == m_Owner.m_Block) {
+        if (m_Owner.m_Act == Act::kInterrupt) {
+          m_Owner.m_Interrupt.Signal();
+        } else {
+          m_Owner.m_Unplugged = true;
+        }
+      }
+      if (m_Owner.m_Unplugged) {
+        return testing_support::NoSuchDevice("write");
+      }
+      return m_Inner->WriteFrame(frame);
+    }
+    std::unique_ptr<hid::IHidHandle> m_Inner;
+    CAtBlock& m_Owner;
+  };
+  std::shared_ptr<hid::IHidPlatform> m_Inner;
+  cli::CWakeFd& m_Interrupt;
+  const int m_Block;
+  const Act m_Act;
+  std::atomic<int> m_Blocks{0};
+  std::atomic<bool> m_Unplugged{false};
+};
+
 // The run fails on the controller's side: which block or check, the code, the advice.
 TEST_F(Flash, ControllerFailuresNameTheStepAndTheWayBack) {
+  using sim::FaultTrigger;
+  using sim::SimFault;
   struct Row {
     const char* name;
-    sim::SimFault fault;
-    int code;
+    std::vector<SimFault> faults;
+    int unplugAtBlock;  // 0: never
     std::string message;
   };
   const Row rows[] = {
-      {"stops answering at block 5", sim::SimFault::DropReply(sim::FaultTrigger::AtBlock(5)), 7,
+      {"stops answering at block 5",
+       {SimFault::DropReply(FaultTrigger::AtBlock(5))},
+       0,
        "the controller stopped answering: writing block 5 of 20: the device did not answer; it "
        "stays in boot mode: unplug and replug it, then run the same command again"},
-      {"goes away at block 3", sim::SimFault::Remove(sim::FaultTrigger::AtBlock(3)), 7,
-       "the controller stopped answering: writing block 3 of 20: the device went away"},
+      {"goes away at block 3",
+       {SimFault::Remove(FaultTrigger::AtBlock(3))},
+       0,
+       "the controller stopped answering: writing block 3 of 20: read: the device went away"},
+      // The system's reason for the failed write, not the reads' that follow it.
+      {"unplugged as block 3 is written",
+       {},
+       3,
+       "the controller stopped answering: writing block 3 of 20: write: No such device; it stays "
+       "in boot mode"},
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(row.name);
     CCliHarness one;
     auto& device = one.AddDevice();
-    device.SetFaults({row.fault});
+    device.SetFaults(row.faults);
+    if (row.unplugAtBlock != 0) {
+      one.wrap = [&](std::shared_ptr<hid::IHidPlatform> inner) {
+        return std::make_shared<CAtBlock>(std::move(inner), one.interrupt, row.unplugAtBlock,
+                                          CAtBlock::Act::kUnplug);
+      };
+    }
     const auto run = one.Run({"flash", image, "--yes"});
-    EXPECT_EQ(run.code, row.code);
+    EXPECT_EQ(run.code, 7);
     EXPECT_EQ(run.err.rfind("update-cli: " + row.message, 0), 0u) << run.err;
     const Codes sent = ReceivedCodes(device);
     EXPECT_EQ(std::count(sent.begin(), sent.end(), 0x0007), 0) << "completed a failed run";

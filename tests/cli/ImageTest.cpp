@@ -5,6 +5,7 @@
 #include <fstream>
 #include <utility>
 
+#include "base/LittleEndian.h"
 #include "cli/ImageCommands.h"
 #include "firmware/FirmwareHeader.h"
 #include "firmware/ImageFile.h"
@@ -44,8 +45,7 @@ TEST_F(Image, PackWritesHeaderAndPayloadThatInspectReadsBack) {
 
   std::uint32_t sum = 0;
   for (std::size_t i = 0; i + 4 <= payload.size(); i += 4) {
-    sum += static_cast<std::uint32_t>(payload[i] | (payload[i + 1] << 8) | (payload[i + 2] << 16)) |
-           (static_cast<std::uint32_t>(payload[i + 3]) << 24);
+    sum += base::LoadU32(&payload[i]);
   }
   char sumText[16];
   std::snprintf(sumText, sizeof sumText, "0x%08X", sum);

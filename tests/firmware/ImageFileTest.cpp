@@ -3,6 +3,7 @@
 #include <filesystem>
 #include <vector>
 
+#include "base/LittleEndian.h"
 #include "firmware/ImageFile.h"
 #include "tests/support/TempDir.h"
 
@@ -89,8 +90,7 @@ TEST(SumImageRegion, LargeStretchesAcrossReadSlicesGiveTheSameSum) {
     bytes[i] = static_cast<std::uint8_t>(i * 13 + 5);
   }
   for (std::size_t i = 3; i + 4 <= 3 + 200000; i += 4) {
-    expected += static_cast<std::uint32_t>(bytes[i]) | (bytes[i + 1] << 8) | (bytes[i + 2] << 16) |
-                (static_cast<std::uint32_t>(bytes[i + 3]) << 24);
+    expected += base::LoadU32(&bytes[i]);
   }
   const auto path = dir.WriteFile("big.bin", bytes);
   auto sum = firmware::SumImageRegion(path, 3, 200000);

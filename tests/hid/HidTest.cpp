@@ -2,6 +2,7 @@
 
 #include <numeric>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "hid/Hid.h"
@@ -121,22 +122,26 @@ TEST_F(LinkFixture, AFailedWriteSideLeavesTheLinkClosed) {
   EXPECT_EQ(platform->opened.size(), 1u);  // the read side was never tried
 }
 
-TEST_F(LinkFixture, ReadsMapEveryOutcomeToItsStatusAndCopyOnlyReports) {
+TEST_F(LinkFixture, ReadsMapEveryOutcomeToItsStatusAndReasonAndCopyOnlyReports) {
   FindAndOpen();
   hid::Frame frame{};
   std::iota(frame.begin(), frame.end(), std::uint8_t{0x40});
   using hid::ReadOutcome;
-  const std::pair<ReadOutcome, std::uint32_t> cases[] = {
-      {ReadOutcome::kTimeout, 258},
-      {ReadOutcome::kAbandoned, 128},
-      {ReadOutcome::kDeviceGone, 1167},  // hid::kReadDeviceGone, never the time-out's 258
-      {ReadOutcome::kFailed, 0xFFFFFFFF},
+  using Kind = base::ErrorKind;
+  const std::tuple<ReadOutcome, std::uint32_t, Kind> cases[] = {
+      {ReadOutcome::kTimeout, 258, Kind::kTimedOut},
+      {ReadOutcome::kAbandoned, 128, Kind::kIo},
+      // hid::kReadDeviceGone, never the time-out's 258
+      {ReadOutcome::kDeviceGone, 1167, Kind::kDisconnected},
+      {ReadOutcome::kFailed, 0xFFFFFFFF, Kind::kIo},
   };
-  for (const auto& [outcome, status] : cases) {
+  for (const auto& [outcome, status, kind] : cases) {
     platform->QueueRead({outcome, frame});
     std::uint8_t reply[64] = {};
     EXPECT_EQ(link.ReadReport(reply, 64), status);
     EXPECT_EQ(reply[0], 0) << "nothing copied on status " << status;
+    ASSERT_TRUE(link.LastIoError().has_value()) << status;
+    EXPECT_EQ(link.LastIoError()->kind, kind) << status;
   }
 
   // ReadReport drops the report ID; ReadAppReport keeps it and loses frame byte 64.
@@ -149,6 +154,7 @@ TEST_F(LinkFixture, ReadsMapEveryOutcomeToItsStatusAndCopyOnlyReports) {
   EXPECT_EQ(Bytes(boot, boot + 64), Bytes(frame.begin() + 1, frame.end()));
   EXPECT_EQ(Bytes(app, app + 64), Bytes(frame.begin(), frame.end() - 1));
   EXPECT_EQ(platform->ReadTimeoutsMs().back(), 200u);
+  EXPECT_FALSE(link.LastIoError().has_value());
 }
 
 TEST_F(LinkFixture, WriteFormsAndTheLeftOversOfTheTransmitBuffer) {
@@ -188,17 +194,19 @@ TEST_F(LinkFixture, WriteFormsAndTheLeftOversOfTheTransmitBuffer) {
   expected[2] = 0x71;
   EXPECT_EQ(written[3], expected);
 
-  // A write the platform fails is reported in every form.
-  platform->writeResult = false;
+  // A write the platform fails is reported in every form, with the platform's reason.
+  platform->writeError = testing_support::NoSuchDevice("write");
   EXPECT_EQ(link.WriteReport(tail.data(), 2), 0);
   EXPECT_EQ(link.WriteAppReport(tail.data(), 2), 0);
   EXPECT_EQ(link.WriteReportWithId(tail.data(), 0, 2), 0);
+  EXPECT_EQ(link.LastIoError().value_or(base::Error{}).message, "write: No such device");
 }
 
 TEST_F(LinkFixture, AWriteWithoutAHandleSendsNothingButStillFillsTheBuffer) {
   const Bytes first = Sequence(20, 0x30);
   EXPECT_EQ(link.WriteReport(first.data(), 20), 0);
   EXPECT_EQ(link.WriteReportWithId(first.data(), 5, 20), 0);
+  EXPECT_EQ(link.LastIoError().value_or(base::Error{}).message, "write: the device is not open");
   FindAndOpen();
   const Bytes second = Sequence(1, 0x99);
   ASSERT_NE(link.WriteReport(second.data(), 1), 0);

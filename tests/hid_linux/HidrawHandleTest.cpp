@@ -27,12 +27,14 @@ TEST(HidrawHandle, QueuedReportsComeOnePerReadEvenAfterAHangUpThenDeviceGone) {
 
   hid::Frame frame{};
   for (const std::uint8_t fill : {0x11, 0x22}) {
-    ASSERT_EQ(handle.ReadFrame(frame, 5s), hid::ReadOutcome::kReport);
+    ASSERT_EQ(handle.ReadFrame(frame, 5s).outcome, hid::ReadOutcome::kReport);
     Bytes expected(65, fill);
     expected[0] = 0x00;
     EXPECT_EQ(Bytes(frame.begin(), frame.end()), expected);
   }
-  EXPECT_EQ(handle.ReadFrame(frame, 30s), hid::ReadOutcome::kDeviceGone);
+  const hid::ReadResult gone = handle.ReadFrame(frame, 30s);
+  EXPECT_EQ(gone.outcome, hid::ReadOutcome::kDeviceGone);
+  EXPECT_EQ(gone.error.value_or(base::Error{}).kind, base::ErrorKind::kDisconnected);
 }
 
 TEST(OpenErrors, EachErrnoGetsTheKindAFrontEndActsOnAndOnlyPassingOnesAreRetried) {

@@ -149,10 +149,10 @@ TEST_P(Framing, ReadsDeliverTheFrameAndWritesGoOutAsHanded) {
   // next read.
   hid::Frame frame{};
   const auto start = std::chrono::steady_clock::now();
-  EXPECT_EQ(reader.value()->ReadFrame(frame, 100ms), hid::ReadOutcome::kTimeout);
+  EXPECT_EQ(reader.value()->ReadFrame(frame, 100ms).outcome, hid::ReadOutcome::kTimeout);
   EXPECT_GE(std::chrono::steady_clock::now() - start, 95ms);
   bus.SendReport(node, c.deviceSends);
-  ASSERT_EQ(reader.value()->ReadFrame(frame, 10s), hid::ReadOutcome::kReport);
+  ASSERT_EQ(reader.value()->ReadFrame(frame, 10s).outcome, hid::ReadOutcome::kReport);
   EXPECT_EQ(Bytes(frame.begin(), frame.end()), c.frame);
 
   // Both widths the link writes, a 65-byte frame with ID 0 and a 64-byte one with ID
@@ -193,15 +193,17 @@ TEST_F(LinuxLink, AnUnplugEndsAWaitingReadAsDeviceGone) {
   std::atomic<hid::ReadOutcome> outcome{hid::ReadOutcome::kFailed};
   std::thread waiting([&] {
     hid::Frame frame{};
-    outcome = reader.value()->ReadFrame(frame, 30s);
+    outcome = reader.value()->ReadFrame(frame, 30s).outcome;
   });
   bus.Unplug(node);
   waiting.join();
   EXPECT_EQ(outcome.load(), hid::ReadOutcome::kDeviceGone);
 
   hid::Frame frame{};
-  EXPECT_EQ(reader.value()->ReadFrame(frame, 30s), hid::ReadOutcome::kDeviceGone);
-  EXPECT_FALSE(writer.value()->WriteFrame(Sequence(65, 0)));
+  EXPECT_EQ(reader.value()->ReadFrame(frame, 30s).outcome, hid::ReadOutcome::kDeviceGone);
+  const base::Status written = writer.value()->WriteFrame(Sequence(65, 0));
+  ASSERT_FALSE(written.ok());
+  EXPECT_EQ(written.error().kind, base::ErrorKind::kDisconnected) << written.error().message;
 }
 
 class NoticeSources : public ::testing::TestWithParam<bool> {  // true: udev runs

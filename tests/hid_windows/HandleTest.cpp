@@ -122,7 +122,7 @@ TEST_F(HandleFixture, ReadsEndAsTheirRequestDidAndAreAlwaysRetired) {
     api->cancels = 0;
     hid::Frame frame{};
     frame.fill(0xEE);
-    EXPECT_EQ(handle->ReadFrame(frame, std::chrono::milliseconds(200)), c.outcome);
+    EXPECT_EQ(handle->ReadFrame(frame, std::chrono::milliseconds(200)).outcome, c.outcome);
     EXPECT_FALSE(api->ReadPending()) << "a read must be retired before its buffer goes";
     EXPECT_EQ(api->cancels, c.cancelled ? 1 : 0);
     EXPECT_EQ(api->OpenHandles(), 1u) << "the read's event is closed";
@@ -146,7 +146,8 @@ TEST_F(HandleFixture, ReportsOfOtherLengthsBecome65ByteFrames) {
     api->read = Queued(report);
     hid::Frame frame{};
     frame.fill(0xEE);
-    ASSERT_EQ(handle->ReadFrame(frame, std::chrono::milliseconds(10)), ReadOutcome::kReport);
+    ASSERT_EQ(handle->ReadFrame(frame, std::chrono::milliseconds(10)).outcome,
+              ReadOutcome::kReport);
     EXPECT_EQ(api->readBufferSize, c.bufferOffered);
     for (std::size_t i = 0; i < frame.size(); ++i) {
       EXPECT_EQ(frame[i], i < report.size() ? report[i] : 0) << "byte " << i;
@@ -174,7 +175,7 @@ TEST_F(HandleFixture, WritesGoOutAtTheOutputReportLength) {
     const auto handle = OpenWith(Access::kWrite, c.lengths);
     api->written.clear();
     const Bytes frame = Sequence(c.frameSize, 0x81);
-    EXPECT_EQ(handle->WriteFrame(frame), c.ok);
+    EXPECT_EQ(handle->WriteFrame(frame).ok(), c.ok);
     if (c.onWire == 0) {
       EXPECT_TRUE(api->written.empty());
       continue;
@@ -186,7 +187,10 @@ TEST_F(HandleFixture, WritesGoOutAtTheOutputReportLength) {
   }
   const auto handle = OpenWith(Access::kWrite, ReportLengths{65, 65});
   api->writeResult = false;
-  EXPECT_FALSE(handle->WriteFrame(Sequence(65, 0)));
+  const base::Status failed = handle->WriteFrame(Sequence(65, 0));
+  ASSERT_FALSE(failed.ok());
+  EXPECT_EQ(failed.error().message, "write: the device is not functioning (Win32 error 31)");
+  EXPECT_EQ(failed.error().kind, base::ErrorKind::kDisconnected);
 }
 
 }  // namespace

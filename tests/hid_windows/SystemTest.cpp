@@ -33,7 +33,7 @@ TEST(SystemServices, ListedInterfacesOpenBothWaysAndATimedReadEndsInTime) {
     ASSERT_TRUE(read.ok()) << read.error().message;
     // Nobody moves wine's mouse; on a desktop a report may come first.
     hid::Frame frame{};
-    const auto outcome = read.value()->ReadFrame(frame, std::chrono::milliseconds(30));
+    const auto outcome = read.value()->ReadFrame(frame, std::chrono::milliseconds(30)).outcome;
     EXPECT_TRUE(outcome == ReadOutcome::kTimeout || outcome == ReadOutcome::kReport);
   }
 }
@@ -66,18 +66,18 @@ TEST(SystemServices, ATimedOutReadIsRetiredAndTheNextReadGetsTheReport) {
   CWindowsHidHandle handle(CreateSystemWin32Api(), host, true, {65, 65});
 
   hid::Frame frame{};
-  EXPECT_EQ(handle.ReadFrame(frame, std::chrono::milliseconds(30)), ReadOutcome::kTimeout);
+  EXPECT_EQ(handle.ReadFrame(frame, std::chrono::milliseconds(30)).outcome, ReadOutcome::kTimeout);
 
   hid::Frame report{};
   std::iota(report.begin(), report.end(), std::uint8_t{0});
   DWORD written = 0;
   ASSERT_TRUE(::WriteFile(device, report.data(), report.size(), &written, nullptr));
-  EXPECT_EQ(handle.ReadFrame(frame, kBound), ReadOutcome::kReport);
+  EXPECT_EQ(handle.ReadFrame(frame, kBound).outcome, ReadOutcome::kReport);
   EXPECT_EQ(frame, report);
 
   // The other end goes away: an error, neither a report nor a time-out.
   ::CloseHandle(device);
-  const auto outcome = handle.ReadFrame(frame, kBound);
+  const auto outcome = handle.ReadFrame(frame, kBound).outcome;
   EXPECT_NE(outcome, ReadOutcome::kReport);
   EXPECT_NE(outcome, ReadOutcome::kTimeout);
 }

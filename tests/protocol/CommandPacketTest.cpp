@@ -46,17 +46,21 @@ TEST_F(SendFixture, EachFormOnTheWire) {
   };
   const Case cases[] = {
       {"QueryAppInfo",
-       [&] { return protocol::SendAppPacket(link, nullptr, 8, 0, 8, 0x0101, 0); },
+       [&] { return protocol::SendAppPacket(link, {.code = 0x0101, .length = 8, .size = 8}); },
        {0x81, 0x04, 0x01, 0x01, 0x00, 0x00, 0x08, 0x00, 0x00, 0x00, 0x08},
        false,
        64},
       {"EraseRegion",
-       [&] { return protocol::SendBootPacketCrc(link, nullptr, 0, 0, 0x10000, 0x0004, 0); },
+       [&] { return protocol::SendBootPacketCrc(link, {.code = 0x0004, .size = 0x10000}); },
        {0x00, 0x05, 0x04, 0x00, 0x00, 0x00, 0x00, 0x00, 0xFF, 0xFF, 0x00, 0x00, 0x01},
        true,
        65},
       {"WriteBlock",
-       [&] { return protocol::SendFullBootPacket(link, abc.data(), 3, 0x2E, 0x100, 0x0003, 0); },
+       [&] {
+         return protocol::SendFullBootPacket(
+             link,
+             {.code = 0x0003, .length = 3, .size = 0x100, .offset = 0x2E, .data = abc.data()});
+       },
        {0x00, 0x05, 0x03, 0x00, 0x00, 0x00, 0x03, 0x00, 0x49, 0x57, 0x00,
         0x01, 0x00, 0x00, 0x2E, 0x00, 0x00, 0x00, 0x61, 0x62, 0x63},
        false,
@@ -78,9 +82,10 @@ TEST_F(SendFixture, DataIsCutTo46BytesInEveryForm) {
   Bytes fifty(50);
   std::iota(fifty.begin(), fifty.end(), std::uint8_t{1});
   const Bytes first46(fifty.begin(), fifty.begin() + 46);
+  const protocol::PacketFields longBlock{.code = 0x0003, .length = 50, .data = fifty.data()};
   const Bytes filler = Prime();
 
-  ASSERT_NE(protocol::SendBootPacketCrc(link, fifty.data(), 50, 0, 0, 0x0003, 0), 0);
+  ASSERT_NE(protocol::SendBootPacketCrc(link, longBlock), 0);
   Bytes wire = LastWritten();
   ASSERT_EQ(wire.size(), 65u);
   EXPECT_EQ(wire[6], 46);  // Length
@@ -88,13 +93,13 @@ TEST_F(SendFixture, DataIsCutTo46BytesInEveryForm) {
   // 63 bytes were handed over: the last wire byte is the one left over in the buffer.
   EXPECT_EQ(wire[64], filler[63]);
 
-  ASSERT_NE(protocol::SendFullBootPacket(link, fifty.data(), 50, 0, 0, 0x0003, 0), 0);
+  ASSERT_NE(protocol::SendFullBootPacket(link, longBlock), 0);
   wire = LastWritten();
   EXPECT_EQ(wire[6], 46);
   EXPECT_EQ(Bytes(wire.begin() + 18, wire.begin() + 64), first46);
   EXPECT_EQ(wire[64], 0x00);  // packet byte 63, always 0
 
-  ASSERT_NE(protocol::SendAppPacket(link, fifty.data(), 50, 0, 0, 0x0101, 0), 0);
+  ASSERT_NE(protocol::SendAppPacket(link, {.code = 0x0101, .length = 50, .data = fifty.data()}), 0);
   wire = LastWritten();
   ASSERT_EQ(wire.size(), 64u);  // 0x81 and packet bytes 0..62, whatever the length
   EXPECT_EQ(Bytes(wire.begin() + 18, wire.end()), first46);
@@ -102,9 +107,9 @@ TEST_F(SendFixture, DataIsCutTo46BytesInEveryForm) {
 
 TEST_F(SendFixture, SendingOnAClosedLinkFails) {
   hid::CHid closed(platform);
-  EXPECT_EQ(protocol::SendBootPacket(closed, nullptr, 0, 0, 0, 0x00C2, 0), 0);
-  EXPECT_EQ(protocol::SendAppPacket(closed, nullptr, 0, 0, 0, 0x000C, 0), 0);
-  EXPECT_EQ(protocol::SendFullBootPacket(closed, nullptr, 0, 0, 0, 0x0003, 0), 0);
+  EXPECT_EQ(protocol::SendBootPacket(closed, {.code = 0x00C2}), 0);
+  EXPECT_EQ(protocol::SendAppPacket(closed, {.code = 0x000C}), 0);
+  EXPECT_EQ(protocol::SendFullBootPacket(closed, {.code = 0x0003}), 0);
 }
 
 }  // namespace

@@ -9,7 +9,6 @@
 namespace {
 
 using protocol::CDeviceCommands;
-using protocol::CommandFailure;
 using testing_support::AppReply;
 using testing_support::BootReply;
 using testing_support::CFakeHidPlatform;
@@ -31,6 +30,7 @@ struct CommandsFixture : ::testing::Test {
     }
   }
   std::size_t Sent() const { return platform->Written().size(); }
+  base::Error Why() const { return commands.LastError().value_or(base::Error{}); }
   std::size_t Reads() const { return platform->ReadTimeoutsMs().size(); }
 };
 
@@ -42,7 +42,7 @@ TEST_F(CommandsFixture, QueryBootTypeGivesUpAfterFiveRepliesToAnotherCommandWith
   EXPECT_EQ(commands.QueryBootType(reply, 2), 0);
   EXPECT_EQ(Sent(), 1u);
   EXPECT_EQ(Reads(), 5u);
-  EXPECT_EQ(commands.LastFailure(), CommandFailure::kWrongReply);
+  EXPECT_EQ(Why().kind, base::ErrorKind::kInvalidData);
 }
 
 TEST_F(CommandsFixture, QueryAppInfoTakesOnlyReportIdTwo) {
@@ -58,12 +58,12 @@ TEST_F(CommandsFixture, QueryAppInfoTakesOnlyReportIdTwo) {
 TEST_F(CommandsFixture, ExchangeReadsOnceAndKeepsTheReplyBufferOnFailure) {
   std::uint8_t reply[16];
   std::fill(std::begin(reply), std::end(reply), 0xEE);
-  EXPECT_FALSE(commands.ExchangeBootCommand(0xC1, nullptr, 0, 0, 0, reply, 16, 0));
+  EXPECT_FALSE(commands.ExchangeBootCommand({.code = 0xC1}, reply, 16, 0));
   EXPECT_EQ(Reads(), 1u);
   EXPECT_EQ(reply[0], 0xEE);
 
   platform->QueueReport(BootReply(0x00C1, {0x00, 0x08, 0x00, 0x00}));
-  EXPECT_TRUE(commands.ExchangeBootCommand(0xC1, nullptr, 0, 0, 0, reply, 16, 0));
+  EXPECT_TRUE(commands.ExchangeBootCommand({.code = 0xC1}, reply, 16, 0));
   EXPECT_EQ(reply[1], 0x08);
   EXPECT_EQ(Sent(), 2u);
   EXPECT_EQ(platform->Written()[1][2], 0xC1);
@@ -80,17 +80,17 @@ TEST_F(CommandsFixture, EraseWaitsThroughTimeoutsAndForeignRepliesWithoutResendi
   EXPECT_EQ(Reads(), 8u);
 }
 
-TEST_F(CommandsFixture, EraseEndsWhenTheSendFailsOrTheRunStops) {
-  platform->writeResult = false;
+TEST_F(CommandsFixture, AFailedSendOrAStopIsTheReasonTheEraseGives) {
+  platform->writeError = testing_support::NoSuchDevice("write");
   EXPECT_EQ(commands.EraseRegion(0, 100), 0);
-  EXPECT_EQ(commands.LastFailure(), CommandFailure::kSendFailed);
+  EXPECT_EQ(Why().message, "write: No such device");
   EXPECT_EQ(Reads(), 0u);
-  platform->writeResult = true;
+  platform->writeError.reset();
 
   base::CStopSource stop;
   stop.RequestStop();
   EXPECT_EQ(commands.EraseRegion(0, 100, stop.Token()), 0);
-  EXPECT_EQ(commands.LastFailure(), CommandFailure::kCancelled);
+  EXPECT_EQ(Why().kind, base::ErrorKind::kCancelled);
 }
 
 TEST_F(CommandsFixture, WriteBlockWithFlagClearSendsCodeTwo) {

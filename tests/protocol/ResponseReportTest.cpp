@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <numeric>
 
+#include "base/LittleEndian.h"
 #include "protocol/ResponseReport.h"
 
 namespace {
@@ -15,10 +16,8 @@ ResponseReport Record(std::uint8_t lead, std::uint8_t type, std::uint16_t tag, s
   std::fill(record.begin() + 6, record.begin() + 18, 0xA5);
   record[0] = lead;
   record[1] = type;
-  record[2] = static_cast<std::uint8_t>(tag);
-  record[3] = static_cast<std::uint8_t>(tag >> 8);
-  record[4] = static_cast<std::uint8_t>(code);
-  record[5] = static_cast<std::uint8_t>(code >> 8);
+  base::StoreU16(&record[2], tag);
+  base::StoreU16(&record[4], code);
   return record;
 }
 

@@ -76,8 +76,8 @@ std::string OutcomeKind(const std::optional<update::RunOutcome>& outcome) {
     return "completed";
   }
   std::string kind = update::ToString(outcome->failure);
-  if (outcome->failure == update::RunFailure::kDeviceCommand) {
-    kind += std::string(" (") + protocol::ToString(outcome->commandFailure) + ")";
+  if (outcome->failure == update::RunFailure::kDeviceCommand && outcome->error) {
+    kind += " (" + outcome->error->message + ")";
   }
   return kind + ", " + update::ToString(outcome->step);
 }

@@ -1,5 +1,6 @@
 #include <functional>
 
+#include "base/LittleEndian.h"
 #include "protocol/CommandPacket.h"
 #include "protocol/Crc16.h"
 #include "tests/sim/SimFixture.h"
@@ -51,14 +52,15 @@ TEST_F(SimFixture, AFlashingRunStoresTheRegionAndTheDeviceReturnsUpdated) {
   const auto size = static_cast<std::uint32_t>(region.size());
 
   std::uint8_t start[16] = {};
-  ASSERT_TRUE(commands->ExchangeBootCommand(0xC1, nullptr, 0, 0, 0, start, 16, 0));
+  ASSERT_TRUE(commands->ExchangeBootCommand({.code = 0xC1}, start, 16, 0));
   EXPECT_EQ(Bytes(start, start + 16), Hex("00 08 00 00", 16));
   ASSERT_TRUE(EraseAndWrite(region));
-  ASSERT_TRUE(commands->ExchangeBootCommand(0xC2, nullptr, 0, 0, 0, nullptr, 0, 0));
+  ASSERT_TRUE(commands->ExchangeBootCommand({.code = 0xC2}, nullptr, 0, 0));
   const auto query = protocol::CrcQuery{0, 4096, 0, WordSum(region), size}.Serialize();
   std::uint8_t crc[2] = {};
-  ASSERT_TRUE(commands->ExchangeBootCommand(0xC3, query.data(), 20, 0, 20, crc, 2, 0));
-  EXPECT_EQ(crc[0] | (crc[1] << 8), protocol::Crc16(region.data(), 4096));
+  ASSERT_TRUE(commands->ExchangeBootCommand(
+      {.code = 0xC3, .length = 20, .size = 20, .data = query.data()}, crc, 2, 0));
+  EXPECT_EQ(base::LoadU16(crc), protocol::Crc16(region.data(), 4096));
   ASSERT_EQ(commands->CompleteUpdate(), 1);
   EXPECT_EQ(device->StoredRegion(), region);
 
@@ -70,8 +72,7 @@ TEST_F(SimFixture, AFlashingRunStoresTheRegionAndTheDeviceReturnsUpdated) {
   EXPECT_EQ(received[1].bytes, Hex("00 05 04 00 00 00 00 00 FF FF 88 13 00 00 00 00 00 00", 65));
   Bytes lastBlock = Hex("00 05 03 00 00 00 20 00 00 00 88 13 00 00 68 13 00 00");
   const std::uint16_t lastCrc = protocol::Crc16(region.data() + 4968, 32);
-  lastBlock[8] = static_cast<std::uint8_t>(lastCrc);
-  lastBlock[9] = static_cast<std::uint8_t>(lastCrc >> 8);
+  base::StoreU16(&lastBlock[8], lastCrc);
   lastBlock.insert(lastBlock.end(), region.begin() + 4968, region.end());
   lastBlock.resize(65, 0);
   EXPECT_EQ(received[110].bytes, lastBlock);
@@ -106,15 +107,20 @@ TEST_F(SimFixture, FramesThatBreakTheRulesGetNoReply) {
   const Bytes region = Pattern(256);
   const auto block = [&](std::uint32_t offset, std::uint32_t length, std::uint32_t size) {
     Bytes frame{0x00};
-    const auto packet = protocol::BuildCommandPacket(
-        {5, 0x0003, 0, region.data() + offset % 200, length, offset, size, true});
+    const auto packet = protocol::BuildCommandPacket(5, true,
+                                                     {.code = 0x0003,
+                                                      .length = length,
+                                                      .size = size,
+                                                      .offset = offset,
+                                                      .data = region.data() + offset % 200});
     frame.insert(frame.end(), packet.begin(), packet.end());
     return frame;
   };
   const auto crcQuery = [&](std::uint32_t wordSum, std::uint32_t regionLength) {
     Bytes frame{0x00};
     const auto data = protocol::CrcQuery{0, 64, 0, wordSum, regionLength}.Serialize();
-    const auto packet = protocol::BuildCommandPacket({5, 0x00C3, 0, data.data(), 20, 0, 20, false});
+    const auto packet = protocol::BuildCommandPacket(
+        5, false, {.code = 0x00C3, .length = 20, .size = 20, .data = data.data()});
     frame.insert(frame.end(), packet.begin(), packet.end());
     return frame;
   };

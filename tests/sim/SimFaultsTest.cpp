@@ -1,13 +1,14 @@
 #include <algorithm>
 #include <thread>
 
+#include "base/LittleEndian.h"
 #include "protocol/Crc16.h"
 #include "tests/sim/SimFixture.h"
 
 namespace sim_test {
 namespace {
 
-using protocol::CommandFailure;
+using Kind = base::ErrorKind;
 using sim::FaultTrigger;
 using sim::SimFault;
 
@@ -16,6 +17,12 @@ sim::SimConfig BootDevice(std::vector<SimFault> faults = {}) {
   config.startInBootMode = true;
   config.faults = std::move(faults);
   return config;
+}
+
+// The kind of the last command's reason; nullopt when it succeeded.
+std::optional<Kind> KindOf(const protocol::CDeviceCommands& commands) {
+  const auto& why = commands.LastError();
+  return why ? std::optional(why->kind) : std::nullopt;
 }
 
 std::size_t Count(const std::vector<sim::SimReadRecord>& reads, hid::ReadOutcome outcome,
@@ -50,19 +57,18 @@ TEST_F(SimFixture, FaultsAtABlockDecideItsConfirmation) {
     const char* name;
     SimFault fault;
     int result;
-    CommandFailure failure;
+    std::optional<Kind> failure;
     std::size_t reads;
   };
   const Case cases[] = {
-      {"19 stray reports", SimFault::StrayReports(19, FaultTrigger::AtBlock(2)), 1,
-       CommandFailure::kNone, 20},
-      {"20 stray reports", SimFault::StrayReports(20, FaultTrigger::AtBlock(2)), 0,
-       CommandFailure::kWrongReply, 20},
-      {"an echo of 0x0002", SimFault::WrongEcho(FaultTrigger::AtBlock(2)), 0,
-       CommandFailure::kWrongReply, 20},
-      {"a lost echo", SimFault::DropReply(FaultTrigger::AtBlock(2)), 0, CommandFailure::kNoReply,
+      {"19 stray reports", SimFault::StrayReports(19, FaultTrigger::AtBlock(2)), 1, std::nullopt,
        20},
-      {"a removal", SimFault::Remove(FaultTrigger::AtBlock(2)), 0, CommandFailure::kDeviceGone, 1},
+      {"20 stray reports", SimFault::StrayReports(20, FaultTrigger::AtBlock(2)), 0,
+       Kind::kInvalidData, 20},
+      {"an echo of 0x0002", SimFault::WrongEcho(FaultTrigger::AtBlock(2)), 0, Kind::kInvalidData,
+       20},
+      {"a lost echo", SimFault::DropReply(FaultTrigger::AtBlock(2)), 0, Kind::kTimedOut, 20},
+      {"a removal", SimFault::Remove(FaultTrigger::AtBlock(2)), 0, Kind::kDisconnected, 1},
   };
   const Bytes region = Pattern(92);
   for (const Case& c : cases) {
@@ -72,7 +78,7 @@ TEST_F(SimFixture, FaultsAtABlockDecideItsConfirmation) {
     ASSERT_EQ(commands->WriteBlock(region.data(), 0, 46, 92, 1), 1);
     const std::size_t before = platform->Reads().size();
     EXPECT_EQ(commands->WriteBlock(region.data() + 46, 46, 46, 92, 1), c.result);
-    EXPECT_EQ(commands->LastFailure(), c.failure);
+    EXPECT_EQ(KindOf(*commands), c.failure);
     EXPECT_EQ(platform->Reads().size() - before, c.reads);
   }
   // After twenty stray reports the echo is still queued, for a twenty-first read.
@@ -101,15 +107,15 @@ TEST_F(SimFixture, ALatencySpikeCostsReadsNotTheCommandUnlessItReadsOnce) {
   Start(BootDevice({SimFault::LatencySpike(300ms, FaultTrigger::AtCode(0x00C1))}),
         hid::kOpenTimeoutMs);
   std::uint8_t start[16] = {};
-  EXPECT_FALSE(commands->ExchangeBootCommand(0xC1, nullptr, 0, 0, 0, start, 16, 0));
-  EXPECT_EQ(commands->LastFailure(), CommandFailure::kNoReply);
+  EXPECT_FALSE(commands->ExchangeBootCommand({.code = 0xC1}, start, 16, 0));
+  EXPECT_EQ(KindOf(*commands), Kind::kTimedOut);
 }
 
 TEST_F(SimFixture, ARemovedDeviceFailsReadsAtOnceAndStaysAway) {
   Start(BootDevice({SimFault::Remove(FaultTrigger::AtBlock(3))}));
   const Bytes region = Pattern(200);
   EXPECT_FALSE(EraseAndWrite(region));
-  EXPECT_EQ(commands->LastFailure(), CommandFailure::kDeviceGone);
+  EXPECT_EQ(commands->LastError().value_or(base::Error{}).message, "read: the device went away");
   EXPECT_EQ(WaitForNotices(1), std::vector<std::uint32_t>{hid::kNoticeRemoveComplete});
   const Bytes stored = device->StoredRegion();
   EXPECT_TRUE(std::equal(region.begin(), region.begin() + 92, stored.begin()));
@@ -169,7 +175,7 @@ TEST_F(SimFixture, TheEraseWaitEndsWhenTheDeviceLeavesOrNeverConfirms) {
   config.eraseTime = 10s;
   Start(config, hid::kOpenTimeoutMs);
   EXPECT_EQ(commands->EraseRegion(0, 4096), 0);
-  EXPECT_EQ(commands->LastFailure(), CommandFailure::kDeviceGone);
+  EXPECT_EQ(KindOf(*commands), Kind::kDisconnected);
   const auto reads = platform->Reads();
   EXPECT_GE(Count(reads, hid::ReadOutcome::kTimeout), 1u);
   EXPECT_EQ(reads.back().outcome, hid::ReadOutcome::kDeviceGone);
@@ -177,7 +183,7 @@ TEST_F(SimFixture, TheEraseWaitEndsWhenTheDeviceLeavesOrNeverConfirms) {
   Start(BootDevice({SimFault::EraseNeverConfirmed()}), 1,
         protocol::CommandOptions{std::chrono::milliseconds(50)});
   EXPECT_EQ(commands->EraseRegion(0, 4096), 0);
-  EXPECT_EQ(commands->LastFailure(), CommandFailure::kGaveUp);
+  EXPECT_EQ(KindOf(*commands), Kind::kTimedOut);
   EXPECT_TRUE(device->WasErased());
   EXPECT_EQ(ReceivedCodes(), std::vector<std::uint16_t>{0x0004});
 }
@@ -191,15 +197,17 @@ TEST_F(SimFixture, StorageAndCrcFaultsFailTheVerification) {
   // A corrupted byte changes the stored word sum, so the device refuses the query.
   Start(BootDevice({SimFault::CorruptStorage(FaultTrigger::AtBlock(2), 5)}));
   ASSERT_TRUE(EraseAndWrite(region));
-  EXPECT_FALSE(commands->ExchangeBootCommand(0xC3, query.data(), 20, 0, 20, crc, 2, 0));
+  EXPECT_FALSE(commands->ExchangeBootCommand(
+      {.code = 0xC3, .length = 20, .size = 20, .data = query.data()}, crc, 2, 0));
   Bytes expected = region;
   expected[46 + 5] ^= 0xFF;
   EXPECT_EQ(device->StoredRegion(), expected);
 
   Start(BootDevice({SimFault::WrongCrc()}));
   ASSERT_TRUE(EraseAndWrite(region));
-  ASSERT_TRUE(commands->ExchangeBootCommand(0xC3, query.data(), 20, 0, 20, crc, 2, 0));
-  EXPECT_EQ(crc[0] | (crc[1] << 8), good ^ 1);
+  ASSERT_TRUE(commands->ExchangeBootCommand(
+      {.code = 0xC3, .length = 20, .size = 20, .data = query.data()}, crc, 2, 0));
+  EXPECT_EQ(base::LoadU16(crc), good ^ 1);
 }
 
 TEST_F(SimFixture, EachDeviceOfThePlatformHasItsOwnPathQueueAndLatency) {

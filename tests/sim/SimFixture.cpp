@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <sstream>
 
+#include "base/LittleEndian.h"
+
 namespace sim_test {
 
 Bytes Hex(std::string_view text, std::size_t size) {
@@ -29,14 +31,13 @@ Bytes Pattern(std::size_t size) {
 std::uint32_t WordSum(const Bytes& region) {
   std::uint32_t sum = 0;
   for (std::size_t i = 0; i + 4 <= region.size(); i += 4) {
-    sum += region[i] | (region[i + 1] << 8) | (region[i + 2] << 16) |
-           (static_cast<std::uint32_t>(region[i + 3]) << 24);
+    sum += base::LoadU32(&region[i]);
   }
   return sum;
 }
 
 std::uint16_t Code(const sim::SimFrameRecord& frame) {
-  return static_cast<std::uint16_t>(frame.bytes.at(2) | (frame.bytes.at(3) << 8));
+  return base::LoadU16(&frame.bytes.at(2));
 }
 
 void SimFixture::Start(sim::SimConfig config, std::uint32_t readTimeoutMs,

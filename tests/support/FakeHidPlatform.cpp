@@ -1,6 +1,8 @@
 #include "tests/support/FakeHidPlatform.h"
 
 #include <algorithm>
+#include <cerrno>
+#include <system_error>
 
 namespace testing_support {
 
@@ -8,7 +10,7 @@ class CFakeHidPlatform::CHandle : public hid::IHidHandle {
  public:
   explicit CHandle(CFakeHidPlatform& owner) : m_Owner(owner) {}
 
-  hid::ReadOutcome ReadFrame(hid::Frame& frame, std::chrono::milliseconds timeout) override {
+  hid::ReadResult ReadFrame(hid::Frame& frame, std::chrono::milliseconds timeout) override {
     std::lock_guard lock(m_Owner.m_Mutex);
     m_Owner.m_ReadTimeoutsMs.push_back(static_cast<std::uint32_t>(timeout.count()));
     if (m_Owner.m_Reads.empty()) {
@@ -22,15 +24,23 @@ class CFakeHidPlatform::CHandle : public hid::IHidHandle {
     return read.outcome;
   }
 
-  bool WriteFrame(std::span<const std::uint8_t> frame) override {
+  base::Status WriteFrame(std::span<const std::uint8_t> frame) override {
     std::lock_guard lock(m_Owner.m_Mutex);
     m_Owner.m_Written.emplace_back(frame.begin(), frame.end());
-    return m_Owner.writeResult;
+    if (m_Owner.writeError) {
+      return *m_Owner.writeError;
+    }
+    return {};
   }
 
  private:
   CFakeHidPlatform& m_Owner;
 };
+
+base::Error NoSuchDevice(const std::string& operation) {
+  return {base::ErrorKind::kDisconnected,
+          operation + ": " + std::generic_category().message(ENODEV)};
+}
 
 void CFakeHidPlatform::ClearReads() {
   std::lock_guard lock(m_Mutex);

@@ -8,6 +8,7 @@
 #include <memory>
 #include <mutex>
 #include <optional>
+#include <string>
 #include <vector>
 
 #include "hid/HidPlatform.h"
@@ -19,6 +20,9 @@ struct ScriptedRead {
   hid::Frame frame{};
 };
 
+// What a node that was unplugged says to an operation on it: ENODEV, "No such device".
+base::Error NoSuchDevice(const std::string& operation);
+
 class CFakeHidPlatform : public hid::IHidPlatform {
  public:
   // What the platform reports and does.
@@ -26,7 +30,7 @@ class CFakeHidPlatform : public hid::IHidPlatform {
   std::optional<base::Error> writeOpenError;  // Open(kWrite) fails with this
   std::optional<base::Error> readOpenError;   // Open(kRead) fails with this
   bool registerResult = true;
-  bool writeResult = true;
+  std::optional<base::Error> writeError;  // every write fails with this
 
   // A read takes the next scripted answer; with none left it times out at once.
   void QueueRead(const ScriptedRead& read);

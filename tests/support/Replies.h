@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <vector>
 
+#include "base/LittleEndian.h"
 #include "hid/HidTypes.h"
 
 namespace testing_support {
@@ -13,8 +14,7 @@ namespace testing_support {
 inline hid::Frame BootReply(std::uint16_t code, const std::vector<std::uint8_t>& payload = {}) {
   hid::Frame frame{};
   frame[2] = 0x05;
-  frame[5] = static_cast<std::uint8_t>(code);
-  frame[6] = static_cast<std::uint8_t>(code >> 8);
+  base::StoreU16(&frame[5], code);
   std::copy(payload.begin(), payload.end(), frame.begin() + 19);
   return frame;
 }
@@ -26,19 +26,21 @@ inline hid::Frame AppReply(std::uint16_t code, const std::vector<std::uint8_t>& 
   frame[0] = reportId;
   frame[1] = 0x04;
   frame[2] = 0x04;
-  frame[4] = static_cast<std::uint8_t>(code);
-  frame[5] = static_cast<std::uint8_t>(code >> 8);
+  base::StoreU16(&frame[4], code);
   std::copy(payload.begin(), payload.end(), frame.begin() + 18);
   return frame;
 }
 
 inline std::vector<std::uint8_t> Le16(std::uint16_t value) {
-  return {static_cast<std::uint8_t>(value), static_cast<std::uint8_t>(value >> 8)};
+  std::vector<std::uint8_t> bytes(2);
+  base::StoreU16(bytes.data(), value);
+  return bytes;
 }
 
 inline std::vector<std::uint8_t> Le32(std::uint32_t value) {
-  return {static_cast<std::uint8_t>(value), static_cast<std::uint8_t>(value >> 8),
-          static_cast<std::uint8_t>(value >> 16), static_cast<std::uint8_t>(value >> 24)};
+  std::vector<std::uint8_t> bytes(4);
+  base::StoreU32(bytes.data(), value);
+  return bytes;
 }
 
 // The 8-byte reply to 0x0101: type code, two unused bytes, the version word.

@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "base/LittleEndian.h"
 #include "firmware/FirmwareHeader.h"
 #include "sim/SimPlatform.h"
 #include "tests/support/RecordingUi.h"
@@ -83,7 +84,7 @@ struct Road : ::testing::Test {
     std::vector<std::uint16_t> codes;
     for (const auto& frame : device->Received()) {
       // Application frames: 0x81 04 code; boot frames: 0x00 05 code.
-      codes.push_back(static_cast<std::uint16_t>(frame.bytes[2] | (frame.bytes[3] << 8)));
+      codes.push_back(base::LoadU16(&frame.bytes[2]));
     }
     return codes;
   }

@@ -3,6 +3,7 @@
 #include <string>
 #include <vector>
 
+#include "base/LittleEndian.h"
 #include "firmware/FirmwareHeader.h"
 #include "protocol/Crc16.h"
 #include "tests/support/FakeHidPlatform.h"
@@ -48,7 +49,7 @@ Image MakeImage(std::uint32_t payloadLength, std::size_t trailing = 0, std::uint
 Codes CodesOf(const std::vector<Bytes>& written) {
   Codes codes;
   for (const Bytes& frame : written) {
-    codes.push_back(static_cast<std::uint16_t>(frame[2] | (frame[3] << 8)));
+    codes.push_back(base::LoadU16(&frame[2]));
   }
   return codes;
 }
@@ -144,7 +145,7 @@ TEST_F(RunFixture, ACompleteRunSendsEveryCommandInOrderAndTellsTheUser) {
   EXPECT_EQ(Bytes(last.begin() + 14, last.begin() + 18), Le32(7912));
   EXPECT_EQ(Bytes(last.begin() + 18, last.begin() + 58),
             Bytes(image.bytes.begin() + 28 + 2048 + 7912, image.bytes.end()));
-  EXPECT_EQ(protocol::Crc16(last.data() + 18, 40), last[8] | (last[9] << 8));
+  EXPECT_EQ(protocol::Crc16(last.data() + 18, 40), base::LoadU16(&last[8]));
 
   // The CRC query: range 0..4096, reserved 0, the region's word sum and its length.
   const Bytes& crcQuery = written[written.size() - 2];
@@ -153,9 +154,7 @@ TEST_F(RunFixture, ACompleteRunSendsEveryCommandInOrderAndTellsTheUser) {
             (Bytes{0, 0, 0, 0, 0x00, 0x10, 0, 0}));
   std::uint32_t sum = 0;
   for (std::size_t i = 0; i + 4 <= 7952; i += 4) {
-    const std::uint8_t* w = image.bytes.data() + 28 + 2048 + i;
-    sum += static_cast<std::uint32_t>(w[0] | (w[1] << 8) | (w[2] << 16)) |
-           (static_cast<std::uint32_t>(w[3]) << 24);
+    sum += base::LoadU32(image.bytes.data() + 28 + 2048 + i);
   }
   EXPECT_EQ(Bytes(crcQuery.begin() + 30, crcQuery.begin() + 34), Le32(sum));
   EXPECT_EQ(Bytes(crcQuery.begin() + 34, crcQuery.begin() + 38), Le32(7952));
@@ -358,7 +357,6 @@ TEST_F(RunFixture, AFailedBlockFreezesTheBarAndNamesTheBlock) {
   Script(0, 4, false);
   const auto outcome = RunWorker();
   EXPECT_EQ(outcome.failure, RunFailure::kDeviceCommand);
-  EXPECT_EQ(outcome.commandFailure, protocol::CommandFailure::kNoReply);
   EXPECT_EQ(outcome.block, 4u);
   EXPECT_EQ(update::Describe(outcome), "writing block 5 of 10: the device did not answer");
   EXPECT_EQ(ui.Progress(), 40);

@@ -126,7 +126,7 @@ void CEmulatorServer::ServeConnection(int connection) {
 }
 
 bool CEmulatorServer::SendLocked(std::span<const std::uint8_t> datagram) {
-  return m_Connection.IsValid() && SendDatagram(m_Connection.Get(), datagram);
+  return m_Connection.IsValid() && SendDatagram(m_Connection.Get(), datagram).ok();
 }
 
 void CEmulatorServer::Attach(std::uint16_t vendorId, std::uint16_t productId) {
