@@ -17,7 +17,8 @@ CommandLine ParseCommandLine(const QStringList& arguments,
   const QCommandLineOption version = parser.addVersionOption();
   const QCommandLineOption simulate(
       QStringLiteral("simulate"),
-      QStringLiteral("Use a simulated controller inside the program instead of a device."));
+      QStringLiteral("Use a simulated controller inside the program instead of a device "
+                     "(--simulate=N: N of them, the window takes the first)."));
   const QCommandLineOption emulator(
       QStringLiteral("emulator"),
       QStringLiteral("Use the device emulator listening at this socket (also UPDATE_EMULATOR)."),
@@ -31,8 +32,20 @@ CommandLine ParseCommandLine(const QStringList& arguments,
                                    QStringLiteral("Write diagnostic lines to the standard error."));
   parser.addOptions({simulate, emulator, language, verbose});
 
+  // --simulate=N carries a value that a flag of QCommandLineParser cannot take: the
+  // count is taken out before it parses.
+  QStringList rest;
+  std::optional<std::string> simulatedCount;
+  for (const QString& argument : arguments) {
+    if (argument.startsWith(QStringLiteral("--simulate="))) {
+      simulatedCount = argument.mid(11).toStdString();
+    } else {
+      rest << argument;
+    }
+  }
+
   CommandLine result;
-  if (!parser.parse(arguments)) {
+  if (!parser.parse(rest)) {
     result.output = parser.errorText().toStdString() + "\n";
     result.exitCode = 2;
     result.unknownOption = !parser.unknownOptionNames().isEmpty();
@@ -61,8 +74,10 @@ CommandLine ParseCommandLine(const QStringList& arguments,
   if (parser.isSet(emulator)) {
     emulatorPath = parser.value(emulator).toStdString();
   }
-  const auto access =
-      platform::ChooseDeviceAccess(parser.isSet(simulate), emulatorPath, emulatorVariable);
+  if (parser.isSet(simulate) && !simulatedCount) {
+    simulatedCount = std::string();
+  }
+  const auto access = platform::ChooseDeviceAccess(simulatedCount, emulatorPath, emulatorVariable);
   if (!access) {
     result.output = access.error().message + "\n";
     result.exitCode = 2;

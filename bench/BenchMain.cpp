@@ -1,7 +1,7 @@
 // The benchmarks' main: Google Benchmark's console output, then one table of the
-// flashing runs and one of the waits (medians when --benchmark_repetitions asks for
-// several), and a non-zero exit when any benchmark failed, so that a smoke run in CTest
-// notices a run that no longer completes.
+// flashing runs, one of the waits and one of flash --all over several controllers
+// (medians when --benchmark_repetitions asks for several), and a non-zero exit when any
+// benchmark failed, so that a smoke run in CTest notices a run that no longer completes.
 //
 // Timer slack. The simulated controller makes each reply reach the host at its time by
 // a timed wait of the reading thread. Linux lets such a wait end up to the thread's
@@ -74,6 +74,26 @@ class CTableReporter final : public benchmark::ConsoleReporter {
       const double took =
           run.GetAdjustedRealTime() / benchmark::GetTimeUnitMultiplier(run.time_unit) * 1e6;
       std::printf("%-44s %12.1f %16.1f\n", Name(run).c_str(), took, Value(run, "beyond_us"));
+    }
+    header = false;
+    double oneController = 0;
+    for (const Run& run : m_Rows) {
+      if (run.counters.count("controllers") == 0) {
+        continue;
+      }
+      const double ms =
+          run.GetAdjustedRealTime() / benchmark::GetTimeUnitMultiplier(run.time_unit) * 1e3;
+      if (Value(run, "controllers") == 1) {
+        oneController = ms;
+      }
+      if (!header) {
+        std::printf("\n%-44s %11s %8s %8s\n", "flash --all", "whole ms", "vs one", "cpu ms");
+        header = true;
+      }
+      const std::string ratio =
+          oneController > 0 ? Format("%.2f", ms / oneController) : std::string("-");
+      std::printf("%-44s %11.1f %8s %8.1f\n", Name(run).c_str(), ms, ratio.c_str(),
+                  Value(run, "cpu_ms"));
     }
     if (m_Failures > 0) {
       std::printf("\n%d benchmark(s) failed\n", m_Failures);

@@ -22,10 +22,11 @@ constexpr const char* kCommandFooter =
     "Options for every command (--simulate, --emulator PATH, --device PATH, --json, --verbose,\n"
     "--trace FILE, --lang LANG) and the exit codes: see update-cli --help.";
 
-void AddGlobalOptions(CLI::App& app, GlobalOptions& options) {
-  auto* simulate =
-      app.add_flag("--simulate", options.simulate,
-                   "Use the simulated controller (application mode, type 0x600A, 2.14)");
+// Returns the --simulate flag, whose count (after "=") lands in simulateCount.
+CLI::Option* AddGlobalOptions(CLI::App& app, GlobalOptions& options, std::string& simulateCount) {
+  auto* simulate = app.add_flag("--simulate", simulateCount,
+                                "Use the simulated controller (application mode, type 0x600A, "
+                                "2.14); --simulate=N: N of them");
   auto* emulator = app.add_option("--emulator", options.emulator,
                                   "Reach the controller through an emulator socket "
                                   "(or $UPDATE_EMULATOR)")
@@ -43,6 +44,7 @@ void AddGlobalOptions(CLI::App& app, GlobalOptions& options) {
   app.add_option("--lang", options.lang,
                  "Language of the controller's texts: en or zh (default from LANG)")
       ->type_name("LANG");
+  return simulate;
 }
 
 }  // namespace
@@ -57,7 +59,8 @@ int RunMain(int argc, const char* const* argv, CliContext& context) {
   app.fallthrough();
   app.require_subcommand(1);
   GlobalOptions options;
-  AddGlobalOptions(app, options);
+  std::string simulateCount;
+  CLI::Option* simulate = AddGlobalOptions(app, options, simulateCount);
 
   std::vector<std::pair<CLI::App*, std::unique_ptr<ICommand>>> commands;
   const auto add = [&](CLI::App& parent, std::unique_ptr<ICommand> command) {
@@ -85,6 +88,10 @@ int RunMain(int argc, const char* const* argv, CliContext& context) {
     return code == 0 ? 0 : static_cast<int>(ExitCode::kUsage);
   }
 
+  if (simulate->count() > 0) {
+    // CLI11 gives a flag without "=N" the value "true": one controller.
+    options.simulate = simulateCount == "true" ? std::string() : simulateCount;
+  }
   CSession session(context, options);
   CommandResult result = Failure(ExitCode::kUsage, "no command given: see --help");
   for (auto& [parser, command] : commands) {

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "cli/DeviceChoice.h"
+#include "cli/FlashAll.h"
 #include "cli/ImageCommands.h"
 #include "cli/TerminalUi.h"
 #include "firmware/FirmwareHeader.h"
@@ -37,19 +38,18 @@ std::string Hex16(std::uint16_t value) {
   return text;
 }
 
-// One flashing road: the link, the terminal, the controller and the events between.
+// One flashing road: the link, what it shows, the controller and the events between.
 class CFlashRun {
  public:
   CFlashRun(CSession& session, std::shared_ptr<hid::IHidPlatform> platform, std::string path,
-            std::string imagePath, firmware::ImageInfo image, bool yes)
+            std::string imagePath, firmware::ImageInfo image, IRoadUi& ui)
       : m_Session(session),
         m_Platform(std::move(platform)),
         m_Path(std::move(path)),
         m_ImagePath(std::move(imagePath)),
         m_Image(image),
         m_Link(m_Platform, session.DebugSink()),
-        m_Ui(TerminalOptions{&session.Human(), session.HumanIsTerminal(), session.Context().inputFd,
-                             yes, InterruptFd(), &session.OutputMutex()}),
+        m_Ui(ui),
         m_Controller(m_Link, m_Ui, [&session, this] {
           update::ControllerOptions options;
           options.texts = [&session](text::TextId id) { return session.Text(id); };
@@ -93,7 +93,7 @@ class CFlashRun {
   const std::string m_ImagePath;
   const firmware::ImageInfo m_Image;
   hid::CHid m_Link;
-  CTerminalUi m_Ui;
+  IRoadUi& m_Ui;
   CWakeFd m_RunEnded;
   update::CUpdateController m_Controller;  // after everything its worker touches
 
@@ -153,6 +153,7 @@ void CFlashRun::AnnounceBootModeStart() {
   }
   m_StartedInBootMode = true;
   m_DeviceType = firmware::ExpectedFirmwareType(m_Controller.GetDeviceKind());
+  m_Ui.OnControllerFound(*m_DeviceType, std::nullopt);
   m_Ui.Line("Found " + m_Path + " waiting in boot mode (type " + Hex16(*m_DeviceType) +
             "): flashing it directly; its current firmware is not known.");
 }
@@ -193,6 +194,7 @@ CommandResult CFlashRun::SwitchToBootMode() {
   const std::uint32_t info = m_Controller.GetCurrentFirmwareInfo();
   m_PreviousVersion = info;
   m_DeviceType = firmware::ExpectedFirmwareType(m_Controller.GetDeviceKind());
+  m_Ui.OnControllerFound(*m_DeviceType, info);
   m_Ui.Line(
       "Found " + m_Path + ": type " + Hex16(*m_DeviceType) + ", firmware " +
       FormatVersion(static_cast<std::uint16_t>(info), static_cast<std::uint16_t>(info >> 16)) +
@@ -446,11 +448,19 @@ CommandResult CFlashRun::Finish(CommandResult result) {
 
 }  // namespace
 
+CommandResult RunFlashRoad(CSession& session, std::shared_ptr<hid::IHidPlatform> platform,
+                           const std::string& path, const std::string& imagePath,
+                           const firmware::ImageInfo& image, IRoadUi& ui) {
+  CFlashRun run(session, std::move(platform), path, imagePath, image, ui);
+  return run.Execute();
+}
+
 CLI::App* CFlashCommand::Register(CLI::App& parent) {
   CLI::App* app = parent.add_subcommand(
       "flash", "Write IMAGE into the controller: boot mode, erase, write, verify");
   app->add_option("IMAGE", m_ImagePath, "The .dat firmware image")->required();
   app->add_flag("-y,--yes", m_Yes, "Answer yes to the version question");
+  app->add_flag("--all", m_All, "Update every controller present, all at once");
   return app;
 }
 
@@ -481,6 +491,9 @@ CommandResult CFlashCommand::Run(CSession& session) {
   }
   std::shared_ptr<hid::IHidPlatform> platform =
       std::get<std::shared_ptr<hid::IHidPlatform>>(opened);
+  if (m_All) {
+    return FlashAll(session, std::move(platform), m_ImagePath, image.info, m_Yes);
+  }
 
   // Which controller: the only one, or the one --device names. The others are hidden
   // from the link for the whole road, so that the one that comes back in boot mode
@@ -492,8 +505,11 @@ CommandResult CFlashCommand::Run(CSession& session) {
   const std::string chosen = std::get<ControllerChoice>(choice).chosen.front().path;
   platform = std::get<ControllerChoice>(choice).Alone(std::move(platform), chosen);
 
-  CFlashRun run(session, platform, chosen, m_ImagePath, image.info, m_Yes);
-  return run.Execute();
+  CTerminalUi ui(TerminalOptions{
+      &session.Human(), session.HumanIsTerminal(), session.Context().inputFd, m_Yes,
+      session.Context().interrupt != nullptr ? session.Context().interrupt->Fd() : kNoWaitable,
+      &session.OutputMutex()});
+  return RunFlashRoad(session, platform, chosen, m_ImagePath, image.info, ui);
 }
 
 }  // namespace cli

@@ -23,14 +23,15 @@ std::uint16_t ChooseLanguage(const GlobalOptions& options, const CliContext& con
   return text::LanguageIdFromEnvironment(context.environment);
 }
 
-base::Result<std::shared_ptr<hid::IHidPlatform>> CreatePlatform(const PlatformRequest& request) {
+}  // namespace
+
+base::Result<std::shared_ptr<hid::IHidPlatform>> CreateRequestedPlatform(
+    const PlatformRequest& request) {
   sim::SimConfig simulated = platform::SimulatedControllerConfig();
   simulated.updatedVersion = request.simulatedNewVersion.value_or(simulated.updatedVersion);
   simulated.updatedBeta = request.simulatedNewBeta.value_or(simulated.updatedBeta);
   return platform::CreateHidPlatform(request.access, {simulated, request.debug});
 }
-
-}  // namespace
 
 std::string JsonText(const Json& value, int indent) {
   return value.dump(indent, ' ', false, Json::error_handler_t::replace);
@@ -85,8 +86,8 @@ std::variant<std::shared_ptr<hid::IHidPlatform>, CommandResult> CSession::OpenPl
   }
   request.access = access.value();
   request.debug = DebugSink();
-  auto opened =
-      m_Context.platformFactory ? m_Context.platformFactory(request) : CreatePlatform(request);
+  auto opened = m_Context.platformFactory ? m_Context.platformFactory(request)
+                                          : CreateRequestedPlatform(request);
   if (!opened) {
     const base::Error& error = opened.error();
     if (request.access.kind == platform::DeviceAccessKind::kEmulator) {

@@ -70,7 +70,8 @@ struct CliContext {
 };
 
 struct GlobalOptions {
-  bool simulate = false;
+  // --simulate[=N]: what followed its "=" ("1" for none); nullopt when not given.
+  std::optional<std::string> simulate;
   std::optional<std::string> emulator;
   std::optional<std::string> device;
   bool json = false;
@@ -88,6 +89,11 @@ struct CommandResult {
 };
 
 CommandResult Failure(ExitCode code, std::string message);
+
+// The platform a request names, built as update-cli builds it when the context names no
+// factory of its own.
+base::Result<std::shared_ptr<hid::IHidPlatform>> CreateRequestedPlatform(
+    const PlatformRequest& request);
 
 class CSession {
  public:

@@ -17,6 +17,7 @@
 #include <ostream>
 #include <string>
 
+#include "cli/RoadUi.h"
 #include "cli/WakeFd.h"
 #include "update/RunOutcome.h"
 #include "update/UserInterface.h"
@@ -34,23 +35,25 @@ struct TerminalOptions {
   std::mutex* outputMutex = nullptr;
 };
 
-class CTerminalUi final : public update::IUserInterface {
+class CTerminalUi final : public IRoadUi {
  public:
   explicit CTerminalUi(TerminalOptions options);
 
   // What the file dialog returns, and what to do each time it is asked for.
-  void SetImagePath(std::string path);
-  void OnImageAsked(std::function<void()> callback) { m_OnImageAsked = std::move(callback); }
+  void SetImagePath(std::string path) override;
+  void OnImageAsked(std::function<void()> callback) override {
+    m_OnImageAsked = std::move(callback);
+  }
 
   // Asks a y/N question; true only for an answer starting with y or Y, or --yes.
   bool Ask(const std::string& question);
   // One whole line for people; a bar being drawn is finished first.
-  void Line(const std::string& text);
+  void Line(const std::string& text) override;
   // Ends a bar left open by a run that stopped, so that what follows starts a line.
-  void Finish();
+  void Finish() override;
 
   // The run's steps and confirmed blocks (the controller's progress observer).
-  void OnRunProgress(const update::RunOutcome& now);
+  void OnRunProgress(const update::RunOutcome& now) override;
 
   // update::IUserInterface
   update::MessageResult ShowMessageBox(const std::string& text, const std::string& caption,

@@ -1,8 +1,26 @@
 #include "platform/DeviceAccess.h"
 
-namespace platform {
+#include <charconv>
 
-base::Result<DeviceAccess> ChooseDeviceAccess(bool simulate,
+namespace platform {
+namespace {
+
+std::optional<int> SimulatedCount(const std::string& text) {
+  if (text.empty()) {
+    return 1;
+  }
+  int count = 0;
+  const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), count);
+  if (error != std::errc() || end != text.data() + text.size() || count < 1 ||
+      count > kMaxSimulatedControllers) {
+    return std::nullopt;
+  }
+  return count;
+}
+
+}  // namespace
+
+base::Result<DeviceAccess> ChooseDeviceAccess(const std::optional<std::string>& simulate,
                                               const std::optional<std::string>& emulatorOption,
                                               const std::optional<std::string>& emulatorVariable) {
   if (simulate && emulatorOption) {
@@ -10,7 +28,14 @@ base::Result<DeviceAccess> ChooseDeviceAccess(bool simulate,
                        "--simulate and --emulator name two devices: choose one"};
   }
   if (simulate) {
-    return DeviceAccess{DeviceAccessKind::kSimulated, {}};
+    const std::optional<int> count = SimulatedCount(*simulate);
+    if (!count) {
+      return base::Error{base::ErrorKind::kInvalidData,
+                         "--simulate=N takes the number of simulated controllers, 1 to " +
+                             std::to_string(kMaxSimulatedControllers) + ", not '" + *simulate +
+                             "'"};
+    }
+    return DeviceAccess{DeviceAccessKind::kSimulated, {}, *count};
   }
   if (emulatorOption) {
     if (emulatorOption->empty()) {
@@ -31,7 +56,9 @@ std::string Describe(const DeviceAccess& access) {
     case DeviceAccessKind::kSystem:
       return "the system's HID devices";
     case DeviceAccessKind::kSimulated:
-      return "the simulated controller";
+      return access.simulatedControllers == 1
+                 ? "the simulated controller"
+                 : std::to_string(access.simulatedControllers) + " simulated controllers";
     case DeviceAccessKind::kEmulator:
       return "the emulator at " + access.emulatorPath;
   }

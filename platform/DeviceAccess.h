@@ -24,7 +24,8 @@ enum class DeviceAccessKind {
 
 struct DeviceAccess {
   DeviceAccessKind kind = DeviceAccessKind::kSystem;
-  std::string emulatorPath;  // the socket, for kEmulator
+  std::string emulatorPath;      // the socket, for kEmulator
+  int simulatedControllers = 1;  // for kSimulated: each at a place of its own
 
   bool operator==(const DeviceAccess&) const = default;
 };
@@ -32,10 +33,15 @@ struct DeviceAccess {
 // The environment variable that names an emulator's socket when no option does.
 inline constexpr const char* kEmulatorVariable = "UPDATE_EMULATOR";
 
-// Decides from what the user asked: --simulate, --emulator PATH, else a non-empty
-// UPDATE_EMULATOR, else the system's devices. Asking for both a simulation and an
-// emulator, or an emulator without a path, is an error that names the options.
-base::Result<DeviceAccess> ChooseDeviceAccess(bool simulate,
+// The most simulated controllers --simulate=N puts on the bus: a hub's worth and more.
+inline constexpr int kMaxSimulatedControllers = 64;
+
+// Decides from what the user asked: --simulate (`simulate` holds what followed its "=",
+// empty for none: one controller; nullopt when it was not given), --emulator PATH, else
+// a non-empty UPDATE_EMULATOR, else the system's devices. Asking for both a simulation
+// and an emulator, an emulator without a path, or a count that is not a whole number
+// from 1 to kMaxSimulatedControllers is an error that names the options.
+base::Result<DeviceAccess> ChooseDeviceAccess(const std::optional<std::string>& simulate,
                                               const std::optional<std::string>& emulatorOption,
                                               const std::optional<std::string>& emulatorVariable);
 
@@ -50,8 +56,8 @@ struct PlatformOptions {
 base::Result<std::shared_ptr<hid::IHidPlatform>> CreateHidPlatform(
     const DeviceAccess& access, const PlatformOptions& options = {});
 
-// What --simulate puts on the bus: a controller in application mode, type 0x600A,
-// firmware 2.14, which reports 2.15 after an update.
+// What --simulate puts on the bus, once per controller asked for: a controller in
+// application mode, type 0x600A, firmware 2.14, which reports 2.15 after an update.
 sim::SimConfig SimulatedControllerConfig();
 
 // "the system's HID devices", "the simulated controller", "the emulator at PATH".

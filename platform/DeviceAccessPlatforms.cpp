@@ -3,6 +3,8 @@
 #include "platform/PlatformBackends.h"
 #include "sim/SimPlatform.h"
 
+#include <vector>
+
 namespace platform {
 
 sim::SimConfig SimulatedControllerConfig() {
@@ -23,10 +25,15 @@ base::Result<std::shared_ptr<hid::IHidPlatform>> CreateHidPlatform(const DeviceA
   switch (access.kind) {
     case DeviceAccessKind::kSystem:
       return CreateSystemPlatform();
-    case DeviceAccessKind::kSimulated:
+    case DeviceAccessKind::kSimulated: {
+      std::vector<std::shared_ptr<sim::CSimController>> controllers;
+      for (int i = 0; i < access.simulatedControllers; ++i) {
+        controllers.push_back(std::make_shared<sim::CSimController>(
+            options.simulated.value_or(SimulatedControllerConfig())));
+      }
       return std::shared_ptr<hid::IHidPlatform>(
-          std::make_shared<sim::CSimPlatform>(std::make_shared<sim::CSimController>(
-              options.simulated.value_or(SimulatedControllerConfig()))));
+          std::make_shared<sim::CSimPlatform>(std::move(controllers)));
+    }
     case DeviceAccessKind::kEmulator:
       return ConnectEmulator(access.emulatorPath, options.debug);
   }

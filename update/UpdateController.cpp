@@ -296,12 +296,14 @@ void CUpdateController::IdentifyAfterRun(bool completed) {
   if (!completed) {
     m_Hid.StopFollowing();  // the controller stays here, in boot mode: nothing to follow
   }
+  if (completed && VersionAfterUpdate()) {
+    return;  // back already, and identified on its arrival while the worker was ending
+  }
   if (m_Hid.FindDevice() == 0) {
     return;
   }
-  if (completed && (GetMatchedDeviceIds().ProductId == hid::kBootProductId ||
-                    VersionAfterUpdate().has_value())) {
-    return;  // still restarting, or back and identified already
+  if (completed && GetMatchedDeviceIds().ProductId == hid::kBootProductId) {
+    return;  // still restarting: its arrival in application mode identifies it
   }
   Identify(false);
 }

@@ -163,8 +163,8 @@ class CUpdateController {
   void Identify(bool startRun);
   // After every run, as an arrival would: looks once for what is plugged in now and
   // identifies it. A completed run's controller is on its way back to application mode:
-  // found still in boot mode, it is left to its own arrival, and once back and
-  // identified it is not asked again.
+  // found still in boot mode, it is left to its own arrival; identified back already, it
+  // is not asked again.
   void IdentifyAfterRun(bool completed);
   // Holds the link for a run; false when a run is going on already.
   bool HoldLinkForRun();

@@ -2,8 +2,10 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cwctype>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "hid/windows/Win32Errors.h"
 
@@ -17,7 +19,8 @@ class CPathReader {
  public:
   CPathReader(IWin32Api& api, HDEVINFO set) : m_Api(api), m_Set(set) {}
 
-  std::optional<std::wstring> Read(SP_DEVICE_INTERFACE_DATA& data) {
+  // The path, and in `node` the device node of the interface's device.
+  std::optional<std::wstring> Read(SP_DEVICE_INTERFACE_DATA& data, DEVINST& node) {
     for (int attempt = 0; attempt < kPathAttempts; ++attempt) {
       if (m_Size == 0 && !Allocate(data)) {
         continue;
@@ -26,7 +29,10 @@ class CPathReader {
       // The size of the fixed part as this build lays it out: 8 on 64-bit Windows, 6 on
       // 32-bit. The service refuses any other value.
       detail->cbSize = sizeof(SP_DEVICE_INTERFACE_DETAIL_DATA_W);
-      if (m_Api.SetupDiGetDeviceInterfaceDetailW(m_Set, &data, detail, m_Size, nullptr)) {
+      SP_DEVINFO_DATA device{};
+      device.cbSize = sizeof device;
+      if (m_Api.SetupDiGetDeviceInterfaceDetailW(m_Set, &data, detail, m_Size, nullptr, &device)) {
+        node = device.DevInst;
         return PathIn(*detail);
       }
       Release();
@@ -38,7 +44,7 @@ class CPathReader {
   bool Allocate(SP_DEVICE_INTERFACE_DATA& data) {
     DWORD required = 0;
     // Asking without a buffer fails (ERROR_INSUFFICIENT_BUFFER) and gives the size.
-    m_Api.SetupDiGetDeviceInterfaceDetailW(m_Set, &data, nullptr, 0, &required);
+    m_Api.SetupDiGetDeviceInterfaceDetailW(m_Set, &data, nullptr, 0, &required, nullptr);
     if (required <= offsetof(SP_DEVICE_INTERFACE_DETAIL_DATA_W, DevicePath)) {
       return false;
     }
@@ -74,6 +80,81 @@ class CPathReader {
   DWORD m_Size = 0;  // bytes offered to the service; 0 while no buffer is held
 };
 
+std::wstring DeviceId(IWin32Api& api, DEVINST node) {
+  wchar_t id[MAX_DEVICE_ID_LEN + 1] = {};
+  if (api.CM_Get_Device_IDW(node, id, MAX_DEVICE_ID_LEN + 1) != CR_SUCCESS) {
+    return {};
+  }
+  id[MAX_DEVICE_ID_LEN] = L'\0';
+  return id;
+}
+
+// A USB device as a whole: "USB\VID_4B2E&PID_6E21\...", but not one interface of a
+// composite device ("USB\VID_4B2E&PID_6E21&MI_00\..."), whose parent the device is.
+bool IsUsbDevice(std::wstring id) {
+  for (wchar_t& c : id) {
+    c = static_cast<wchar_t>(std::towupper(c));
+  }
+  const std::size_t hardware = id.find(L'\\', 4);
+  return id.rfind(L"USB\\", 0) == 0 && id.substr(0, hardware).find(L"&MI_") == std::wstring::npos;
+}
+
+// A registry property of a device node that holds a list of strings: the first of them.
+std::wstring FirstString(IWin32Api& api, DEVINST node, ULONG property) {
+  ULONG type = 0;
+  ULONG length = 0;
+  if (api.CM_Get_DevNode_Registry_PropertyW(node, property, &type, nullptr, &length) !=
+          CR_BUFFER_SMALL ||
+      length < sizeof(wchar_t)) {
+    return {};
+  }
+  // One more character than asked for, so that the list ends whatever the system wrote.
+  std::vector<wchar_t> buffer(length / sizeof(wchar_t) + 1, L'\0');
+  ULONG size = length;
+  if (api.CM_Get_DevNode_Registry_PropertyW(node, property, &type, buffer.data(), &size) !=
+          CR_SUCCESS ||
+      type != REG_MULTI_SZ) {
+    return {};
+  }
+  return buffer.data();
+}
+
+}  // namespace
+
+std::string LocationOf(IWin32Api& api, DEVINST hidNode) {
+  DEVINST node = hidNode;
+  bool found = false;
+  for (int depth = 0; depth < kLocationDepth && !found; ++depth) {
+    DEVINST parent = 0;
+    if (api.CM_Get_Parent(&parent, node) != CR_SUCCESS) {
+      return {};
+    }
+    node = parent;
+    found = IsUsbDevice(DeviceId(api, node));
+  }
+  if (!found) {
+    return {};  // not on USB: Bluetooth, a virtual device
+  }
+  if (std::wstring path = FirstString(api, node, CM_DRP_LOCATION_PATHS); !path.empty()) {
+    return Utf8FromWide(path);
+  }
+  // Without location paths: the hub it hangs on and the number of its port there.
+  DEVINST hub = 0;
+  DWORD port = 0;
+  ULONG type = 0;
+  ULONG size = sizeof port;
+  if (api.CM_Get_Parent(&hub, node) != CR_SUCCESS ||
+      api.CM_Get_DevNode_Registry_PropertyW(node, CM_DRP_ADDRESS, &type, &port, &size) !=
+          CR_SUCCESS ||
+      type != REG_DWORD) {
+    return {};
+  }
+  const std::wstring hubId = DeviceId(api, hub);
+  return hubId.empty() ? std::string() : Utf8FromWide(hubId) + "#USB(" + std::to_string(port) + ")";
+}
+
+namespace {
+
 std::optional<InterfaceInfo> ReadIds(IWin32Api& api, const std::wstring& path) {
   const HANDLE device =
       api.CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE,
@@ -107,11 +188,13 @@ std::vector<InterfaceInfo> EnumerateHidInterfaces(IWin32Api& api) {
     if (!api.SetupDiEnumDeviceInterfaces(set, hidClass, index, &data)) {
       break;  // ERROR_NO_MORE_ITEMS: the end of the snapshot
     }
-    const std::optional<std::wstring> path = paths.Read(data);
+    DEVINST node = 0;
+    const std::optional<std::wstring> path = paths.Read(data, node);
     if (!path) {
       continue;
     }
     if (auto info = ReadIds(api, *path)) {
+      info->location = LocationOf(api, node);
       interfaces.push_back(std::move(*info));
     }
   }

@@ -22,8 +22,9 @@ class CSystemWin32Api final : public IWin32Api {
 
   BOOL SetupDiGetDeviceInterfaceDetailW(HDEVINFO set, SP_DEVICE_INTERFACE_DATA* data,
                                         SP_DEVICE_INTERFACE_DETAIL_DATA_W* detail, DWORD detailSize,
-                                        DWORD* requiredSize) override {
-    return ::SetupDiGetDeviceInterfaceDetailW(set, data, detail, detailSize, requiredSize, nullptr);
+                                        DWORD* requiredSize, SP_DEVINFO_DATA* deviceInfo) override {
+    return ::SetupDiGetDeviceInterfaceDetailW(set, data, detail, detailSize, requiredSize,
+                                              deviceInfo);
   }
 
   BOOL SetupDiDestroyDeviceInfoList(HDEVINFO set) override {
@@ -47,6 +48,19 @@ class CSystemWin32Api final : public IWin32Api {
       lengths.output = caps.OutputReportByteLength;
     }
     return ok;
+  }
+
+  CONFIGRET CM_Get_Parent(DEVINST* parent, DEVINST node) override {
+    return ::CM_Get_Parent(parent, node, 0);
+  }
+
+  CONFIGRET CM_Get_Device_IDW(DEVINST node, wchar_t* buffer, ULONG length) override {
+    return ::CM_Get_Device_IDW(node, buffer, length, 0);
+  }
+
+  CONFIGRET CM_Get_DevNode_Registry_PropertyW(DEVINST node, ULONG property, ULONG* type,
+                                              void* buffer, ULONG* length) override {
+    return ::CM_Get_DevNode_Registry_PropertyW(node, property, type, buffer, length, 0);
   }
 
   HANDLE CreateFileW(const wchar_t* path, DWORD access, DWORD share, DWORD disposition,

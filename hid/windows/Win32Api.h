@@ -8,6 +8,7 @@
 // clang-format off
 #include <windows.h>
 #include <setupapi.h>
+#include <cfgmgr32.h>
 #include <dbt.h>
 // mingw's HID headers declare the functions without C linkage.
 extern "C" {
@@ -38,14 +39,24 @@ class IWin32Api {
   virtual HDEVINFO SetupDiGetClassDevsW(const GUID& classGuid, DWORD flags) = 0;
   virtual BOOL SetupDiEnumDeviceInterfaces(HDEVINFO set, const GUID& classGuid, DWORD index,
                                            SP_DEVICE_INTERFACE_DATA* data) = 0;
+  // deviceInfo (may be null) receives the device node of the interface's device.
   virtual BOOL SetupDiGetDeviceInterfaceDetailW(HDEVINFO set, SP_DEVICE_INTERFACE_DATA* data,
                                                 SP_DEVICE_INTERFACE_DETAIL_DATA_W* detail,
-                                                DWORD detailSize, DWORD* requiredSize) = 0;
+                                                DWORD detailSize, DWORD* requiredSize,
+                                                SP_DEVINFO_DATA* deviceInfo) = 0;
   virtual BOOL SetupDiDestroyDeviceInfoList(HDEVINFO set) = 0;
   virtual BOOLEAN HidD_GetAttributes(HANDLE device, HIDD_ATTRIBUTES* attributes) = 0;
   // HidD_GetPreparsedData, HidP_GetCaps and HidD_FreePreparsedData in one: false when
   // the interface does not give its capabilities.
   virtual bool GetReportLengths(HANDLE device, ReportLengths& lengths) = 0;
+
+  // The device tree of the configuration manager (flags 0): a node's parent, its
+  // instance id ("USB\VID_4B2E&PID_6E21\5&2A3B4C&0&3"), and a property of its registry
+  // entry (CM_DRP_...; a null buffer or one too small gives CR_BUFFER_SMALL and the size).
+  virtual CONFIGRET CM_Get_Parent(DEVINST* parent, DEVINST node) = 0;
+  virtual CONFIGRET CM_Get_Device_IDW(DEVINST node, wchar_t* buffer, ULONG length) = 0;
+  virtual CONFIGRET CM_Get_DevNode_Registry_PropertyW(DEVINST node, ULONG property, ULONG* type,
+                                                      void* buffer, ULONG* length) = 0;
 
   // Files and waiting.
   virtual HANDLE CreateFileW(const wchar_t* path, DWORD access, DWORD share, DWORD disposition,

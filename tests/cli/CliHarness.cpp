@@ -44,6 +44,34 @@ std::string WriteImage(const testing_support::CTempDir& dir, const std::string& 
   return dir.WriteFile(name, bytes);
 }
 
+base::Result<std::unique_ptr<hid::IHidHandle>> CWriteWatch::Open(const std::string& path,
+                                                                 hid::Access access) {
+  struct CHandle final : hid::IHidHandle {
+    CHandle(std::unique_ptr<hid::IHidHandle> inner, std::string path, const OnWrite& onWrite)
+        : m_Inner(std::move(inner)), m_Path(std::move(path)), m_OnWrite(onWrite) {}
+    hid::ReadOutcome ReadFrame(hid::Frame& frame, std::chrono::milliseconds timeout) override {
+      return m_Inner->ReadFrame(frame, timeout);
+    }
+    bool WriteFrame(std::span<const std::uint8_t> frame) override {
+      m_OnWrite(m_Path, frame);
+      return m_Inner->WriteFrame(frame);
+    }
+    std::unique_ptr<hid::IHidHandle> m_Inner;
+    const std::string m_Path;
+    const OnWrite& m_OnWrite;  // the platform's, which outlives its handles
+  };
+  auto handle = m_Inner->Open(path, access);
+  if (!handle) {
+    return handle.error();
+  }
+  return std::unique_ptr<hid::IHidHandle>(
+      std::make_unique<CHandle>(std::move(handle.value()), path, m_OnWrite));
+}
+
+bool IsBlockWrite(std::span<const std::uint8_t> frame) {
+  return frame.size() > 3 && frame[0] == 0x00 && frame[2] == 0x03 && frame[3] == 0x00;
+}
+
 sim::CSimController& CCliHarness::AddDevice(sim::SimConfig config) {
   devices.push_back(std::make_shared<sim::CSimController>(std::move(config)));
   return *devices.back();
@@ -77,14 +105,21 @@ CliRun CCliHarness::Run(std::vector<std::string> arguments) {
   };
   context.interrupt = &interrupt;
   context.waits = waits;
-  if (!ownPlatforms) {
-    context.platformFactory =
-        [this](const cli::PlatformRequest&) -> base::Result<std::shared_ptr<hid::IHidPlatform>> {
-      std::shared_ptr<hid::IHidPlatform> chosen =
-          platform ? platform() : std::make_shared<sim::CSimPlatform>(devices);
-      return wrap ? wrap(chosen) : chosen;
-    };
-  }
+  context.platformFactory =
+      [this](
+          const cli::PlatformRequest& request) -> base::Result<std::shared_ptr<hid::IHidPlatform>> {
+    std::shared_ptr<hid::IHidPlatform> chosen;
+    if (ownPlatforms) {
+      auto own = cli::CreateRequestedPlatform(request);
+      if (!own) {
+        return own;
+      }
+      chosen = std::move(own.value());
+    } else {
+      chosen = platform ? platform() : std::make_shared<sim::CSimPlatform>(devices);
+    }
+    return wrap ? wrap(chosen) : chosen;
+  };
 
   arguments.insert(arguments.begin(), "update-cli");
   std::vector<const char*> argv;

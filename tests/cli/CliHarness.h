@@ -8,6 +8,7 @@
 #include <map>
 #include <memory>
 #include <optional>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -35,6 +36,35 @@ std::string WriteImage(const testing_support::CTempDir& dir, const std::string& 
                        std::uint16_t version = 215);
 Bytes Pattern(std::size_t size);
 
+// Passes everything to the platform it wraps and tells onWrite of each frame written
+// (from the thread that writes it), for tests that act at a point of the road.
+class CWriteWatch final : public hid::IHidPlatform {
+ public:
+  using OnWrite = std::function<void(const std::string& path, std::span<const std::uint8_t>)>;
+  CWriteWatch(std::shared_ptr<hid::IHidPlatform> inner, OnWrite onWrite)
+      : m_Inner(std::move(inner)), m_OnWrite(std::move(onWrite)) {}
+
+  std::vector<hid::InterfaceInfo> EnumerateInterfaces() override {
+    return m_Inner->EnumerateInterfaces();
+  }
+  base::Result<std::unique_ptr<hid::IHidHandle>> Open(const std::string& path,
+                                                      hid::Access access) override;
+  bool RegisterForDeviceNotices(hid::NativeWindow window) override {
+    return m_Inner->RegisterForDeviceNotices(window);
+  }
+  void UnregisterDeviceNotices() override { m_Inner->UnregisterDeviceNotices(); }
+  int NoticeFd() const override { return m_Inner->NoticeFd(); }
+  void* NoticeEvent() const override { return m_Inner->NoticeEvent(); }
+  std::vector<std::uint32_t> TakeNotices() override { return m_Inner->TakeNotices(); }
+
+ private:
+  const std::shared_ptr<hid::IHidPlatform> m_Inner;
+  const OnWrite m_OnWrite;
+};
+
+// True for a boot-mode block write (command 0x0003).
+bool IsBlockWrite(std::span<const std::uint8_t> frame);
+
 class CCliHarness {
  public:
   // The controllers on the simulated bus, in enumeration order (paths sim:0, sim:1...).
@@ -43,7 +73,8 @@ class CCliHarness {
   std::function<std::shared_ptr<hid::IHidPlatform>()> platform;
   // Wraps whatever platform the command line gets, for tests that watch the wire.
   std::function<std::shared_ptr<hid::IHidPlatform>(std::shared_ptr<hid::IHidPlatform>)> wrap;
-  // Use the command line's own platform choice (--simulate, --emulator) instead.
+  // Use the command line's own platform choice (--simulate, --emulator) instead; wrap
+  // still sees it.
   bool ownPlatforms = false;
   std::string input;  // what the user types
   std::map<std::string, std::string> environment;

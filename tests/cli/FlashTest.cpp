@@ -379,9 +379,15 @@ TEST_F(Flash, CtrlCStopsAtABlockBoundaryAndSaysHowToRecover) {
   auto& device = cli.AddDevice(config);
   const Bytes payload = Pattern(46 * 300);
   const std::string big = WriteImage(dir, "big.dat", payload);
-  cli.wrap = [this](std::shared_ptr<hid::IHidPlatform> inner) {
-    return std::make_shared<CAtBlock>(std::move(inner), cli.interrupt, 5,
-                                      CAtBlock::Act::kInterrupt);
+  // Ctrl-C when the controller is sent its fifth block.
+  auto written = std::make_shared<std::atomic<int>>(0);
+  cli.wrap = [this, written](std::shared_ptr<hid::IHidPlatform> inner) {
+    return std::make_shared<cli_test::CWriteWatch>(
+        std::move(inner), [this, written](const std::string&, std::span<const std::uint8_t> frame) {
+          if (cli_test::IsBlockWrite(frame) && ++*written == 5) {
+            cli.interrupt.Signal();
+          }
+        });
   };
   const auto run = cli.Run({"flash", big, "--yes", "--json"});
   EXPECT_EQ(run.code, 9);
@@ -414,11 +420,21 @@ TEST_F(Flash, WhichControllerWhenThereAreSeveral) {
             "update-cli: no controller at sim:7 (present: sim:0, sim:1): give one of "
             "those to --device\n");
 
-  const auto chosen = cli.Run({"flash", image, "--yes", "--device", "sim:1"});
+  // The command line's own two simulated controllers: only the one chosen is written.
+  CCliHarness simulated;
+  simulated.ownPlatforms = true;
+  std::shared_ptr<sim::CSimPlatform> bus;
+  simulated.wrap = [&bus](std::shared_ptr<hid::IHidPlatform> built) {
+    bus = std::dynamic_pointer_cast<sim::CSimPlatform>(built);
+    return built;
+  };
+  const auto chosen = simulated.Run({"flash", image, "--simulate=2", "--device", "sim:1", "--yes"});
   ASSERT_EQ(chosen.code, 0) << chosen.err;
-  EXPECT_TRUE(first.Received().empty());
-  EXPECT_EQ(ReceivedCodes(second), RoadCodes(false));
-  EXPECT_EQ(second.StoredRegion(), kPayload);
+  ASSERT_NE(bus, nullptr);
+  EXPECT_TRUE(bus->Controller(0).Received().empty());
+  EXPECT_FALSE(bus->Controller(0).WasErased());
+  EXPECT_EQ(ReceivedCodes(bus->Controller(1)), RoadCodes(false));
+  EXPECT_EQ(bus->Controller(1).StoredRegion(), kPayload);
 }
 
 TEST_F(Flash, NoControllerOrNoPermission) {

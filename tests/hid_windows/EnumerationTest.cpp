@@ -91,6 +91,43 @@ TEST_F(EnumerationFixture, InterfacesThatCannotBeOpenedOrIdentifiedAreLeftOut) {
   EXPECT_EQ(api.snapshotsReleased, 1) << "a snapshot never taken is not released";
 }
 
+// Each interface is given the place of its USB device, up the device tree: the same in
+// both modes of the controller, told apart by the port, none where there is no USB device.
+TEST_F(EnumerationFixture, EachInterfaceGetsThePlaceOfItsUsbDevice) {
+  const std::wstring port3 = L"PCIROOT(0)#PCI(1400)#USBROOT(0)#USB(3)";
+  api.devNodes = {
+      {1, {L"USB\\ROOT_HUB30\\4&2A3B&0&0", 0, {}, {}}},
+      // Port 3 in application mode: HID collection, one interface of a composite device,
+      // the device.
+      {10, {L"USB\\VID_4B2E&PID_6E21\\5&1&0&3", 1, {port3}, 3}},
+      {11, {L"USB\\VID_4B2E&PID_6E21&MI_00\\6&1&0&0000", 10, {}, {}}},
+      {12, {L"HID\\VID_4B2E&PID_6E21&MI_00\\7&1&0&0000", 11, {}, {}}},
+      // The same port once the controller has restarted in boot mode.
+      {20, {L"USB\\VID_4B2E&PID_6E30\\5&1&0&3", 1, {port3, L"ACPI(_SB_)#ACPI(PCI0)"}, 3}},
+      {21, {L"HID\\VID_4B2E&PID_6E30\\6&9&0&0000", 20, {}, {}}},
+      // Port 4 of a system that keeps no location paths.
+      {30, {L"USB\\VID_4B2E&PID_6E21\\5&1&0&4", 1, {}, 4}},
+      {31, {L"HID\\VID_4B2E&PID_6E21\\6&8&0&0000", 30, {}, {}}},
+      // Over Bluetooth: no USB device above it.
+      {40, {L"BTHENUM\\{00001124}_VID&00024B2E_PID&6E21\\8&1", 0, {}, {}}},
+      {41, {L"HID\\{00001124}_VID&00024B2E_PID&6E21\\9&1", 40, {}, {}}},
+  };
+  api.interfaces = {{L"app", 0x4B2E, 0x6E21},
+                    {L"boot", 0x4B2E, 0x6E30},
+                    {L"port4", 0x4B2E, 0x6E21},
+                    {L"bluetooth", 0x4B2E, 0x6E21}};
+  const DEVINST collections[] = {12, 21, 31, 41};
+  for (std::size_t i = 0; i < 4; ++i) {
+    api.interfaces[i].devNode = collections[i];
+  }
+  std::vector<std::string> places;
+  for (const InterfaceInfo& info : EnumerateHidInterfaces(api)) {
+    places.push_back(info.location);
+  }
+  EXPECT_EQ(places, (std::vector<std::string>{Narrow(port3), Narrow(port3),
+                                              "USB\\ROOT_HUB30\\4&2A3B&0&0#USB(4)", ""}));
+}
+
 TEST_F(EnumerationFixture, TheLinkFindsTheControllerAndWritesItsPathToTheDebuggerInUtf16) {
   api.interfaces = {{kShort, 0x046D, 0xC52B}, {kLonger, 0x4B2E, 0x6E30}};
   auto shared = std::shared_ptr<CFakeWin32Api>(&api, [](CFakeWin32Api*) {});

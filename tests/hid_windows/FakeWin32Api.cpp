@@ -54,7 +54,8 @@ BOOL CFakeWin32Api::SetupDiEnumDeviceInterfaces(HDEVINFO set, const GUID& classG
 
 BOOL CFakeWin32Api::SetupDiGetDeviceInterfaceDetailW(HDEVINFO set, SP_DEVICE_INTERFACE_DATA* data,
                                                      SP_DEVICE_INTERFACE_DETAIL_DATA_W* detail,
-                                                     DWORD detailSize, DWORD* requiredSize) {
+                                                     DWORD detailSize, DWORD* requiredSize,
+                                                     SP_DEVINFO_DATA* deviceInfo) {
   if (set != kSnapshot || data->cbSize != sizeof(SP_DEVICE_INTERFACE_DATA) ||
       data->Reserved >= interfaces.size()) {
     ++refusedCalls;
@@ -81,9 +82,71 @@ BOOL CFakeWin32Api::SetupDiGetDeviceInterfaceDetailW(HDEVINFO set, SP_DEVICE_INT
     --device.pathFailures;
     return Fail(ERROR_GEN_FAILURE);
   }
+  if (deviceInfo != nullptr) {
+    if (deviceInfo->cbSize != sizeof(SP_DEVINFO_DATA)) {
+      ++refusedCalls;
+      return Fail(ERROR_INVALID_USER_BUFFER);
+    }
+    deviceInfo->DevInst = device.devNode;
+  }
   std::memcpy(reinterpret_cast<std::byte*>(detail) + kPathOffset, device.path.c_str(),
               (device.path.size() + 1) * sizeof(wchar_t));
   return TRUE;
+}
+
+CONFIGRET CFakeWin32Api::CM_Get_Parent(DEVINST* parent, DEVINST node) {
+  const auto found = devNodes.find(node);
+  if (found == devNodes.end() || found->second.parent == 0) {
+    return CR_NO_SUCH_DEVNODE;
+  }
+  *parent = found->second.parent;
+  return CR_SUCCESS;
+}
+
+CONFIGRET CFakeWin32Api::CM_Get_Device_IDW(DEVINST node, wchar_t* buffer, ULONG length) {
+  const auto found = devNodes.find(node);
+  if (found == devNodes.end()) {
+    return CR_NO_SUCH_DEVNODE;
+  }
+  const std::wstring& id = found->second.id;
+  if (length < id.size() + 1) {
+    return CR_BUFFER_SMALL;
+  }
+  std::copy(id.c_str(), id.c_str() + id.size() + 1, buffer);
+  return CR_SUCCESS;
+}
+
+CONFIGRET CFakeWin32Api::CM_Get_DevNode_Registry_PropertyW(DEVINST node, ULONG property,
+                                                           ULONG* type, void* buffer,
+                                                           ULONG* length) {
+  const auto found = devNodes.find(node);
+  if (found == devNodes.end()) {
+    return CR_NO_SUCH_DEVNODE;
+  }
+  std::vector<std::uint8_t> value;
+  if (property == CM_DRP_LOCATION_PATHS && !found->second.locationPaths.empty()) {
+    *type = REG_MULTI_SZ;
+    std::wstring list;
+    for (const std::wstring& path : found->second.locationPaths) {
+      list += path + L'\0';
+    }
+    list += L'\0';
+    const auto* bytes = reinterpret_cast<const std::uint8_t*>(list.data());
+    value.assign(bytes, bytes + list.size() * sizeof(wchar_t));
+  } else if (property == CM_DRP_ADDRESS && found->second.address) {
+    *type = REG_DWORD;
+    const auto* bytes = reinterpret_cast<const std::uint8_t*>(&*found->second.address);
+    value.assign(bytes, bytes + sizeof(DWORD));
+  } else {
+    return CR_NO_SUCH_VALUE;
+  }
+  if (buffer == nullptr || *length < value.size()) {
+    *length = static_cast<ULONG>(value.size());
+    return CR_BUFFER_SMALL;
+  }
+  std::memcpy(buffer, value.data(), value.size());
+  *length = static_cast<ULONG>(value.size());
+  return CR_SUCCESS;
 }
 
 BOOL CFakeWin32Api::SetupDiDestroyDeviceInfoList(HDEVINFO set) {

@@ -23,6 +23,16 @@ struct FakeInterface {
   bool attributesReadable = true;
   int pathFailures = 0;  // reads of its path that fail before one succeeds
   std::optional<hid::windows::ReportLengths> lengths = hid::windows::ReportLengths{65, 65};
+  DEVINST devNode = 0;  // its HID collection in devNodes; 0: none
+};
+
+// A node of the device tree: its instance id, its parent (0 for the root) and the
+// registry properties it has.
+struct FakeDevNode {
+  std::wstring id;
+  DEVINST parent = 0;
+  std::vector<std::wstring> locationPaths;  // CM_DRP_LOCATION_PATHS; none when empty
+  std::optional<DWORD> address;             // CM_DRP_ADDRESS
 };
 
 // How the next ReadFile goes.
@@ -51,6 +61,7 @@ class CFakeWin32Api final : public hid::windows::IWin32Api {
 
   // The bus and the script.
   std::vector<FakeInterface> interfaces;
+  std::map<DEVINST, FakeDevNode> devNodes;
   bool snapshotFails = false;
   ReadScript read;
   bool writeResult = true;
@@ -83,10 +94,14 @@ class CFakeWin32Api final : public hid::windows::IWin32Api {
                                    SP_DEVICE_INTERFACE_DATA* data) override;
   BOOL SetupDiGetDeviceInterfaceDetailW(HDEVINFO set, SP_DEVICE_INTERFACE_DATA* data,
                                         SP_DEVICE_INTERFACE_DETAIL_DATA_W* detail, DWORD detailSize,
-                                        DWORD* requiredSize) override;
+                                        DWORD* requiredSize, SP_DEVINFO_DATA* deviceInfo) override;
   BOOL SetupDiDestroyDeviceInfoList(HDEVINFO set) override;
   BOOLEAN HidD_GetAttributes(HANDLE device, HIDD_ATTRIBUTES* attributes) override;
   bool GetReportLengths(HANDLE device, hid::windows::ReportLengths& lengths) override;
+  CONFIGRET CM_Get_Parent(DEVINST* parent, DEVINST node) override;
+  CONFIGRET CM_Get_Device_IDW(DEVINST node, wchar_t* buffer, ULONG length) override;
+  CONFIGRET CM_Get_DevNode_Registry_PropertyW(DEVINST node, ULONG property, ULONG* type,
+                                              void* buffer, ULONG* length) override;
   HANDLE CreateFileW(const wchar_t* path, DWORD access, DWORD share, DWORD disposition,
                      DWORD flags) override;
   BOOL CloseHandle(HANDLE handle) override;

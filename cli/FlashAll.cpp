@@ -1,0 +1,323 @@
+#include "cli/FlashAll.h"
+
+#include <algorithm>
+#include <atomic>
+#include <charconv>
+#include <chrono>
+#include <memory>
+#include <vector>
+
+#include "cli/ControllerPlaces.h"
+#include "cli/FlashBoard.h"
+#include "cli/FlashCommand.h"
+#include "cli/ImageCommands.h"
+#include "cli/TerminalUi.h"
+#include "firmware/FirmwareHeader.h"
+#include "hid/Hid.h"
+#include "update/RunThread.h"
+
+namespace cli {
+namespace {
+
+constexpr auto kRedrawInterval = std::chrono::milliseconds(100);
+
+// One controller's road and how it ended.
+struct Road {
+  hid::InterfaceInfo controller;  // as listed at the start
+  std::string place;              // its place, or its path where the system tells none
+  std::size_t row = 0;
+  std::shared_ptr<hid::IHidPlatform> platform;
+  std::unique_ptr<CBoardRoadUi> ui;
+  CommandResult result;  // the road's thread writes it before it sets `ended`
+  std::atomic<bool> ended{false};
+  bool told = false;  // its end is on the board
+  bool skipped = false;
+  update::CRunThread thread;  // last: joined first
+};
+
+int Columns(CSession& session) {
+  const auto& environment = session.Context().environment;
+  const std::optional<std::string> text =
+      environment ? environment("COLUMNS") : std::optional<std::string>();
+  int columns = 0;
+  if (text &&
+      std::from_chars(text->data(), text->data() + text->size(), columns).ec == std::errc()) {
+    return columns;
+  }
+  return 80;
+}
+
+std::string VersionText(std::uint32_t word) {
+  return FormatVersion(static_cast<std::uint16_t>(word), static_cast<std::uint16_t>(word >> 16));
+}
+
+// "sim-port-0  sim:0  type 0x600A  firmware 2.14": what the question lists.
+std::string Describe(const Road& road, const std::optional<FoundController>& found) {
+  std::string text = road.place + "  " + road.controller.path;
+  if (found) {
+    text += "  type " + FormatTypeCode(found->type);
+    text += found->versionWord ? "  firmware " + VersionText(*found->versionWord)
+                               : "  in boot mode, firmware not known";
+  }
+  return text;
+}
+
+// The one question, once every road waits for it or has ended. False when nobody waits.
+bool AskOnce(CTerminalUi& people, CFlashBoard& board,
+             const std::vector<std::unique_ptr<Road>>& roads,
+             const std::vector<std::size_t>& asking, const std::string& imagePath,
+             const firmware::ImageInfo& image) {
+  if (asking.empty()) {
+    return false;
+  }
+  const std::string version = FormatVersion(image.header.version, image.header.beta);
+  people.Line(std::to_string(roads.size()) + (roads.size() == 1 ? " controller" : " controllers") +
+              " found; " + imagePath + " holds firmware " + version + " for type " +
+              FormatTypeCode(image.header.firmwareType) + ":");
+  for (const auto& road : roads) {
+    if (std::find(asking.begin(), asking.end(), road->row) != asking.end()) {
+      people.Line("  " + Describe(*road, board.Found(road->row)));
+    } else {
+      people.Line("  " + Describe(*road, board.Found(road->row)) +
+                  "  not updated: " + road->result.message);
+    }
+  }
+  return people.Ask("Update " +
+                    (asking.size() == 1
+                         ? std::string("this controller")
+                         : "these " + std::to_string(asking.size()) + " controllers") +
+                    " to firmware " + version + "?");
+}
+
+// The board's last word on a road that ended.
+std::string FinalText(const Road& road) {
+  if (road.skipped) {
+    return "Skipped: " + road.result.message;
+  }
+  if (road.result.code != ExitCode::kSuccess) {
+    return "Failed: " + road.result.message;
+  }
+  const Json* document = road.result.document ? &*road.result.document : nullptr;
+  if (document != nullptr && document->contains("newVersion") &&
+      (*document)["newVersion"].is_string()) {
+    return "Updated: firmware " + (*document)["newVersion"].get<std::string>();
+  }
+  return "Updated (not back in application mode yet)";
+}
+
+Json ImageJson(const std::string& imagePath, const firmware::ImageInfo& image) {
+  return Json{{"path", imagePath},
+              {"type", FormatTypeCode(image.header.firmwareType)},
+              {"version", FormatVersion(image.header.version, 0)},
+              {"beta", image.header.beta}};
+}
+
+}  // namespace
+
+CommandResult FlashAll(CSession& session, std::shared_ptr<hid::IHidPlatform> platform,
+                       const std::string& imagePath, const firmware::ImageInfo& image, bool yes) {
+  if (session.Options().device) {
+    return Failure(ExitCode::kUsage,
+                   "--all updates every controller and --device chooses one: give one of them");
+  }
+  CPlaceHub hub(std::move(platform));
+  (void)hub.Start();
+  const std::vector<hid::InterfaceInfo> controllers = ControllersByPlace(hub.System());
+  if (controllers.empty()) {
+    return Failure(ExitCode::kNoDevice,
+                   "no controller found: plug them in and run again (those waiting in boot mode "
+                   "are found too)");
+  }
+  for (const hid::InterfaceInfo& info : controllers) {
+    if (info.location.empty() && controllers.size() > 1) {
+      return Failure(ExitCode::kFailure,
+                     "the system tells no place for " + info.path +
+                         ", and --all follows each controller through its restart by the place "
+                         "it is plugged in: update them one at a time with --device PATH");
+    }
+  }
+
+  CWakeFd wake;  // a road waits for the question, or has ended
+  CQuestionGate gate([&wake] { wake.Signal(); });
+  CWakeFd* interrupt = session.Context().interrupt;
+  const Waitable interruptFd = interrupt != nullptr ? interrupt->Fd() : kNoWaitable;
+  // Debug lines would break the lines drawn in place: with --verbose, plain lines.
+  const bool drawInPlace = session.HumanIsTerminal() && !session.Options().verbose;
+  CFlashBoard board(session.Human(), session.OutputMutex(), drawInPlace, Columns(session));
+  CTerminalUi people(TerminalOptions{&session.Human(), session.HumanIsTerminal(),
+                                     session.Context().inputFd, yes, interruptFd,
+                                     &session.OutputMutex()});
+
+  std::vector<std::unique_ptr<Road>> roads;
+  for (const hid::InterfaceInfo& info : controllers) {
+    auto road = std::make_unique<Road>();
+    road->controller = info;
+    road->place = info.location.empty() ? info.path : info.location;
+    road->row = board.AddRow(road->place);
+    road->platform = hub.PlatformAt(info.location);
+    road->ui = std::make_unique<CBoardRoadUi>(board, road->row, gate);
+    roads.push_back(std::move(road));
+  }
+  for (auto& road : roads) {
+    Road& mine = *road;
+    const bool started = mine.thread.Start([&session, &mine, &imagePath, &image, &wake] {
+      mine.result =
+          RunFlashRoad(session, mine.platform, mine.controller.path, imagePath, image, *mine.ui);
+      mine.ended.store(true);
+      wake.Signal();
+    });
+    if (!started) {
+      mine.result = Failure(ExitCode::kFailure, "the system gave no thread for this controller");
+      mine.ended.store(true);
+    }
+  }
+
+  // The owner's loop: the system's notices sorted to the places, the one question, Ctrl-C,
+  // the board drawn, until every road has ended.
+  bool interrupted = false;
+  bool asked = false;
+  auto nextDraw = std::chrono::steady_clock::now();
+  for (;;) {
+    wake.Clear();  // before looking: a road that changes after this wakes the next wait
+    const auto isEnded = [](const auto& road) { return road->ended.load(); };
+    for (auto& road : roads) {
+      if (road->ended.load() && !road->told) {
+        road->told = true;
+        const std::vector<std::size_t> waited = gate.Waiting();
+        const std::optional<FoundController> found = board.Found(road->row);
+        // Of another type: refused before it was asked anything, and not a failure.
+        road->skipped =
+            std::find(waited.begin(), waited.end(), road->row) == waited.end() && found &&
+            firmware::CheckFirmwareType(image.header, found->type) != firmware::TypeCheck::kMatch;
+        board.SetFinal(road->row, FinalText(*road));
+      }
+    }
+    if (std::all_of(roads.begin(), roads.end(), isEnded)) {
+      break;
+    }
+    if (!asked) {
+      const std::vector<std::size_t> asking = gate.Waiting();
+      const auto endedCount = std::count_if(roads.begin(), roads.end(), isEnded);
+      if (asking.size() + static_cast<std::size_t>(endedCount) == roads.size()) {
+        asked = true;
+        const bool answer = AskOnce(people, board, roads, asking, imagePath, image);
+        interrupted = interrupted || (interrupt != nullptr && interrupt->IsSignalled());
+        board.GoLive();
+        gate.Answer(answer && !interrupted);
+        continue;
+      }
+    }
+    const Waitable waitables[] = {NoticeWaitable(hub.System()), wake.Fd(),
+                                  interrupted ? kNoWaitable : interruptFd};
+    std::optional<std::chrono::milliseconds> timeout;
+    if (drawInPlace && asked) {
+      timeout =
+          std::max(std::chrono::milliseconds(0), std::chrono::ceil<std::chrono::milliseconds>(
+                                                     nextDraw - std::chrono::steady_clock::now()));
+    }
+    const int ready = WaitForAny(waitables, timeout);
+    if (ready == 0) {
+      hub.Pump();
+    } else if (ready == 2) {
+      // Each road stops its own run at the next block boundary; none is asked anything.
+      interrupted = true;
+      asked = true;
+      gate.Answer(false);
+    }
+    if (std::chrono::steady_clock::now() >= nextDraw) {
+      board.Redraw();
+      nextDraw = std::chrono::steady_clock::now() + kRedrawInterval;
+    }
+  }
+  for (auto& road : roads) {
+    road->thread.Join();
+  }
+  board.GoLive();  // also when nobody was asked: the ends are told
+  board.Close();
+
+  // The summary, in the order of places; the code of the first failure.
+  CommandResult result;
+  int updated = 0;
+  int failed = 0;
+  int skipped = 0;
+  const Road* firstFailure = nullptr;
+  for (const auto& road : roads) {
+    if (road->skipped) {
+      ++skipped;
+    } else if (road->result.code == ExitCode::kSuccess) {
+      ++updated;
+    } else {
+      ++failed;
+      firstFailure = firstFailure != nullptr ? firstFailure : road.get();
+    }
+  }
+  people.Line(std::to_string(updated) + " updated, " + std::to_string(failed) + " failed, " +
+              std::to_string(skipped) + " skipped.");
+  for (const auto& road : roads) {
+    if (road->skipped || road->result.code != ExitCode::kSuccess) {
+      people.Line(std::string(road->skipped ? "  skipped " : "  failed ") + road->place + " (" +
+                  road->controller.path + "): " + road->result.message);
+    }
+  }
+  // Where a road ended before its controller was written whole, the controller waits in
+  // boot mode; a completed one is on its way back.
+  Json stillInBootMode = Json::array();
+  std::string waiting;
+  const std::vector<hid::InterfaceInfo> present = hid::ListControllers(hub.System());
+  for (const auto& road : roads) {
+    const bool inBootMode = std::any_of(present.begin(), present.end(), [&](const auto& info) {
+      return info.location == road->controller.location && info.productId == hid::kBootProductId;
+    });
+    if (inBootMode && !road->skipped && road->result.code != ExitCode::kSuccess) {
+      stillInBootMode.push_back(road->place);
+      waiting += (waiting.empty() ? "" : ", ") + road->place;
+    }
+  }
+  if (!waiting.empty()) {
+    people.Line("Still in boot mode: " + waiting +
+                ": run the same command again to finish their update.");
+  }
+
+  if (firstFailure != nullptr) {
+    result = Failure(
+        firstFailure->result.code,
+        firstFailure->place + ": " + firstFailure->result.message +
+            (failed > 1 ? " (" + std::to_string(failed - 1) + " more failed: see above)" : ""));
+  } else if (updated == 0) {
+    result = Failure(ExitCode::kImageRefused,
+                     imagePath + " fits none of the controllers: each was skipped (see above)");
+  }
+
+  Json list = Json::array();
+  for (const auto& road : roads) {
+    Json entry = {{"place", road->place}};
+    if (road->result.document) {
+      for (const auto& [key, value] : road->result.document->items()) {
+        if (key != "image") {
+          entry[key] = value;
+        }
+      }
+    } else {
+      entry["result"] = road->result.code == ExitCode::kSuccess ? "completed" : "failed";
+      entry["exitCode"] = static_cast<int>(road->result.code);
+      entry["error"] = Json{{"kind", ToName(road->result.code)}, {"message", road->result.message}};
+    }
+    if (road->skipped) {
+      entry["result"] = "skipped";
+    }
+    list.push_back(std::move(entry));
+  }
+  const bool success = result.code == ExitCode::kSuccess;
+  result.document =
+      Json{{"result", success ? "completed" : "failed"},
+           {"exitCode", static_cast<int>(result.code)},
+           {"error",
+            success ? Json() : Json{{"kind", ToName(result.code)}, {"message", result.message}}},
+           {"image", ImageJson(imagePath, image)},
+           {"summary", {{"updated", updated}, {"failed", failed}, {"skipped", skipped}}},
+           {"controllers", std::move(list)},
+           {"stillInBootMode", std::move(stillInBootMode)}};
+  return result;
+}
+
+}  // namespace cli

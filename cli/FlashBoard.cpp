@@ -1,0 +1,283 @@
+#include "cli/FlashBoard.h"
+
+#include <algorithm>
+
+#include "cli/TerminalUi.h"
+#include "update/UpdateController.h"
+
+namespace cli {
+namespace {
+
+constexpr int kBarWidth = 20;
+
+std::string Trim(const std::string& text) {
+  const auto first = text.find_first_not_of(" \r\n\t");
+  if (first == std::string::npos) {
+    return {};
+  }
+  const auto last = text.find_last_not_of(" \r\n\t");
+  return text.substr(first, last - first + 1);
+}
+
+// Characters a terminal draws two cells wide: the East Asian scripts (the Chinese texts
+// among them) and the full-width forms.
+bool IsWide(char32_t c) {
+  return (c >= 0x1100 && c <= 0x115F) || (c >= 0x2E80 && c <= 0xA4CF) ||
+         (c >= 0xAC00 && c <= 0xD7A3) || (c >= 0xF900 && c <= 0xFAFF) ||
+         (c >= 0xFE30 && c <= 0xFE4F) || (c >= 0xFF00 && c <= 0xFF60) ||
+         (c >= 0xFFE0 && c <= 0xFFE6) || c >= 0x20000;
+}
+
+// The longest start of a UTF-8 text that fits in `cells` terminal cells: a line that
+// wrapped would break the redrawing in place.
+std::string FitToCells(const std::string& text, std::size_t cells) {
+  std::size_t used = 0;
+  std::size_t i = 0;
+  while (i < text.size()) {
+    const auto lead = static_cast<unsigned char>(text[i]);
+    const std::size_t length = lead < 0x80           ? 1
+                               : (lead >> 5) == 0x06 ? 2
+                               : (lead >> 4) == 0x0E ? 3
+                               : (lead >> 3) == 0x1E ? 4
+                                                     : 1;
+    if (i + length > text.size()) {
+      break;
+    }
+    char32_t c = lead;
+    if (length == 3) {
+      c = ((lead & 0x0Fu) << 12) | ((static_cast<unsigned char>(text[i + 1]) & 0x3Fu) << 6) |
+          (static_cast<unsigned char>(text[i + 2]) & 0x3Fu);
+    } else if (length == 4) {
+      c = 0x20000;  // beyond the basic plane: drawn wide
+    }
+    const std::size_t width = IsWide(c) ? 2 : 1;
+    if (used + width > cells) {
+      break;
+    }
+    used += width;
+    i += length;
+  }
+  return text.substr(0, i);
+}
+
+}  // namespace
+
+CFlashBoard::CFlashBoard(std::ostream& out, std::mutex& outputMutex, bool isTerminal, int columns)
+    : m_Out(out),
+      m_Mutex(outputMutex),
+      m_IsTerminal(isTerminal),
+      m_Columns(std::max(columns, 20)) {}
+
+std::size_t CFlashBoard::AddRow(std::string place) {
+  std::lock_guard lock(m_Mutex);
+  m_PlaceWidth = std::max(m_PlaceWidth, place.size());
+  m_Rows.push_back(Row{std::move(place), {}, "Identifying...", false, false, 0, 0, {}, -1, {}});
+  return m_Rows.size() - 1;
+}
+
+void CFlashBoard::SetFound(std::size_t row, FoundController found) {
+  std::lock_guard lock(m_Mutex);
+  m_Rows.at(row).found = found;
+}
+
+std::optional<FoundController> CFlashBoard::Found(std::size_t row) const {
+  std::lock_guard lock(m_Mutex);
+  return m_Rows.at(row).found;
+}
+
+void CFlashBoard::Message(std::size_t row, const std::string& text) {
+  std::lock_guard lock(m_Mutex);
+  Row& line = m_Rows.at(row);
+  line.status = Trim(text);
+  line.writing = false;
+  PlainLocked(line, line.status);
+  m_Dirty = true;
+}
+
+void CFlashBoard::Progress(std::size_t row, const update::RunOutcome& now) {
+  std::lock_guard lock(m_Mutex);
+  Row& line = m_Rows.at(row);
+  if (line.step != now.step) {
+    line.step = now.step;
+    switch (now.step) {
+      case update::RunStep::kErasing:
+        line.status = "Erasing " + FormatBytes(now.regionLength) + "...";
+        PlainLocked(line, line.status);
+        break;
+      case update::RunStep::kStreaming:
+        line.writing = true;
+        line.regionLength = now.regionLength;
+        line.bytes = 0;
+        line.lastTenth = -1;
+        line.writeStart = std::chrono::steady_clock::now();
+        break;
+      case update::RunStep::kFinishing:
+        line.writing = false;
+        line.status = "Verifying...";
+        PlainLocked(line, line.status);
+        break;
+      case update::RunStep::kCompleting:
+        line.status = "Completing...";
+        PlainLocked(line, line.status);
+        break;
+      case update::RunStep::kChoosing:
+      case update::RunStep::kLinking:
+      case update::RunStep::kQueryingRegion:
+      case update::RunStep::kCheckingImage:
+      case update::RunStep::kVerifying:
+        break;
+    }
+    m_Dirty = true;
+  }
+  if (now.step != update::RunStep::kStreaming || line.regionLength == 0) {
+    return;
+  }
+  line.bytes =
+      std::min<std::uint64_t>(std::uint64_t{now.block} * update::kBlockSize, line.regionLength);
+  const int percent = static_cast<int>(line.bytes * 100 / line.regionLength);
+  // Without a terminal, a plain line at every tenth, for logs.
+  if (line.writing && percent / 10 != line.lastTenth) {
+    line.lastTenth = percent / 10;
+    PlainLocked(line, "Writing: " + std::to_string(percent) + "% (" + std::to_string(line.bytes) +
+                          " of " + std::to_string(line.regionLength) + " bytes)");
+  }
+  m_Dirty = true;
+}
+
+void CFlashBoard::SetFinal(std::size_t row, std::string text) {
+  std::lock_guard lock(m_Mutex);
+  Row& line = m_Rows.at(row);
+  line.status = std::move(text);
+  line.final = true;
+  line.writing = false;
+  PlainLocked(line, line.status);
+  m_Dirty = true;
+}
+
+void CFlashBoard::GoLive() {
+  std::lock_guard lock(m_Mutex);
+  m_Live = true;
+  if (m_IsTerminal) {
+    DrawLocked();
+  }
+}
+
+void CFlashBoard::Redraw() {
+  std::lock_guard lock(m_Mutex);
+  if (m_Live && !m_Closed && m_IsTerminal && m_Dirty) {
+    DrawLocked();
+  }
+}
+
+void CFlashBoard::Close() {
+  std::lock_guard lock(m_Mutex);
+  if (m_Live && !m_Closed && m_IsTerminal) {
+    DrawLocked();
+  }
+  m_Closed = true;
+}
+
+void CFlashBoard::PlainLocked(const Row& row, const std::string& text) {
+  if (m_Live && !m_Closed && !m_IsTerminal) {
+    m_Out << row.place << ": " << text << '\n' << std::flush;
+  }
+}
+
+std::string CFlashBoard::TextLocked(const Row& row) const {
+  std::string text = row.place;
+  text.append(m_PlaceWidth - row.place.size() + 2, ' ');
+  if (!row.writing) {
+    return text + row.status;
+  }
+  const double seconds =
+      std::chrono::duration<double>(std::chrono::steady_clock::now() - row.writeStart).count();
+  const double rate = seconds > 0.05 ? static_cast<double>(row.bytes) / seconds : 0.0;
+  const int percent = static_cast<int>(row.bytes * 100 / row.regionLength);
+  return text + "Writing " +
+         FormatProgressBar(percent, row.bytes, row.regionLength, rate, kBarWidth);
+}
+
+void CFlashBoard::DrawLocked() {
+  // Back to the board's first line, then each line anew: erased, written, ended.
+  if (m_LinesDrawn > 0) {
+    m_Out << "\x1b[" << m_LinesDrawn << 'A';
+  }
+  for (const Row& row : m_Rows) {
+    m_Out << "\r\x1b[2K" << FitToCells(TextLocked(row), static_cast<std::size_t>(m_Columns) - 1)
+          << '\n';
+  }
+  m_Out << std::flush;
+  m_LinesDrawn = m_Rows.size();
+  m_Dirty = false;
+}
+
+bool CQuestionGate::Ask(std::size_t row) {
+  std::unique_lock lock(m_Mutex);
+  if (m_Answer) {
+    return false;
+  }
+  m_Waiting.push_back(row);
+  lock.unlock();
+  m_OnWaiting();
+  lock.lock();
+  m_Changed.wait(lock, [this] { return m_Answer.has_value(); });
+  return *m_Answer;
+}
+
+void CQuestionGate::Answer(bool yes) {
+  {
+    std::lock_guard lock(m_Mutex);
+    if (m_Answer) {
+      return;
+    }
+    m_Answer = yes;
+  }
+  m_Changed.notify_all();
+}
+
+std::vector<std::size_t> CQuestionGate::Waiting() const {
+  std::lock_guard lock(m_Mutex);
+  return m_Waiting;
+}
+
+bool CQuestionGate::Answered() const {
+  std::lock_guard lock(m_Mutex);
+  return m_Answer.has_value();
+}
+
+void CBoardRoadUi::SetImagePath(std::string path) {
+  std::lock_guard lock(m_Mutex);
+  m_ImagePath = std::move(path);
+}
+
+void CBoardRoadUi::OnImageAsked(std::function<void()> callback) {
+  std::lock_guard lock(m_Mutex);
+  m_OnImageAsked = std::move(callback);
+}
+
+update::MessageResult CBoardRoadUi::ShowMessageBox(const std::string& text,
+                                                   const std::string& /*caption*/,
+                                                   update::MessageButtons buttons) {
+  if (buttons == update::MessageButtons::kOkCancel) {
+    // The version question: asked once for all controllers.
+    return m_Gate.Ask(m_Row) ? update::MessageResult::kOk : update::MessageResult::kCancel;
+  }
+  Line(text);
+  return update::MessageResult::kOk;
+}
+
+std::optional<std::string> CBoardRoadUi::ShowOpenFileDialog(
+    const update::OpenFileRequest& /*request*/) {
+  std::function<void()> asked;
+  {
+    std::lock_guard lock(m_Mutex);
+    asked = m_OnImageAsked;
+  }
+  if (asked) {
+    asked();
+  }
+  std::lock_guard lock(m_Mutex);
+  return m_ImagePath;
+}
+
+}  // namespace cli

@@ -1,0 +1,40 @@
+// What one controller's flashing road shows and asks, beyond the six user-interface
+// operations of the update control: the command line's own lines, the run's phases and
+// confirmed blocks, and the image the file dialog returns. `flash` shows one road on the
+// terminal (CTerminalUi); `flash --all` shows each controller's road as one line of a
+// board and asks the version question once for all of them (CBoardRoadUi).
+//
+// Threads: as update::IUserInterface. Line, Finish, OnControllerFound and the questions
+// come from the road's own thread; OnRunProgress from its run's worker.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <optional>
+#include <string>
+
+#include "update/RunOutcome.h"
+#include "update/UserInterface.h"
+
+namespace cli {
+
+class IRoadUi : public update::IUserInterface {
+ public:
+  // What the file dialog returns, and what to do each time it is asked for.
+  virtual void SetImagePath(std::string path) = 0;
+  virtual void OnImageAsked(std::function<void()> callback) = 0;
+
+  // One whole line for people.
+  virtual void Line(const std::string& text) = 0;
+  // Ends a bar left open by a run that stopped, so that what follows starts a line.
+  virtual void Finish() = 0;
+  // The run's steps and confirmed blocks (the controller's progress observer).
+  virtual void OnRunProgress(const update::RunOutcome& now) = 0;
+
+  // The controller as identification found it, before the version question: its type,
+  // and its firmware version word when it was found in application mode.
+  virtual void OnControllerFound(std::uint16_t /*type*/,
+                                 std::optional<std::uint32_t> /*versionWord*/) {}
+};
+
+}  // namespace cli
