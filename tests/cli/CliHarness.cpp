@@ -49,10 +49,10 @@ base::Result<std::unique_ptr<hid::IHidHandle>> CWriteWatch::Open(const std::stri
   struct CHandle final : hid::IHidHandle {
     CHandle(std::unique_ptr<hid::IHidHandle> inner, std::string path, const OnWrite& onWrite)
         : m_Inner(std::move(inner)), m_Path(std::move(path)), m_OnWrite(onWrite) {}
-    hid::ReadOutcome ReadFrame(hid::Frame& frame, std::chrono::milliseconds timeout) override {
+    hid::ReadResult ReadFrame(hid::Frame& frame, std::chrono::milliseconds timeout) override {
       return m_Inner->ReadFrame(frame, timeout);
     }
-    bool WriteFrame(std::span<const std::uint8_t> frame) override {
+    base::Status WriteFrame(std::span<const std::uint8_t> frame) override {
       m_OnWrite(m_Path, frame);
       return m_Inner->WriteFrame(frame);
     }
