@@ -82,7 +82,9 @@ CommandLine ParseCommandLine(const std::vector<std::string>& arguments,
     return result;
   }
 
-  const auto access = platform::ChooseDeviceAccess(simulate, emulator, emulatorVariable);
+  // --simulate alone: one simulated controller.
+  const auto access = platform::ChooseDeviceAccess(
+      simulate ? std::optional<std::string>("") : std::nullopt, emulator, emulatorVariable);
   if (!access) {
     result.message = access.error().message + "\n";
     result.exitCode = 2;
