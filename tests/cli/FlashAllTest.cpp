@@ -68,7 +68,7 @@ TEST_F(FlashAll, EachControllerEndsOnItsOwnRoad) {
        {End::kUpdated, End::kFailed, End::kUpdated, End::kUpdated},
        7,
        "3 updated, 1 failed, 0 skipped.\n  failed sim-port-1 (sim:1): the controller stopped "
-       "answering: writing block 5 of 20: the device went away"},
+       "answering: writing block 5 of 20: read: the device went away"},
       {"one of another type",
        [](auto& configs) { configs[2].typeCode = 0x6011; },
        {End::kUpdated, End::kUpdated, End::kSkipped, End::kUpdated},
