@@ -48,13 +48,16 @@ std::string VersionText() {
   return Fmt(Tr("update-cli {0}\nbuild {1}"), {UPDATE_VERSION, UPDATE_BUILD});
 }
 
-// The parser's own words in the help, in the messages' language.
+// The parser's own words in the help, in the messages' language. The placeholders of
+// values (PATH, FILE, TEXT...) stay as they are: they name what to type.
 void TranslateHelpLabels(CLI::App& app) {
   const auto formatter = app.get_formatter();
-  for (const char* label : {"Usage", "OPTIONS", "SUBCOMMAND", "Positionals", "REQUIRED", "Excludes",
-                            "TEXT", "PATH", "FILE", "LANG", "CODE", "X.YY", "N", "OUT"}) {
-    formatter->label(label, Tr(label));
-  }
+  formatter->label("Usage", Tr("Usage"));
+  formatter->label("OPTIONS", Tr("OPTIONS"));
+  formatter->label("SUBCOMMAND", Tr("SUBCOMMAND"));
+  formatter->label("Positionals", Tr("Positionals"));
+  formatter->label("REQUIRED", Tr("REQUIRED"));
+  formatter->label("Excludes", Tr("Excludes"));
 }
 
 void AddGlobalOptions(CLI::App& app, GlobalOptions& options) {

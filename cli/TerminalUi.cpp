@@ -45,10 +45,15 @@ std::string FormatProgressBar(const std::string& label, int percent, std::uint64
   char number[32];
   std::snprintf(number, sizeof number, " %3d%%", percent);
   const std::string percentText = number;
-  const std::string counts = "  " + Fmt(Tr("{0} of {1}"), {FormatBytes(bytes), FormatBytes(total)});
+  // The counts and the rate take the room of their widest, so that the bar keeps its
+  // width while they grow.
+  std::string counts = "  " + Fmt(Tr("{0} of {1}"), {FormatBytes(bytes), FormatBytes(total)});
+  const int countsWidth =
+      DisplayWidth("  " + Fmt(Tr("{0} of {1}"), {FormatBytes(total), FormatBytes(total)}));
+  counts.append(static_cast<std::size_t>(std::max(0, countsWidth - DisplayWidth(counts))), ' ');
   std::string rate;
   if (bytesPerSecond > 0) {
-    std::snprintf(number, sizeof number, "  %.1f KiB/s", bytesPerSecond / 1024.0);
+    std::snprintf(number, sizeof number, "  %6.1f KiB/s", bytesPerSecond / 1024.0);
     rate = number;
   }
   // The room left for the bar beside "label [" and "]" and a tail, one column kept free.
@@ -59,8 +64,12 @@ std::string FormatProgressBar(const std::string& label, int percent, std::uint64
     if (room >= kNarrowestBar) {
       const int width = std::min(room, kWidestBar);
       const int filled = percent * width / 100;
-      return label + " [" + std::string(static_cast<std::size_t>(filled), '#') +
-             std::string(static_cast<std::size_t>(width - filled), '.') + "]" + tail;
+      std::string line = label + " [" + std::string(static_cast<std::size_t>(filled), '#') +
+                         std::string(static_cast<std::size_t>(width - filled), '.') + "]" + tail;
+      while (!line.empty() && line.back() == ' ') {
+        line.pop_back();
+      }
+      return line;
     }
   }
   return percentText.substr(1);  // too narrow for any bar: the percentage alone
