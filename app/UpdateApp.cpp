@@ -50,7 +50,7 @@ CommandLine ParseCommandLine(const QStringList& arguments,
 
   CommandLine result;
   if (!parser.parse(arguments)) {
-    result.output = parser.errorText().toStdString() + "\n";
+    result.output = "update: " + parser.errorText().toStdString() + " (see update --help)\n";
     result.exitCode = 2;
     result.unknownOption = !parser.unknownOptionNames().isEmpty();
     return result;

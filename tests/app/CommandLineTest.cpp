@@ -64,6 +64,7 @@ TEST(CommandLine, TakesTheLanguageAndAnImageOrRefusesThem) {
                                  {"--language", "zh_CN"},
                                  {"--language", "70000"},
                                  {"/nonexistent.dat"},
+                                 {"--bogus"},
                                  {kThisFile, kThisFile}}) {
     const app::CommandLine parsed = app::ParseCommandLine(QStringList{"update"} + bad, {});
     EXPECT_EQ(parsed.exitCode, 2) << bad.join(' ').toStdString();
