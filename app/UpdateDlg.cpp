@@ -12,6 +12,7 @@
 #include <QThread>
 #include <algorithm>
 #include <cstdio>
+#include <utility>
 
 #include "app/AppIcon.h"
 #include "app/DialogFont.h"
@@ -346,6 +347,9 @@ void CUpdateDlg::SetWindowTitle(const std::string& title) {
 }
 
 std::optional<std::string> CUpdateDlg::ShowOpenFileDialog(const update::OpenFileRequest& request) {
+  if (m_NextImage) {
+    return std::exchange(m_NextImage, std::nullopt);
+  }
   QFileDialog dialog(this, QString(), QString::fromStdString(request.initialDirectory));
   dialog.setAcceptMode(QFileDialog::AcceptOpen);
   // The dialog does not insist that the file exists; opening it tells.

@@ -57,6 +57,11 @@ class CUpdateDlg : public QDialog, public update::IUserInterface {
   // How the last run ended, once the update control has ended it.
   std::optional<update::RunOutcome> LastRunOutcome() const { return m_LastOutcome; }
 
+  // The next file dialog is answered with path instead of being shown (a file given on
+  // the command line). The image is then checked and its versions asked about as one
+  // chosen in the dialog; the dialogs after that one are shown again.
+  void AnswerNextFileDialog(std::string path) { m_NextImage = std::move(path); }
+
   // The image of the minimised window.
   QIcon OnQueryDragIcon() const { return m_hIcon; }
 
@@ -107,6 +112,7 @@ class CUpdateDlg : public QDialog, public update::IUserInterface {
   QLabel* m_CompletionLabel = nullptr;
   QLabel* m_InstructionLabel = nullptr;
 
+  std::optional<std::string> m_NextImage;
   bool m_Initialised = false;
   bool m_Closing = false;
   std::optional<update::RunOutcome> m_LastOutcome;

@@ -1,48 +1,89 @@
 #include "cli/CliMain.h"
 
+#include <BuildInfo.h>
+
 #include <CLI/CLI.hpp>
 #include <memory>
 #include <ostream>
+#include <string_view>
 #include <utility>
 #include <vector>
 
 #include "cli/DevicesCommand.h"
 #include "cli/FlashCommand.h"
 #include "cli/ImageCommands.h"
+#include "cli/Messages.h"
+#include "cli/UsageError.h"
+#include "text/UiLanguage.h"
 
 namespace cli {
 namespace {
 
-constexpr const char* kFooter =
-    "Exit codes: 0 success, 1 other failure, 2 usage, 3 no controller, 4 permission denied,\n"
-    "5 image refused, 6 declined, 7 controller stopped answering, 8 verification failed,\n"
-    "9 interrupted, 10 not back in boot mode in time, 11 several controllers (use --device).";
+// What must be known before the command line is parsed, as parsing may fail: whether
+// the answer is JSON, and the language to say it in. Read from the words themselves.
+struct EarlyLook {
+  bool json = false;
+  std::optional<std::string> lang;
+};
 
-constexpr const char* kCommandFooter =
-    "Options for every command (--simulate, --emulator PATH, --device PATH, --json, --verbose,\n"
-    "--trace FILE, --lang LANG) and the exit codes: see update-cli --help.";
+EarlyLook LookAtArguments(int argc, const char* const* argv) {
+  EarlyLook look;
+  for (int i = 1; i < argc; ++i) {
+    const std::string_view word = argv[i];
+    if (word == "--") {
+      break;
+    }
+    if (word == "--json") {
+      look.json = true;
+    } else if (word == "--lang" && i + 1 < argc) {
+      look.lang = argv[i + 1];
+    } else if (word.starts_with("--lang=")) {
+      look.lang = std::string(word.substr(7));
+    }
+  }
+  return look;
+}
+
+std::string VersionText() {
+  return Fmt(Tr("update-cli {0}\nbuild {1}"), {UPDATE_VERSION, UPDATE_BUILD});
+}
+
+// The parser's own words in the help, in the messages' language. The placeholders of
+// values (PATH, FILE, TEXT...) stay as they are: they name what to type.
+void TranslateHelpLabels(CLI::App& app) {
+  const auto formatter = app.get_formatter();
+  formatter->label("Usage", Tr("Usage"));
+  formatter->label("OPTIONS", Tr("OPTIONS"));
+  formatter->label("SUBCOMMAND", Tr("SUBCOMMAND"));
+  formatter->label("Positionals", Tr("Positionals"));
+  formatter->label("REQUIRED", Tr("REQUIRED"));
+  formatter->label("Excludes", Tr("Excludes"));
+}
 
 // Returns the --simulate flag, whose count (after "=") lands in simulateCount.
 CLI::Option* AddGlobalOptions(CLI::App& app, GlobalOptions& options, std::string& simulateCount) {
+  app.set_help_flag("-h,--help", Tr("Print this help message and exit"));
+  app.set_version_flag("-V,--version", VersionText(),
+                       Tr("Print the version of the program and of its build, and exit"));
   auto* simulate = app.add_flag("--simulate", simulateCount,
-                                "Use the simulated controller (application mode, type 0x600A, "
-                                "2.14); --simulate=N: N of them");
-  auto* emulator = app.add_option("--emulator", options.emulator,
-                                  "Reach the controller through an emulator socket "
-                                  "(or $UPDATE_EMULATOR)")
-                       ->type_name("PATH");
+                                Tr("Use the simulated controller (application mode, type "
+                                   "0x600A, 2.14); --simulate=N: N of them"));
+  auto* emulator =
+      app.add_option("--emulator", options.emulator,
+                     Tr("Reach the controller through an emulator socket (or $UPDATE_EMULATOR)"))
+          ->type_name("PATH");
   simulate->excludes(emulator);
   app.add_option("--device", options.device,
-                 "Which controller, when several are present (a path from devices)")
+                 Tr("Which controller, when several are present (a path from devices)"))
       ->type_name("PATH");
   app.add_flag("--json", options.json,
-               "Print one JSON document on stdout (devices, image inspect, flash)");
-  app.add_flag("-v,--verbose", options.verbose, "Print debug lines on stderr");
+               Tr("Print one JSON document on stdout (devices, flash, image inspect, image pack)"));
+  app.add_flag("-v,--verbose", options.verbose, Tr("Print debug lines on stderr"));
   app.add_option("--trace", options.trace,
-                 "Write every frame written and read to FILE, one JSON line each")
+                 Tr("Write every frame written and read to FILE, one JSON line each"))
       ->type_name("FILE");
   app.add_option("--lang", options.lang,
-                 "Language of the controller's texts: en or zh (default from LANG)")
+                 Tr("Language of the messages: en or zh, or a locale name (default from LANG)"))
       ->type_name("LANG");
   return simulate;
 }
@@ -53,11 +94,22 @@ int RunMain(int argc, const char* const* argv, CliContext& context) {
   std::ostream& out = *context.out;
   std::ostream& err = *context.err;
 
-  CLI::App app("Writes new firmware into the Corvane controller through its USB HID bootloader.",
-               "update-cli");
+  // The language first: every message from here on is in it, a usage error's too.
+  const EarlyLook look = LookAtArguments(argc, argv);
+  GlobalOptions early;
+  early.lang = look.lang;
+  if (context.useMessageLanguage) {
+    context.useMessageLanguage(CSession(context, early).LanguageId());
+  }
+
+  CLI::App app(
+      Tr("Writes new firmware into the Corvane controller through its USB HID bootloader."),
+      "update-cli");
+  TranslateHelpLabels(app);
   // Global options may come after the command as well: `flash IMAGE --yes --emulator P`.
   app.fallthrough();
   app.require_subcommand(1);
+  app.option_defaults()->group(Tr("Options"));
   GlobalOptions options;
   std::string simulateCount;
   CLI::Option* simulate = AddGlobalOptions(app, options, simulateCount);
@@ -69,39 +121,64 @@ int RunMain(int argc, const char* const* argv, CliContext& context) {
   };
   add(app, std::make_unique<CDevicesCommand>());
   add(app, std::make_unique<CFlashCommand>());
-  CLI::App* image = app.add_subcommand("image", "Inspect or make .dat firmware images");
+  CLI::App* image = app.add_subcommand("image", Tr("Inspect or make .dat firmware images"));
   image->require_subcommand(1);
   add(*image, std::make_unique<CImageInspectCommand>());
   add(*image, std::make_unique<CImagePackCommand>());
   // Set after the commands, which would otherwise inherit them.
-  app.footer(kFooter);
+  app.footer(
+      Tr("Exit codes: 0 success, 1 other failure, 2 usage, 3 no controller, 4 permission "
+         "denied,\n5 image refused, 6 declined, 7 controller stopped answering, 8 "
+         "verification failed,\n9 interrupted, 10 not back in boot mode in time, 11 several "
+         "controllers (use --device)."));
   for (CLI::App* sub : {static_cast<CLI::App*>(image), commands[0].first, commands[1].first,
                         commands[2].first, commands[3].first}) {
-    sub->footer(kCommandFooter);
+    sub->footer(
+        Tr("Options for every command (--simulate, --emulator PATH, --device PATH, "
+           "--json, --verbose,\n--trace FILE, --lang LANG) and the exit codes: see "
+           "update-cli --help."));
+    sub->group(Tr("Subcommands"));
   }
 
+  CommandResult result;
+  bool parsed = false;
   try {
     app.parse(argc, argv);
+    parsed = true;
+  } catch (const CLI::CallForHelp&) {
+    // The help of the command named last: the parser hands it down.
+    out << app.help() << std::flush;
+    return 0;
+  } catch (const CLI::CallForVersion& version) {
+    out << version.what() << '\n' << std::flush;
+    return 0;
   } catch (const CLI::ParseError& error) {
-    // Help is a "parse error" with exit code 0 in CLI11; everything else is usage.
-    const int code = app.exit(error, out, err);
-    return code == 0 ? 0 : static_cast<int>(ExitCode::kUsage);
+    result = Failure(ExitCode::kUsage, DescribeUsageError(app, error));
+  }
+  if (parsed && options.lang && !text::LanguageIdFromOption(*options.lang)) {
+    result = Failure(ExitCode::kUsage,
+                     Fmt(Tr("--lang {0}: give en or zh, or a locale name such as zh_CN.UTF-8 (see "
+                            "update-cli --help)"),
+                         {*options.lang}));
+    parsed = false;
   }
 
-  if (simulate->count() > 0) {
-    // CLI11 gives a flag without "=N" the value "true": one controller.
-    options.simulate = simulateCount == "true" ? std::string() : simulateCount;
-  }
-  CSession session(context, options);
-  CommandResult result = Failure(ExitCode::kUsage, "no command given: see --help");
-  for (auto& [parser, command] : commands) {
-    if (parser->parsed()) {
-      result = command->Run(session);
-      break;
+  if (parsed) {
+    if (simulate->count() > 0) {
+      // CLI11 gives a flag without "=N" the value "true": one controller.
+      options.simulate = simulateCount == "true" ? std::string() : simulateCount;
+    }
+    CSession session(context, options);
+    result = Failure(ExitCode::kUsage, Tr("no command was run (see update-cli --help)"));
+    for (auto& [parser, command] : commands) {
+      if (parser->parsed()) {
+        result = command->Run(session);
+        break;
+      }
     }
   }
 
-  if (options.json) {
+  if (options.json || look.json) {
     if (!result.document) {
       result.document = Json{{"error",
                               {{"kind", ToName(result.code)},

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "cli/Messages.h"
 #include "hid/Hid.h"
 
 namespace cli {
@@ -64,9 +65,8 @@ std::variant<ControllerChoice, CommandResult> ChooseControllers(
   ControllerChoice choice;
   choice.present = hid::ListControllers(platform);
   if (choice.present.empty()) {
-    return Failure(ExitCode::kNoDevice,
-                   "no controller found: plug it in and run again (one waiting in boot mode is "
-                   "found too)");
+    return Failure(ExitCode::kNoDevice, Tr("no controller found: plug it in and run again (one "
+                                           "waiting in boot mode is found too)"));
   }
   std::string list;
   for (const hid::InterfaceInfo& info : choice.present) {
@@ -79,15 +79,16 @@ std::variant<ControllerChoice, CommandResult> ChooseControllers(
       }
     }
     if (choice.chosen.empty()) {
-      return Failure(ExitCode::kNoDevice, "no controller at " + *wanted + " (present: " + list +
-                                              "): give one of those to --device");
+      return Failure(ExitCode::kNoDevice,
+                     Fmt(Tr("no controller at {0} (present: {1}): give one of those to --device"),
+                         {*wanted, list}));
     }
     return choice;
   }
   if (howMany == HowMany::kOnlyOne && choice.present.size() > 1) {
-    return Failure(ExitCode::kSeveralDevices, std::to_string(choice.present.size()) +
-                                                  " controllers found (" + list +
-                                                  "): choose one with --device PATH");
+    return Failure(ExitCode::kSeveralDevices,
+                   Fmt(Tr("{0} controllers found ({1}): choose one with --device PATH"),
+                       {std::to_string(choice.present.size()), list}));
   }
   choice.chosen = choice.present;
   return choice;

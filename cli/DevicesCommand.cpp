@@ -6,6 +6,7 @@
 #include "base/LittleEndian.h"
 #include "cli/DeviceChoice.h"
 #include "cli/ImageCommands.h"
+#include "cli/Messages.h"
 #include "hid/Hid.h"
 #include "protocol/DeviceCommands.h"
 
@@ -27,13 +28,13 @@ DeviceReport Identify(std::shared_ptr<hid::IHidPlatform> alone, const hid::Inter
   DeviceReport report{info, {}, {}, {}, false};
   hid::CHid link(std::move(alone), debug);
   if (link.FindDevice() == 0) {
-    report.openError = base::Error{base::ErrorKind::kNotFound, "it went away"};
+    report.openError = base::Error{base::ErrorKind::kNotFound, Tr("it went away")};
     return report;
   }
   if (link.OpenDevice() == 0) {
     report.openError = link.LastOpenError();
     if (!report.openError) {
-      report.openError = base::Error{base::ErrorKind::kIo, "it could not be opened"};
+      report.openError = base::Error{base::ErrorKind::kIo, Tr("it could not be opened")};
     }
     return report;
   }
@@ -63,7 +64,7 @@ const char* ModeName(const hid::InterfaceInfo& info) {
 
 CLI::App* CDevicesCommand::Register(CLI::App& parent) {
   return parent.add_subcommand("devices",
-                               "List the controllers present: path, mode, type and firmware");
+                               Tr("List the controllers present: path, mode, type and firmware"));
 }
 
 CommandResult CDevicesCommand::Run(CSession& session) {
@@ -74,9 +75,16 @@ CommandResult CDevicesCommand::Run(CSession& session) {
   const auto platform = std::get<std::shared_ptr<hid::IHidPlatform>>(opened);
 
   auto choice = ChooseControllers(*platform, session.Options().device, HowMany::kEvery);
+  // --device naming none of them fails as flash does, after the list of those present.
+  std::optional<CommandResult> notPresent;
+  if (auto* failure = std::get_if<CommandResult>(&choice);
+      failure != nullptr && session.Options().device && failure->code == ExitCode::kNoDevice) {
+    notPresent = *failure;
+    choice = ChooseControllers(*platform, std::nullopt, HowMany::kEvery);
+  }
   if (auto* failure = std::get_if<CommandResult>(&choice)) {
     failure->document = Json{{"devices", Json::array()}};
-    return *failure;
+    return notPresent ? *notPresent : *failure;
   }
   const ControllerChoice& controllers = std::get<ControllerChoice>(choice);
 
@@ -92,9 +100,11 @@ CommandResult CDevicesCommand::Run(CSession& session) {
     Json entry = {{"path", info.path},
                   {"mode", ModeName(info)},
                   {"type", report.type ? Json(FormatTypeCode(*report.type)) : Json()}};
-    std::string line = info.path + "  " + ModeName(info) + " mode";
+    std::string line =
+        info.path + "  " +
+        (info.productId == hid::kAppProductId ? Tr("application mode") : Tr("boot mode"));
     if (report.type) {
-      line += "  type " + FormatTypeCode(*report.type);
+      line += "  " + Fmt(Tr("type {0}"), {FormatTypeCode(*report.type)});
     }
     if (info.productId == hid::kAppProductId) {
       if (report.versionWord) {
@@ -102,7 +112,7 @@ CommandResult CDevicesCommand::Run(CSession& session) {
         const auto beta = static_cast<std::uint16_t>(*report.versionWord >> 16);
         entry["version"] = FormatVersion(version, 0);
         entry["beta"] = beta;
-        line += "  firmware " + FormatVersion(version, beta);
+        line += "  " + Fmt(Tr("firmware {0}"), {FormatVersion(version, beta)});
       } else {
         entry["version"] = nullptr;
         entry["beta"] = nullptr;
@@ -117,9 +127,9 @@ CommandResult CDevicesCommand::Run(CSession& session) {
         result.message = failure.message;
       }
     } else if (!report.answered) {
-      problem = "it did not answer: unplug and replug it";
+      problem = Tr("it did not answer: unplug and replug it");
     } else if (report.type != firmware::kTypeCodeKind5 && report.type != firmware::kTypeCodeKind6) {
-      problem = "this type is not supported";
+      problem = Tr("this type is not supported");
     }
     entry["problem"] = problem ? Json(*problem) : Json();
     if (problem) {
@@ -132,6 +142,10 @@ CommandResult CDevicesCommand::Run(CSession& session) {
   }
 
   result.document = Json{{"devices", std::move(list)}};
+  if (notPresent) {
+    result.code = notPresent->code;
+    result.message = notPresent->message;
+  }
   return result;
 }
 

@@ -35,7 +35,31 @@ struct Road {
   update::CRunThread thread;  // last: joined first
 };
 
+}  // namespace
+
+TerminalOptions TerminalFor(CSession& session, bool assumeYes) {
+  TerminalOptions terminal;
+  terminal.out = &session.Progress();
+  terminal.results = &session.Human();
+  terminal.isTerminal = session.ProgressIsTerminal();
+  terminal.columns = session.Context().errColumns;
+  terminal.inputFd = session.Context().inputFd;
+  terminal.inputIsTerminal = session.Context().inputIsTerminal;
+  terminal.assumeYes = assumeYes;
+  CWakeFd* interrupt = session.Context().interrupt;
+  terminal.interruptFd = interrupt != nullptr ? interrupt->Fd() : kNoWaitable;
+  terminal.outputMutex = &session.OutputMutex();
+  return terminal;
+}
+
+namespace {
+
 int Columns(CSession& session) {
+  if (const auto& asked = session.Context().errColumns) {
+    if (const int columns = asked(); columns > 0) {
+      return columns;
+    }
+  }
   const auto& environment = session.Context().environment;
   const std::optional<std::string> text =
       environment ? environment("COLUMNS") : std::optional<std::string>();
@@ -142,11 +166,9 @@ CommandResult FlashAll(CSession& session, std::shared_ptr<hid::IHidPlatform> pla
   CWakeFd* interrupt = session.Context().interrupt;
   const Waitable interruptFd = interrupt != nullptr ? interrupt->Fd() : kNoWaitable;
   // Debug lines would break the lines drawn in place: with --verbose, plain lines.
-  const bool drawInPlace = session.HumanIsTerminal() && !session.Options().verbose;
-  CFlashBoard board(session.Human(), session.OutputMutex(), drawInPlace, Columns(session));
-  CTerminalUi people(TerminalOptions{&session.Human(), session.HumanIsTerminal(),
-                                     session.Context().inputFd, yes, interruptFd,
-                                     &session.OutputMutex()});
+  const bool drawInPlace = session.ProgressIsTerminal() && !session.Options().verbose;
+  CFlashBoard board(session.Progress(), session.OutputMutex(), drawInPlace, Columns(session));
+  CTerminalUi people(TerminalFor(session, yes));
 
   std::vector<std::unique_ptr<Road>> roads;
   for (const hid::InterfaceInfo& info : controllers) {
@@ -251,11 +273,11 @@ CommandResult FlashAll(CSession& session, std::shared_ptr<hid::IHidPlatform> pla
       firstFailure = firstFailure != nullptr ? firstFailure : road.get();
     }
   }
-  people.Line(std::to_string(updated) + " updated, " + std::to_string(failed) + " failed, " +
+  people.Result(std::to_string(updated) + " updated, " + std::to_string(failed) + " failed, " +
               std::to_string(skipped) + " skipped.");
   for (const auto& road : roads) {
     if (road->skipped || road->result.code != ExitCode::kSuccess) {
-      people.Line(std::string(road->skipped ? "  skipped " : "  failed ") + road->place + " (" +
+      people.Result(std::string(road->skipped ? "  skipped " : "  failed ") + road->place + " (" +
                   road->controller.path + "): " + road->result.message);
     }
   }
@@ -274,7 +296,7 @@ CommandResult FlashAll(CSession& session, std::shared_ptr<hid::IHidPlatform> pla
     }
   }
   if (!waiting.empty()) {
-    people.Line("Still in boot mode: " + waiting +
+    people.Result("Still in boot mode: " + waiting +
                 ": run the same command again to finish their update.");
   }
 

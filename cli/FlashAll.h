@@ -17,10 +17,15 @@
 #include <string>
 
 #include "cli/Session.h"
+#include "cli/TerminalUi.h"
 #include "firmware/ImageFile.h"
 #include "hid/HidPlatform.h"
 
 namespace cli {
+
+// Where both forms of flash ask and draw: questions and progress on stderr, results
+// for people where the session puts them, answers from the session's input.
+TerminalOptions TerminalFor(CSession& session, bool assumeYes);
 
 CommandResult FlashAll(CSession& session, std::shared_ptr<hid::IHidPlatform> platform,
                        const std::string& imagePath, const firmware::ImageInfo& image, bool yes);

@@ -2,13 +2,13 @@
 
 #include <algorithm>
 
+#include "cli/Messages.h"
 #include "cli/TerminalUi.h"
 #include "update/UpdateController.h"
 
 namespace cli {
 namespace {
 
-constexpr int kBarWidth = 20;
 
 std::string Trim(const std::string& text) {
   const auto first = text.find_first_not_of(" \r\n\t");
@@ -193,8 +193,8 @@ std::string CFlashBoard::TextLocked(const Row& row) const {
       std::chrono::duration<double>(std::chrono::steady_clock::now() - row.writeStart).count();
   const double rate = seconds > 0.05 ? static_cast<double>(row.bytes) / seconds : 0.0;
   const int percent = static_cast<int>(row.bytes * 100 / row.regionLength);
-  return text + "Writing " +
-         FormatProgressBar(percent, row.bytes, row.regionLength, rate, kBarWidth);
+  return text + FormatProgressBar(Tr("Writing"), percent, row.bytes, row.regionLength, rate,
+                                  m_Columns - DisplayWidth(text));
 }
 
 void CFlashBoard::DrawLocked() {

@@ -9,6 +9,8 @@
 #include "cli/DeviceChoice.h"
 #include "cli/FlashAll.h"
 #include "cli/ImageCommands.h"
+#include "cli/Messages.h"
+#include "cli/RunWords.h"
 #include "cli/TerminalUi.h"
 #include "firmware/FirmwareHeader.h"
 #include "firmware/ImageFile.h"
@@ -23,8 +25,6 @@ using Clock = std::chrono::steady_clock;
 using update::RunFailure;
 using update::RunOutcome;
 using update::RunStep;
-
-constexpr const char* kRunAgain = "run the same command again";
 
 std::string Seconds(std::chrono::milliseconds wait) {
   char text[16];
@@ -80,6 +80,10 @@ class CFlashRun {
   // A controller found waiting in boot mode is flashed directly: said when its run asks
   // for the image, once identification has told its type.
   void AnnounceBootModeStart();
+  // The way back for a controller this run leaves waiting in boot mode, after "; ": run
+  // again. A simulated controller ends with this program and the next run starts it
+  // afresh in application mode: there is nothing to come back to.
+  std::string StaysInBootMode(std::string advice) const;
   CommandResult UnusableDevice();
   CommandResult SwitchToBootMode();
   CommandResult FollowRun();
@@ -154,8 +158,9 @@ void CFlashRun::AnnounceBootModeStart() {
   m_StartedInBootMode = true;
   m_DeviceType = firmware::ExpectedFirmwareType(m_Controller.GetDeviceKind());
   m_Ui.OnControllerFound(*m_DeviceType, std::nullopt);
-  m_Ui.Line("Found " + m_Path + " waiting in boot mode (type " + Hex16(*m_DeviceType) +
-            "): flashing it directly; its current firmware is not known.");
+  m_Ui.Line(Fmt(Tr("Found {0} waiting in boot mode (type {1}): flashing it directly; its current "
+                   "firmware is not known."),
+                {m_Path, Hex16(*m_DeviceType)}));
 }
 
 CommandResult CFlashRun::Execute() {
@@ -171,23 +176,31 @@ CommandResult CFlashRun::Execute() {
   return SwitchToBootMode();
 }
 
+std::string CFlashRun::StaysInBootMode(std::string advice) const {
+  if (m_Session.Options().simulate) {
+    return Tr("the simulated controller ends with this program; the next run starts it afresh");
+  }
+  return advice;
+}
+
 CommandResult CFlashRun::UnusableDevice() {
   const hid::MatchedDeviceIds ids = m_Controller.GetMatchedDeviceIds();
   if (ids.VendorId != hid::kVendorId) {
-    return Failure(ExitCode::kNoDevice, "the controller went away: plug it in and run again");
+    return Failure(ExitCode::kNoDevice, Tr("the controller went away: plug it in and run again"));
   }
   if (auto error = m_Link.LastOpenError()) {
     return OpenFailure(m_Path, *error);
   }
   if (ids.ProductId == hid::kAppProductId &&
       m_Controller.GetCurrentFirmwareInfo() != firmware::kFirmwareInfoUnread) {
-    return Failure(ExitCode::kNoDevice,
-                   "the controller at " + m_Path + " reports a type this tool has no images for");
+    return Failure(
+        ExitCode::kNoDevice,
+        Fmt(Tr("the controller at {0} reports a type this tool has no images for"), {m_Path}));
   }
   return Failure(ExitCode::kDeviceNotAnswering,
-                 "the controller at " + m_Path +
-                     " did not answer when asked what it is: unplug and replug it, then " +
-                     kRunAgain);
+                 Fmt(Tr("the controller at {0} did not answer when asked what it is: unplug and "
+                        "replug it, then run the same command again"),
+                     {m_Path}));
 }
 
 CommandResult CFlashRun::SwitchToBootMode() {
@@ -195,10 +208,10 @@ CommandResult CFlashRun::SwitchToBootMode() {
   m_PreviousVersion = info;
   m_DeviceType = firmware::ExpectedFirmwareType(m_Controller.GetDeviceKind());
   m_Ui.OnControllerFound(*m_DeviceType, info);
-  m_Ui.Line(
-      "Found " + m_Path + ": type " + Hex16(*m_DeviceType) + ", firmware " +
-      FormatVersion(static_cast<std::uint16_t>(info), static_cast<std::uint16_t>(info >> 16)) +
-      " (application mode).");
+  m_Ui.Line(Fmt(
+      Tr("Found {0}: type {1}, firmware {2} (application mode)."),
+      {m_Path, Hex16(*m_DeviceType),
+       FormatVersion(static_cast<std::uint16_t>(info), static_cast<std::uint16_t>(info >> 16))}));
 
   // Asked here, before the controller is switched: an image it cannot take, or a "no",
   // must not leave it waiting in boot mode. The run then writes what was confirmed.
@@ -210,43 +223,45 @@ CommandResult CFlashRun::SwitchToBootMode() {
       if (m_Session.Context().interrupt != nullptr &&
           m_Session.Context().interrupt->IsSignalled()) {
         return Finish(
-            Failure(ExitCode::kInterrupted, "interrupted: the controller was not touched"));
+            Failure(ExitCode::kInterrupted, Tr("interrupted: the controller was not touched")));
       }
       return Finish(Failure(ExitCode::kDeclined,
-                            "declined: the controller was not touched (--yes answers the question "
-                            "for scripts)"));
+                            Tr("declined: the controller was not touched (--yes answers the "
+                               "question for scripts)")));
     }
     if (why.imageProblem == firmware::ImageProblem::kTypeMismatch ||
         why.imageProblem == firmware::ImageProblem::kTypeOutOfRange) {
-      return Finish(
-          Failure(ExitCode::kImageRefused, "image refused: " + m_ImagePath + " is built for type " +
-                                               FormatTypeCode(m_Image.header.firmwareType) +
-                                               ", the controller is type " + Hex16(*m_DeviceType) +
-                                               ": use an image for " + Hex16(*m_DeviceType) +
-                                               "; the controller was not touched"));
+      return Finish(Failure(
+          ExitCode::kImageRefused,
+          Fmt(Tr("image refused: {0} is built for type {1}, the controller is type {2}: use an "
+                 "image for {2}; the controller was not touched"),
+              {m_ImagePath, FormatTypeCode(m_Image.header.firmwareType), Hex16(*m_DeviceType)})));
     }
-    return Finish(Failure(ExitCode::kImageRefused, "image refused: " + update::Describe(why) +
-                                                       "; the controller was not touched"));
+    return Finish(
+        Failure(ExitCode::kImageRefused,
+                Fmt(Tr("image refused: {0}; the controller was not touched"), {DescribeRun(why)})));
   }
   m_Controller.SetCheckedImage(std::move(checked));
 
-  m_Ui.Line("Switching to boot mode...");
+  m_Ui.Line(Tr("Switching to boot mode..."));
   m_Controller.OnUpdateClicked();
   const auto deadline = Clock::now() + m_Session.Context().waits.bootMode;
   while (m_Controller.RunsStarted() == 0) {
     switch (WaitForEvent(deadline)) {
       case Wake::kTimeout:
-        return Finish(Failure(ExitCode::kBootModeTimeout,
-                              "the controller did not come back in boot mode within " +
-                                  Seconds(m_Session.Context().waits.bootMode) +
-                                  ": unplug and replug it, then " + kRunAgain +
-                                  " (a controller waiting in boot mode is flashed directly)"));
+        return Finish(Failure(
+            ExitCode::kBootModeTimeout,
+            Fmt(Tr("the controller did not come back in boot mode within {0}: {1}"),
+                {Seconds(m_Session.Context().waits.bootMode),
+                 StaysInBootMode(Tr("unplug and replug it, then run the same command again (a "
+                                    "controller waiting in boot mode is flashed directly)"))})));
       case Wake::kInterrupt:
         m_Interrupted = true;
-        return Finish(Failure(ExitCode::kInterrupted,
-                              "interrupted while waiting for the controller to come back in boot "
-                              "mode: it may now wait there; " +
-                                  std::string(kRunAgain) + " to update it"));
+        return Finish(Failure(
+            ExitCode::kInterrupted,
+            Fmt(Tr("interrupted while waiting for the controller to come back in boot mode: {0}"),
+                {StaysInBootMode(
+                    Tr("it may now wait there; run the same command again to update it"))})));
       case Wake::kRunEnded:
         break;
       case Wake::kNotices: {
@@ -257,10 +272,10 @@ CommandResult CFlashRun::SwitchToBootMode() {
           if (auto error = m_Link.LastOpenError()) {
             return Finish(OpenFailure(m_Path, *error));
           }
-          return Finish(Failure(ExitCode::kDeviceNotAnswering,
-                                "the controller came back in boot mode but did not answer: unplug "
-                                "and replug it, then " +
-                                    std::string(kRunAgain)));
+          return Finish(Failure(
+              ExitCode::kDeviceNotAnswering,
+              Fmt(Tr("the controller came back in boot mode but did not answer: {0}"),
+                  {StaysInBootMode(Tr("unplug and replug it, then run the same command again"))})));
         }
         break;
       }
@@ -277,7 +292,9 @@ CommandResult CFlashRun::FollowRun() {
     } else if (wake == Wake::kInterrupt) {
       m_Interrupted = true;
       m_Controller.RequestStop();
-      m_Ui.Line("Stopping at the next block boundary (Ctrl-C again quits at once)...");
+      m_Ui.Line(m_Session.Interruption() == InterruptCause::kCtrlC
+                    ? Tr("Stopping at the next block boundary (Ctrl-C again quits at once)...")
+                    : Tr("Asked to end: stopping at the next block boundary..."));
     } else if (wake == Wake::kRunEnded) {
       break;
     }
@@ -287,7 +304,7 @@ CommandResult CFlashRun::FollowRun() {
   m_Outcome = m_Controller.WaitForRunEnd(std::chrono::seconds(10));
   m_Ui.Finish();
   if (!m_Outcome) {
-    return Finish(Failure(ExitCode::kFailure, "the flashing run did not end"));
+    return Finish(Failure(ExitCode::kFailure, Tr("the flashing run did not end")));
   }
   if (!m_Outcome->Completed()) {
     return Finish(FromOutcome(*m_Outcome));
@@ -300,7 +317,7 @@ void CFlashRun::WaitForApplicationMode() {
   const auto returned = [this] { return m_Controller.VersionAfterUpdate().has_value(); };
   const auto wait = m_Session.Context().waits.application;
   if (!returned()) {
-    m_Ui.Line("Waiting for the controller to restart in application mode...");
+    m_Ui.Line(Tr("Waiting for the controller to restart in application mode..."));
   }
   const auto deadline = Clock::now() + wait;
   bool interrupted = false;
@@ -316,87 +333,110 @@ void CFlashRun::WaitForApplicationMode() {
     }
   }
   if (interrupted) {
-    m_Ui.Line(
-        "Not waiting for the controller to restart (Ctrl-C); the update itself was "
-        "verified.");
+    m_Ui.Result(m_Session.Interruption() == InterruptCause::kCtrlC
+                    ? Tr("Not waiting for the controller to restart (Ctrl-C); the update itself "
+                         "was verified.")
+                    : Tr("Not waiting for the controller to restart (asked to end); the update "
+                         "itself was verified."));
   } else if (returned()) {
     m_NewVersion = m_Controller.VersionAfterUpdate();
-    m_Ui.Line("The controller is back in application mode with firmware " +
-              FormatVersion(static_cast<std::uint16_t>(*m_NewVersion),
-                            static_cast<std::uint16_t>(*m_NewVersion >> 16)) +
-              ".");
+    m_Ui.Result(Fmt(Tr("The controller is back in application mode with firmware {0}."),
+                    {FormatVersion(static_cast<std::uint16_t>(*m_NewVersion),
+                                   static_cast<std::uint16_t>(*m_NewVersion >> 16))}));
   } else {
-    m_Ui.Line("The controller did not come back in application mode within " + Seconds(wait) +
-              "; the update itself was verified. Unplug and replug it if it does not restart "
-              "by itself.");
+    m_Ui.Result(Fmt(Tr("The controller did not come back in application mode within {0}; the "
+                       "update itself was verified. Unplug and replug it if it does not restart "
+                       "by itself."),
+                    {Seconds(wait)}));
   }
 }
 
 CommandResult CFlashRun::FromOutcome(const RunOutcome& outcome) {
-  const std::string stays = "; the controller stays in boot mode: " + std::string(kRunAgain);
   switch (outcome.failure) {
     case RunFailure::kNone:
       return CommandResult{};
     case RunFailure::kImageRefused:
       if (outcome.imageProblem == firmware::ImageProblem::kTypeMismatch ||
           outcome.imageProblem == firmware::ImageProblem::kTypeOutOfRange) {
-        return Failure(ExitCode::kImageRefused,
-                       "image refused: " + m_ImagePath + " is built for type " +
-                           FormatTypeCode(m_Image.header.firmwareType) +
-                           ", the controller is type " + Hex16(m_DeviceType.value_or(0)) + stays +
-                           " with an image for " + Hex16(m_DeviceType.value_or(0)));
+        return Failure(
+            ExitCode::kImageRefused,
+            Fmt(Tr("image refused: {0} is built for type {1}, the controller is type {2}; {3}"),
+                {m_ImagePath, FormatTypeCode(m_Image.header.firmwareType),
+                 Hex16(m_DeviceType.value_or(0)),
+                 StaysInBootMode(Fmt(Tr("the controller stays in boot mode: run the same "
+                                        "command again with an image for {0}"),
+                                     {Hex16(m_DeviceType.value_or(0))}))}));
       }
-      return Failure(ExitCode::kImageRefused,
-                     "image refused: " + update::Describe(outcome) + stays + " with a whole image");
+      return Failure(
+          ExitCode::kImageRefused,
+          Fmt(Tr("image refused: {0}; {1}"),
+              {DescribeRun(outcome),
+               StaysInBootMode(Tr("the controller stays in boot mode: run the same command again "
+                                  "with a whole image"))}));
     case RunFailure::kEmptyPayload:
     case RunFailure::kRegionOutOfRange:
     case RunFailure::kImageUnreadable:
-      return Failure(ExitCode::kImageRefused, "image refused: " + update::Describe(outcome) +
-                                                  stays + " with a usable image");
+      return Failure(
+          ExitCode::kImageRefused,
+          Fmt(Tr("image refused: {0}; {1}"),
+              {DescribeRun(outcome),
+               StaysInBootMode(Tr("the controller stays in boot mode: run the same command again "
+                                  "with a usable image"))}));
     case RunFailure::kDeclined:
       if (m_Interrupted) {
         return Failure(ExitCode::kInterrupted,
-                       "interrupted before anything was written" + stays + " to update it");
+                       Fmt(Tr("interrupted before anything was written; {0}"),
+                           {StaysInBootMode(Tr("the controller stays in boot mode: run the same "
+                                               "command again to update it"))}));
       }
       return Failure(ExitCode::kDeclined,
-                     "declined: nothing was written" + stays + " to update it");
+                     Fmt(Tr("declined: nothing was written; {0}"),
+                         {StaysInBootMode(Tr("the controller stays in boot mode: run the same "
+                                             "command again to update it"))}));
     case RunFailure::kNoImageChosen:
-      return Failure(ExitCode::kFailure, "no image was handed to the run");
+      return Failure(ExitCode::kFailure, Tr("no image was handed to the run"));
     case RunFailure::kDeviceNotOpen:
       if (outcome.error && outcome.error->kind == base::ErrorKind::kPermissionDenied) {
         return OpenFailure(m_Path, *outcome.error);
       }
-      return Failure(ExitCode::kDeviceNotAnswering,
-                     "the controller could not be opened for writing (" +
-                         (outcome.error ? outcome.error->message : std::string("no reason given")) +
-                         "): unplug and replug it, then " + kRunAgain);
+      return Failure(
+          ExitCode::kDeviceNotAnswering,
+          Fmt(Tr("the controller could not be opened for writing ({0}): {1}"),
+              {outcome.error ? outcome.error->message : Tr("no reason given"),
+               StaysInBootMode(Tr("unplug and replug it, then run the same command again"))}));
     case RunFailure::kDeviceCommand:
       return Failure(ExitCode::kDeviceNotAnswering,
-                     "the controller stopped answering: " + update::Describe(outcome) +
-                         "; it stays in boot mode: unplug and replug it, then " + kRunAgain);
+                     Fmt(Tr("the controller stopped answering: {0}; {1}"),
+                         {DescribeRun(outcome),
+                          StaysInBootMode(Tr("it stays in boot mode: unplug and replug it, then "
+                                             "run the same command again"))}));
     case RunFailure::kCrcMismatch: {
       char values[96];
-      std::snprintf(values, sizeof values, "image 0x%04X, controller 0x%04X", outcome.imageCrc,
-                    outcome.deviceCrc);
+      std::snprintf(values, sizeof values, "0x%04X", outcome.imageCrc);
+      const std::string imageCrc = values;
+      std::snprintf(values, sizeof values, "0x%04X", outcome.deviceCrc);
       return Failure(
           ExitCode::kVerifyFailed,
-          "verification failed: the CRC-16 of the first " +
-              std::to_string(std::min(update::kVerifiedLength, outcome.regionLength)) +
-              " bytes written differs (" + values +
-              "); the controller stays in boot mode and a new run writes it anew: " + kRunAgain);
+          Fmt(Tr("verification failed: the CRC-16 of the first {0} bytes written differs (image "
+                 "{1}, controller {2}); {3}"),
+              {std::to_string(std::min(update::kVerifiedLength, outcome.regionLength)), imageCrc,
+               values,
+               StaysInBootMode(Tr("the controller stays in boot mode and a new run writes it "
+                                  "anew: run the same command again"))}));
     }
     case RunFailure::kStopped: {
-      std::string where = "while " + std::string(update::ToString(outcome.step));
-      if (outcome.step == RunStep::kStreaming) {
-        where = "after block " + std::to_string(outcome.block) + " of " +
-                std::to_string(outcome.blockCount);
-      }
+      const std::string where =
+          outcome.step == RunStep::kStreaming
+              ? Fmt(Tr("after block {0} of {1}"),
+                    {std::to_string(outcome.block), std::to_string(outcome.blockCount)})
+              : Fmt(Tr("while {0}"), {DescribeStep(outcome.step)});
       return Failure(ExitCode::kInterrupted,
-                     "interrupted " + where + "; the controller stays in boot mode: " + kRunAgain +
-                         " to finish the update");
+                     Fmt(Tr("interrupted {0}; {1}"),
+                         {where, StaysInBootMode(Tr("the controller stays in boot mode: run the "
+                                                    "same command again to finish the update"))}));
     }
   }
-  return Failure(ExitCode::kFailure, update::Describe(outcome));
+  return Failure(ExitCode::kFailure, DescribeRun(outcome));
 }
 
 CommandResult CFlashRun::Finish(CommandResult result) {
@@ -457,10 +497,10 @@ CommandResult RunFlashRoad(CSession& session, std::shared_ptr<hid::IHidPlatform>
 
 CLI::App* CFlashCommand::Register(CLI::App& parent) {
   CLI::App* app = parent.add_subcommand(
-      "flash", "Write IMAGE into the controller: boot mode, erase, write, verify");
-  app->add_option("IMAGE", m_ImagePath, "The .dat firmware image")->required();
-  app->add_flag("-y,--yes", m_Yes, "Answer yes to the version question");
-  app->add_flag("--all", m_All, "Update every controller present, all at once");
+      "flash", Tr("Write IMAGE into the controller: boot mode, erase, write, verify"));
+  app->add_option("IMAGE", m_ImagePath, Tr("The .dat firmware image"))->required();
+  app->add_flag("-y,--yes", m_Yes, Tr("Answer yes to the version question"));
+  app->add_flag("--all", m_All, Tr("Update every controller present, all at once"));
   return app;
 }
 
@@ -470,16 +510,13 @@ CommandResult CFlashCommand::Run(CSession& session) {
   const firmware::ImageRead image = firmware::ReadImageInfo(m_ImagePath);
   if (image.problem != firmware::ImageProblem::kNone) {
     return Failure(ExitCode::kImageRefused,
-                   "image refused: " + m_ImagePath + ": " + firmware::Describe(image.problem) +
-                       (image.detail.empty() ? "" : " (" + image.detail + ")") +
-                       "; the controller was not touched");
+                   Fmt(Tr("image refused: {0}: {1}; the controller was not touched"),
+                       {m_ImagePath, DescribeImageProblem(image.problem) +
+                                         (image.detail.empty() ? "" : " (" + image.detail + ")")}));
   }
-  if (!image.info.HoldsPayload()) {
+  if (const auto refused = RefuseUnwritable(m_ImagePath, image.info)) {
     return Failure(ExitCode::kImageRefused,
-                   "image refused: " + m_ImagePath + " ends at byte " +
-                       std::to_string(image.info.fileSize) + ", before the " +
-                       std::to_string(image.info.header.payloadLength) +
-                       "-byte payload its header announces; the controller was not touched");
+                   Fmt(Tr("image refused: {0}; the controller was not touched"), {*refused}));
   }
 
   PlatformRequest request;
@@ -505,10 +542,7 @@ CommandResult CFlashCommand::Run(CSession& session) {
   const std::string chosen = std::get<ControllerChoice>(choice).chosen.front().path;
   platform = std::get<ControllerChoice>(choice).Alone(std::move(platform), chosen);
 
-  CTerminalUi ui(TerminalOptions{
-      &session.Human(), session.HumanIsTerminal(), session.Context().inputFd, m_Yes,
-      session.Context().interrupt != nullptr ? session.Context().interrupt->Fd() : kNoWaitable,
-      &session.OutputMutex()});
+  CTerminalUi ui(TerminalFor(session, m_Yes));
   return RunFlashRoad(session, platform, chosen, m_ImagePath, image.info, ui);
 }
 

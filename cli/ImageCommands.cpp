@@ -1,6 +1,7 @@
 #include "cli/ImageCommands.h"
 
 #include <CLI/CLI.hpp>
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -10,6 +11,8 @@
 #include <ostream>
 #include <vector>
 
+#include "cli/Messages.h"
+#include "cli/RunWords.h"
 #include "firmware/FirmwareHeader.h"
 #include "firmware/VersionPrompt.h"
 
@@ -38,10 +41,10 @@ std::string HexBytes(const std::array<std::uint8_t, 12>& bytes) {
 
 std::string TypeRemark(std::uint32_t type) {
   if (type > 0xFFFF) {
-    return "not a device type code: no controller takes it";
+    return Tr("not a device type code: no controller takes it");
   }
-  return IsSupportedType(type) ? "a supported controller type"
-                               : "no supported controller has this type";
+  return IsSupportedType(type) ? Tr("a supported controller type")
+                               : Tr("no supported controller has this type");
 }
 
 std::optional<std::uint32_t> PayloadWordSum(const std::string& path,
@@ -53,28 +56,49 @@ std::optional<std::uint32_t> PayloadWordSum(const std::string& path,
   return sum ? std::optional<std::uint32_t>(sum->sum) : std::nullopt;
 }
 
+// One field: its name padded to one column whatever the language's characters.
+void PrintField(std::ostream& out, const char* name, const std::string& value) {
+  const int pad = std::max(1, 14 - DisplayWidth(name));
+  out << "  " << name << std::string(static_cast<std::size_t>(pad), ' ') << value << '\n';
+}
+
 void PrintImage(std::ostream& out, const std::string& path, const firmware::ImageInfo& info,
                 const std::optional<std::uint32_t>& wordSum) {
   const firmware::FirmwareHeader& header = info.header;
   out << path << '\n';
-  out << "  version       " << firmware::FormatHundredths(header.version) << '\n';
-  out << "  beta          " << header.beta << (header.beta == 0 ? " (release)" : "") << '\n';
-  out << "  type          " << FormatTypeCode(header.firmwareType) << " ("
-      << TypeRemark(header.firmwareType) << ")\n";
-  out << "  payload       " << header.payloadLength << " bytes\n";
-  out << "  file          " << info.fileSize << " bytes, "
-      << (info.HoldsPayload() ? "holds the whole payload" : "ends before the payload does") << '\n';
-  if (wordSum) {
-    out << "  word sum      " << Hex32(*wordSum) << " (the payload's " << header.payloadLength / 4
-        << " whole 32-bit words)\n";
-  } else {
-    out << "  word sum      none: the file does not hold the payload\n";
-  }
-  out << "  reserved      " << Hex32(header.reservedA) << ", " << HexBytes(header.reservedB)
-      << '\n';
+  PrintField(out, Tr("version"), firmware::FormatHundredths(header.version));
+  PrintField(out, Tr("beta"),
+             header.beta == 0 ? Fmt(Tr("{0} (release)"), {std::to_string(header.beta)})
+                              : std::to_string(header.beta));
+  PrintField(out, Tr("type"),
+             FormatTypeCode(header.firmwareType) + " (" + TypeRemark(header.firmwareType) + ")");
+  PrintField(out, Tr("payload"), Fmt(Tr("{0} bytes"), {std::to_string(header.payloadLength)}));
+  PrintField(out, Tr("file"),
+             Fmt(info.HoldsPayload() ? Tr("{0} bytes, holds the whole payload")
+                                     : Tr("{0} bytes, ends before the payload does"),
+                 {std::to_string(info.fileSize)}));
+  PrintField(out, Tr("word sum"),
+             wordSum ? Fmt(Tr("{0} (the payload's {1} whole 32-bit words)"),
+                           {Hex32(*wordSum), std::to_string(header.payloadLength / 4)})
+                     : std::string(Tr("none: the file does not hold the payload")));
+  PrintField(out, Tr("reserved"), Hex32(header.reservedA) + ", " + HexBytes(header.reservedB));
 }
 
 }  // namespace
+
+std::optional<std::string> RefuseUnwritable(const std::string& path,
+                                            const firmware::ImageInfo& info) {
+  if (!info.HoldsPayload()) {
+    return Fmt(Tr("{0} is not a firmware image: its header announces a {1}-byte payload, but the "
+                  "file ends at byte {2}"),
+               {path, std::to_string(info.header.payloadLength), std::to_string(info.fileSize)});
+  }
+  if (info.header.payloadLength == 0) {
+    return Fmt(Tr("{0} holds no payload (its header announces 0 bytes): there is nothing to write"),
+               {path});
+  }
+  return std::nullopt;
+}
 
 std::optional<std::uint16_t> ParseTypeCode(const std::string& text) {
   if (text.empty()) {
@@ -99,6 +123,21 @@ std::optional<std::uint16_t> ParseTypeCode(const std::string& text) {
       return std::nullopt;
     }
     value = value * (hex ? 16 : 10) + static_cast<std::uint32_t>(digit);
+  }
+  if (value > 0xFFFF) {
+    return std::nullopt;
+  }
+  return static_cast<std::uint16_t>(value);
+}
+
+std::optional<std::uint16_t> ParseBeta(const std::string& text) {
+  if (text.empty() || text.size() > 5 ||
+      text.find_first_not_of("0123456789") != std::string::npos) {
+    return std::nullopt;
+  }
+  std::uint32_t value = 0;
+  for (const char c : text) {
+    value = value * 10 + static_cast<std::uint32_t>(c - '0');
   }
   if (value > 0xFFFF) {
     return std::nullopt;
@@ -162,19 +201,18 @@ Json DescribeImageJson(const std::string& path, const firmware::ImageInfo& info,
 
 CLI::App* CImageInspectCommand::Register(CLI::App& parent) {
   CLI::App* app = parent.add_subcommand(
-      "inspect", "Show an image's header, its payload's word sum, and whether it is whole");
-  app->add_option("IMAGE", m_ImagePath, "The .dat firmware image")->required();
+      "inspect", Tr("Show an image's header, its payload's word sum, and whether it is whole"));
+  app->add_option("IMAGE", m_ImagePath, Tr("The .dat firmware image"))->required();
   return app;
 }
 
 CommandResult CImageInspectCommand::Run(CSession& session) {
   const firmware::ImageRead read = firmware::ReadImageInfo(m_ImagePath);
   if (read.problem != firmware::ImageProblem::kNone) {
-    std::string message = "cannot inspect " + m_ImagePath + ": " + firmware::Describe(read.problem);
-    if (!read.detail.empty()) {
-      message += " (" + read.detail + ")";
-    }
-    return Failure(ExitCode::kImageRefused, message);
+    return Failure(ExitCode::kImageRefused,
+                   Fmt(Tr("cannot inspect {0}: {1}"),
+                       {m_ImagePath, DescribeImageProblem(read.problem) +
+                                         (read.detail.empty() ? "" : " (" + read.detail + ")")}));
   }
   const std::optional<std::uint32_t> sum = PayloadWordSum(m_ImagePath, read.info);
   CommandResult result;
@@ -182,17 +220,14 @@ CommandResult CImageInspectCommand::Run(CSession& session) {
   if (!session.Options().json) {
     PrintImage(session.Human(), m_ImagePath, read.info, sum);
   }
-  // An image that no controller would take is reported as such, after its fields.
-  if (!read.info.HoldsPayload()) {
+  // An image that flash would refuse is reported as such, after its fields.
+  if (const auto refused = RefuseUnwritable(m_ImagePath, read.info)) {
     result.code = ExitCode::kImageRefused;
-    result.message = m_ImagePath + " ends at byte " + std::to_string(read.info.fileSize) +
-                     ", before the " + std::to_string(read.info.header.payloadLength) +
-                     "-byte payload its header announces: it would be refused";
+    result.message = Fmt(Tr("{0}: flash refuses it"), {*refused});
   } else if (read.info.header.firmwareType > 0xFFFF) {
     result.code = ExitCode::kImageRefused;
-    result.message = m_ImagePath + ": the type field " +
-                     FormatTypeCode(read.info.header.firmwareType) +
-                     " is not a device type code: it would be refused";
+    result.message = Fmt(Tr("{0}: the type field {1} is not a device type code: flash refuses it"),
+                         {m_ImagePath, FormatTypeCode(read.info.header.firmwareType)});
   }
   return result;
 }
@@ -201,21 +236,19 @@ CommandResult CImageInspectCommand::Run(CSession& session) {
 
 CLI::App* CImagePackCommand::Register(CLI::App& parent) {
   CLI::App* app =
-      parent.add_subcommand("pack", "Write a .dat image: a 28-byte header, then the payload");
-  app->add_option("--type", m_Type, "Device type code the image is built for (0x600A, 0x6011)")
+      parent.add_subcommand("pack", Tr("Write a .dat image: a 28-byte header, then the payload"));
+  app->add_option("--type", m_Type, Tr("Device type code the image is built for (0x600A, 0x6011)"))
       ->required()
       ->type_name("CODE");
-  app->add_option("--version", m_Version, "Firmware version, two decimals (2.15)")
+  app->add_option("--version", m_Version, Tr("Firmware version, two decimals (2.15)"))
       ->required()
       ->type_name("X.YY");
-  app->add_option("--beta", m_Beta, "Beta number; 0 for a release")
-      ->type_name("N")
-      ->check(CLI::Range(0, 65535))
-      ->default_val(0);
-  app->add_option("PAYLOAD", m_PayloadPath, "The bytes the controller's bootloader receives")
+  app->add_option("--beta", m_Beta, Tr("Beta number; 0 for a release (the default)"))
+      ->type_name("N");
+  app->add_option("PAYLOAD", m_PayloadPath, Tr("The bytes the controller's bootloader receives"))
       ->required()
-      ->check(CLI::ExistingFile);
-  app->add_option("-o,--output", m_OutputPath, "The image file to write")
+      ->type_name("FILE");
+  app->add_option("-o,--output", m_OutputPath, Tr("The image file to write"))
       ->required()
       ->type_name("OUT");
   return app;
@@ -225,28 +258,57 @@ CommandResult CImagePackCommand::Run(CSession& session) {
   const auto type = ParseTypeCode(m_Type);
   if (!type) {
     return Failure(ExitCode::kUsage,
-                   "--type " + m_Type + ": give a 16-bit type code, as 0x600A or 24586");
+                   Fmt(Tr("--type {0}: give a 16-bit type code, as 0x600A or 24586"), {m_Type}));
   }
   const auto version = ParseVersion(m_Version);
   if (!version) {
+    return Failure(
+        ExitCode::kUsage,
+        Fmt(Tr("--version {0}: give the version as X.YY, from 0.00 to 655.35"), {m_Version}));
+  }
+  const auto beta = ParseBeta(m_Beta);
+  if (!beta) {
     return Failure(ExitCode::kUsage,
-                   "--version " + m_Version + ": give the version as X.YY, from 0.00 to 655.35");
+                   Fmt(Tr("--beta {0}: give a number from 0 to 65535"), {m_Beta}));
   }
 
+  std::error_code ec;
+  if (!std::filesystem::is_regular_file(m_PayloadPath, ec)) {
+    return Failure(ExitCode::kUsage, Fmt(Tr("the payload {0}: {1}"),
+                                         {m_PayloadPath, std::filesystem::exists(m_PayloadPath, ec)
+                                                             ? Tr("not a regular file")
+                                                             : std::strerror(ENOENT)}));
+  }
   std::ifstream input(m_PayloadPath, std::ios::binary);
+  if (!input.is_open()) {
+    return Failure(ExitCode::kFailure, Fmt(Tr("cannot read the payload {0}: {1}"),
+                                           {m_PayloadPath, std::strerror(errno)}));
+  }
   std::vector<std::uint8_t> payload((std::istreambuf_iterator<char>(input)),
                                     std::istreambuf_iterator<char>());
   if (!input.good() && !input.eof()) {
-    return Failure(ExitCode::kFailure, "cannot read the payload " + m_PayloadPath);
+    return Failure(ExitCode::kFailure, Fmt(Tr("cannot read the payload {0}"), {m_PayloadPath}));
+  }
+  if (payload.empty()) {
+    return Failure(ExitCode::kImageRefused,
+                   Fmt(Tr("the payload {0} is empty: an image without payload has nothing to "
+                          "write, and flash refuses it"),
+                       {m_PayloadPath}));
   }
   if (payload.size() > 0xFFFFFFFFull) {
-    return Failure(ExitCode::kUsage, "the payload " + m_PayloadPath +
-                                         " is larger than an image can announce (4 GiB)");
+    return Failure(
+        ExitCode::kUsage,
+        Fmt(Tr("the payload {0} is larger than an image can announce (4 GiB)"), {m_PayloadPath}));
+  }
+  // A folder, or a path whose folder is missing, is named before anything is written.
+  if (std::filesystem::is_directory(m_OutputPath, ec)) {
+    return Failure(ExitCode::kFailure,
+                   Fmt(Tr("cannot write {0}: {1}"), {m_OutputPath, std::strerror(EISDIR)}));
   }
 
   firmware::FirmwareHeader header;
   header.version = *version;
-  header.beta = static_cast<std::uint16_t>(m_Beta);
+  header.beta = *beta;
   header.firmwareType = *type;
   header.payloadLength = static_cast<std::uint32_t>(payload.size());
   const auto head = firmware::SerializeFirmwareHeader(header);
@@ -256,6 +318,11 @@ CommandResult CImagePackCommand::Run(CSession& session) {
   const std::string temporary = m_OutputPath + ".part";
   {
     std::ofstream output(temporary, std::ios::binary | std::ios::trunc);
+    if (!output.is_open()) {
+      // The reason is the open's: taken before anything else can change errno.
+      return Failure(ExitCode::kFailure,
+                     Fmt(Tr("cannot write {0}: {1}"), {m_OutputPath, std::strerror(errno)}));
+    }
     output.write(reinterpret_cast<const char*>(head.data()),
                  static_cast<std::streamsize>(head.size()));
     output.write(reinterpret_cast<const char*>(payload.data()),
@@ -266,23 +333,25 @@ CommandResult CImagePackCommand::Run(CSession& session) {
       std::error_code ignored;
       std::filesystem::remove(temporary, ignored);
       return Failure(ExitCode::kFailure,
-                     "cannot write " + m_OutputPath + ": " + std::strerror(error));
+                     Fmt(Tr("cannot write {0}: {1}"), {m_OutputPath, std::strerror(error)}));
     }
   }
-  std::error_code ec;
   std::filesystem::rename(temporary, m_OutputPath, ec);
   if (ec) {
     std::filesystem::remove(temporary, ec);
-    return Failure(ExitCode::kFailure, "cannot write " + m_OutputPath + ": " + ec.message());
+    return Failure(ExitCode::kFailure,
+                   Fmt(Tr("cannot write {0}: {1}"), {m_OutputPath, ec.message()}));
   }
 
   firmware::ImageInfo info{header, firmware::kHeaderSize + payload.size()};
   CommandResult result;
   result.document = DescribeImageJson(m_OutputPath, info, PayloadWordSum(m_OutputPath, info));
   if (!session.Options().json) {
-    session.Human() << "Wrote " << m_OutputPath << ": type " << FormatTypeCode(header.firmwareType)
-                    << ", version " << FormatVersion(header.version, header.beta) << ", payload "
-                    << payload.size() << " bytes\n";
+    session.Human() << Fmt(Tr("Wrote {0}: type {1}, version {2}, payload {3} bytes"),
+                           {m_OutputPath, FormatTypeCode(header.firmwareType),
+                            FormatVersion(header.version, header.beta),
+                            std::to_string(payload.size())})
+                    << '\n';
   }
   return result;
 }

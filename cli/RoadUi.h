@@ -26,6 +26,8 @@ class IRoadUi : public update::IUserInterface {
 
   // One whole line for people.
   virtual void Line(const std::string& text) = 0;
+  // A line that tells how the road ended, for the results rather than the progress.
+  virtual void Result(const std::string& text) { Line(text); }
   // Ends a bar left open by a run that stopped, so that what follows starts a line.
   virtual void Finish() = 0;
   // The run's steps and confirmed blocks (the controller's progress observer).

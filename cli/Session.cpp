@@ -2,25 +2,27 @@
 
 #include <ostream>
 
+#include "cli/Messages.h"
 #include "cli/TracePlatform.h"
 #include "text/UiLanguage.h"
 
 namespace cli {
 namespace {
 
-std::uint16_t ChooseLanguage(const GlobalOptions& options, const CliContext& context) {
-  if (options.lang) {
-    // "zh" alone means the Chinese of the product's table; anything else is read as a
-    // locale name, so --lang takes what LANG would.
-    if (*options.lang == "zh") {
-      return text::kLangChinesePrc;
-    }
-    return text::LanguageIdFromLocaleName(*options.lang);
-  }
+std::uint16_t LanguageFromEnvironment(const CliContext& context) {
   if (!context.environment) {
     return text::kLangEnglishUs;
   }
   return text::LanguageIdFromEnvironment(context.environment);
+}
+
+std::uint16_t ChooseLanguage(const GlobalOptions& options, const CliContext& context) {
+  if (options.lang) {
+    if (const auto id = text::LanguageIdFromOption(*options.lang)) {
+      return *id;
+    }
+  }
+  return LanguageFromEnvironment(context);
 }
 
 }  // namespace
@@ -48,10 +50,6 @@ CSession::CSession(CliContext& context, GlobalOptions options)
 
 std::ostream& CSession::Human() const {
   return m_Options.json ? *m_Context.err : *m_Context.out;
-}
-
-bool CSession::HumanIsTerminal() const {
-  return m_Options.json ? m_Context.errIsTerminal : m_Context.outIsTerminal;
 }
 
 std::string CSession::Text(text::TextId id) const {
@@ -91,9 +89,13 @@ std::variant<std::shared_ptr<hid::IHidPlatform>, CommandResult> CSession::OpenPl
   if (!opened) {
     const base::Error& error = opened.error();
     if (request.access.kind == platform::DeviceAccessKind::kEmulator) {
+      // Nobody listening is the usual reason; a busy emulator says so itself.
       return Failure(ExitCode::kNoDevice,
-                     "cannot reach the emulator: " + error.message +
-                         ": start the emulator first, or check --emulator and UPDATE_EMULATOR");
+                     error.kind == base::ErrorKind::kNotFound
+                         ? Fmt(Tr("cannot reach the emulator: {0}: start the emulator first, or "
+                                  "check --emulator and UPDATE_EMULATOR"),
+                               {error.message})
+                         : Fmt(Tr("cannot reach the emulator: {0}"), {error.message}));
     }
     return Failure(error.kind == base::ErrorKind::kPermissionDenied ? ExitCode::kPermission
                                                                     : ExitCode::kFailure,
@@ -103,28 +105,44 @@ std::variant<std::shared_ptr<hid::IHidPlatform>, CommandResult> CSession::OpenPl
   if (m_Options.trace) {
     auto log = CTraceLog::Create(*m_Options.trace);
     if (!log) {
-      return Failure(ExitCode::kFailure, "cannot write the trace file: " + log.error().message);
+      return Failure(ExitCode::kFailure,
+                     Fmt(Tr("cannot write the trace file: {0}"), {log.error().message}));
     }
     chosen = std::make_shared<CTracePlatform>(std::move(chosen), std::move(log.value()));
   }
   return chosen;
 }
 
+std::string PermissionHint() {
+#if defined(_WIN32)
+  return Tr(
+      "close the other programs that use the controller (a game launcher, a configuration "
+      "tool), then unplug and replug it");
+#else
+  return Tr(
+      "install the udev rule: sudo cp packaging/70-corvane-update.rules /etc/udev/rules.d/ "
+      "&& sudo udevadm control --reload-rules && sudo udevadm trigger, then unplug and "
+      "replug the controller");
+#endif
+}
+
 CommandResult OpenFailure(const std::string& path, const base::Error& error) {
   switch (error.kind) {
     case base::ErrorKind::kPermissionDenied:
-      return Failure(ExitCode::kPermission, "found the controller at " + path +
-                                                " but may not open it (" + error.message +
-                                                "): " + kPermissionHint);
+      return Failure(ExitCode::kPermission,
+                     Fmt(Tr("found the controller at {0} but may not open it ({1}): {2}"),
+                         {path, error.message, PermissionHint()}));
     case base::ErrorKind::kNotFound:
     case base::ErrorKind::kDisconnected:
-      return Failure(ExitCode::kNoDevice, "the controller at " + path +
-                                              " went away before it could be opened (" +
-                                              error.message + "): plug it in and run again");
+      return Failure(ExitCode::kNoDevice,
+                     Fmt(Tr("the controller at {0} went away before it could be opened ({1}): "
+                            "plug it in and run again"),
+                         {path, error.message}));
     default:
-      return Failure(ExitCode::kDeviceNotAnswering, "cannot open the controller at " + path + " (" +
-                                                        error.message +
-                                                        "): unplug and replug it, then run again");
+      return Failure(ExitCode::kDeviceNotAnswering,
+                     Fmt(Tr("cannot open the controller at {0} ({1}): unplug and replug it, then "
+                            "run again"),
+                         {path, error.message}));
   }
 }
 

@@ -56,15 +56,27 @@ struct PlatformRequest {
 using PlatformFactory =
     std::function<base::Result<std::shared_ptr<hid::IHidPlatform>>(const PlatformRequest&)>;
 
+// Where things go: results on out (stdout: a listing, an image's fields, the version a
+// controller came back with; with --json only the JSON document, the results for people
+// then on err); questions, progress and failures on err (stderr), which stays on the
+// terminal when stdout goes to a file or a pipe.
 struct CliContext {
   std::ostream* out = nullptr;
   std::ostream* err = nullptr;
-  int inputFd = 0;             // where answers to questions come from
-  bool outIsTerminal = false;  // draw a progress bar on out, else plain lines
-  bool errIsTerminal = false;  // the same for err (human output goes there with --json)
+  int inputFd = 0;               // where answers to questions come from
+  bool inputIsTerminal = false;  // a terminal shows what is typed; other answers are echoed
+  bool outIsTerminal = false;
+  bool errIsTerminal = false;  // draw the progress bar on err, else plain lines
+  // The width of the terminal err is on, asked at each redraw; empty: 80 columns.
+  std::function<int()> errColumns;
   // The process environment (UPDATE_EMULATOR, LANG, ...); empty reads nothing.
   std::function<std::optional<std::string>(const char* name)> environment;
-  CWakeFd* interrupt = nullptr;     // signalled on Ctrl-C; null: never
+  CWakeFd* interrupt = nullptr;  // signalled on Ctrl-C; null: never
+  // What signalled interrupt (Ctrl-C or a request to end); empty: Ctrl-C.
+  std::function<InterruptCause()> interruptCause;
+  // Called once the language is known, before anything is printed: main() sets the
+  // process's messages to it (Messages.h). Empty: the messages stay as written.
+  std::function<void(std::uint16_t languageId)> useMessageLanguage;
   PlatformFactory platformFactory;  // empty: platform::CreateHidPlatform
   Waits waits;
 };
@@ -102,11 +114,17 @@ class CSession {
   const GlobalOptions& Options() const { return m_Options; }
   CliContext& Context() { return m_Context; }
 
-  // Where output for people goes: stdout, or stderr when stdout carries JSON.
+  // Where results for people go: stdout, or stderr when stdout carries JSON.
   std::ostream& Human() const;
-  bool HumanIsTerminal() const;
+  // Where questions and progress go, whatever stdout is: stderr.
+  std::ostream& Progress() const { return *m_Context.err; }
+  bool ProgressIsTerminal() const { return m_Context.errIsTerminal; }
+  InterruptCause Interruption() const {
+    return m_Context.interruptCause ? m_Context.interruptCause() : InterruptCause::kCtrlC;
+  }
 
-  // The language of the product's texts: --lang, else the environment's locale.
+  // The language of the product's texts and of the messages: --lang (LanguageIdFromOption),
+  // else the environment's locale.
   std::uint16_t LanguageId() const { return m_LanguageId; }
   std::string Text(text::TextId id) const;
 
@@ -130,25 +148,12 @@ class CSession {
   std::mutex m_OutputMutex;
 };
 
-// The fix for a controller the system will not let us open.
-inline constexpr const char* kUdevRuleHint =
-    "install the udev rule: sudo cp packaging/70-corvane-update.rules /etc/udev/rules.d/ && "
-    "sudo udevadm control --reload-rules && sudo udevadm trigger, then unplug and replug the "
-    "controller";
+// The fix for a controller the system will not let us open: on Linux the udev rule, on
+// Windows, which refuses to open the controller while another program holds it for
+// itself, closing that program.
+std::string PermissionHint();
 
-// The fix for the same on Windows, which refuses to open the controller while another
-// program holds it for itself.
-inline constexpr const char* kHeldElsewhereHint =
-    "close the other programs that use the controller (a game launcher, a configuration "
-    "tool), then unplug and replug it";
-
-#if defined(_WIN32)
-inline constexpr const char* kPermissionHint = kHeldElsewhereHint;
-#else
-inline constexpr const char* kPermissionHint = kUdevRuleHint;
-#endif
-
-// A controller that could not be opened: permission (with kPermissionHint), gone, other.
+// A controller that could not be opened: permission (with PermissionHint()), gone, other.
 CommandResult OpenFailure(const std::string& path, const base::Error& error);
 
 }  // namespace cli

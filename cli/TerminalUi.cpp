@@ -1,10 +1,11 @@
 #include "cli/TerminalUi.h"
 
-#include "update/UpdateController.h"
-
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
+
+#include "cli/Messages.h"
+#include "update/UpdateController.h"
 
 namespace cli {
 namespace {
@@ -19,14 +20,18 @@ std::string Trim(const std::string& text) {
 }
 
 constexpr auto kRedrawInterval = std::chrono::milliseconds(100);
+constexpr int kDefaultColumns = 80;
+constexpr int kWidestBar = 30;
+constexpr int kNarrowestBar = 10;
 
 }  // namespace
 
 std::string FormatBytes(std::uint64_t bytes) {
   char text[32];
   if (bytes < 1024) {
-    std::snprintf(text, sizeof text, "%llu bytes", static_cast<unsigned long long>(bytes));
-  } else if (bytes < 1024ull * 1024) {
+    return Fmt(Tr("{0} bytes"), {std::to_string(bytes)});
+  }
+  if (bytes < 1024ull * 1024) {
     std::snprintf(text, sizeof text, "%.1f KiB", static_cast<double>(bytes) / 1024.0);
   } else {
     std::snprintf(text, sizeof text, "%.1f MiB", static_cast<double>(bytes) / (1024.0 * 1024.0));
@@ -34,23 +39,40 @@ std::string FormatBytes(std::uint64_t bytes) {
   return text;
 }
 
-std::string FormatProgressBar(int percent, std::uint64_t bytes, std::uint64_t total,
-                              double bytesPerSecond, int width) {
+std::string FormatProgressBar(const std::string& label, int percent, std::uint64_t bytes,
+                              std::uint64_t total, double bytesPerSecond, int columns) {
   percent = std::clamp(percent, 0, 100);
-  const int filled = percent * width / 100;
-  std::string bar = "[";
-  bar.append(static_cast<std::size_t>(filled), '#');
-  bar.append(static_cast<std::size_t>(width - filled), '.');
-  bar += ']';
-  char text[48];
-  std::snprintf(text, sizeof text, " %3d%%  ", percent);
-  bar += text;
-  bar += FormatBytes(bytes) + " of " + FormatBytes(total);
+  char number[32];
+  std::snprintf(number, sizeof number, " %3d%%", percent);
+  const std::string percentText = number;
+  // The counts and the rate take the room of their widest, so that the bar keeps its
+  // width while they grow.
+  std::string counts = "  " + Fmt(Tr("{0} of {1}"), {FormatBytes(bytes), FormatBytes(total)});
+  const int countsWidth =
+      DisplayWidth("  " + Fmt(Tr("{0} of {1}"), {FormatBytes(total), FormatBytes(total)}));
+  counts.append(static_cast<std::size_t>(std::max(0, countsWidth - DisplayWidth(counts))), ' ');
+  std::string rate;
   if (bytesPerSecond > 0) {
-    std::snprintf(text, sizeof text, "  %.1f KiB/s", bytesPerSecond / 1024.0);
-    bar += text;
+    std::snprintf(number, sizeof number, "  %6.1f KiB/s", bytesPerSecond / 1024.0);
+    rate = number;
   }
-  return bar;
+  // The room left for the bar beside "label [" and "]" and a tail, one column kept free.
+  const int fixed = DisplayWidth(label) + 3 + 1;
+  const std::string tails[] = {percentText + counts + rate, percentText + counts, percentText};
+  for (const std::string& tail : tails) {
+    const int room = columns - fixed - DisplayWidth(tail);
+    if (room >= kNarrowestBar) {
+      const int width = std::min(room, kWidestBar);
+      const int filled = percent * width / 100;
+      std::string line = label + " [" + std::string(static_cast<std::size_t>(filled), '#') +
+                         std::string(static_cast<std::size_t>(width - filled), '.') + "]" + tail;
+      while (!line.empty() && line.back() == ' ') {
+        line.pop_back();
+      }
+      return line;
+    }
+  }
+  return percentText.substr(1);  // too narrow for any bar: the percentage alone
 }
 
 CTerminalUi::CTerminalUi(TerminalOptions options)
@@ -68,18 +90,23 @@ bool CTerminalUi::Ask(const std::string& question) {
   std::ostream& out = *m_Options.out;
   out << question << " [y/N] " << std::flush;
   if (m_Options.assumeYes) {
-    out << "yes (--yes)\n" << std::flush;
+    out << Tr("yes (--yes)") << '\n' << std::flush;
     return true;
   }
   // Not held while the user thinks: the other thread's lines may go on meanwhile.
   lock.unlock();
   const std::optional<std::string> answer = ReadAnswerLine();
+  lock.lock();
   if (!answer) {
-    lock.lock();
     out << '\n' << std::flush;  // end of input or Ctrl-C: the answer is no
     return false;
   }
   const std::string trimmed = Trim(*answer);
+  if (!m_Options.inputIsTerminal) {
+    // Read from a pipe or a file: shown as if typed, so that the question's line ends
+    // and the record shows what was answered.
+    out << trimmed << '\n' << std::flush;
+  }
   return !trimmed.empty() && (trimmed[0] == 'y' || trimmed[0] == 'Y');
 }
 
@@ -110,6 +137,13 @@ void CTerminalUi::Line(const std::string& text) {
   LineLocked(text);
 }
 
+void CTerminalUi::Result(const std::string& text) {
+  std::lock_guard lock(m_OutMutex);
+  EndBarLocked();
+  std::ostream& results = m_Options.results != nullptr ? *m_Options.results : *m_Options.out;
+  results << text << '\n' << std::flush;
+}
+
 void CTerminalUi::Finish() {
   std::lock_guard lock(m_OutMutex);
   EndBarLocked();
@@ -126,7 +160,7 @@ void CTerminalUi::OnRunProgress(const update::RunOutcome& now) {
     m_Step = now.step;
     switch (now.step) {
       case update::RunStep::kErasing:
-        LineLocked("Erasing " + FormatBytes(now.regionLength) + "...");
+        LineLocked(Fmt(Tr("Erasing {0}..."), {FormatBytes(now.regionLength)}));
         break;
       case update::RunStep::kStreaming:
         m_RegionLength = now.regionLength;
@@ -136,10 +170,10 @@ void CTerminalUi::OnRunProgress(const update::RunOutcome& now) {
         DrawBarLocked(true);
         return;
       case update::RunStep::kFinishing:
-        LineLocked("Verifying...");
+        LineLocked(Tr("Verifying..."));
         break;
       case update::RunStep::kCompleting:
-        LineLocked("Completing...");
+        LineLocked(Tr("Completing..."));
         break;
       case update::RunStep::kChoosing:
       case update::RunStep::kLinking:
@@ -167,8 +201,15 @@ void CTerminalUi::DrawBarLocked(bool force) {
     if (!force && percent == m_LastPercent && now - m_LastDraw < kRedrawInterval) {
       return;
     }
-    out << "\rWriting " << FormatProgressBar(percent, m_BytesConfirmed, m_RegionLength, rate)
-        << "   " << std::flush;
+    const int columns =
+        m_Options.columns && m_Options.columns() > 0 ? m_Options.columns() : kDefaultColumns;
+    const std::string line =
+        FormatProgressBar(Tr("Writing"), percent, m_BytesConfirmed, m_RegionLength, rate, columns);
+    // Spaces over what a longer line before left, as far as the terminal is wide now.
+    const int width = DisplayWidth(line);
+    const int blank = std::max(0, std::min(m_LastBarColumns, columns - 1) - width);
+    out << '\r' << line << std::string(static_cast<std::size_t>(blank), ' ') << std::flush;
+    m_LastBarColumns = width;
     m_BarOpen = true;
   } else {
     // Without a terminal: a plain line at every tenth, for logs.
@@ -178,8 +219,10 @@ void CTerminalUi::DrawBarLocked(bool force) {
     if (force && percent == m_LastPercent) {
       return;
     }
-    out << "Writing: " << percent << "% (" << m_BytesConfirmed << " of " << m_RegionLength
-        << " bytes)\n"
+    out << Fmt(Tr("Writing: {0}% ({1} of {2} bytes)"),
+               {std::to_string(percent), std::to_string(m_BytesConfirmed),
+                std::to_string(m_RegionLength)})
+        << '\n'
         << std::flush;
   }
   m_LastPercent = percent;
@@ -190,6 +233,7 @@ void CTerminalUi::EndBarLocked() {
   if (m_BarOpen) {
     *m_Options.out << '\n' << std::flush;
     m_BarOpen = false;
+    m_LastBarColumns = 0;
   }
 }
 

@@ -1,7 +1,10 @@
 // The six user-interface operations for a terminal. The file dialog returns the IMAGE
 // of the command line; the version prompt becomes a y/N question (answered yes by
 // --yes); the success and type messages become lines; the progress bar is drawn in
-// place on a terminal (bar, percentage, bytes, rate) and as plain lines otherwise.
+// place on a terminal (bar, percentage, bytes, rate), fitted to its width at every
+// redraw so that a resized window is followed, and as plain lines otherwise.
+// Questions and progress go to one stream (stderr, which stays on the terminal when
+// stdout is redirected), results to another (stdout).
 // Button, label and title have nothing to show on a terminal and are only kept.
 //
 // The flashing worker calls the progress operations from its own thread while the main
@@ -25,9 +28,12 @@
 namespace cli {
 
 struct TerminalOptions {
-  std::ostream* out = nullptr;
-  bool isTerminal = false;
-  int inputFd = -1;  // answers; -1: none (every question is answered no)
+  std::ostream* out = nullptr;      // questions, progress, the boxes' messages
+  std::ostream* results = nullptr;  // Result lines; null: out
+  bool isTerminal = false;          // out is a terminal: the bar is drawn in place
+  std::function<int()> columns;     // out's width; empty or 0: 80
+  int inputFd = -1;                 // answers; -1: none (every question is answered no)
+  bool inputIsTerminal = false;     // what is typed shows itself; other answers are echoed
   bool assumeYes = false;
   Waitable interruptFd = kNoWaitable;  // ready after Ctrl-C: a waiting question gets no
   // Held for every write to out; shared with whoever else writes to the same stream
@@ -49,6 +55,8 @@ class CTerminalUi final : public IRoadUi {
   bool Ask(const std::string& question);
   // One whole line for people; a bar being drawn is finished first.
   void Line(const std::string& text) override;
+  // The same, on the results stream.
+  void Result(const std::string& text) override;
   // Ends a bar left open by a run that stopped, so that what follows starts a line.
   void Finish() override;
 
@@ -93,13 +101,16 @@ class CTerminalUi final : public IRoadUi {
   std::uint64_t m_BytesConfirmed = 0;
   std::int32_t m_Position = 0;  // the window's progress position, for reference
   int m_LastPercent = -1;
+  int m_LastBarColumns = 0;  // the width of the bar line on screen
   std::chrono::steady_clock::time_point m_StreamStart;
   std::chrono::steady_clock::time_point m_LastDraw;
 };
 
-// "[#########...........]  45%  3.5 KiB of 7.8 KiB  12.1 KiB/s": the bar's text.
-std::string FormatProgressBar(int percent, std::uint64_t bytes, std::uint64_t total,
-                              double bytesPerSecond, int width = 30);
+// "Writing [#########.........]  45%  3.5 KiB of 7.8 KiB  12.1 KiB/s": the bar's line,
+// narrower than columns (a line as wide as the terminal wraps on some): the bar shrinks
+// first (to 10), then the rate and the byte counts go, then the label and the bar.
+std::string FormatProgressBar(const std::string& label, int percent, std::uint64_t bytes,
+                              std::uint64_t total, double bytesPerSecond, int columns);
 // "900 bytes" below 1 KiB, then "64.0 KiB", then "1.2 MiB".
 std::string FormatBytes(std::uint64_t bytes);
 

@@ -22,6 +22,10 @@ using Waitable = int;  // a descriptor, ready when readable
 inline constexpr Waitable kNoWaitable = -1;
 #endif
 
+// What woke the program to stop: Ctrl-C at the terminal (Ctrl-Break too on Windows), or
+// a request to end it (SIGTERM on POSIX: a service manager, kill, a closing session).
+enum class InterruptCause { kCtrlC, kTermination };
+
 inline constexpr int kWaitTimedOut = -1;  // also a wait cut short by a signal: wait again
 inline constexpr int kWaitFailed = -2;
 
@@ -73,6 +77,9 @@ class CInterruptRoute {
   ~CInterruptRoute();
   CInterruptRoute(const CInterruptRoute&) = delete;
   CInterruptRoute& operator=(const CInterruptRoute&) = delete;
+
+  // What the last interruption was; kCtrlC before any.
+  InterruptCause LastCause() const;
 
  private:
   Waitable m_Signal = kNoWaitable;  // a duplicate of the wake's signalling end, owned here

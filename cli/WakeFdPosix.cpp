@@ -102,11 +102,13 @@ void CWakeFd::Clear() {
 
 namespace {
 
-std::atomic<int> g_InterruptWriteFd{-1};  // the one thing a signal handler may reach
+std::atomic<int> g_InterruptWriteFd{-1};  // the two things a signal handler may reach
+std::atomic<int> g_LastSignal{0};
 struct sigaction g_PreviousInt {};
 struct sigaction g_PreviousTerm {};
 
-extern "C" void OnInterruptSignal(int) {
+extern "C" void OnInterruptSignal(int number) {
+  g_LastSignal.store(number);
   const int fd = g_InterruptWriteFd.load();
   if (fd >= 0) {
     const char byte = 1;
@@ -127,6 +129,10 @@ CInterruptRoute::CInterruptRoute(CWakeFd& wake) {
   action.sa_flags = SA_RESETHAND | SA_RESTART;
   ::sigaction(SIGINT, &action, &g_PreviousInt);
   ::sigaction(SIGTERM, &action, &g_PreviousTerm);
+}
+
+InterruptCause CInterruptRoute::LastCause() const {
+  return g_LastSignal.load() == SIGTERM ? InterruptCause::kTermination : InterruptCause::kCtrlC;
 }
 
 CInterruptRoute::~CInterruptRoute() {

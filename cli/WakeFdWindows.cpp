@@ -115,6 +115,10 @@ CInterruptRoute::CInterruptRoute(CWakeFd& wake) {
   ::SetConsoleCtrlHandler(OnConsoleControl, TRUE);
 }
 
+InterruptCause CInterruptRoute::LastCause() const {
+  return InterruptCause::kCtrlC;  // only the keys reach the handler
+}
+
 CInterruptRoute::~CInterruptRoute() {
   ::SetConsoleCtrlHandler(OnConsoleControl, FALSE);
   g_InterruptEvent.store(nullptr);

@@ -10,6 +10,8 @@
 #include <iostream>
 
 #include "cli/CliMain.h"
+#include "cli/Messages.h"
+#include "cli/Terminal.h"
 #include "cli/WakeFd.h"
 
 int main(int argc, char** argv) {
@@ -23,12 +25,18 @@ int main(int argc, char** argv) {
   context.out = &std::cout;
   context.err = &std::cerr;
   context.inputFd = STDIN_FILENO;
+  context.inputIsTerminal = ::isatty(STDIN_FILENO) == 1;
   context.outIsTerminal = ::isatty(STDOUT_FILENO) == 1;
   context.errIsTerminal = ::isatty(STDERR_FILENO) == 1;
+  context.errColumns = [] { return cli::TerminalColumns(STDERR_FILENO); };
   context.environment = [](const char* name) -> std::optional<std::string> {
     const char* value = std::getenv(name);
     return value != nullptr ? std::optional<std::string>(value) : std::nullopt;
   };
   context.interrupt = &interrupt;
+  context.interruptCause = [&route] { return route.LastCause(); };
+  context.useMessageLanguage = [](std::uint16_t languageId) {
+    cli::UseMessageLanguage(languageId, cli::MessageCatalogDirectory());
+  };
   return cli::RunMain(argc, argv, context);
 }

@@ -24,6 +24,9 @@ set(CPACK_DEBIAN_PACKAGE_SECTION utils)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_DEBIAN_PACKAGE_HOMEPAGE "${UPDATE_HOMEPAGE_URL}")
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+# Qt's own words in the window (the buttons of the boxes and of the file dialog) in the
+# user's language; the libraries themselves are found by dpkg-shlibdeps.
+set(CPACK_DEBIAN_PACKAGE_DEPENDS "qt6-translations-l10n")
 # The Chinese texts need a font with the Chinese characters; any of these has them.
 set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "fonts-noto-cjk | fonts-wqy-microhei | fonts-wqy-zenhei")
 set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA

@@ -42,9 +42,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const cli::CommandResult result = inspector.command.Run(session);
 
   // An image passes when its header is whole, its type field a 16-bit code and the file
-  // holds the payload it announces; anything else is refused, never another failure.
+  // holds the payload it announces, which is not empty; anything else is refused, never
+  // another failure.
   const bool whole = size >= firmware::kHeaderSize;
-  const bool passes = whole && base::LoadU32(data + 12) <= 0xFFFF &&
+  const bool passes = whole && base::LoadU32(data + 12) <= 0xFFFF && base::LoadU32(data + 8) != 0 &&
                       size - firmware::kHeaderSize >= std::uint64_t{base::LoadU32(data + 8)};
   fuzzing::Expect(result.code == (passes ? cli::ExitCode::kSuccess : cli::ExitCode::kImageRefused),
                   "inspect succeeds exactly for a usable image and refuses the rest");

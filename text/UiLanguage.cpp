@@ -30,6 +30,32 @@ std::uint16_t LanguageIdFromLocaleName(std::string_view locale) {
   return kLangEnglishUs;
 }
 
+std::optional<std::uint16_t> LanguageIdFromOption(std::string_view value) {
+  if (value == "zh") {
+    return kLangChinesePrc;  // the Chinese of the texts' table
+  }
+  if (value == "en" || value == "C" || value == "POSIX") {
+    return kLangEnglishUs;
+  }
+  // A locale name: language, then optionally "_" or "-" and a two-letter territory,
+  // ".codeset" and "@modifier".
+  std::string_view name = value.substr(0, value.find_first_of(".@"));
+  const std::string_view rest = value.substr(name.size());
+  const bool wellFormedRest =
+      rest.empty() || (rest.size() > 1 && rest.find_first_of(" /") == std::string_view::npos);
+  const std::string_view language = name.substr(0, 2);
+  if ((language != "zh" && language != "en") || !wellFormedRest) {
+    return std::nullopt;
+  }
+  name.remove_prefix(2);
+  const auto upper = [](char c) { return c >= 'A' && c <= 'Z'; };
+  if (!name.empty() && (name.size() != 3 || (name[0] != '_' && name[0] != '-') || !upper(name[1]) ||
+                        !upper(name[2]))) {
+    return std::nullopt;
+  }
+  return LanguageIdFromLocaleName(value);
+}
+
 std::uint16_t LanguageIdFromEnvironment(const EnvironmentReader& getenv) {
   for (const char* name : {"LANGUAGE", "LC_ALL", "LC_MESSAGES", "LANG"}) {
     std::optional<std::string> value = getenv(name);

@@ -17,6 +17,11 @@ std::uint16_t GetUserDefaultUILanguage();
 // identifier: zh_CN 2052, zh_TW 1028, zh_HK 3076, zh_SG 4100, anything else 1033.
 std::uint16_t LanguageIdFromLocaleName(std::string_view locale);
 
+// The value of both programs' --lang: "en", "zh", or a locale name of one of the two
+// languages ("zh_CN.UTF-8", "en_GB", "zh-CN"; "C" and "POSIX" are English), as
+// LanguageIdFromLocaleName maps it. nullopt for anything else ("xx", "fr_FR", "").
+std::optional<std::uint16_t> LanguageIdFromOption(std::string_view value);
+
 // Reads one environment variable; nullopt when it is not set.
 using EnvironmentReader = std::function<std::optional<std::string>(const char* name)>;
 

@@ -164,6 +164,15 @@ base::Result<std::shared_ptr<CEmulatorPlatform>> CEmulatorPlatform::Connect(
   CLink& link = *platform->m_Link;
   std::unique_lock lock(link.mutex);
   link.changed.wait_for(lock, firstStateTimeout, [&] { return link.stateKnown; });
+  const bool turnedAway = link.closed && link.counters.datagrams == 0;
+  lock.unlock();  // before the platform may go: its end takes the lock
+  if (turnedAway) {
+    // Closed before the state every emulator sends first: it is serving another program.
+    return base::Error{base::ErrorKind::kIo,
+                       "the emulator is serving another program (one at a time): run again when "
+                       "that one has ended"}
+        .WithContext(context);
+  }
   return platform;
 }
 

@@ -56,7 +56,9 @@ class CEmulatorPlatform final : public IHidPlatform {
  public:
   // Connects to the emulator listening at socketPath and waits (bounded) for its first
   // message. A missing socket, a refused or timed-out connection are errors naming the
-  // path and the OS reason; they come back at once, never as a hang.
+  // path and the OS reason; they come back at once, never as a hang. An emulator that
+  // closes the connection before its first message is serving another program: that is
+  // an error too, which says so.
   static base::Result<std::shared_ptr<CEmulatorPlatform>> Connect(const std::string& socketPath,
                                                                   EmulatorOptions options = {});
 

@@ -1,6 +1,7 @@
 // The window headless: its controls after start, its texts in both languages, its keys,
 // a whole update with the run's dialogs answered from here, and closing during a run.
 #include <QApplication>
+#include <QDialogButtonBox>
 #include <QFileDialog>
 #include <QLabel>
 #include <QMessageBox>
@@ -15,6 +16,7 @@
 #include <memory>
 
 #include "app/DialogGeometry.h"
+#include "app/UpdateApp.h"
 #include "app/UpdateDlg.h"
 #include "base/LittleEndian.h"
 #include "firmware/FirmwareHeader.h"
@@ -139,10 +141,14 @@ struct Rig {
       std::make_shared<testing_support::CFakeHidPlatform>();
   std::unique_ptr<app::CUpdateDlg> dialog;
 
-  void Start(std::uint16_t language = 1033, std::shared_ptr<hid::IHidPlatform> platform = {}) {
+  void Start(std::uint16_t language = 1033, std::shared_ptr<hid::IHidPlatform> platform = {},
+             std::optional<QString> image = std::nullopt) {
     dialog = std::make_unique<app::CUpdateDlg>(
         platform ? platform : device,
         app::DialogOptions{language, {}, {std::chrono::milliseconds(5000)}});
+    if (image) {
+      dialog->AnswerNextFileDialog(image->toStdString());
+    }
     dialog->show();
   }
   QProgressBar* Bar() const { return qobject_cast<QProgressBar*>(dialog->GetDlgItem(1003)); }
@@ -270,13 +276,18 @@ class WindowTest : public QObject {
 
   // No dead end: a run that wrote nothing leaves the controller waiting in boot mode
   // with the button enabled, and a click asks again.
+  // An image given on the command line answers the first file dialog only, after the
+  // same type check as a chosen one.
   void aRunThatWroteNothingLeavesTheButtonToTryAgain_data() {
     QTest::addColumn<bool>("wrongTypeFirst");
-    QTest::newRow("file dialog cancelled") << false;
-    QTest::newRow("an image of another type") << true;
+    QTest::addColumn<bool>("given");
+    QTest::newRow("file dialog cancelled") << false << false;
+    QTest::newRow("an image of another type") << true << false;
+    QTest::newRow("one of another type on the command line") << true << true;
   }
   void aRunThatWroteNothingLeavesTheButtonToTryAgain() {
     QFETCH(bool, wrongTypeFirst);
+    QFETCH(bool, given);
     Rig rig;
     Bytes payload;
     const QString image = rig.WriteImage(3, &payload);
@@ -285,9 +296,11 @@ class WindowTest : public QObject {
     rig.device->QueueReport(BootReply(0x0008, Le16(0x600A)));  // at start
     rig.device->QueueReport(BootReply(0x0008, Le16(0x600A)));  // after the first run
     rig.QueueRunReplies(payload);
-    rig.Start();
+    rig.Start(1033, {}, given ? std::optional<QString>(wrong) : std::nullopt);
     std::vector<CModalAnswerer::Answer> answers;
-    if (wrongTypeFirst) {
+    if (given) {
+      answers = {{Action::kOk}};
+    } else if (wrongTypeFirst) {
       answers = {{Action::kChoose, wrong}, {Action::kOk}};
     } else {
       answers = {{Action::kCancel}};
@@ -302,7 +315,8 @@ class WindowTest : public QObject {
     const auto outcome = rig.dialog->LastRunOutcome();
     QVERIFY2(outcome->Completed(), update::Describe(*outcome).c_str());
     if (wrongTypeFirst) {
-      QCOMPARE(answerer.seen.at(1), "box:" + kTitle + "|The firmware type is error!\n");
+      QCOMPARE(answerer.seen.at(given ? 0 : 1), "box:" + kTitle + "|The firmware type is error!\n");
+      QCOMPARE(answerer.seen.at(given ? 1 : 2), kFileDialog);
     }
     QVERIFY(rig.Completion()->isVisible());
   }
@@ -325,33 +339,57 @@ class WindowTest : public QObject {
     QCOMPARE(rig.Sent(), (Codes{0x0008, 0x0101}));
   }
 
+  // The texts' table, and Qt's own words (the file dialog's buttons) from Qt's catalog.
   void showsTheTextsOfTheLanguage_data() {
     QTest::addColumn<int>("language");
     QTest::addColumn<QString>("button");
     QTest::addColumn<QString>("completion");
     QTest::addColumn<QString>("instructions");
+    QTest::addColumn<QStringList>("fileButtons");
     QTest::newRow("2052") << 2052 << QStringLiteral("USB 升级") << QStringLiteral("升级成功。")
                           << QStringLiteral(
                                  "1. 将接收器通过USB口连接电脑。 \n\n"
-                                 "2. 点击 USB 升级按钮，选择固件文件(.dat)升级。");
+                                 "2. 点击 USB 升级按钮，选择固件文件(.dat)升级。")
+                          << QStringList{QStringLiteral("打开(&O)"), QStringLiteral("取消")};
     QTest::newRow("1033") << 1033 << QStringLiteral("USB Update")
                           << QStringLiteral("Firmware upgraded!")
                           << QStringLiteral(
                                  "1. Connect the receiver to the PC via USB.\n\n"
                                  "2. Click \"USB Update\" button and select firmware file\n"
-                                 "   (.dat).");
+                                 "   (.dat).")
+                          << QStringList{QStringLiteral("&Open"), QStringLiteral("Cancel")};
   }
   void showsTheTextsOfTheLanguage() {
     QFETCH(int, language);
     QFETCH(QString, button);
     QFETCH(QString, completion);
     QFETCH(QString, instructions);
+    QFETCH(QStringList, fileButtons);
+    QTranslator qtTexts;
+    QCOMPARE(app::LoadQtTranslations(qtTexts, static_cast<std::uint16_t>(language)),
+             language == 2052);
+    QApplication::installTranslator(&qtTexts);
     Rig rig;
     rig.Start(static_cast<std::uint16_t>(language));
     QCOMPARE(rig.dialog->windowTitle(), kTitle);
     QCOMPARE(rig.Button()->text(), button);
     QCOMPARE(rig.Completion()->text(), completion);
     QCOMPARE(rig.Instructions()->text(), instructions);
+
+    QStringList shown;
+    QTimer look;
+    connect(&look, &QTimer::timeout, [&] {
+      if (auto* files = qobject_cast<QFileDialog*>(QApplication::activeModalWidget())) {
+        for (QAbstractButton* each : files->findChild<QDialogButtonBox*>()->buttons()) {
+          shown << each->text();
+        }
+        files->reject();
+      }
+    });
+    look.start(10);
+    (void)rig.dialog->ShowOpenFileDialog({"File type(*.dat)|*.dat||", "*.*", "", ""});
+    QApplication::removeTranslator(&qtTexts);
+    QCOMPARE(shown, fileButtons);
   }
 
   void laysOutTemplate102WithTheFontsBaseUnits() {

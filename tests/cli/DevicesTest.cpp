@@ -51,7 +51,7 @@ TEST(Devices, NoneOrLockedSayWhatToDo) {
   EXPECT_EQ(denied.code, 4);
   EXPECT_NE(denied.out.find("/dev/hidraw5  boot mode  (found the controller at /dev/hidraw5 but "
                             "may not open it (Permission denied): " +
-                            std::string(cli::kPermissionHint)),
+                            cli::PermissionHint()),
             std::string::npos)
       << denied.out;
 }

@@ -1,12 +1,21 @@
-// update-cli as a user runs it, in a process of its own, against update-sim-emulator
-// over the emulator socket (--emulator, UPDATE_EMULATOR). POSIX only, as the socket is.
+// update-cli as a user runs it, in a process of its own: in a pipe, with stdout
+// redirected, in a pseudo-terminal of a given width, in Chinese, and against
+// update-sim-emulator over the emulator socket (--emulator, UPDATE_EMULATOR). POSIX only,
+// as the socket and the pseudo-terminal are.
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <poll.h>
+#include <pty.h>
 #include <spawn.h>
+#include <sys/ioctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <csignal>
+#include <filesystem>
+#include <functional>
+
+#include "cli/Messages.h"
 #include "tests/cli/CliHarness.h"
 #include "tests/support/ChildProcess.h"
 
@@ -30,82 +39,282 @@ struct Emulator : ::testing::Test {
   }
 };
 
-// Runs update-cli with its output on a pipe; the exit code and everything it printed.
-// With interruptAt, presses Ctrl-C (SIGINT) once that text has been printed.
-cli_test::CliRun RunProgram(const std::vector<std::string>& arguments,
-                            const std::string& interruptAt = {}) {
-  cli_test::CliRun run;
-  int out[2];
-  if (pipe(out) != 0) {
-    return run;
+// How a program is run: its arguments, what is typed into it, its language, and what is
+// done to it once a text has been printed.
+struct Invocation {
+  std::vector<std::string> arguments;
+  std::string input;                     // on a pipe; empty: /dev/null
+  std::vector<std::string> environment;  // NAME=VALUE; the locale variables start unset
+  std::optional<winsize> terminal;       // stdin, stdout and stderr on a pseudo-terminal
+  std::string at;                        // once this has been printed, `then` is done
+  std::function<void(pid_t pid, int terminal)> then = {};
+  std::string program = UPDATE_CLI;
+};
+
+Invocation With(std::vector<std::string> arguments, std::string input = {},
+                std::vector<std::string> environment = {}) {
+  Invocation how;
+  how.arguments = std::move(arguments);
+  how.input = std::move(input);
+  how.environment = std::move(environment);
+  return how;
+}
+
+struct ProgramRun {
+  int code = -1;
+  std::string out;  // with a terminal: everything it showed there
+  std::string err;
+};
+
+// The environment of this test with the locale variables taken out and the given ones
+// put in, so that the language is the row's and not the machine's.
+std::vector<std::string> EnvironmentFor(const std::vector<std::string>& extra) {
+  std::vector<std::string> variables;
+  for (char** each = environ; *each != nullptr; ++each) {
+    const std::string variable = *each;
+    bool locale = false;
+    for (const char* name : {"LANGUAGE=", "LC_ALL=", "LC_MESSAGES=", "LANG="}) {
+      locale = locale || variable.rfind(name, 0) == 0;
+    }
+    if (!locale) {
+      variables.push_back(variable);
+    }
   }
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_adddup2(&actions, out[1], STDOUT_FILENO);
-  posix_spawn_file_actions_adddup2(&actions, out[1], STDERR_FILENO);
-  posix_spawn_file_actions_addclose(&actions, out[0]);
-  posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
-  std::vector<char*> argv = {const_cast<char*>(UPDATE_CLI)};
-  for (const auto& argument : arguments) {
-    argv.push_back(const_cast<char*>(argument.c_str()));
+  variables.insert(variables.end(), extra.begin(), extra.end());
+  return variables;
+}
+
+std::vector<char*> Pointers(std::vector<std::string>& strings) {
+  std::vector<char*> pointers;
+  for (std::string& each : strings) {
+    pointers.push_back(each.data());
   }
-  argv.push_back(nullptr);
+  pointers.push_back(nullptr);
+  return pointers;
+}
+
+// Runs the program until it ends (a minute at most: a hang is killed and fails the test).
+ProgramRun RunProgram(const Invocation& how) {
+  ProgramRun run;
+  std::vector<std::string> arguments = how.arguments;
+  arguments.insert(arguments.begin(), how.program);
+  std::vector<std::string> environment = EnvironmentFor(how.environment);
+  std::vector<char*> argv = Pointers(arguments);
+  std::vector<char*> envp = Pointers(environment);
+
   pid_t pid = -1;
-  const int spawned = posix_spawn(&pid, UPDATE_CLI, &actions, nullptr, argv.data(), environ);
-  posix_spawn_file_actions_destroy(&actions);
-  close(out[1]);
-  if (spawned != 0) {
-    close(out[0]);
+  int out = -1;
+  int err = -1;
+  if (how.terminal) {
+    winsize size = *how.terminal;
+    pid = forkpty(&out, nullptr, nullptr, &size);
+    if (pid == 0) {
+      ::execve(argv[0], argv.data(), envp.data());
+      ::_exit(127);
+    }
+  } else {
+    int outPipe[2];
+    int errPipe[2];
+    int inPipe[2];
+    if (pipe(outPipe) != 0 || pipe(errPipe) != 0 || pipe(inPipe) != 0) {
+      return run;
+    }
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_adddup2(&actions, outPipe[1], STDOUT_FILENO);
+    posix_spawn_file_actions_adddup2(&actions, errPipe[1], STDERR_FILENO);
+    posix_spawn_file_actions_adddup2(&actions, inPipe[0], STDIN_FILENO);
+    for (const int fd : {outPipe[0], errPipe[0], inPipe[1]}) {
+      posix_spawn_file_actions_addclose(&actions, fd);
+    }
+    if (posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), envp.data()) != 0) {
+      pid = -1;
+    }
+    posix_spawn_file_actions_destroy(&actions);
+    close(outPipe[1]);
+    close(errPipe[1]);
+    close(inPipe[0]);
+    // Short answers fit the pipe: written and closed before the program reads them.
+    [[maybe_unused]] const auto written = write(inPipe[1], how.input.data(), how.input.size());
+    close(inPipe[1]);
+    out = outPipe[0];
+    err = errPipe[0];
+  }
+  if (pid <= 0) {
     return run;
   }
+
   const auto deadline = std::chrono::steady_clock::now() + 60s;
-  bool interrupted = interruptAt.empty();  // once only: a second Ctrl-C quits at once
-  for (;;) {
+  bool done = how.at.empty();
+  std::string* shown[2] = {&run.out, &run.err};
+  int fds[2] = {out, err};
+  while (fds[0] >= 0 || fds[1] >= 0) {
     const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
         deadline - std::chrono::steady_clock::now());
-    pollfd fd{out[0], POLLIN, 0};
-    if (left.count() <= 0 || poll(&fd, 1, static_cast<int>(left.count())) <= 0) {
+    pollfd polled[2] = {{fds[0], POLLIN, 0}, {fds[1], POLLIN, 0}};
+    if (left.count() <= 0 || poll(polled, 2, static_cast<int>(left.count())) <= 0) {
       kill(pid, SIGKILL);  // a hang fails the test instead of the suite
       break;
     }
-    char chunk[512];
-    const ssize_t got = read(out[0], chunk, sizeof chunk);
-    if (got <= 0) {
-      break;
+    for (int k = 0; k < 2; ++k) {
+      if (fds[k] < 0 || polled[k].revents == 0) {
+        continue;
+      }
+      char chunk[512];
+      const ssize_t got = read(fds[k], chunk, sizeof chunk);
+      if (got <= 0) {  // the end; a pseudo-terminal's master reads EIO then
+        close(fds[k]);
+        fds[k] = -1;
+        continue;
+      }
+      shown[k]->append(chunk, static_cast<std::size_t>(got));
     }
-    run.out.append(chunk, static_cast<std::size_t>(got));
-    if (!interrupted && run.out.find(interruptAt) != std::string::npos) {
-      kill(pid, SIGINT);
-      interrupted = true;
+    if (!done && (run.out + run.err).find(how.at) != std::string::npos) {
+      how.then(pid, out);
+      done = true;
     }
   }
-  close(out[0]);
+  for (const int fd : fds) {
+    if (fd >= 0) {
+      close(fd);
+    }
+  }
   int status = 0;
   waitpid(pid, &status, 0);
   run.code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
   return run;
 }
 
+bool Contains(const std::string& text, const std::string& part) {
+  return text.find(part) != std::string::npos;
+}
+
+// One row per way a user meets the program: what it prints where, and its exit code.
+TEST(Program, AnswersAsAUserExpects) {
+  testing_support::CTempDir dir;
+  const std::string image = cli_test::WriteImage(dir, "fw.dat", cli_test::Pattern(46 * 10));
+  const std::string folder = dir.Path().string();
+  struct Row {
+    const char* name;
+    Invocation how;
+    int code;
+    std::string out;  // a prefix of stdout (all of it when it ends in a line break)
+    std::string err;  // a part of stderr
+  };
+  const std::string back = "The controller is back in application mode with firmware 2.15.\n";
+  const Row rows[] = {
+      {"an answer from a pipe, stdout redirected", With({"flash", image, "--simulate"}, "y\n"), 0,
+       back, "New firmware 2.15 and current is 2.14 [y/N] y\nSwitching to boot mode...\n"},
+      {"--version", With({"--version"}), 0, "update-cli 2.15.0\nbuild ", ""},
+      {"-V", With({"-V", "devices"}), 0, "update-cli 2.15.0\nbuild ", ""},
+      {"an unknown command", With({"bogus"}), 2, "",
+       "update-cli: unknown command \"bogus\": the commands are devices, flash, image (see "
+       "update-cli --help)\n"},
+      {"--json with a usage error", With({"--json", "bogus"}), 2,
+       "{\n  \"error\": {\n    \"kind\": \"usage\",\n    \"exitCode\": 2,",
+       "update-cli: unknown command \"bogus\""},
+      {"--lang xx", With({"--lang", "xx", "devices", "--simulate"}), 2, "",
+       "update-cli: --lang xx: "},
+      {"LANG=zh_CN.UTF-8", With({"bogus"}, "", {"LANG=zh_CN.UTF-8"}), 2, "",
+       "update-cli: 未知的命令“bogus”：可用的命令有 devices, flash, image（见 update-cli "
+       "--help）\n"},
+      {"--lang zh over LANG=en_US.UTF-8",
+       With({"flash", image, "--simulate", "--yes", "--lang", "zh"}, "", {"LANG=en_US.UTF-8"}), 0,
+       "手柄已回到应用模式，固件版本为 2.15。\n",
+       "升级新固件 2.15 当前版本为 2.14 [y/N] 是 (--yes)\n正在切换到 BOOT 模式..."},
+      {"a folder as the output",
+       With({"image", "pack", "--type", "0x600A", "--version", "2.15", image, "-o", folder}), 1, "",
+       "update-cli: cannot write " + folder + ": Is a directory\n"},
+      {"--device naming none", With({"devices", "--simulate", "--device", "sim:1"}), 3,
+       "sim:0  application mode  type 0x600A  firmware 2.14\n",
+       "update-cli: no controller at sim:1 (present: sim:0)"},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.name);
+    const ProgramRun run = RunProgram(row.how);
+    EXPECT_EQ(run.code, row.code) << run.err;
+    if (!row.out.empty() && row.out.back() == '\n') {
+      EXPECT_EQ(run.out, row.out);
+    } else {
+      EXPECT_EQ(run.out.rfind(row.out, 0), 0u) << run.out;
+    }
+    EXPECT_TRUE(Contains(run.err, row.err)) << run.err;
+  }
+}
+
+// In a terminal 50 columns wide the bar is one line redrawn in place, never wider than
+// the terminal; narrowed to 40 columns while it is drawn, it follows.
+TEST_F(Emulator, TheProgressBarFitsTheTerminalAndFollowsItsWidth) {
+  Start({"--latency-us", "2000"});
+  const std::string image = cli_test::WriteImage(dir, "fw.dat", cli_test::Pattern(46 * 400));
+  Invocation how = With({"flash", image, "--yes", "--emulator", socket});
+  how.terminal = winsize{24, 50, 0, 0};
+  how.at = "Writing [";
+  how.then = [](pid_t, int terminal) {
+    const winsize narrower{24, 40, 0, 0};
+    ioctl(terminal, TIOCSWINSZ, &narrower);
+  };
+  const ProgramRun run = RunProgram(how);
+  ASSERT_EQ(run.code, 0) << run.out;
+  std::string shown;  // the terminal turns each line break into \r\n
+  for (std::size_t i = 0; i < run.out.size(); ++i) {
+    if (!(run.out[i] == '\r' && i + 1 < run.out.size() && run.out[i + 1] == '\n')) {
+      shown += run.out[i];
+    }
+  }
+  const auto first = shown.find("Writing [");
+  const auto end = shown.find("Verifying...");
+  ASSERT_NE(first, std::string::npos) << shown;
+  ASSERT_NE(end, std::string::npos) << shown;
+  const std::string bar = shown.substr(first, end - first);
+  EXPECT_EQ(std::count(bar.begin(), bar.end(), '\n'), 1) << bar;  // the bar's own line end
+  std::vector<std::string> drawn;
+  std::size_t start = 0;
+  for (std::size_t at = 0; at <= bar.size(); ++at) {
+    if (at == bar.size() || bar[at] == '\r' || bar[at] == '\n') {
+      if (at > start) {
+        drawn.push_back(bar.substr(start, at - start));
+      }
+      start = at + 1;
+    }
+  }
+  ASSERT_GT(drawn.size(), 2u);
+  for (const std::string& each : drawn) {
+    EXPECT_LT(cli::DisplayWidth(each), 50) << each;
+  }
+  EXPECT_TRUE(Contains(drawn.back(), "100%")) << drawn.back();
+  EXPECT_LT(cli::DisplayWidth(drawn.back()), 40) << drawn.back();
+}
+
 TEST_F(Emulator, FlashExactlyAsWrittenInTheReadme) {
   Start({"--reenumerate-ms", "300"});
   const std::string image = cli_test::WriteImage(dir, "fw.dat", cli_test::Pattern(46 * 40 + 1));
-  const auto run = RunProgram({"flash", image, "--yes", "--emulator", socket});
-  EXPECT_EQ(run.code, 0) << run.out;
-  EXPECT_NE(run.out.find("Found emulator:" + socket + ": type 0x600A, firmware 2.14"),
-            std::string::npos)
-      << run.out;
-  EXPECT_NE(run.out.find("Writing: 100% (1841 of 1841 bytes)\n"), std::string::npos);
-  EXPECT_NE(run.out.find("back in application mode with firmware 2.15."), std::string::npos);
+  const auto run = RunProgram(With({"flash", image, "--yes", "--emulator", socket}));
+  EXPECT_EQ(run.code, 0) << run.err;
+  EXPECT_TRUE(Contains(run.err, "Found emulator:" + socket + ": type 0x600A, firmware 2.14"))
+      << run.err;
+  EXPECT_TRUE(Contains(run.err, "Writing: 100% (1841 of 1841 bytes)\n"));
+  EXPECT_EQ(run.out, "The controller is back in application mode with firmware 2.15.\n");
 }
 
-TEST_F(Emulator, CtrlCStopsTheProgramAtABlockBoundary) {
+// Ctrl-C and a request to end (SIGTERM) stop at a block boundary; only the first is
+// called Ctrl-C.
+TEST_F(Emulator, AnInterruptStopsTheProgramAtABlockBoundary) {
   Start({"--latency-us", "2000"});
   const std::string image = cli_test::WriteImage(dir, "fw.dat", cli_test::Pattern(46 * 500));
-  const auto run = RunProgram({"flash", image, "--yes", "--emulator", socket}, "Writing: 10%");
-  EXPECT_EQ(run.code, 9) << run.out;
-  EXPECT_NE(run.out.find("Stopping at the next block boundary"), std::string::npos);
-  EXPECT_NE(run.out.find("update-cli: interrupted after block "), std::string::npos) << run.out;
-  EXPECT_NE(run.out.find(" of 500; the controller stays in boot mode"), std::string::npos);
+  for (const int signal : {SIGINT, SIGTERM}) {
+    Invocation how = With({"flash", image, "--yes", "--emulator", socket});
+    how.at = "Writing: 10%";  // once only: a second Ctrl-C quits at once
+    how.then = [signal](pid_t pid, int) { kill(pid, signal); };
+    const auto run = RunProgram(how);
+    EXPECT_EQ(run.code, 9) << run.err;
+    EXPECT_EQ(Contains(run.err, "Stopping at the next block boundary (Ctrl-C again quits at once)"),
+              signal == SIGINT)
+        << run.err;
+    EXPECT_EQ(Contains(run.err, "Ctrl-C"), signal == SIGINT) << run.err;
+    EXPECT_TRUE(Contains(run.err, "update-cli: interrupted after block ")) << run.err;
+    EXPECT_TRUE(Contains(run.err, " of 500; the controller stays in boot mode"));
+  }
 }
 
 TEST_F(Emulator, TheEnvironmentVariableChoosesItAndAMissingOneIsNamed) {
@@ -122,6 +331,38 @@ TEST_F(Emulator, TheEnvironmentVariableChoosesItAndAMissingOneIsNamed) {
   EXPECT_EQ(absent.code, 3);
   EXPECT_EQ(absent.err.rfind("update-cli: cannot reach the emulator: ", 0), 0u) << absent.err;
   EXPECT_NE(absent.err.find(missing), std::string::npos);
+}
+
+// update-sim-emulator: its help; one program after another, a second one told that it
+// is busy; a socket another one serves left alone.
+TEST_F(Emulator, TheEmulatorServesOneProgramAtATimeAndKeepsItsSocket) {
+  Invocation helpAsked = With({"--help"});
+  helpAsked.program = UPDATE_SIM_EMULATOR;
+  const ProgramRun help = RunProgram(helpAsked);
+  EXPECT_EQ(help.code, 0);
+  EXPECT_EQ(help.out.rfind("usage: update-sim-emulator --socket PATH", 0), 0u) << help.out;
+
+  Start({"--latency-us", "2000"});
+  const std::string image = cli_test::WriteImage(dir, "fw.dat", cli_test::Pattern(46 * 300));
+  // While a flash holds the emulator, devices is told that it is busy.
+  ProgramRun second;
+  Invocation flash = With({"flash", image, "--yes", "--emulator", socket});
+  flash.at = "Writing: 10%";
+  flash.then = [&](pid_t, int) { second = RunProgram(With({"devices", "--emulator", socket})); };
+  const ProgramRun first = RunProgram(flash);
+  EXPECT_EQ(first.code, 0) << first.err;
+  EXPECT_EQ(second.code, 3) << second.err;
+  EXPECT_TRUE(Contains(second.err, "the emulator is serving another program (one at a time)"))
+      << second.err;
+  // Served again now that the flash has ended.
+  EXPECT_EQ(RunProgram(With({"devices", "--emulator", socket})).code, 0);
+
+  Invocation rival = With({"--socket", socket});
+  rival.program = UPDATE_SIM_EMULATOR;
+  const ProgramRun refused = RunProgram(rival);
+  EXPECT_EQ(refused.code, 1);
+  EXPECT_TRUE(Contains(refused.err, socket + ": another emulator is serving it")) << refused.err;
+  EXPECT_TRUE(std::filesystem::exists(socket));
 }
 
 }  // namespace

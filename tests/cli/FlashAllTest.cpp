@@ -125,12 +125,12 @@ TEST_F(FlashAll, OneQuestionListsEveryControllerAndNoLeavesThemAllAlone) {
   const auto run = cli.Run({"flash", image, "--all"});
   EXPECT_EQ(run.code, 6) << run.err;
   EXPECT_TRUE(
-      Contains(run.out, "2 controllers found; " + image +
+      Contains(run.err, "2 controllers found; " + image +
                             " holds firmware 2.15 for type 0x600A:\n"
                             "  sim-port-0  sim:0  type 0x600A  firmware 2.14\n"
                             "  sim-port-1  sim:1  type 0x600A  in boot mode, firmware not known\n"
                             "Update these 2 controllers to firmware 2.15? [y/N] "))
-      << run.out;
+      << run.err;
   EXPECT_EQ(ReceivedCodes(*cli.devices[0]), Codes{0x0101});
   EXPECT_FALSE(cli.devices[1]->WasErased());
   EXPECT_EQ(cli.devices[0]->Mode(), sim::SimMode::kApplication);

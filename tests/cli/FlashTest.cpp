@@ -39,6 +39,15 @@ bool Contains(const std::string& text, const std::string& part) {
   return text.find(part) != std::string::npos;
 }
 
+// The failure line: the last one on stderr, after the progress.
+std::string LastLine(std::string text) {
+  if (!text.empty() && text.back() == '\n') {
+    text.pop_back();
+  }
+  const auto newline = text.rfind('\n');
+  return newline == std::string::npos ? text : text.substr(newline + 1);
+}
+
 struct Flash : ::testing::Test {
   testing_support::CTempDir dir;
   CCliHarness cli;
@@ -51,13 +60,13 @@ TEST_F(Flash, TheWholeRoadSendsWhatTheWindowSendsAndReportsTheNewVersion) {
   ASSERT_EQ(run.code, 0) << run.err;
   EXPECT_EQ(ReceivedCodes(device), RoadCodes(false));
   EXPECT_EQ(device.StoredRegion(), kPayload);
-  EXPECT_TRUE(Contains(run.out, "New firmware 2.15 and current is 2.14 [y/N] yes (--yes)"));
-  EXPECT_TRUE(Contains(run.out, "Switching to boot mode...\nErasing 904 bytes...\n"));
-  EXPECT_TRUE(Contains(run.out,
+  // The question and the progress on stderr, the result alone on stdout.
+  EXPECT_TRUE(Contains(run.err, "New firmware 2.15 and current is 2.14 [y/N] yes (--yes)"));
+  EXPECT_TRUE(Contains(run.err, "Switching to boot mode...\nErasing 904 bytes...\n"));
+  EXPECT_TRUE(Contains(run.err,
                        "Writing: 100% (904 of 904 bytes)\nVerifying...\nCompleting...\n"
                        "Firmware upgraded!\n"));
-  EXPECT_TRUE(Contains(run.out, "back in application mode with firmware 2.15."));
-  EXPECT_EQ(run.err, "");
+  EXPECT_EQ(run.out, "The controller is back in application mode with firmware 2.15.\n");
 }
 
 TEST_F(Flash, AControllerAlreadyInBootModeIsFlashedDirectly) {
@@ -67,7 +76,9 @@ TEST_F(Flash, AControllerAlreadyInBootModeIsFlashedDirectly) {
   const auto run = cli.Run({"flash", image, "--yes"});
   ASSERT_EQ(run.code, 0) << run.err;
   EXPECT_EQ(ReceivedCodes(device), RoadCodes(true));
-  EXPECT_TRUE(Contains(run.out, "waiting in boot mode (type 0x600A): flashing it directly"));
+  EXPECT_TRUE(Contains(run.err, "waiting in boot mode (type 0x600A): flashing it directly"));
+  // Its version was never read: the question says so.
+  EXPECT_TRUE(Contains(run.err, "New firmware 2.15 and current is unknown [y/N] yes (--yes)"));
   EXPECT_TRUE(Contains(run.out, "back in application mode with firmware 2.15."));
 }
 
@@ -125,7 +136,8 @@ TEST_F(Flash, DeclinedQuestionsLeaveTheControllerUntouched) {
     const char* question;
   };
   const Case cases[] = {
-      {"no", "n\n", {}, std::nullopt, "New firmware 2.15 and current is 2.14 [y/N] "},
+      // An answer from a pipe is shown after its question, which then ends its line.
+      {"no", "n\n", {}, std::nullopt, "New firmware 2.15 and current is 2.14 [y/N] n\n"},
       {"end of input", "", {}, std::nullopt, "[y/N] "},
       {"anything but yes", "sure\n", {}, std::nullopt, "[y/N] "},
       {"--lang zh",
@@ -147,10 +159,11 @@ TEST_F(Flash, DeclinedQuestionsLeaveTheControllerUntouched) {
     arguments.insert(arguments.end(), c.extra.begin(), c.extra.end());
     const auto run = one.Run(arguments);
     EXPECT_EQ(run.code, 6);
-    EXPECT_TRUE(Contains(run.out, c.question)) << run.out;
-    EXPECT_EQ(run.err,
+    EXPECT_TRUE(Contains(run.err, c.question)) << run.err;
+    EXPECT_EQ(LastLine(run.err),
               "update-cli: declined: the controller was not touched (--yes answers the question "
-              "for scripts)\n");
+              "for scripts)");
+    EXPECT_EQ(run.out, "");
     EXPECT_EQ(ReceivedCodes(device), Codes{0x0101});
     EXPECT_EQ(device.Mode(), sim::SimMode::kApplication);
   }
@@ -164,6 +177,7 @@ TEST_F(Flash, DeclinedQuestionsLeaveTheControllerUntouched) {
 TEST_F(Flash, RefusedImagesSayWhyAndWhereTheControllerIsLeft) {
   const std::string shortImage = WriteImage(dir, "short.dat", Pattern(400));
   std::filesystem::resize_file(shortImage, 28 + 100);
+  const std::string empty = WriteImage(dir, "empty.dat", {});
   struct Row {
     const char* name;
     std::string image;
@@ -195,8 +209,22 @@ TEST_F(Flash, RefusedImagesSayWhyAndWhereTheControllerIsLeft) {
        false,
        {},
        "image refused: " + shortImage +
-           " ends at byte 128, before the 400-byte payload its header announces; the controller "
-           "was not touched",
+           " is not a firmware image: its header announces a 400-byte payload, but the file ends "
+           "at byte 128; the controller was not touched",
+       ""},
+      {"no payload, application mode",
+       empty,
+       false,
+       {},
+       "image refused: " + empty +
+           " holds no payload (its header announces 0 bytes): there is nothing to write; the "
+           "controller was not touched",
+       ""},
+      {"no payload, boot mode",
+       empty,
+       true,
+       {},
+       "image refused: " + empty + " holds no payload",
        ""},
       {"no such file",
        (dir.Path() / "missing.dat").string(),
@@ -214,8 +242,8 @@ TEST_F(Flash, RefusedImagesSayWhyAndWhereTheControllerIsLeft) {
     auto& device = one.AddDevice(config);
     const auto run = one.Run({"flash", row.image, "--yes"});
     EXPECT_EQ(run.code, 5);
-    EXPECT_EQ(run.err.rfind("update-cli: " + row.message, 0), 0u) << run.err;
-    EXPECT_TRUE(Contains(run.out, row.printed));
+    EXPECT_EQ(LastLine(run.err).rfind("update-cli: " + row.message, 0), 0u) << run.err;
+    EXPECT_TRUE(Contains(run.err, row.printed));
     EXPECT_EQ(ReceivedCodes(device), row.sent);
   }
 }
@@ -324,7 +352,7 @@ TEST_F(Flash, ControllerFailuresNameTheStepAndTheWayBack) {
     }
     const auto run = one.Run({"flash", image, "--yes"});
     EXPECT_EQ(run.code, 7);
-    EXPECT_EQ(run.err.rfind("update-cli: " + row.message, 0), 0u) << run.err;
+    EXPECT_EQ(LastLine(run.err).rfind("update-cli: " + row.message, 0), 0u) << run.err;
     const Codes sent = ReceivedCodes(device);
     EXPECT_EQ(std::count(sent.begin(), sent.end(), 0x0007), 0) << "completed a failed run";
   }
@@ -367,41 +395,47 @@ TEST_F(Flash, AControllerThatDoesNotComeBackInBootModeTimesOut) {
   cli.waits.bootMode = 300ms;
   const auto run = cli.Run({"flash", image, "--yes"});
   EXPECT_EQ(run.code, 10);
-  EXPECT_EQ(run.err,
+  EXPECT_EQ(LastLine(run.err),
             "update-cli: the controller did not come back in boot mode within 0.3 s: unplug and "
             "replug it, then run the same command again (a controller waiting in boot mode is "
-            "flashed directly)\n");
+            "flashed directly)");
 }
 
+// With --simulate the controller ends with the program: no advice to come back to it.
 TEST_F(Flash, CtrlCStopsAtABlockBoundaryAndSaysHowToRecover) {
-  sim::SimConfig config;
-  config.replyLatency = 2ms;  // many blocks still to go when the stop lands
-  auto& device = cli.AddDevice(config);
   const Bytes payload = Pattern(46 * 300);
   const std::string big = WriteImage(dir, "big.dat", payload);
-  // Ctrl-C when the controller is sent its fifth block.
-  auto written = std::make_shared<std::atomic<int>>(0);
-  cli.wrap = [this, written](std::shared_ptr<hid::IHidPlatform> inner) {
-    return std::make_shared<cli_test::CWriteWatch>(
-        std::move(inner), [this, written](const std::string&, std::span<const std::uint8_t> frame) {
-          if (cli_test::IsBlockWrite(frame) && ++*written == 5) {
-            cli.interrupt.Signal();
-          }
-        });
+  const struct {
+    std::vector<std::string> extra;
+    std::string advice;
+  } rows[] = {
+      {{},
+       "; the controller stays in boot mode: run the same command again to finish the update\n"},
+      {{"--simulate"},
+       "; the simulated controller ends with this program; the next run starts it afresh\n"},
   };
-  const auto run = cli.Run({"flash", big, "--yes", "--json"});
-  EXPECT_EQ(run.code, 9);
-  EXPECT_TRUE(Contains(run.err, "Stopping at the next block boundary"));
-  EXPECT_TRUE(Contains(run.err,
-                       "; the controller stays in boot mode: run the same command again "
-                       "to finish the update\n"));
-  const Codes sent = ReceivedCodes(device);
-  const auto blocks = std::count(sent.begin(), sent.end(), 0x0003);
-  EXPECT_GE(blocks, 5);
-  EXPECT_LT(blocks, 300);
-  EXPECT_EQ(sent.back(), 0x0003) << "nothing follows the last whole block";
-  EXPECT_TRUE(Contains(run.err, "interrupted after block " + std::to_string(blocks) + " of 300"));
-  EXPECT_EQ(device.Mode(), sim::SimMode::kBoot);
+  for (const auto& row : rows) {
+    CCliHarness one;
+    sim::SimConfig config;
+    config.replyLatency = 2ms;  // many blocks still to go when the stop lands
+    auto& device = one.AddDevice(config);
+    one.wrap = [&one](std::shared_ptr<hid::IHidPlatform> inner) {
+      return std::make_shared<CAtBlock>(std::move(inner), one.interrupt, 5, CAtBlock::Act::kInterrupt);
+    };
+    std::vector<std::string> arguments = {"flash", big, "--yes", "--json"};
+    arguments.insert(arguments.end(), row.extra.begin(), row.extra.end());
+    const auto run = one.Run(arguments);
+    EXPECT_EQ(run.code, 9);
+    EXPECT_TRUE(Contains(run.err, "Stopping at the next block boundary (Ctrl-C again"));
+    EXPECT_TRUE(Contains(run.err, row.advice)) << run.err;
+    const Codes sent = ReceivedCodes(device);
+    const auto blocks = std::count(sent.begin(), sent.end(), 0x0003);
+    EXPECT_GE(blocks, 5);
+    EXPECT_LT(blocks, 300);
+    EXPECT_EQ(sent.back(), 0x0003) << "nothing follows the last whole block";
+    EXPECT_TRUE(Contains(run.err, "interrupted after block " + std::to_string(blocks) + " of 300"));
+    EXPECT_EQ(device.Mode(), sim::SimMode::kBoot);
+  }
 }
 
 TEST_F(Flash, WhichControllerWhenThereAreSeveral) {
@@ -454,7 +488,7 @@ TEST_F(Flash, NoControllerOrNoPermission) {
   EXPECT_EQ(denied.err,
             "update-cli: found the controller at /dev/hidraw3 but may not open it (open "
             "/dev/hidraw3: Permission denied): " +
-                std::string(cli::kPermissionHint) + "\n");
+                cli::PermissionHint() + "\n");
   EXPECT_TRUE(locked->Written().empty());
 }
 

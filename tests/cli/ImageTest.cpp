@@ -84,8 +84,8 @@ TEST_F(Image, InspectRefusesWhatNoControllerWouldTake) {
   EXPECT_EQ(cut.code, 5);
   EXPECT_NE(cut.out.find("ends before the payload does"), std::string::npos);
   EXPECT_EQ(cut.err, "update-cli: " + out +
-                         " ends at byte 528, before the 1001-byte payload its header announces: "
-                         "it would be refused\n");
+                         " is not a firmware image: its header announces a 1001-byte payload, but "
+                         "the file ends at byte 528: flash refuses it\n");
 
   std::filesystem::resize_file(out, 20);
   const auto header = cli.Run({"image", "inspect", out, "--json"});

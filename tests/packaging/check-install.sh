@@ -3,8 +3,9 @@
 # package does, and checks every file: exactly the expected files; the desktop entry
 # and the AppStream metadata accepted by their validators and naming the same id, icon
 # and programs; icons of the size their folder says; manual pages that render without
-# warnings and describe every option the programs print in their help; the udev rule
-# as in the sources; the version everywhere; both programs start.
+# warnings, describe every option the programs print in their help and name where the
+# udev rule is; the udev rule as in the sources; the message catalog that the installed
+# update-cli finds; the version everywhere; both programs start.
 #   check-install.sh BUILD_DIR SOURCE_DIR APP_ID VERSION UDEV_RULES_DIR
 set -euo pipefail
 build=$1 source=$2 id=$3 version=$4 rules_dir=$5
@@ -27,6 +28,7 @@ expected=(
   "usr/share/icons/hicolor/scalable/apps/$id.svg"
   usr/share/man/man1/update.1.gz usr/share/man/man1/update-cli.1.gz
   usr/share/doc/update/changelog.gz usr/share/doc/update/copyright
+  usr/share/locale/zh_CN/LC_MESSAGES/update-cli.mo
 )
 for size in "${icon_sizes[@]}"; do
   expected+=("usr/share/icons/hicolor/${size}x${size}/apps/$id.png")
@@ -90,17 +92,26 @@ check_manual() {
   local text
   text=$(zcat "$page" | sed 's/\\-/-/g')
   grep -q "^\.TH .*\"update $version\"" <<<"$text" || fail "$page does not carry version $version"
+  LC_ALL=C.UTF-8 MANWIDTH=80 man -l "$page" 2>/dev/null | grep -q "^ *$rule_path\$" ||
+    fail "$page does not name the installed udev rule $rule_path in FILES"
   local help option
   for option in $(for help in "$@"; do $help; done | grep -o -- '--[a-z][a-z-]*' | sort -u); do
     grep -q -- "$option" <<<"$text" || fail "$page does not describe $option"
   done
 }
+rule_path=/usr/$rules_dir/70-corvane-update.rules
 check_manual update "$usr/bin/update --help"
 check_manual update-cli "$usr/bin/update-cli --help" "$usr/bin/update-cli flash --help" \
   "$usr/bin/update-cli image pack --help"
 
-[ "$("$usr/bin/update" --version)" = "update $version" ] || fail "update --version"
+for program in update update-cli; do
+  [ "$("$usr/bin/$program" --version | head -1)" = "$program $version" ] ||
+    fail "$program --version"
+done
 "$usr/bin/update-cli" --simulate devices >/dev/null || fail "update-cli --simulate devices"
+# The installed program finds its installed catalog, wherever the prefix is.
+said=$(env -u LANGUAGE -u LC_ALL -u LC_MESSAGES LANG=zh_CN.UTF-8 "$usr/bin/update-cli" bogus 2>&1 || true)
+grep -q '未知的命令' <<<"$said" || fail "update-cli in Chinese does not find its message catalog: $said"
 
 if ((failures)); then
   echo "$failures check(s) failed" >&2

@@ -74,6 +74,11 @@ std::wstring StartUpdate(CDialogHarness& dialog, const std::wstring& image) {
   }
   const std::wstring text = CDialogHarness::BoxText(prompt);
   CDialogHarness::Press(prompt, IDOK);
+  // The press is posted: the prompt is gone only once the dialog's thread took it, and
+  // until then it would pass for the next box.
+  if (!dialog.WaitUntil([&] { return !::IsWindow(prompt); })) {
+    return L"the prompt stayed open";
+  }
   return text;
 }
 

@@ -7,7 +7,10 @@
 //                       [--reenumerate-ms N]
 //
 // It prints "listening PATH" on stdout once programs can connect, and runs until it
-// gets SIGINT or SIGTERM.
+// gets SIGINT or SIGTERM. It serves one program at a time: one that connects while
+// another is served is told that the emulator is busy (a line on stderr says so here),
+// and the next is served once the first has left. A socket that another emulator serves
+// is refused, not taken over.
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
@@ -31,13 +34,29 @@ std::optional<unsigned long> Number(const char* text) {
   return value;
 }
 
+constexpr const char* kUsage =
+    "usage: update-sim-emulator --socket PATH [--boot] [--type CODE] [--version HUNDREDTHS]\n"
+    "                           [--region-start N] [--erase-ms N] [--latency-us N]\n"
+    "                           [--reenumerate-ms N]\n";
+
+constexpr const char* kHelp =
+    "Serves the simulated controller on an emulator socket, for update --emulator PATH and\n"
+    "update-cli --emulator PATH (or UPDATE_EMULATOR=PATH), one program at a time.\n"
+    "\n"
+    "  --socket PATH         the Unix socket to listen on (required)\n"
+    "  --boot                start in boot mode instead of application mode\n"
+    "  --type CODE           the device type code (default 0x600A)\n"
+    "  --version HUNDREDTHS  the firmware version in application mode (default 214)\n"
+    "  --region-start N      where the writable region starts in the payload (default 0)\n"
+    "  --erase-ms N          how long an erase takes\n"
+    "  --latency-us N        how long each reply takes\n"
+    "  --reenumerate-ms N    how long a restart into the other mode takes\n"
+    "  -h, --help            print this help and exit\n"
+    "\n"
+    "Prints \"listening PATH\" once programs can connect; ends on SIGINT or SIGTERM.\n";
+
 int Usage(const char* why) {
-  std::fprintf(stderr,
-               "update-sim-emulator: %s\n"
-               "usage: update-sim-emulator --socket PATH [--boot] [--type CODE] "
-               "[--version HUNDREDTHS] [--region-start N] [--erase-ms N] [--latency-us N] "
-               "[--reenumerate-ms N]\n",
-               why);
+  std::fprintf(stderr, "update-sim-emulator: %s\n%s", why, kUsage);
   return 2;
 }
 
@@ -48,9 +67,16 @@ int main(int argc, char** argv) {
   sim::SimConfig config;
   for (int i = 1; i < argc; ++i) {
     const std::string option = argv[i];
+    if (option == "--help" || option == "-h") {
+      std::printf("%s\n%s", kUsage, kHelp);
+      return 0;
+    }
     if (option == "--boot") {
       config.startInBootMode = true;
       continue;
+    }
+    if (option.rfind("--", 0) != 0 || option == "--") {
+      return Usage(("unknown option " + option).c_str());
     }
     if (i + 1 >= argc) {
       return Usage(("missing value for " + option).c_str());
@@ -93,7 +119,10 @@ int main(int argc, char** argv) {
 
   auto device =
       std::make_shared<sim::CSimEmulatedDevice>(std::make_shared<sim::CSimController>(config));
-  auto server = hid::emulator::CEmulatorServer::Listen(socketPath, device);
+  hid::emulator::EmulatorServerOptions options;
+  // Its notes (a program turned away, a malformed datagram) go to stderr.
+  options.debug = [](std::string_view line) { std::fwrite(line.data(), 1, line.size(), stderr); };
+  auto server = hid::emulator::CEmulatorServer::Listen(socketPath, device, options);
   if (!server) {
     std::fprintf(stderr, "update-sim-emulator: %s\n", server.error().message.c_str());
     return 1;

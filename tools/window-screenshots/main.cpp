@@ -1,21 +1,38 @@
 // Writes PNG pictures of the window in each language and each main state, drawn
-// offscreen: no device, ready (the simulated controller in application mode), updating
-// and done. An offscreen window has no frame, so a plain caption with the icon, the
-// title and the close box is drawn above it.
+// offscreen by driving the window as a user does, against the simulated controller: no
+// device; ready (the controller in application mode); updating (the button clicked,
+// the controller back in boot mode, the image given as on the command line, the version
+// question answered OK, the run held at block 42 of 100); done (the run let go, the
+// success box answered, the controller back with its new firmware). An offscreen window
+// has no frame, so a plain caption with the icon, the title and the close box is drawn
+// above it.
 //   update-window-screenshots OUTPUT_DIR
 #include <QApplication>
 #include <QDir>
+#include <QElapsedTimer>
+#include <QMessageBox>
 #include <QPainter>
 #include <QPixmap>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QTemporaryDir>
+#include <QTimer>
+#include <condition_variable>
 #include <cstdio>
+#include <fstream>
+#include <functional>
+#include <mutex>
 
+#include "app/UpdateApp.h"
 #include "app/UpdateDlg.h"
+#include "firmware/FirmwareHeader.h"
 #include "platform/DeviceAccess.h"
 #include "sim/SimPlatform.h"
 
 namespace {
 
-enum class Scene { kNoDevice, kReady, kUpdating, kDone };
+constexpr std::uint32_t kBlocks = 100;
+constexpr std::uint32_t kHeldAtBlock = 42;  // the run waits before writing block 43
 
 QImage WithCaption(const app::CUpdateDlg& dialog, const QPixmap& client) {
   constexpr int kCaption = 26;
@@ -43,21 +60,140 @@ QImage WithCaption(const app::CUpdateDlg& dialog, const QPixmap& client) {
   return image;
 }
 
-bool Shoot(Scene scene, std::uint16_t language, const QString& file) {
-  sim::SimConfig config = platform::SimulatedControllerConfig();
-  config.presentAtStart = scene != Scene::kNoDevice;
-  auto device = std::make_shared<sim::CSimPlatform>(std::make_shared<sim::CSimController>(config));
-  app::CUpdateDlg dialog(device, app::DialogOptions{language, {}, {}});
-  dialog.show();
-  // The states of a run, through the operations the run itself uses.
-  if (scene == Scene::kUpdating) {
-    dialog.SetProgress(42);
-  } else if (scene == Scene::kDone) {
-    dialog.SetProgress(0);
-    dialog.ShowCompletionLabel(true);
-    dialog.EnableUpdateButton(false);
+// Turns the event loop until condition holds; false after timeoutMs.
+bool WaitFor(const std::function<bool()>& condition, int timeoutMs = 20000) {
+  QElapsedTimer elapsed;
+  elapsed.start();
+  while (!condition()) {
+    if (elapsed.hasExpired(timeoutMs)) {
+      return false;
+    }
+    QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
   }
-  return WithCaption(dialog, dialog.grab()).save(file, "PNG");
+  return true;
+}
+
+// The simulated controller's platform with a gate: the run's write of one block waits
+// until the gate opens, so that the picture of a run is taken at a known block.
+class CGatedPlatform final : public hid::IHidPlatform {
+ public:
+  explicit CGatedPlatform(std::shared_ptr<hid::IHidPlatform> inner) : m_Inner(std::move(inner)) {}
+  void Open() {
+    {
+      std::lock_guard lock(m_Mutex);
+      m_Open = true;
+    }
+    m_Changed.notify_all();
+  }
+  std::vector<hid::InterfaceInfo> EnumerateInterfaces() override {
+    return m_Inner->EnumerateInterfaces();
+  }
+  base::Result<std::unique_ptr<hid::IHidHandle>> Open(const std::string& path,
+                                                      hid::Access access) override {
+    auto handle = m_Inner->Open(path, access);
+    if (!handle) {
+      return handle.error();
+    }
+    return std::unique_ptr<hid::IHidHandle>(
+        std::make_unique<CHandle>(std::move(handle.value()), *this));
+  }
+  bool RegisterForDeviceNotices(hid::NativeWindow window) override {
+    return m_Inner->RegisterForDeviceNotices(window);
+  }
+  void UnregisterDeviceNotices() override { m_Inner->UnregisterDeviceNotices(); }
+  int NoticeFd() const override { return m_Inner->NoticeFd(); }
+  void* NoticeEvent() const override { return m_Inner->NoticeEvent(); }
+  std::vector<std::uint32_t> TakeNotices() override { return m_Inner->TakeNotices(); }
+
+ private:
+  struct CHandle final : hid::IHidHandle {
+    CHandle(std::unique_ptr<hid::IHidHandle> inner, CGatedPlatform& owner)
+        : m_Inner(std::move(inner)), m_Owner(owner) {}
+    hid::ReadResult ReadFrame(hid::Frame& frame, std::chrono::milliseconds timeout) override {
+      return m_Inner->ReadFrame(frame, timeout);
+    }
+    base::Status WriteFrame(std::span<const std::uint8_t> frame) override {
+      // A boot-mode write command: report 0, then the command code 0x0003.
+      if (frame.size() > 3 && frame[2] == 0x03 && frame[3] == 0x00 &&
+          ++m_Owner.m_Blocks == kHeldAtBlock + 1) {
+        std::unique_lock lock(m_Owner.m_Mutex);
+        m_Owner.m_Changed.wait(lock, [this] { return m_Owner.m_Open; });
+      }
+      return m_Inner->WriteFrame(frame);
+    }
+    std::unique_ptr<hid::IHidHandle> m_Inner;
+    CGatedPlatform& m_Owner;
+  };
+  const std::shared_ptr<hid::IHidPlatform> m_Inner;
+  std::atomic<std::uint32_t> m_Blocks{0};
+  std::mutex m_Mutex;
+  std::condition_variable m_Changed;
+  bool m_Open = false;
+};
+
+bool Save(app::CUpdateDlg& dialog, const QDir& out, const char* language, const char* scene) {
+  const QString file = out.filePath(QStringLiteral("window-%1-%2.png").arg(language, scene));
+  if (!WithCaption(dialog, dialog.grab()).save(file, "PNG")) {
+    std::fprintf(stderr, "update-window-screenshots: cannot write %s\n", qPrintable(file));
+    return false;
+  }
+  std::printf("%s\n", qPrintable(file));
+  return true;
+}
+
+// Every state of one language, in the order a user meets them.
+bool ShootLanguage(std::uint16_t languageId, const char* language, const QDir& out,
+                   const QString& image) {
+  sim::SimConfig absent = platform::SimulatedControllerConfig();
+  absent.presentAtStart = false;
+  {
+    app::CUpdateDlg dialog(
+        std::make_shared<sim::CSimPlatform>(std::make_shared<sim::CSimController>(absent)),
+        app::DialogOptions{languageId, {}, {}});
+    dialog.show();
+    if (!Save(dialog, out, language, "no-device")) {
+      return false;
+    }
+  }
+
+  auto gate = std::make_shared<CGatedPlatform>(std::make_shared<sim::CSimPlatform>(
+      std::make_shared<sim::CSimController>(platform::SimulatedControllerConfig())));
+  app::CUpdateDlg dialog(gate, app::DialogOptions{languageId, {}, {}});
+  dialog.AnswerNextFileDialog(image.toStdString());
+  auto* button = qobject_cast<QPushButton*>(dialog.GetDlgItem(1007));
+  auto* bar = qobject_cast<QProgressBar*>(dialog.GetDlgItem(1003));
+  auto* completion = dialog.GetDlgItem(-1);
+  dialog.show();
+  if (!WaitFor([&] { return button->isEnabled(); }) || !Save(dialog, out, language, "ready")) {
+    std::fprintf(stderr, "update-window-screenshots: the controller was not found\n");
+    return false;
+  }
+
+  // The version question, and later the success box, are answered OK as they open.
+  QTimer answerer;
+  QObject::connect(&answerer, &QTimer::timeout, [] {
+    if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
+      box->button(QMessageBox::Ok)->click();
+    }
+  });
+  answerer.start(20);
+  button->click();
+  const int held = static_cast<int>(kHeldAtBlock * 100 / kBlocks);
+  if (!WaitFor([&] { return bar->value() == held; }) || !Save(dialog, out, language, "updating")) {
+    std::fprintf(stderr, "update-window-screenshots: the run did not reach block %u\n",
+                 kHeldAtBlock);
+    return false;
+  }
+  gate->Open();
+  if (!WaitFor([&] {
+        return completion->isVisible() && dialog.Controller().VersionAfterUpdate().has_value() &&
+               !dialog.Controller().IsRunActive();
+      }) ||
+      !Save(dialog, out, language, "done")) {
+    std::fprintf(stderr, "update-window-screenshots: the run did not complete\n");
+    return false;
+  }
+  return true;
 }
 
 }  // namespace
@@ -73,26 +209,38 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "update-window-screenshots: cannot create %s\n", argv[1]);
     return 1;
   }
-  const struct {
-    Scene scene;
-    const char* name;
-  } scenes[] = {{Scene::kNoDevice, "no-device"},
-                {Scene::kReady, "ready"},
-                {Scene::kUpdating, "updating"},
-                {Scene::kDone, "done"}};
+  // The image the runs write: 100 blocks for the simulated controller's type, 2.15.
+  const QTemporaryDir work;
+  const QString image = work.filePath(QStringLiteral("sample.dat"));
+  {
+    firmware::FirmwareHeader header;
+    header.version = 215;
+    header.firmwareType = 0x600A;
+    header.payloadLength = kBlocks * 46;
+    const auto head = firmware::SerializeFirmwareHeader(header);
+    std::ofstream file(image.toStdString(), std::ios::binary);
+    file.write(reinterpret_cast<const char*>(head.data()),
+               static_cast<std::streamsize>(head.size()));
+    for (std::uint32_t i = 0; i < header.payloadLength; ++i) {
+      file.put(static_cast<char>(i * 7 + 3));
+    }
+  }
   const struct {
     std::uint16_t id;
     const char* name;
   } languages[] = {{2052, "zh"}, {1033, "en"}};
   for (const auto& language : languages) {
-    for (const auto& scene : scenes) {
-      const QString file =
-          out.filePath(QStringLiteral("window-%1-%2.png").arg(language.name, scene.name));
-      if (!Shoot(scene.scene, language.id, file)) {
-        std::fprintf(stderr, "update-window-screenshots: cannot write %s\n", qPrintable(file));
-        return 1;
-      }
-      std::printf("%s\n", qPrintable(file));
+    QTranslator qtTexts;
+    const bool translated = app::LoadQtTranslations(qtTexts, language.id);
+    if (translated) {
+      QApplication::installTranslator(&qtTexts);
+    }
+    const bool shot = ShootLanguage(language.id, language.name, out, image);
+    if (translated) {
+      QApplication::removeTranslator(&qtTexts);
+    }
+    if (!shot) {
+      return 1;
     }
   }
   return 0;

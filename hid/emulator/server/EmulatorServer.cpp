@@ -1,5 +1,6 @@
 #include "hid/emulator/server/EmulatorServer.h"
 
+#include <poll.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -19,9 +20,17 @@ base::Result<std::unique_ptr<CEmulatorServer>> CEmulatorServer::Listen(
   if (!listener) {
     return listener.error().WithContext(context);
   }
-  // A socket file outlives the emulator that made it; only such a file is replaced.
+  // A socket file outlives the emulator that made it; only such a file is replaced, and
+  // only when nobody answers at it: one that another emulator serves is refused.
   struct stat info {};
   if (::lstat(socketPath.c_str(), &info) == 0 && S_ISSOCK(info.st_mode)) {
+    auto probe = OpenSeqPacketSocket(options.sendTimeout);
+    if (probe && ConnectTo(probe->Get(), socketPath)) {
+      return base::Error{base::ErrorKind::kPermissionDenied,
+                         "another emulator is serving it: stop that one first, or give another "
+                         "path"}
+          .WithContext(context);
+    }
     ::unlink(socketPath.c_str());
   }
   if (auto bound = BindTo(listener->Get(), socketPath); !bound) {
@@ -93,9 +102,42 @@ void CEmulatorServer::Serve() {
   }
 }
 
+void CEmulatorServer::TurnAwayWhileServing(int connection) {
+  // The program being served comes first: what it sent, or its leaving, is handled
+  // before a newcomer is looked at, so that a program that left just before the next
+  // one came is not taken for one still served.
+  pollfd fds[3] = {
+      {connection, POLLIN, 0}, {m_Listener.Get(), POLLIN, 0}, {m_Wake.ReadFd(), POLLIN, 0}};
+  for (;;) {
+    const int ready = ::poll(fds, 3, -1);
+    if (ready < 0 && errno == EINTR) {
+      continue;
+    }
+    if (ready < 0 || fds[0].revents != 0 || fds[2].revents != 0) {
+      return;
+    }
+    if (fds[1].revents != 0) {
+      // Closed before any message: the program knows that as "busy".
+      const CFd newcomer(::accept(m_Listener.Get(), nullptr, nullptr));
+      if (newcomer.IsValid()) {
+        {
+          std::lock_guard lock(m_Mutex);
+          ++m_Counters.turnedAway;
+        }
+        base::WriteDebugLine(m_Options.debug,
+                             "emulator: turned a program away: serving another one\n");
+      }
+    }
+  }
+}
+
 void CEmulatorServer::ServeConnection(int connection) {
   std::array<std::uint8_t, 2 * kMaxDatagramSize> buffer{};
-  while (WaitReadable(connection, m_Wake)) {
+  for (;;) {
+    TurnAwayWhileServing(connection);
+    if (!WaitReadable(connection, m_Wake)) {
+      return;
+    }
     std::size_t size = 0;
     const ReceiveStatus status = ReceiveDatagram(connection, buffer, size);
     if (status == ReceiveStatus::kRetry) {

@@ -1,5 +1,6 @@
 // The emulator's side of the socket: listens at a path, serves one program connection
-// at a time (the next program may connect when it leaves), tells each program the
+// at a time (the next program may connect when it leaves; one that connects meanwhile
+// is closed before any message, which it takes as "busy"), tells each program the
 // current state first ('A' with the IDs, or 'D'), hands the program's output reports to
 // a device model and carries the model's attach, detach and input reports back.
 // Tests, the demo and the benchmarks run the link end to end with it.
@@ -30,8 +31,9 @@ struct EmulatorServerOptions {
 
 class CEmulatorServer final : public IDevicePort {
  public:
-  // Listens at socketPath (replacing a socket file left there by an earlier emulator,
-  // never any other file), binds the device model's port and starts serving.
+  // Listens at socketPath (replacing a socket file left there by an earlier emulator
+  // that is gone, never any other file, and never one that another emulator serves),
+  // binds the device model's port and starts serving.
   static base::Result<std::unique_ptr<CEmulatorServer>> Listen(
       const std::string& socketPath, std::shared_ptr<IEmulatedDevice> device,
       EmulatorServerOptions options = {});
@@ -63,6 +65,7 @@ class CEmulatorServer final : public IDevicePort {
     std::uint64_t outputReports = 0;  // handed to the device model
     std::uint64_t ignored = 0;        // malformed datagrams from the program
     std::uint64_t droppedInput = 0;   // input reports with no program to take them
+    std::uint64_t turnedAway = 0;     // programs that came while another was served
   };
   Counters GetCounters() const;
   const std::string& SocketPath() const { return m_SocketPath; }
@@ -77,6 +80,9 @@ class CEmulatorServer final : public IDevicePort {
                   EmulatorServerOptions options);
   void Serve();
   void ServeConnection(int connection);
+  // Waits until the program being served sends or leaves (or the server stops), turning
+  // away every other program that connects meanwhile.
+  void TurnAwayWhileServing(int connection);
   // Sends to the connected program, if any. Called with m_Mutex held.
   bool SendLocked(std::span<const std::uint8_t> datagram);
 

@@ -1,0 +1,71 @@
+#include "cli/Messages.h"
+
+namespace cli {
+namespace {
+
+// Characters a terminal draws two columns wide: CJK ideographs and syllables, fullwidth
+// forms and the CJK punctuation (the Unicode East Asian Width classes W and F, in the
+// ranges our messages and file names use).
+bool IsWide(char32_t c) {
+  return (c >= 0x1100 && c <= 0x115F) || (c >= 0x2E80 && c <= 0x303E) ||
+         (c >= 0x3041 && c <= 0x33FF) || (c >= 0x3400 && c <= 0x4DBF) ||
+         (c >= 0x4E00 && c <= 0x9FFF) || (c >= 0xA000 && c <= 0xA4CF) ||
+         (c >= 0xAC00 && c <= 0xD7A3) || (c >= 0xF900 && c <= 0xFAFF) ||
+         (c >= 0xFE30 && c <= 0xFE4F) || (c >= 0xFF00 && c <= 0xFF60) ||
+         (c >= 0xFFE0 && c <= 0xFFE6) || (c >= 0x20000 && c <= 0x3FFFD);
+}
+
+}  // namespace
+
+std::string Fmt(std::string_view pattern, std::initializer_list<std::string_view> arguments) {
+  std::string text;
+  text.reserve(pattern.size() + 32);
+  for (std::size_t i = 0; i < pattern.size(); ++i) {
+    if (pattern[i] == '{' && i + 1 < pattern.size() && pattern[i + 1] == '{') {
+      text += '{';
+      ++i;
+      continue;
+    }
+    if (pattern[i] == '{' && i + 2 < pattern.size() && pattern[i + 1] >= '0' &&
+        pattern[i + 1] <= '9' && pattern[i + 2] == '}') {
+      const auto index = static_cast<std::size_t>(pattern[i + 1] - '0');
+      if (index < arguments.size()) {
+        text += *(arguments.begin() + index);
+        i += 2;
+        continue;
+      }
+    }
+    text += pattern[i];
+  }
+  return text;
+}
+
+int DisplayWidth(std::string_view text) {
+  int columns = 0;
+  for (std::size_t i = 0; i < text.size();) {
+    const auto byte = static_cast<unsigned char>(text[i]);
+    char32_t c = byte;
+    std::size_t length = 1;
+    if (byte >= 0xF0) {
+      c = byte & 0x07u;
+      length = 4;
+    } else if (byte >= 0xE0) {
+      c = byte & 0x0Fu;
+      length = 3;
+    } else if (byte >= 0xC0) {
+      c = byte & 0x1Fu;
+      length = 2;
+    }
+    for (std::size_t k = 1; k < length && i + k < text.size(); ++k) {
+      c = (c << 6) | (static_cast<unsigned char>(text[i + k]) & 0x3Fu);
+    }
+    i += length;
+    if (byte >= 0x80 && byte < 0xC0) {
+      continue;  // a stray continuation byte takes no column of its own
+    }
+    columns += IsWide(c) ? 2 : 1;
+  }
+  return columns;
+}
+
+}  // namespace cli

@@ -1,0 +1,17 @@
+#include <io.h>
+#include <windows.h>
+
+#include "cli/Terminal.h"
+
+namespace cli {
+
+int TerminalColumns(int fd) {
+  const auto handle = reinterpret_cast<HANDLE>(::_get_osfhandle(fd));
+  CONSOLE_SCREEN_BUFFER_INFO info{};
+  if (handle == INVALID_HANDLE_VALUE || !::GetConsoleScreenBufferInfo(handle, &info)) {
+    return 0;
+  }
+  return info.srWindow.Right - info.srWindow.Left + 1;
+}
+
+}  // namespace cli
