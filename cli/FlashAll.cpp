@@ -11,6 +11,7 @@
 #include "cli/FlashBoard.h"
 #include "cli/FlashCommand.h"
 #include "cli/ImageCommands.h"
+#include "cli/Messages.h"
 #include "cli/TerminalUi.h"
 #include "firmware/FirmwareHeader.h"
 #include "hid/Hid.h"
@@ -79,9 +80,9 @@ std::string VersionText(std::uint32_t word) {
 std::string Describe(const Road& road, const std::optional<FoundController>& found) {
   std::string text = road.place + "  " + road.controller.path;
   if (found) {
-    text += "  type " + FormatTypeCode(found->type);
-    text += found->versionWord ? "  firmware " + VersionText(*found->versionWord)
-                               : "  in boot mode, firmware not known";
+    text += "  " + Fmt(Tr("type {0}"), {FormatTypeCode(found->type)});
+    text += "  " + (found->versionWord ? Fmt(Tr("firmware {0}"), {VersionText(*found->versionWord)})
+                                       : std::string(Tr("in boot mode, firmware not known")));
   }
   return text;
 }
@@ -95,38 +96,40 @@ bool AskOnce(CTerminalUi& people, CFlashBoard& board,
     return false;
   }
   const std::string version = FormatVersion(image.header.version, image.header.beta);
-  people.Line(std::to_string(roads.size()) + (roads.size() == 1 ? " controller" : " controllers") +
-              " found; " + imagePath + " holds firmware " + version + " for type " +
-              FormatTypeCode(image.header.firmwareType) + ":");
+  const std::string type = FormatTypeCode(image.header.firmwareType);
+  people.Line(roads.size() == 1
+                  ? Fmt(Tr("1 controller found; {0} holds firmware {1} for type {2}:"),
+                        {imagePath, version, type})
+                  : Fmt(Tr("{0} controllers found; {1} holds firmware {2} for type {3}:"),
+                        {std::to_string(roads.size()), imagePath, version, type}));
   for (const auto& road : roads) {
     if (std::find(asking.begin(), asking.end(), road->row) != asking.end()) {
       people.Line("  " + Describe(*road, board.Found(road->row)));
     } else {
-      people.Line("  " + Describe(*road, board.Found(road->row)) +
-                  "  not updated: " + road->result.message);
+      people.Line("  " + Describe(*road, board.Found(road->row)) + "  " +
+                  Fmt(Tr("not updated: {0}"), {road->result.message}));
     }
   }
-  return people.Ask("Update " +
-                    (asking.size() == 1
-                         ? std::string("this controller")
-                         : "these " + std::to_string(asking.size()) + " controllers") +
-                    " to firmware " + version + "?");
+  return people.Ask(asking.size() == 1
+                        ? Fmt(Tr("Update this controller to firmware {0}?"), {version})
+                        : Fmt(Tr("Update these {0} controllers to firmware {1}?"),
+                              {std::to_string(asking.size()), version}));
 }
 
 // The board's last word on a road that ended.
 std::string FinalText(const Road& road) {
   if (road.skipped) {
-    return "Skipped: " + road.result.message;
+    return Fmt(Tr("Skipped: {0}"), {road.result.message});
   }
   if (road.result.code != ExitCode::kSuccess) {
-    return "Failed: " + road.result.message;
+    return Fmt(Tr("Failed: {0}"), {road.result.message});
   }
   const Json* document = road.result.document ? &*road.result.document : nullptr;
   if (document != nullptr && document->contains("newVersion") &&
       (*document)["newVersion"].is_string()) {
-    return "Updated: firmware " + (*document)["newVersion"].get<std::string>();
+    return Fmt(Tr("Updated: firmware {0}"), {(*document)["newVersion"].get<std::string>()});
   }
-  return "Updated (not back in application mode yet)";
+  return Tr("Updated (not back in application mode yet)");
 }
 
 Json ImageJson(const std::string& imagePath, const firmware::ImageInfo& image) {
@@ -142,22 +145,23 @@ CommandResult FlashAll(CSession& session, std::shared_ptr<hid::IHidPlatform> pla
                        const std::string& imagePath, const firmware::ImageInfo& image, bool yes) {
   if (session.Options().device) {
     return Failure(ExitCode::kUsage,
-                   "--all updates every controller and --device chooses one: give one of them");
+                   Tr("--all updates every controller and --device chooses one: give one of them"));
   }
   CPlaceHub hub(std::move(platform));
   (void)hub.Start();
   const std::vector<hid::InterfaceInfo> controllers = ControllersByPlace(hub.System());
   if (controllers.empty()) {
     return Failure(ExitCode::kNoDevice,
-                   "no controller found: plug them in and run again (those waiting in boot mode "
-                   "are found too)");
+                   Tr("no controller found: plug them in and run again (those waiting in boot "
+                      "mode are found too)"));
   }
   for (const hid::InterfaceInfo& info : controllers) {
     if (info.location.empty() && controllers.size() > 1) {
       return Failure(ExitCode::kFailure,
-                     "the system tells no place for " + info.path +
-                         ", and --all follows each controller through its restart by the place "
-                         "it is plugged in: update them one at a time with --device PATH");
+                     Fmt(Tr("the system tells no place for {0}, and --all follows each controller "
+                            "through its restart by the place it is plugged in: update them one "
+                            "at a time with --device PATH"),
+                         {info.path}));
     }
   }
 
@@ -189,7 +193,8 @@ CommandResult FlashAll(CSession& session, std::shared_ptr<hid::IHidPlatform> pla
       wake.Signal();
     });
     if (!started) {
-      mine.result = Failure(ExitCode::kFailure, "the system gave no thread for this controller");
+      mine.result =
+          Failure(ExitCode::kFailure, Tr("the system gave no thread for this controller"));
       mine.ended.store(true);
     }
   }
@@ -273,12 +278,13 @@ CommandResult FlashAll(CSession& session, std::shared_ptr<hid::IHidPlatform> pla
       firstFailure = firstFailure != nullptr ? firstFailure : road.get();
     }
   }
-  people.Result(std::to_string(updated) + " updated, " + std::to_string(failed) + " failed, " +
-              std::to_string(skipped) + " skipped.");
+  people.Result(Fmt(Tr("{0} updated, {1} failed, {2} skipped."),
+                    {std::to_string(updated), std::to_string(failed), std::to_string(skipped)}));
   for (const auto& road : roads) {
     if (road->skipped || road->result.code != ExitCode::kSuccess) {
-      people.Result(std::string(road->skipped ? "  skipped " : "  failed ") + road->place + " (" +
-                  road->controller.path + "): " + road->result.message);
+      people.Result("  " +
+                    Fmt(road->skipped ? Tr("skipped {0} ({1}): {2}") : Tr("failed {0} ({1}): {2}"),
+                        {road->place, road->controller.path, road->result.message}));
     }
   }
   // Where a road ended before its controller was written whole, the controller waits in
@@ -296,18 +302,21 @@ CommandResult FlashAll(CSession& session, std::shared_ptr<hid::IHidPlatform> pla
     }
   }
   if (!waiting.empty()) {
-    people.Result("Still in boot mode: " + waiting +
-                ": run the same command again to finish their update.");
+    people.Result(
+        Fmt(Tr("Still in boot mode: {0}: run the same command again to finish their update."),
+            {waiting}));
   }
 
   if (firstFailure != nullptr) {
-    result = Failure(
-        firstFailure->result.code,
-        firstFailure->place + ": " + firstFailure->result.message +
-            (failed > 1 ? " (" + std::to_string(failed - 1) + " more failed: see above)" : ""));
+    result = Failure(firstFailure->result.code,
+                     failed > 1 ? Fmt(Tr("{0}: {1} ({2} more failed: see above)"),
+                                      {firstFailure->place, firstFailure->result.message,
+                                       std::to_string(failed - 1)})
+                                : firstFailure->place + ": " + firstFailure->result.message);
   } else if (updated == 0) {
-    result = Failure(ExitCode::kImageRefused,
-                     imagePath + " fits none of the controllers: each was skipped (see above)");
+    result = Failure(
+        ExitCode::kImageRefused,
+        Fmt(Tr("{0} fits none of the controllers: each was skipped (see above)"), {imagePath}));
   }
 
   Json list = Json::array();

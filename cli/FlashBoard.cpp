@@ -9,7 +9,6 @@
 namespace cli {
 namespace {
 
-
 std::string Trim(const std::string& text) {
   const auto first = text.find_first_not_of(" \r\n\t");
   if (first == std::string::npos) {
@@ -71,7 +70,7 @@ CFlashBoard::CFlashBoard(std::ostream& out, std::mutex& outputMutex, bool isTerm
 std::size_t CFlashBoard::AddRow(std::string place) {
   std::lock_guard lock(m_Mutex);
   m_PlaceWidth = std::max(m_PlaceWidth, place.size());
-  m_Rows.push_back(Row{std::move(place), {}, "Identifying...", false, false, 0, 0, {}, -1, {}});
+  m_Rows.push_back(Row{std::move(place), {}, Tr("Identifying..."), false, false, 0, 0, {}, -1, {}});
   return m_Rows.size() - 1;
 }
 
@@ -101,7 +100,7 @@ void CFlashBoard::Progress(std::size_t row, const update::RunOutcome& now) {
     line.step = now.step;
     switch (now.step) {
       case update::RunStep::kErasing:
-        line.status = "Erasing " + FormatBytes(now.regionLength) + "...";
+        line.status = Fmt(Tr("Erasing {0}..."), {FormatBytes(now.regionLength)});
         PlainLocked(line, line.status);
         break;
       case update::RunStep::kStreaming:
@@ -113,11 +112,11 @@ void CFlashBoard::Progress(std::size_t row, const update::RunOutcome& now) {
         break;
       case update::RunStep::kFinishing:
         line.writing = false;
-        line.status = "Verifying...";
+        line.status = Tr("Verifying...");
         PlainLocked(line, line.status);
         break;
       case update::RunStep::kCompleting:
-        line.status = "Completing...";
+        line.status = Tr("Completing...");
         PlainLocked(line, line.status);
         break;
       case update::RunStep::kChoosing:
@@ -138,8 +137,9 @@ void CFlashBoard::Progress(std::size_t row, const update::RunOutcome& now) {
   // Without a terminal, a plain line at every tenth, for logs.
   if (line.writing && percent / 10 != line.lastTenth) {
     line.lastTenth = percent / 10;
-    PlainLocked(line, "Writing: " + std::to_string(percent) + "% (" + std::to_string(line.bytes) +
-                          " of " + std::to_string(line.regionLength) + " bytes)");
+    PlainLocked(line, Fmt(Tr("Writing: {0}% ({1} of {2} bytes)"),
+                          {std::to_string(percent), std::to_string(line.bytes),
+                           std::to_string(line.regionLength)}));
   }
   m_Dirty = true;
 }
