@@ -1,5 +1,6 @@
 #include "win/UpdateApp.h"
 
+#include <BuildInfo.h>
 #include <windows.h>
 
 #include <CLI/CLI.hpp>
@@ -7,6 +8,7 @@
 
 #include "hid/windows/Win32Errors.h"
 #include "hid/windows/WindowsHidPlatform.h"
+#include "text/UiLanguage.h"
 #include "win/UpdateDlg.h"
 
 namespace win {
@@ -45,24 +47,36 @@ void WriteLine(HANDLE output, std::string_view line) {
 
 CommandLine ParseCommandLine(const std::vector<std::string>& arguments,
                              const std::optional<std::string>& emulatorVariable) {
+  // The options and values of the window on Linux, so that instructions hold for both.
   CLI::App parser("Writes new firmware into the Corvane controller through its bootloader.",
                   "update");
-  bool simulate = false;
+  std::string simulateCount;
   bool verbose = false;
   std::optional<std::string> emulator;
+  std::optional<std::string> lang;
   std::optional<std::uint16_t> language;
-  parser.add_flag("--simulate", simulate,
-                  "Use a simulated controller inside the program instead of a device.");
+  CLI::Option* simulate = parser.add_flag(
+      "--simulate", simulateCount,
+      "Use a simulated controller inside the program instead of a device (--simulate=N: N of "
+      "them, the window takes the first).");
   parser.add_option("--emulator", emulator,
                     "Use the device emulator listening at this socket (also UPDATE_EMULATOR).");
+  parser.add_option("--lang", lang,
+                    "The language of the texts: en or zh, or a locale name such as zh_CN "
+                    "(default: the user's UI language).");
   parser.add_option("--language", language,
-                    "Show the texts as for this Windows language id: 2052 gives Chinese, any "
-                    "other English (default: the user's UI language).");
-  parser.add_flag("--verbose", verbose,
+                    "The same as a Windows language id: 2052 gives Chinese, any other English.");
+  parser.add_flag("-v,--verbose", verbose,
                   "Write diagnostic lines to the standard error as well as to the debugger.");
-  parser.set_version_flag("--version", UPDATE_VERSION);
+  parser.set_version_flag("-V,--version", "",
+                          "Print the version of the program and of its build, and exit.");
 
   CommandLine result;
+  const auto refuse = [&result](const std::string& why) {
+    result.message = "update: " + why + " (see update --help)\n";
+    result.exitCode = 2;
+    return result;
+  };
   // CLI11 takes the arguments after the program's name, last first.
   std::vector<std::string> reversed(arguments.rbegin(), arguments.rend());
   if (!reversed.empty()) {
@@ -74,24 +88,33 @@ CommandLine ParseCommandLine(const std::vector<std::string>& arguments,
     result.message = parser.help();
     return result;
   } catch (const CLI::CallForVersion&) {
-    result.message = std::string("update ") + UPDATE_VERSION + "\n";
+    result.message = "update " UPDATE_VERSION "\nbuild " UPDATE_BUILD "\n";
     return result;
   } catch (const CLI::ParseError& error) {
-    result.message = std::string(error.what()) + "\n\n" + parser.help();
+    result.message = "update: " + std::string(error.what()) + "\n\n" + parser.help();
     result.exitCode = 2;
     return result;
   }
 
-  // --simulate alone: one simulated controller.
-  const auto access = platform::ChooseDeviceAccess(
-      simulate ? std::optional<std::string>("") : std::nullopt, emulator, emulatorVariable);
+  // CLI11 gives the flag without "=N" the value "true": one simulated controller.
+  std::optional<std::string> simulated;
+  if (simulate->count() > 0) {
+    simulated = simulateCount == "true" ? std::string() : simulateCount;
+  }
+  const auto access = platform::ChooseDeviceAccess(simulated, emulator, emulatorVariable);
   if (!access) {
-    result.message = access.error().message + "\n";
-    result.exitCode = 2;
-    return result;
+    return refuse(access.error().message);
   }
   result.options.access = access.value();
-  result.options.languageId = language;
+  if (lang) {
+    result.options.languageId = text::LanguageIdFromOption(*lang);
+    if (!result.options.languageId) {
+      return refuse("--lang " + *lang + ": give en or zh, or a locale name such as zh_CN");
+    }
+  }
+  if (language) {
+    result.options.languageId = language;
+  }
   result.options.verbose = verbose;
   return result;
 }

@@ -269,18 +269,27 @@ TEST(WindowsDialog, ClosingDuringARunStopsItThenEnds) {
 
 TEST(WindowsDialogOptions, TakesTheOptionsOfTheLinuxWindowAndNamesThemOnAMistake) {
   const auto simulated =
-      win::ParseCommandLine({"update", "--simulate", "--language", "2052", "--verbose"}, {});
+      win::ParseCommandLine({"update", "--simulate=3", "--lang", "zh_CN", "-v"}, {});
   ASSERT_FALSE(simulated.message);
   EXPECT_EQ(simulated.options.access.kind, platform::DeviceAccessKind::kSimulated);
+  EXPECT_EQ(simulated.options.access.simulatedControllers, 3);
   EXPECT_EQ(simulated.options.languageId, 2052);
   EXPECT_TRUE(simulated.options.verbose);
+  EXPECT_EQ(win::ParseCommandLine({"update", "--language", "1033"}, {}).options.languageId, 1033);
 
-  for (const std::vector<std::string>& wrong :
-       {std::vector<std::string>{"update", "--bogus"}, {"update", "--language", "chinese"}}) {
+  const auto version = win::ParseCommandLine({"update", "-V"}, {});
+  ASSERT_TRUE(version.message);
+  EXPECT_EQ(version.message->rfind("update 2.15.0\nbuild ", 0), 0u) << *version.message;
+  EXPECT_EQ(version.exitCode, 0);
+
+  for (const std::vector<std::string>& wrong : {std::vector<std::string>{"update", "--bogus"},
+                                                {"update", "--language", "chinese"},
+                                                {"update", "--lang", "fr"}}) {
     const auto mistake = win::ParseCommandLine(wrong, {});
     ASSERT_TRUE(mistake.message);
     EXPECT_EQ(mistake.exitCode, 2);
-    for (const char* option : {"--simulate", "--language", "--verbose"}) {
+    EXPECT_EQ(mistake.message->rfind("update: ", 0), 0u) << *mistake.message;
+    for (const char* option : {"--simulate", "--lang", "--verbose"}) {
       EXPECT_NE(mistake.message->find(option), std::string::npos) << option;
     }
   }
