@@ -72,8 +72,8 @@ CommandLine ParseCommandLine(const std::vector<std::string>& arguments,
                           "Print the version of the program and of its build, and exit.");
 
   CommandLine result;
-  const auto refuse = [&result](const std::string& why) {
-    result.message = "update: " + why + " (see update --help)\n";
+  const auto refuse = [&result, &parser](const std::string& why) {
+    result.message = "update: " + why + "\n\n" + parser.help();
     result.exitCode = 2;
     return result;
   };

@@ -282,6 +282,8 @@ TEST(WindowsDialogOptions, TakesTheOptionsOfTheLinuxWindowAndNamesThemOnAMistake
   EXPECT_EQ(version.message->rfind("update 2.15.0\nbuild ", 0), 0u) << *version.message;
   EXPECT_EQ(version.exitCode, 0);
 
+  // Without a console the box is all the user sees: it says what was wrong and lists
+  // every option.
   for (const std::vector<std::string>& wrong : {std::vector<std::string>{"update", "--bogus"},
                                                 {"update", "--language", "chinese"},
                                                 {"update", "--lang", "fr"}}) {
@@ -289,6 +291,7 @@ TEST(WindowsDialogOptions, TakesTheOptionsOfTheLinuxWindowAndNamesThemOnAMistake
     ASSERT_TRUE(mistake.message);
     EXPECT_EQ(mistake.exitCode, 2);
     EXPECT_EQ(mistake.message->rfind("update: ", 0), 0u) << *mistake.message;
+    EXPECT_NE(mistake.message->find(wrong[1]), std::string::npos) << *mistake.message;
     for (const char* option : {"--simulate", "--lang", "--verbose"}) {
       EXPECT_NE(mistake.message->find(option), std::string::npos) << option;
     }
