@@ -3,27 +3,22 @@
 #include <algorithm>
 
 namespace soak {
-namespace {
 
-// Far longer than the soak takes to notice a held run; reaching it means the soak hung.
-constexpr auto kHoldBound = std::chrono::seconds(30);
-
-}  // namespace
-
-void CSoakUi::Prepare(std::string imagePath, std::vector<Hold> holds) {
+void CSoakUi::Prepare(std::string imagePath, StopPoint stopAt, int stopAtProgress) {
   std::lock_guard lock(m_Mutex);
   m_Image = std::move(imagePath);
-  m_Holds = std::move(holds);
-  m_NextHold = 0;
+  m_StopAt = stopAt;
+  m_StopAtProgress = stopAtProgress;
+  m_Poked = false;
   m_Held.reset();
 }
 
-void CSoakUi::SetMeanwhile(std::function<void(std::size_t)> meanwhile) {
+void CSoakUi::SetStop(std::function<void()> stop) {
   std::lock_guard lock(m_Mutex);
-  m_Meanwhile = std::move(meanwhile);
+  m_Stop = std::move(stop);
 }
 
-std::optional<std::size_t> CSoakUi::WaitForHold(std::chrono::milliseconds timeout) {
+std::optional<Hold> CSoakUi::WaitForHold(std::chrono::milliseconds timeout) {
   std::unique_lock lock(m_Mutex);
   m_Changed.wait_for(lock, timeout, [this] { return m_Held.has_value(); });
   return m_Held;
@@ -47,26 +42,18 @@ int CSoakUi::MostRunsAtOnce() const {
   return m_MostRunsAtOnce;
 }
 
-void CSoakUi::MaybeHold(StopPoint point, int progress) {
-  std::unique_lock lock(m_Mutex);
-  while (m_NextHold < m_Holds.size()) {
-    const Hold& hold = m_Holds[m_NextHold];
-    if (hold.at != point || (point == StopPoint::kProgress && progress < hold.progress)) {
+void CSoakUi::StopInPlace(StopPoint point) {
+  std::function<void()> stop;
+  {
+    std::lock_guard lock(m_Mutex);
+    if (m_StopAt != point) {
       return;
     }
-    const std::size_t index = m_NextHold++;
-    if (point != StopPoint::kProgress) {
-      const auto meanwhile = m_Meanwhile;
-      lock.unlock();
-      if (meanwhile) {
-        meanwhile(index);
-      }
-      lock.lock();
-      continue;
-    }
-    m_Held = index;
-    m_Changed.notify_all();
-    m_Changed.wait_for(lock, kHoldBound, [this] { return !m_Held.has_value(); });
+    m_StopAt = StopPoint::kNone;
+    stop = m_Stop;
+  }
+  if (stop) {
+    stop();
   }
 }
 
@@ -75,24 +62,37 @@ std::optional<std::string> CSoakUi::ShowOpenFileDialog(const update::OpenFileReq
   {
     std::lock_guard lock(m_Mutex);
     // Every run begins here: a second one inside at the same time breaks the rule.
-    ++m_RunsInside;
-    m_MostRunsAtOnce = std::max(m_MostRunsAtOnce, m_RunsInside);
+    m_MostRunsAtOnce = std::max(m_MostRunsAtOnce, ++m_RunsInside);
     image = m_Image;
   }
-  MaybeHold(StopPoint::kChoosing, 0);
+  StopInPlace(StopPoint::kChoosing);
   return image;
 }
 
 update::MessageResult CSoakUi::ShowMessageBox(const std::string&, const std::string&,
                                               update::MessageButtons buttons) {
   if (buttons == update::MessageButtons::kOkCancel) {
-    MaybeHold(StopPoint::kPrompt, 0);
+    StopInPlace(StopPoint::kPrompt);
   }
   return update::MessageResult::kOk;
 }
 
 void CSoakUi::SetProgress(std::int32_t position) {
-  MaybeHold(StopPoint::kProgress, position);
+  std::unique_lock lock(m_Mutex);
+  const auto hold = [&](Hold why) {
+    m_Held = why;
+    m_Changed.notify_all();
+    // Far longer than the soak takes to notice a held run; reaching it means it hung.
+    m_Changed.wait_for(lock, std::chrono::seconds(30), [this] { return !m_Held.has_value(); });
+  };
+  if (!m_Poked) {
+    m_Poked = true;
+    hold(Hold::kPoke);
+  }
+  if (m_StopAt == StopPoint::kProgress && position >= m_StopAtProgress) {
+    m_StopAt = StopPoint::kNone;
+    hold(Hold::kStop);
+  }
 }
 
 }  // namespace soak

@@ -1,10 +1,9 @@
 // The user interface of the fault soak: picks the scenario's image, agrees to every
-// prompt, counts the runs that are inside the user interface at once, and lets the soak
-// act at chosen points: ask the run to stop as a closing window or Ctrl-C does, or hand
-// the controller notices while the run is certainly going on. The file dialog and the
-// prompt are open on the owner's thread, as a window's are: there the soak's action runs
-// in place, as a window's nested event loop would run it. A progress position comes from
-// the worker, which is held there until the soak has acted.
+// prompt, counts the runs inside the user interface at once, and lets the soak act
+// while a run goes on. The file dialog and the prompt are open on the owner's thread, as
+// a window's are: a stop there runs in place, as a window's nested event loop would run
+// it. Progress comes from the worker, which is held there until the soak has acted: at
+// the run's first position (to hand the controller notices), and at a stop's.
 #pragma once
 
 #include <chrono>
@@ -13,34 +12,27 @@
 #include <mutex>
 #include <optional>
 #include <string>
-#include <vector>
 
 #include "update/UserInterface.h"
 
 namespace soak {
 
 enum class StopPoint { kNone, kChoosing, kPrompt, kProgress };
-
-struct Hold {
-  StopPoint at = StopPoint::kNone;
-  int progress = 0;  // kProgress: the first position at or above this
-};
+enum class Hold { kPoke, kStop };
 
 class CSoakUi : public update::IUserInterface {
  public:
-  // For the next run: the image it picks, and where it is held, in order.
-  void Prepare(std::string imagePath, std::vector<Hold> holds = {});
+  // For the next run: the image it picks, and where the owner stops it (at a progress
+  // stop, the first position at or above stopAtProgress).
+  void Prepare(std::string imagePath, StopPoint stopAt = StopPoint::kNone, int stopAtProgress = 0);
+  // What a stop in the file dialog or the prompt does, on the owner's thread.
+  void SetStop(std::function<void()> stop);
 
-  // What to do at a hold on the owner's thread (the file dialog, the prompt), given the
-  // hold's index.
-  void SetMeanwhile(std::function<void(std::size_t)> meanwhile);
+  // Waits at most `timeout` for the worker to be held; why it is.
+  std::optional<Hold> WaitForHold(std::chrono::milliseconds timeout);
+  void Release();  // lets the held run go on
 
-  // Waits at most `timeout` for the worker to be held; the index of the hold it is at.
-  std::optional<std::size_t> WaitForHold(std::chrono::milliseconds timeout);
-  // Lets the held run go on.
-  void Release();
-
-  // Runs between their first user-interface call and RunFinished: at most one, ever.
+  // Runs between their file dialog and RunFinished: at most one, ever.
   void RunFinished();
   int MostRunsAtOnce() const;
 
@@ -53,16 +45,16 @@ class CSoakUi : public update::IUserInterface {
   std::optional<std::string> ShowOpenFileDialog(const update::OpenFileRequest&) override;
 
  private:
-  // Called by the run wherever it may be held: holds it at each due hold in turn.
-  void MaybeHold(StopPoint point, int progress);
+  void StopInPlace(StopPoint point);
 
   mutable std::mutex m_Mutex;
   std::condition_variable m_Changed;
   std::string m_Image;
-  std::vector<Hold> m_Holds;
-  std::function<void(std::size_t)> m_Meanwhile;
-  std::size_t m_NextHold = 0;
-  std::optional<std::size_t> m_Held;
+  StopPoint m_StopAt = StopPoint::kNone;
+  int m_StopAtProgress = 0;
+  bool m_Poked = false;
+  std::function<void()> m_Stop;
+  std::optional<Hold> m_Held;
   int m_RunsInside = 0;
   int m_MostRunsAtOnce = 0;
 };
