@@ -56,11 +56,6 @@ std::vector<int> CRecordingUi::ProgressHistory() const {
   return m_Progress;
 }
 
-std::string CRecordingUi::Title() const {
-  std::lock_guard lock(m_Mutex);
-  return m_Title;
-}
-
 update::MessageResult CRecordingUi::ShowMessageBox(const std::string& text,
                                                    const std::string& caption,
                                                    update::MessageButtons buttons) {
@@ -77,23 +72,11 @@ update::MessageResult CRecordingUi::ShowMessageBox(const std::string& text,
   return okCancel ? answer : update::MessageResult::kOk;
 }
 
-void CRecordingUi::OnProgress(std::function<void(int)> callback) {
-  std::lock_guard lock(m_Mutex);
-  m_OnProgress = std::move(callback);
-}
-
 void CRecordingUi::SetProgress(std::int32_t position) {
-  std::function<void(int)> callback;
   const int shown = std::clamp<std::int32_t>(position, 0, 100);
-  {
-    std::lock_guard lock(m_Mutex);
-    m_Calls.push_back("SetProgress(" + std::to_string(shown) + ")");
-    m_Progress.push_back(shown);
-    callback = m_OnProgress;
-  }
-  if (callback) {
-    callback(shown);
-  }
+  std::lock_guard lock(m_Mutex);
+  m_Calls.push_back("SetProgress(" + std::to_string(shown) + ")");
+  m_Progress.push_back(shown);
 }
 
 void CRecordingUi::EnableUpdateButton(bool enabled) {
@@ -111,7 +94,6 @@ void CRecordingUi::ShowCompletionLabel(bool visible) {
 void CRecordingUi::SetWindowTitle(const std::string& title) {
   std::lock_guard lock(m_Mutex);
   m_Calls.push_back("SetWindowTitle:" + title);
-  m_Title = title;
 }
 
 std::optional<std::string> CRecordingUi::ShowOpenFileDialog(

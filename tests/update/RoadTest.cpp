@@ -184,15 +184,4 @@ TEST_F(Road, TheRunStaysWithTheControllerItSwitchedThoughAnotherEnumeratesFirst)
   EXPECT_TRUE(platform->Controller(0).Received().empty());
 }
 
-TEST_F(Road, AShortRegionIsVerifiedOverItsOwnBytes) {
-  sim::SimConfig config;
-  config.startInBootMode = true;
-  testing_support::CTempDir dir;
-  ui.QueueFile(WriteImage(dir, Bytes(1000, 0x24)));
-  Start(config);
-  const auto outcome = controller->WaitForRunEnd(kBound);
-  ASSERT_TRUE(outcome.has_value());
-  EXPECT_TRUE(outcome->Completed()) << update::Describe(*outcome);
-}
-
 }  // namespace
