@@ -15,6 +15,7 @@
 #include <gtest/gtest.h>
 
 #include <array>
+#include <condition_variable>
 #include <cstdio>
 #include <cstdlib>
 #include <functional>
@@ -26,7 +27,6 @@
 #include "protocol/Crc16.h"
 #include "sim/SimPlatform.h"
 #include "tests/reliability/SoakPlan.h"
-#include "tests/reliability/SoakUi.h"
 #include "tests/support/TempDir.h"
 #include "update/UpdateController.h"
 
@@ -88,6 +88,120 @@ struct Figures {
   std::map<std::string, int> firstOutcomes;
   int followUpsCompleted = 0;
   std::vector<std::string> violations;
+};
+
+// The user interface of the soak: picks the scenario's image, agrees to every prompt,
+// counts the runs inside the user interface at once, and lets the soak act while a run
+// goes on. The file dialog and the prompt are open on the owner's thread, as a window's
+// are: a stop there runs in place, as a window's nested event loop would run it.
+// Progress comes from the worker, which is held there until the soak has acted: at the
+// run's first position (to hand the controller notices), and at a stop's.
+enum class Hold { kPoke, kStop };
+
+class CSoakUi : public update::IUserInterface {
+ public:
+  // For the next run: the image it picks, and where the owner stops it (at a progress
+  // stop, the first position at or above stopAtProgress).
+  void Prepare(std::string imagePath, StopPoint stopAt = StopPoint::kNone, int stopAtProgress = 0) {
+    std::lock_guard lock(m_Mutex);
+    m_Image = std::move(imagePath);
+    m_StopAt = stopAt;
+    m_StopAtProgress = stopAtProgress;
+    m_Poked = false;
+    m_Held.reset();
+  }
+  // What a stop in the file dialog or the prompt does, on the owner's thread.
+  void SetStop(std::function<void()> stop) {
+    std::lock_guard lock(m_Mutex);
+    m_Stop = std::move(stop);
+  }
+  // Waits at most `timeout` for the worker to be held; why it is.
+  std::optional<Hold> WaitForHold(std::chrono::milliseconds timeout) {
+    std::unique_lock lock(m_Mutex);
+    m_Changed.wait_for(lock, timeout, [this] { return m_Held.has_value(); });
+    return m_Held;
+  }
+  void Release() {  // lets the held run go on
+    {
+      std::lock_guard lock(m_Mutex);
+      m_Held.reset();
+    }
+    m_Changed.notify_all();
+  }
+  // Runs between their file dialog and RunFinished: at most one, ever.
+  void RunFinished() {
+    std::lock_guard lock(m_Mutex);
+    m_RunsInside = std::max(0, m_RunsInside - 1);
+  }
+  int MostRunsAtOnce() const {
+    std::lock_guard lock(m_Mutex);
+    return m_MostRunsAtOnce;
+  }
+
+  std::optional<std::string> ShowOpenFileDialog(const update::OpenFileRequest&) override {
+    std::string image;
+    {
+      std::lock_guard lock(m_Mutex);
+      m_MostRunsAtOnce = std::max(m_MostRunsAtOnce, ++m_RunsInside);  // every run begins here
+      image = m_Image;
+    }
+    StopInPlace(StopPoint::kChoosing);
+    return image;
+  }
+  update::MessageResult ShowMessageBox(const std::string&, const std::string&,
+                                       update::MessageButtons buttons) override {
+    if (buttons == update::MessageButtons::kOkCancel) {
+      StopInPlace(StopPoint::kPrompt);
+    }
+    return update::MessageResult::kOk;
+  }
+  void SetProgress(std::int32_t position) override {
+    std::unique_lock lock(m_Mutex);
+    const auto hold = [&](Hold why) {
+      m_Held = why;
+      m_Changed.notify_all();
+      // Far longer than the soak takes to notice a held run; reaching it means it hung.
+      m_Changed.wait_for(lock, 30s, [this] { return !m_Held.has_value(); });
+    };
+    if (!m_Poked) {
+      m_Poked = true;
+      hold(Hold::kPoke);
+    }
+    if (m_StopAt == StopPoint::kProgress && position >= m_StopAtProgress) {
+      m_StopAt = StopPoint::kNone;
+      hold(Hold::kStop);
+    }
+  }
+  void EnableUpdateButton(bool) override {}
+  void ShowCompletionLabel(bool) override {}
+  void SetWindowTitle(const std::string&) override {}
+
+ private:
+  void StopInPlace(StopPoint point) {
+    std::function<void()> stop;
+    {
+      std::lock_guard lock(m_Mutex);
+      if (m_StopAt != point) {
+        return;
+      }
+      m_StopAt = StopPoint::kNone;
+      stop = m_Stop;
+    }
+    if (stop) {
+      stop();
+    }
+  }
+
+  mutable std::mutex m_Mutex;
+  std::condition_variable m_Changed;
+  std::string m_Image;
+  StopPoint m_StopAt = StopPoint::kNone;
+  int m_StopAtProgress = 0;
+  bool m_Poked = false;
+  std::function<void()> m_Stop;
+  std::optional<Hold> m_Held;
+  int m_RunsInside = 0;
+  int m_MostRunsAtOnce = 0;
 };
 
 // One scenario: a device, a window (link, controller, user interface), two runs.

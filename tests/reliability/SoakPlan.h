@@ -12,7 +12,6 @@
 #include <vector>
 
 #include "sim/SimFaults.h"
-#include "tests/reliability/SoakUi.h"
 
 namespace soak {
 
@@ -30,6 +29,7 @@ enum class Fault {
   kStop,  // not a device fault: the owner asks the run to stop
 };
 inline constexpr int kFaultKinds = 10;
+enum class StopPoint { kNone, kChoosing, kPrompt, kProgress };
 inline constexpr const char* kFaultNames[kFaultKinds] = {
     "dropped reply", "wrong echo",        "stray reports",         "stale reports", "latency spike",
     "removal",       "corrupted storage", "erase never confirmed", "wrong CRC",     "stop asked"};
