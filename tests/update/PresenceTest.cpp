@@ -39,14 +39,6 @@ struct PresenceFixture : ::testing::Test {
   }
 };
 
-TEST_F(PresenceFixture, StartUpWithoutADeviceDisablesTheButton) {
-  controller.StartUp();
-  EXPECT_EQ(ui.Calls(), (Calls{"EnableUpdateButton(0)", kTitle}));
-  EXPECT_EQ(controller.GetCurrentFirmwareInfo(), 0x5A5A5A5Au);
-  EXPECT_EQ(controller.GetDeviceKind(), 7);
-  EXPECT_EQ(platform->registerCalls, 1);
-}
-
 TEST_F(PresenceFixture, StartUpReadsTypeAndVersionOfAnApplicationModeDevice) {
   platform->interfaces = {kAppDevice};
   AppDeviceAnswers(0x6011, 0x80010103);
