@@ -253,13 +253,10 @@ class CScenario {
   }
 
  private:
-  void Violation(const std::string& what) {
-    m_Figures.violations.push_back("seed " + std::to_string(m_Plan.seed) + " (" +
-                                   m_Plan.Describe() + "): " + what);
-  }
   void Check(bool holds, const std::string& what) {
     if (!holds) {
-      Violation(what);
+      m_Figures.violations.push_back("seed " + std::to_string(m_Plan.seed) + " (" +
+                                     m_Plan.Describe() + "): " + what);
     }
   }
 
@@ -317,7 +314,7 @@ class CScenario {
     std::optional<update::RunOutcome> outcome;
     while (!closing && !(outcome = m_Controller->WaitForRunEnd(0ms))) {
       if (Clock::now() > deadline) {
-        Violation("the run did not end within " + std::to_string(bound.count()) + " ms");
+        Check(false, "the run did not end within " + std::to_string(bound.count()) + " ms");
         m_Controller->RequestStop();
         m_Ui.Release();
         outcome = m_Controller->WaitForRunEnd(60s);
