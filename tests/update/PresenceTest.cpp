@@ -21,7 +21,7 @@ const std::string kTitle = "SetWindowTitle:Corvane Update v2.15";
 const hid::InterfaceInfo kAppDevice{"/dev/hidraw1", hid::kVendorId, hid::kAppProductId};
 const hid::InterfaceInfo kBootDevice{"/dev/hidraw1", hid::kVendorId, hid::kBootProductId};
 
-struct PresenceFixture : ::testing::Test {
+struct PresenceRig {
   std::shared_ptr<CFakeHidPlatform> platform = std::make_shared<CFakeHidPlatform>();
   std::vector<std::string> debug;
   hid::CHid link{platform, [this](std::string_view line) { debug.emplace_back(line); }};
@@ -38,6 +38,7 @@ struct PresenceFixture : ::testing::Test {
     platform->QueueReport(AppReply(0x0101, AppInfo(type, versionWord)));
   }
 };
+struct PresenceFixture : ::testing::Test, PresenceRig {};
 
 TEST_F(PresenceFixture, StartUpReadsTypeAndVersionOfAnApplicationModeDevice) {
   platform->interfaces = {kAppDevice};
@@ -98,29 +99,20 @@ TEST_F(PresenceFixture, NoticeTable) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
-    auto fake = std::make_shared<CFakeHidPlatform>();
-    std::vector<std::string> lines;
-    hid::CHid hid(fake);
-    CRecordingUi recorder;
-    update::CUpdateController control(hid, recorder, [&] {
-      update::ControllerOptions options;
-      options.texts = [](text::TextId id) { return text::LoadLocalizedText(id, 1033); };
-      options.debug = [&](std::string_view line) { lines.emplace_back(line); };
-      return options;
-    }());
+    PresenceRig f;
     if (c.versionRead) {
-      control.SetCurrentFirmwareInfo(215);
+      f.controller.SetCurrentFirmwareInfo(215);
     }
-    fake->interfaces = c.present ? std::vector{kBootDevice} : std::vector<hid::InterfaceInfo>{};
+    f.platform->interfaces =
+        c.present ? std::vector{kBootDevice} : std::vector<hid::InterfaceInfo>{};
     // A boot-mode device that does not answer its type query starts no run here.
-    EXPECT_TRUE(control.OnDeviceChange(c.code, 0x1234));
-    EXPECT_EQ(recorder.Calls(), c.calls);
-    EXPECT_EQ(fake->enumerateCalls, c.searched ? 1 : 0);
-    const bool wroteTitle =
-        std::find(lines.begin(), lines.end(), "Corvane Update v2.15") != lines.end();
+    EXPECT_TRUE(f.controller.OnDeviceChange(c.code, 0x1234));
+    EXPECT_EQ(f.ui.Calls(), c.calls);
+    EXPECT_EQ(f.platform->enumerateCalls, c.searched ? 1 : 0);
+    const bool wroteTitle = std::count(f.debug.begin(), f.debug.end(), "Corvane Update v2.15") > 0;
     EXPECT_EQ(wroteTitle, c.debugLine);
-    EXPECT_EQ(control.GetCurrentFirmwareInfo(), c.versionRead ? 215u : 0x5A5A5A5Au);
-    EXPECT_EQ(control.GetDeviceKind(), 7);
+    EXPECT_EQ(f.controller.GetCurrentFirmwareInfo(), c.versionRead ? 215u : 0x5A5A5A5Au);
+    EXPECT_EQ(f.controller.GetDeviceKind(), 7);
   }
 }
 

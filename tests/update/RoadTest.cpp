@@ -37,7 +37,7 @@ struct Road : ::testing::Test {
   std::shared_ptr<sim::CSimPlatform> platform;
   std::unique_ptr<hid::CHid> link;
   CRecordingUi ui;
-  std::unique_ptr<update::CUpdateController> controller;
+  std::unique_ptr<update::CUpdateController> controller;  // goes first: joins a run
 
   // One controller, or several at the ports "sim-port-0", "sim-port-1", ... (device is the
   // first).
@@ -56,10 +56,6 @@ struct Road : ::testing::Test {
       return options;
     }());
     controller->StartUp();
-  }
-
-  void TearDown() override {
-    controller.reset();  // joins a run before the link and the platform go
   }
 
   // Waits for the next notice and hands it to the controller, as the window's event
