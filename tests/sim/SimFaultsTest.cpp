@@ -107,27 +107,6 @@ TEST_F(SimFixture, ALatencySpikeCostsReadsNotTheCommandUnlessItReadsOnce) {
   EXPECT_EQ(KindOf(*commands), Kind::kTimedOut);
 }
 
-TEST_F(SimFixture, ARemovedDeviceFailsReadsAtOnceAndStaysAway) {
-  Start(BootDevice({SimFault::Remove(FaultTrigger::AtBlock(3))}));
-  const Bytes region = Pattern(200);
-  EXPECT_FALSE(EraseAndWrite(region));
-  EXPECT_EQ(commands->LastError().value_or(base::Error{}).message, "read: the device went away");
-  EXPECT_EQ(WaitForNotices(1), std::vector<std::uint32_t>{hid::kNoticeRemoveComplete});
-  const Bytes stored = device->StoredRegion();
-  EXPECT_TRUE(std::equal(region.begin(), region.begin() + 92, stored.begin()));
-  EXPECT_EQ(stored[92], 0xFF) << "the third block was not stored";
-
-  link->SetTimeout(60000);
-  std::uint8_t record[64] = {};
-  const auto started = std::chrono::steady_clock::now();
-  const std::uint32_t status = link->ReadReport(record, 64);
-  EXPECT_LT(std::chrono::steady_clock::now() - started, 30s);
-  EXPECT_NE(status, hid::kReadOk);
-  EXPECT_NE(status, hid::kReadTimeout);
-  EXPECT_EQ(link->FindDevice(), 0);
-  EXPECT_EQ(link->OpenDevice(), 0);
-}
-
 // Delayed changes scheduled while the timer already waits for an earlier one: the list
 // of changes grows under the waiting timer (AddressSanitizer saw the timer read the
 // time it waited for from storage the growing list had freed). A restart first gets
