@@ -229,31 +229,6 @@ TEST_F(EmulatorLink, RemovalOrAClosedSocketFailsAWaitingReadAtOnceAndDropsQueued
   EXPECT_EQ(server->GetCounters().connections, 2u);
 }
 
-// One program at a time, one emulator per socket: a second program is told that the
-// emulator is busy, a second emulator leaves the socket of the first alone, and the
-// next program is served once the first has left.
-TEST_F(EmulatorLink, ServesOneProgramAfterAnotherAndKeepsItsSocket) {
-  Start(hid::kAppProductId);
-  auto second = CEmulatorPlatform::Connect(socketPath);
-  ASSERT_FALSE(second.ok());
-  EXPECT_NE(second.error().message.find("the emulator is serving another program"),
-            std::string::npos)
-      << second.error().message;
-  EXPECT_EQ(server->GetCounters().turnedAway, 1u);
-
-  auto rival = CEmulatorServer::Listen(socketPath, std::make_shared<CRecordingDevice>());
-  ASSERT_FALSE(rival.ok());
-  EXPECT_NE(rival.error().message.find(socketPath + ": another emulator is serving it"),
-            std::string::npos)
-      << rival.error().message;
-  EXPECT_EQ(link->FindDevice(), 1);  // the first program is still served
-
-  link.reset();
-  platform.reset();
-  Connect();
-  EXPECT_EQ(link->FindDevice(), 1);
-}
-
 TEST_F(EmulatorLink, AnAttachWhileAttachedReplacesTheDevice) {
   Start(hid::kAppProductId);
   FindAndOpen();
