@@ -207,27 +207,6 @@ class WindowTest : public QObject {
   Q_OBJECT
 
  private Q_SLOTS:
-  void startsWithOrWithoutAnApplicationModeDevice_data() {
-    QTest::addColumn<bool>("present");
-    QTest::newRow("no device") << false;
-    QTest::newRow("application mode") << true;
-  }
-  void startsWithOrWithoutAnApplicationModeDevice() {
-    QFETCH(bool, present);
-    Rig rig;
-    if (present) {
-      rig.device->interfaces = {kAppDevice};
-      rig.device->QueueReport(AppReply(0x0101, AppInfo(0x6011, 0x80010103)));
-    }
-    rig.Start();
-    QCOMPARE(rig.Button()->isEnabled(), present);
-    QCOMPARE(rig.Bar()->value(), 0);
-    QCOMPARE(rig.Bar()->maximum(), 100);
-    QVERIFY(!rig.Completion()->isVisible());
-    QVERIFY(rig.Instructions()->isVisible());
-    QVERIFY(rig.dialog->GetDlgItem(1011) == nullptr);
-  }
-
   // The file dialog opens at once. A run ends with nothing but the type query sent when
   // that dialog is cancelled or the window closes over it, or when the version prompt is
   // left by Escape or its close box.
@@ -392,9 +371,17 @@ class WindowTest : public QObject {
     QCOMPARE(shown, fileButtons);
   }
 
-  void laysOutTemplate102WithTheFontsBaseUnits() {
+  // Without a controller: the button disabled, the bar empty, the instructions shown;
+  // the controls where template 102 puts them in the font's base units.
+  void startsWithoutADeviceLaidOutAsTemplate102() {
     Rig rig;
     rig.Start();
+    QVERIFY(!rig.Button()->isEnabled());
+    QCOMPARE(rig.Bar()->value(), 0);
+    QCOMPARE(rig.Bar()->maximum(), 100);
+    QVERIFY(!rig.Completion()->isVisible());
+    QVERIFY(rig.Instructions()->isVisible());
+    QVERIFY(rig.dialog->GetDlgItem(1011) == nullptr);
     const auto pixels = [&](int x, int y, int w, int h) {
       const app::DialogRect r = app::MapDialogRect({x, y, w, h}, rig.dialog->BaseUnits());
       return QRect(r.x, r.y, r.width, r.height);
