@@ -18,12 +18,11 @@
 #include "app/DialogGeometry.h"
 #include "app/UpdateApp.h"
 #include "app/UpdateDlg.h"
-#include "base/LittleEndian.h"
-#include "firmware/FirmwareHeader.h"
 #include "platform/DeviceAccess.h"
 #include "protocol/Crc16.h"
 #include "sim/SimPlatform.h"
 #include "tests/support/FakeHidPlatform.h"
+#include "tests/support/Images.h"
 #include "tests/support/Replies.h"
 #include "tests/support/TempDir.h"
 
@@ -127,14 +126,6 @@ class CModalAnswerer : public QObject {
 
 using Action = CModalAnswerer::Action;
 
-Codes CodesOf(const std::vector<Bytes>& frames) {
-  Codes codes;
-  for (const Bytes& frame : frames) {
-    codes.push_back(base::LoadU16(&frame[2]));
-  }
-  return codes;
-}
-
 struct Rig {
   testing_support::CTempDir dir;
   std::shared_ptr<testing_support::CFakeHidPlatform> device =
@@ -155,24 +146,16 @@ struct Rig {
   QPushButton* Button() const { return qobject_cast<QPushButton*>(dialog->GetDlgItem(1007)); }
   QLabel* Completion() const { return qobject_cast<QLabel*>(dialog->GetDlgItem(-1)); }
   QLabel* Instructions() const { return qobject_cast<QLabel*>(dialog->GetDlgItem(1008)); }
-  Codes Sent() const { return CodesOf(device->Written()); }
+  Codes Sent() const { return testing_support::CodesOf(device->Written()); }
 
   // An image for `type`, version 2.15, of `blocks` full blocks; its payload.
   QString WriteImage(std::uint32_t blocks, Bytes* payload = nullptr, std::uint32_t type = 0x600A,
                      const char* name = "image.dat") {
-    firmware::FirmwareHeader header;
-    header.version = 215;
-    header.firmwareType = type;
-    header.payloadLength = blocks * 46;
-    const auto head = firmware::SerializeFirmwareHeader(header);
-    Bytes image(head.begin(), head.end());
-    for (std::uint32_t i = 0; i < header.payloadLength; ++i) {
-      image.push_back(static_cast<std::uint8_t>(i * 7 + 3));
-    }
+    const Bytes bytes = testing_support::Pattern(blocks * 46);
     if (payload != nullptr) {
-      payload->assign(image.begin() + 28, image.end());
+      *payload = bytes;
     }
-    return QString::fromStdString(dir.WriteFile(name, image));
+    return QString::fromStdString(dir.WriteFile(name, testing_support::ImageBytes(bytes, type)));
   }
 
   // A boot-mode controller of type 0x600A with the replies of a whole run over such an

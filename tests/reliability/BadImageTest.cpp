@@ -8,8 +8,9 @@
 #include <filesystem>
 #include <functional>
 
-#include "firmware/FirmwareHeader.h"
+#include "firmware/ImageFile.h"
 #include "sim/SimPlatform.h"
+#include "tests/support/Images.h"
 #include "tests/support/RecordingUi.h"
 #include "tests/support/TempDir.h"
 #include "update/UpdateController.h"
@@ -24,16 +25,7 @@ using update::RunStep;
 using Bytes = std::vector<std::uint8_t>;
 
 Bytes Image(std::uint32_t payloadLength, std::size_t payloadBytes, std::uint32_t type = 0x600A) {
-  firmware::FirmwareHeader header;
-  header.version = 215;
-  header.firmwareType = type;
-  header.payloadLength = payloadLength;
-  const auto head = firmware::SerializeFirmwareHeader(header);
-  Bytes bytes(head.begin(), head.end());
-  for (std::size_t i = 0; i < payloadBytes; ++i) {
-    bytes.push_back(static_cast<std::uint8_t>(i * 13 + 5));
-  }
-  return bytes;
+  return testing_support::ImageBytes(testing_support::Pattern(payloadBytes), type, payloadLength);
 }
 
 Bytes Shortened(Bytes bytes, std::size_t by) {

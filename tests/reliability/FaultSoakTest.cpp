@@ -23,10 +23,10 @@
 #include <mutex>
 #include <random>
 
-#include "firmware/FirmwareHeader.h"
 #include "protocol/Crc16.h"
 #include "sim/SimPlatform.h"
 #include "tests/reliability/SoakPlan.h"
+#include "tests/support/Images.h"
 #include "tests/support/TempDir.h"
 #include "update/UpdateController.h"
 
@@ -46,17 +46,6 @@ constexpr auto kPerCommand = 100ms;
 std::uint64_t EnvNumber(const char* name, std::uint64_t fallback) {
   const char* text = std::getenv(name);
   return text != nullptr && *text != '\0' ? std::strtoull(text, nullptr, 0) : fallback;
-}
-
-Bytes ImageBytes(const Bytes& payload) {
-  firmware::FirmwareHeader header;
-  header.version = 215;
-  header.firmwareType = firmware::kTypeCodeKind5;
-  header.payloadLength = static_cast<std::uint32_t>(payload.size());
-  const auto head = firmware::SerializeFirmwareHeader(header);
-  Bytes bytes(head.begin(), head.end());
-  bytes.insert(bytes.end(), payload.begin(), payload.end());
-  return bytes;
 }
 
 std::uint32_t Le(const std::vector<std::uint8_t>& frame, std::size_t at, int bytes) {
@@ -219,8 +208,8 @@ class CScenario {
     m_Platform = std::make_shared<sim::CSimPlatform>(m_Device);
 
     // The first run: the device is in boot mode when the window opens.
-    m_Ui.Prepare(m_Dir.WriteFile("first.dat", ImageBytes(m_Plan.payload)), m_Plan.stopAt,
-                 m_Plan.stopAtProgress);
+    m_Ui.Prepare(m_Dir.WriteFile("first.dat", testing_support::ImageBytes(m_Plan.payload)),
+                 m_Plan.stopAt, m_Plan.stopAtProgress);
     const auto first = RunToEnd([this] { OpenWindow(); }, m_Plan.payload, m_Plan.faultCost);
     ++m_Figures.firstOutcomes[OutcomeKind(first)];
     CheckFirstOutcome(first);
@@ -235,7 +224,7 @@ class CScenario {
     m_Device->PlugIn(sim::SimMode::kBoot);
     std::mt19937_64 random(m_Plan.seed ^ 0x5EEDF011u);
     const Bytes payload = DrawPayload(random, m_Plan.regionStart);
-    m_Ui.Prepare(m_Dir.WriteFile("next.dat", ImageBytes(payload)));
+    m_Ui.Prepare(m_Dir.WriteFile("next.dat", testing_support::ImageBytes(payload)));
     const auto next = RunToEnd(
         [this] {
           if (m_Controller) {

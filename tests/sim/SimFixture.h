@@ -14,10 +14,12 @@
 #include "hid/Hid.h"
 #include "protocol/DeviceCommands.h"
 #include "sim/SimPlatform.h"
+#include "tests/support/Images.h"
 
 namespace sim_test {
 
 using Bytes = std::vector<std::uint8_t>;
+using testing_support::Pattern;
 using namespace std::chrono_literals;
 
 // "05 08 00" -> {0x05, 0x08, 0x00}, then zeros up to `size` when given.
@@ -29,15 +31,6 @@ inline Bytes Hex(std::string_view text, std::size_t size = 0) {
     bytes.push_back(static_cast<std::uint8_t>(value));
   }
   bytes.resize(std::max(size, bytes.size()), 0);
-  return bytes;
-}
-
-// A region's worth of bytes that differ from block to block.
-inline Bytes Pattern(std::size_t size) {
-  Bytes bytes(size);
-  for (std::size_t i = 0; i < size; ++i) {
-    bytes[i] = static_cast<std::uint8_t>((i * 131 + i / 251) ^ 0x5C);
-  }
   return bytes;
 }
 

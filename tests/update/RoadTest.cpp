@@ -7,8 +7,8 @@
 #include <vector>
 
 #include "base/LittleEndian.h"
-#include "firmware/FirmwareHeader.h"
 #include "sim/SimPlatform.h"
+#include "tests/support/Images.h"
 #include "tests/support/RecordingUi.h"
 #include "tests/support/TempDir.h"
 #include "update/UpdateController.h"
@@ -20,17 +20,6 @@ using testing_support::CRecordingUi;
 using Bytes = std::vector<std::uint8_t>;
 
 constexpr auto kBound = 20s;  // far above anything the road needs; only a hang reaches it
-
-std::string WriteImage(const testing_support::CTempDir& dir, const Bytes& payload) {
-  firmware::FirmwareHeader header;
-  header.version = 215;
-  header.firmwareType = 0x600A;
-  header.payloadLength = static_cast<std::uint32_t>(payload.size());
-  const auto head = firmware::SerializeFirmwareHeader(header);
-  Bytes bytes(head.begin(), head.end());
-  bytes.insert(bytes.end(), payload.begin(), payload.end());
-  return dir.WriteFile("road.dat", bytes);
-}
 
 struct Road : ::testing::Test {
   std::shared_ptr<sim::CSimController> device;
@@ -99,7 +88,7 @@ TEST_F(Road, AnUpdateFromClickToTheNewVersion) {
   for (std::size_t i = 0; i < payload.size(); ++i) {
     payload[i] = static_cast<std::uint8_t>(i * 131 + 3);
   }
-  ui.QueueFile(WriteImage(dir, payload));
+  ui.QueueFile(dir.WriteFile("road.dat", testing_support::ImageBytes(payload)));
 
   controller->OnUpdateClicked();
   EXPECT_EQ(Deliver(), hid::kNoticeRemoveComplete);
@@ -163,7 +152,7 @@ TEST_F(Road, TheRunStaysWithTheControllerItSwitchedThoughAnotherEnumeratesFirst)
   ASSERT_TRUE(ui.ButtonEnabled());
   testing_support::CTempDir dir;
   const Bytes payload(46 * 20, 0x5C);
-  ui.QueueFile(WriteImage(dir, payload));
+  ui.QueueFile(dir.WriteFile("road.dat", testing_support::ImageBytes(payload)));
 
   controller->OnUpdateClicked();
   EXPECT_EQ(Deliver(), hid::kNoticeRemoveComplete);

@@ -4,9 +4,9 @@
 #include <vector>
 
 #include "base/LittleEndian.h"
-#include "firmware/FirmwareHeader.h"
 #include "protocol/Crc16.h"
 #include "tests/support/FakeHidPlatform.h"
+#include "tests/support/Images.h"
 #include "tests/support/RecordingUi.h"
 #include "tests/support/Replies.h"
 #include "tests/support/TempDir.h"
@@ -16,6 +16,7 @@ namespace {
 
 using testing_support::BootReply;
 using testing_support::CFakeHidPlatform;
+using testing_support::CodesOf;
 using testing_support::CRecordingUi;
 using testing_support::Le16;
 using testing_support::Le32;
@@ -31,25 +32,9 @@ struct Image {
 };
 
 Image MakeImage(std::uint32_t payloadLength, std::size_t trailing = 0) {
-  firmware::FirmwareHeader header;
-  header.version = 215;
-  header.firmwareType = 0x600A;
-  header.payloadLength = payloadLength;
-  const auto head = firmware::SerializeFirmwareHeader(header);
-  Image image{Bytes(head.begin(), head.end()), payloadLength};
-  for (std::size_t i = 0; i < payloadLength + trailing; ++i) {
-    image.bytes.push_back(static_cast<std::uint8_t>((i * 31 + 7) ^ (i >> 8)));
-  }
-  return image;
-}
-
-// The codes of the boot-mode packets on the wire, in order.
-Codes CodesOf(const std::vector<Bytes>& written) {
-  Codes codes;
-  for (const Bytes& frame : written) {
-    codes.push_back(base::LoadU16(&frame[2]));
-  }
-  return codes;
+  return {testing_support::ImageBytes(testing_support::Pattern(payloadLength + trailing), 0x600A,
+                                      payloadLength),
+          payloadLength};
 }
 
 struct RunRig {
