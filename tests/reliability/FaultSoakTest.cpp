@@ -23,6 +23,7 @@
 #include <mutex>
 #include <random>
 
+#include "base/LittleEndian.h"
 #include "protocol/Crc16.h"
 #include "sim/SimPlatform.h"
 #include "tests/reliability/SoakPlan.h"
@@ -46,14 +47,6 @@ constexpr auto kPerCommand = 100ms;
 std::uint64_t EnvNumber(const char* name, std::uint64_t fallback) {
   const char* text = std::getenv(name);
   return text != nullptr && *text != '\0' ? std::strtoull(text, nullptr, 0) : fallback;
-}
-
-std::uint32_t Le(const std::vector<std::uint8_t>& frame, std::size_t at, int bytes) {
-  std::uint32_t value = 0;
-  for (int i = 0; i < bytes; ++i) {
-    value |= static_cast<std::uint32_t>(frame[at + i]) << (8 * i);
-  }
-  return value;
 }
 
 // How one run went, as the figures count it.
@@ -360,7 +353,7 @@ class CScenario {
     bool inRun = false;
     for (std::size_t i = framesBefore; i < frames.size(); ++i) {
       const auto& bytes = frames[i].bytes;
-      const auto code = static_cast<std::uint16_t>(Le(bytes, 2, 2));
+      const std::uint16_t code = base::LoadU16(&bytes[2]);
       if (code == 0x00C1) {
         inRun = true;
       } else if (code == 0x0007) {
@@ -372,9 +365,9 @@ class CScenario {
       if (bytes.size() != hid::kFrameSize || (code != 0x0003 && code != 0x0004)) {
         continue;
       }
-      const std::uint32_t length = Le(bytes, 6, 2);
-      const std::uint32_t size = Le(bytes, 10, 4);
-      const std::uint32_t offset = Le(bytes, 14, 4);
+      const std::uint32_t length = base::LoadU16(&bytes[6]);
+      const std::uint32_t size = base::LoadU32(&bytes[10]);
+      const std::uint32_t offset = base::LoadU32(&bytes[14]);
       const bool inside = code == 0x0004 ? offset == 0 && size == regionLength
                                          : size == regionLength && offset + length <= size;
       Check(inside, "a command reached outside the region: code " + std::to_string(code) +
