@@ -21,41 +21,6 @@ void CRecordingUi::WhileFileDialogOpen(std::function<void()> meanwhile) {
   m_WhileFileDialogOpen = std::move(meanwhile);
 }
 
-std::vector<std::string> CRecordingUi::Calls() const {
-  std::lock_guard lock(m_Mutex);
-  return m_Calls;
-}
-
-std::vector<update::OpenFileRequest> CRecordingUi::FileRequests() const {
-  std::lock_guard lock(m_Mutex);
-  return m_FileRequests;
-}
-
-std::vector<std::string> CRecordingUi::BoxTexts() const {
-  std::lock_guard lock(m_Mutex);
-  return m_BoxTexts;
-}
-
-bool CRecordingUi::ButtonEnabled() const {
-  std::lock_guard lock(m_Mutex);
-  return m_Button;
-}
-
-bool CRecordingUi::LabelVisible() const {
-  std::lock_guard lock(m_Mutex);
-  return m_Label;
-}
-
-int CRecordingUi::Progress() const {
-  std::lock_guard lock(m_Mutex);
-  return m_Progress.empty() ? 0 : m_Progress.back();
-}
-
-std::vector<int> CRecordingUi::ProgressHistory() const {
-  std::lock_guard lock(m_Mutex);
-  return m_Progress;
-}
-
 update::MessageResult CRecordingUi::ShowMessageBox(const std::string& text,
                                                    const std::string& caption,
                                                    update::MessageButtons buttons) {

@@ -22,13 +22,16 @@ class CRecordingUi : public update::IUserInterface {
   // loop runs notices and clicks then.
   void WhileFileDialogOpen(std::function<void()> meanwhile);
 
-  std::vector<std::string> Calls() const;
-  std::vector<update::OpenFileRequest> FileRequests() const;
-  std::vector<std::string> BoxTexts() const;
-  bool ButtonEnabled() const;
-  bool LabelVisible() const;
-  int Progress() const;
-  std::vector<int> ProgressHistory() const;
+  std::vector<std::string> Calls() const { return Copy(m_Calls); }
+  std::vector<update::OpenFileRequest> FileRequests() const { return Copy(m_FileRequests); }
+  std::vector<std::string> BoxTexts() const { return Copy(m_BoxTexts); }
+  bool ButtonEnabled() const { return Copy(m_Button); }
+  bool LabelVisible() const { return Copy(m_Label); }
+  std::vector<int> ProgressHistory() const { return Copy(m_Progress); }
+  int Progress() const {
+    const std::vector<int> history = ProgressHistory();
+    return history.empty() ? 0 : history.back();
+  }
 
   update::MessageResult ShowMessageBox(const std::string& text, const std::string& caption,
                                        update::MessageButtons buttons) override;
@@ -39,6 +42,12 @@ class CRecordingUi : public update::IUserInterface {
   std::optional<std::string> ShowOpenFileDialog(const update::OpenFileRequest& request) override;
 
  private:
+  template <typename T>
+  T Copy(const T& member) const {
+    std::lock_guard lock(m_Mutex);
+    return member;
+  }
+
   mutable std::mutex m_Mutex;
   std::vector<std::string> m_Calls;
   std::deque<std::optional<std::string>> m_Files;
