@@ -91,11 +91,10 @@ Bytes BootFrame(std::uint16_t code, const Bytes& data, std::uint32_t offset, std
 }
 
 Bytes AppFrame(std::uint16_t code, std::uint32_t length) {
-  return Framed(
-      0x81,
-      protocol::BuildCommandPacket(protocol::kAppPacketType, false,
-                                   {.code = code, .length = length, .size = length}),
-      hid::kFrameSize - 1);
+  return Framed(0x81,
+                protocol::BuildCommandPacket(protocol::kAppPacketType, false,
+                                             {.code = code, .length = length, .size = length}),
+                hid::kFrameSize - 1);
 }
 
 std::uint32_t WordSum(const Bytes& bytes) {
