@@ -45,12 +45,4 @@ TypeCheck CheckFirmwareType(const FirmwareHeader& header, std::uint16_t expected
   return header.firmwareType == expectedType ? TypeCheck::kMatch : TypeCheck::kMismatch;
 }
 
-std::uint32_t WordSum(const std::uint32_t* words, std::uint32_t count) {
-  std::uint32_t sum = 0;
-  for (std::uint32_t i = 0; i < count; ++i) {
-    sum += words[i];
-  }
-  return sum;
-}
-
 }  // namespace firmware

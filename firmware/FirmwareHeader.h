@@ -49,7 +49,4 @@ enum class TypeCheck {
 // The whole 32-bit field is compared with the 16-bit code widened with zeros.
 TypeCheck CheckFirmwareType(const FirmwareHeader& header, std::uint16_t expectedType);
 
-// The sum of count 32-bit words modulo 2^32; 0 for no words.
-std::uint32_t WordSum(const std::uint32_t* words, std::uint32_t count);
-
 }  // namespace firmware

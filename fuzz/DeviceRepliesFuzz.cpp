@@ -64,23 +64,16 @@ class CScriptedPlatform : public hid::IHidPlatform {
   std::shared_ptr<Reads> m_Reads;
 };
 
-hid::ReadOutcome OutcomeOf(std::uint8_t selector) {
-  switch (selector % 8) {
-    case 5:
-      return hid::ReadOutcome::kTimeout;
-    case 6:
-      return hid::ReadOutcome::kDeviceGone;
-    case 7:
-      return hid::ReadOutcome::kFailed;
-    default:
-      return hid::ReadOutcome::kReport;  // mostly reports: they are what is being checked
-  }
-}
+// Mostly reports: they are what is being checked.
+constexpr hid::ReadOutcome kOutcomes[8] = {
+    hid::ReadOutcome::kReport,     hid::ReadOutcome::kReport, hid::ReadOutcome::kReport,
+    hid::ReadOutcome::kReport,     hid::ReadOutcome::kReport, hid::ReadOutcome::kTimeout,
+    hid::ReadOutcome::kDeviceGone, hid::ReadOutcome::kFailed};
 
 std::shared_ptr<Reads> ScriptFrom(fuzzing::CFuzzInput& input) {
   auto reads = std::make_shared<Reads>();
   while (!input.Empty()) {
-    const hid::ReadOutcome outcome = OutcomeOf(input.Byte());
+    const hid::ReadOutcome outcome = kOutcomes[input.Byte() % 8];
     hid::Frame frame{};
     const auto bytes = input.Bytes(frame.size());
     std::copy(bytes.begin(), bytes.end(), frame.begin());
@@ -158,8 +151,7 @@ void RunWorker(std::shared_ptr<Reads> reads) {
     scratch.Write(image);
     return true;
   }();
-  (void)written;
-
+  fuzzing::Expect(written, "the image is written");
   hid::CHid link(std::make_shared<CScriptedPlatform>(hid::kBootProductId, std::move(reads)));
   fuzzing::CAgreeingUi ui(scratch.Path());
   update::CUpdateController controller(link, ui, [] {
@@ -167,9 +159,7 @@ void RunWorker(std::shared_ptr<Reads> reads) {
     options.commands.eraseBound = std::chrono::milliseconds(0);
     return options;
   }());
-  if (link.FindDevice() == 0) {
-    fuzzing::Violated("the scripted device is found");
-  }
+  fuzzing::Expect(link.FindDevice() != 0, "the scripted device is found");
   controller.SetDeviceKind(update::kDeviceKindType600A);
   const update::RunOutcome outcome = controller.RunInPlace();
   if (outcome.Completed()) {
@@ -197,9 +187,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   auto reads = ScriptFrom(input);
   const std::uint16_t product = selector % 2 == 0 ? hid::kAppProductId : hid::kBootProductId;
   hid::CHid link(std::make_shared<CScriptedPlatform>(product, std::move(reads)));
-  if (link.FindDevice() == 0 || link.OpenDevice() == 0) {
-    fuzzing::Violated("the scripted device is found and opened");
-  }
+  fuzzing::Expect(link.FindDevice() != 0 && link.OpenDevice() != 0,
+                  "the scripted device is found and opened");
   RunCommand(link, selector, wanted, code, commandData);
   return 0;
 }

@@ -54,7 +54,6 @@ class CFuzzInput {
     m_At += taken;
     return bytes;
   }
-  std::span<const std::uint8_t> Rest() { return Bytes(Left()); }
 
  private:
   const std::uint8_t* m_Data;
@@ -78,12 +77,9 @@ class CScratchFile {
 
   void Write(std::span<const std::uint8_t> bytes) const {
     std::FILE* file = std::fopen(m_Path.c_str(), "wb");
-    if (file == nullptr) {
-      Violated("the scratch file cannot be written");
-    }
-    if (!bytes.empty() && std::fwrite(bytes.data(), 1, bytes.size(), file) != bytes.size()) {
-      Violated("the scratch file cannot be written");
-    }
+    Expect(file != nullptr &&
+               (bytes.empty() || std::fwrite(bytes.data(), 1, bytes.size(), file) == bytes.size()),
+           "the scratch file can be written");
     std::fclose(file);
   }
 
@@ -98,7 +94,6 @@ class CAgreeingUi : public update::IUserInterface {
 
   update::MessageResult ShowMessageBox(const std::string&, const std::string&,
                                        update::MessageButtons) override {
-    ++boxes;
     return update::MessageResult::kOk;
   }
   void SetProgress(std::int32_t position) override {
@@ -110,8 +105,6 @@ class CAgreeingUi : public update::IUserInterface {
   std::optional<std::string> ShowOpenFileDialog(const update::OpenFileRequest&) override {
     return m_Path;
   }
-
-  int boxes = 0;
 
  private:
   std::string m_Path;

@@ -18,12 +18,11 @@
 #include "app/DialogGeometry.h"
 #include "app/UpdateApp.h"
 #include "app/UpdateDlg.h"
-#include "base/LittleEndian.h"
-#include "firmware/FirmwareHeader.h"
 #include "platform/DeviceAccess.h"
 #include "protocol/Crc16.h"
 #include "sim/SimPlatform.h"
 #include "tests/support/FakeHidPlatform.h"
+#include "tests/support/Images.h"
 #include "tests/support/Replies.h"
 #include "tests/support/TempDir.h"
 
@@ -127,14 +126,6 @@ class CModalAnswerer : public QObject {
 
 using Action = CModalAnswerer::Action;
 
-Codes CodesOf(const std::vector<Bytes>& frames) {
-  Codes codes;
-  for (const Bytes& frame : frames) {
-    codes.push_back(base::LoadU16(&frame[2]));
-  }
-  return codes;
-}
-
 struct Rig {
   testing_support::CTempDir dir;
   std::shared_ptr<testing_support::CFakeHidPlatform> device =
@@ -155,24 +146,16 @@ struct Rig {
   QPushButton* Button() const { return qobject_cast<QPushButton*>(dialog->GetDlgItem(1007)); }
   QLabel* Completion() const { return qobject_cast<QLabel*>(dialog->GetDlgItem(-1)); }
   QLabel* Instructions() const { return qobject_cast<QLabel*>(dialog->GetDlgItem(1008)); }
-  Codes Sent() const { return CodesOf(device->Written()); }
+  Codes Sent() const { return testing_support::CodesOf(device->Written()); }
 
   // An image for `type`, version 2.15, of `blocks` full blocks; its payload.
   QString WriteImage(std::uint32_t blocks, Bytes* payload = nullptr, std::uint32_t type = 0x600A,
                      const char* name = "image.dat") {
-    firmware::FirmwareHeader header;
-    header.version = 215;
-    header.firmwareType = type;
-    header.payloadLength = blocks * 46;
-    const auto head = firmware::SerializeFirmwareHeader(header);
-    Bytes image(head.begin(), head.end());
-    for (std::uint32_t i = 0; i < header.payloadLength; ++i) {
-      image.push_back(static_cast<std::uint8_t>(i * 7 + 3));
-    }
+    const Bytes bytes = testing_support::Pattern(blocks * 46);
     if (payload != nullptr) {
-      payload->assign(image.begin() + 28, image.end());
+      *payload = bytes;
     }
-    return QString::fromStdString(dir.WriteFile(name, image));
+    return QString::fromStdString(dir.WriteFile(name, testing_support::ImageBytes(bytes, type)));
   }
 
   // A boot-mode controller of type 0x600A with the replies of a whole run over such an
@@ -207,27 +190,6 @@ class WindowTest : public QObject {
   Q_OBJECT
 
  private Q_SLOTS:
-  void startsWithOrWithoutAnApplicationModeDevice_data() {
-    QTest::addColumn<bool>("present");
-    QTest::newRow("no device") << false;
-    QTest::newRow("application mode") << true;
-  }
-  void startsWithOrWithoutAnApplicationModeDevice() {
-    QFETCH(bool, present);
-    Rig rig;
-    if (present) {
-      rig.device->interfaces = {kAppDevice};
-      rig.device->QueueReport(AppReply(0x0101, AppInfo(0x6011, 0x80010103)));
-    }
-    rig.Start();
-    QCOMPARE(rig.Button()->isEnabled(), present);
-    QCOMPARE(rig.Bar()->value(), 0);
-    QCOMPARE(rig.Bar()->maximum(), 100);
-    QVERIFY(!rig.Completion()->isVisible());
-    QVERIFY(rig.Instructions()->isVisible());
-    QVERIFY(rig.dialog->GetDlgItem(1011) == nullptr);
-  }
-
   // The file dialog opens at once. A run ends with nothing but the type query sent when
   // that dialog is cancelled or the window closes over it, or when the version prompt is
   // left by Escape or its close box.
@@ -392,9 +354,17 @@ class WindowTest : public QObject {
     QCOMPARE(shown, fileButtons);
   }
 
-  void laysOutTemplate102WithTheFontsBaseUnits() {
+  // Without a controller: the button disabled, the bar empty, the instructions shown;
+  // the controls where template 102 puts them in the font's base units.
+  void startsWithoutADeviceLaidOutAsTemplate102() {
     Rig rig;
     rig.Start();
+    QVERIFY(!rig.Button()->isEnabled());
+    QCOMPARE(rig.Bar()->value(), 0);
+    QCOMPARE(rig.Bar()->maximum(), 100);
+    QVERIFY(!rig.Completion()->isVisible());
+    QVERIFY(rig.Instructions()->isVisible());
+    QVERIFY(rig.dialog->GetDlgItem(1011) == nullptr);
     const auto pixels = [&](int x, int y, int w, int h) {
       const app::DialogRect r = app::MapDialogRect({x, y, w, h}, rig.dialog->BaseUnits());
       return QRect(r.x, r.y, r.width, r.height);

@@ -11,7 +11,7 @@
 
 #include "base/LittleEndian.h"
 #include "cli/CliMain.h"
-#include "firmware/FirmwareHeader.h"
+#include "tests/support/Images.h"
 
 namespace cli_test {
 
@@ -34,13 +34,8 @@ Bytes Pattern(std::size_t size) {
 
 std::string WriteImage(const testing_support::CTempDir& dir, const std::string& name,
                        const Bytes& payload, std::uint32_t type, std::uint16_t version) {
-  firmware::FirmwareHeader header;
-  header.version = version;
-  header.firmwareType = type;
-  header.payloadLength = static_cast<std::uint32_t>(payload.size());
-  const auto head = firmware::SerializeFirmwareHeader(header);
-  Bytes bytes(head.begin(), head.end());
-  bytes.insert(bytes.end(), payload.begin(), payload.end());
+  Bytes bytes = testing_support::ImageBytes(payload, type);
+  base::StoreU16(bytes.data(), version);  // the header's first field
   return dir.WriteFile(name, bytes);
 }
 

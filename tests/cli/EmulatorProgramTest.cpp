@@ -207,9 +207,6 @@ TEST(Program, AnswersAsAUserExpects) {
        back, "New firmware 2.15 and current is 2.14 [y/N] y\nSwitching to boot mode...\n"},
       {"--version", With({"--version"}), 0, "update-cli 2.15.0\nbuild ", ""},
       {"-V", With({"-V", "devices"}), 0, "update-cli 2.15.0\nbuild ", ""},
-      {"an unknown command", With({"bogus"}), 2, "",
-       "update-cli: unknown command \"bogus\": the commands are devices, flash, image (see "
-       "update-cli --help)\n"},
       {"--json with a usage error", With({"--json", "bogus"}), 2,
        "{\n  \"error\": {\n    \"kind\": \"usage\",\n    \"exitCode\": 2,",
        "update-cli: unknown command \"bogus\""},

@@ -50,18 +50,6 @@ class CRecordingDevice final : public IEmulatedDevice {
   std::vector<Bytes> m_Received;
 };
 
-// Polls a condition that another thread makes true, up to the bound.
-bool WaitUntil(const std::function<bool()>& condition) {
-  const auto deadline = std::chrono::steady_clock::now() + kBound;
-  while (!condition()) {
-    if (std::chrono::steady_clock::now() >= deadline) {
-      return false;
-    }
-    std::this_thread::sleep_for(1ms);  // a polling interval, not a wait for the event
-  }
-  return true;
-}
-
 hid::Frame Pattern(std::uint8_t reportId, std::uint8_t first) {
   hid::Frame frame{};
   frame[0] = reportId;
@@ -109,12 +97,6 @@ struct EmulatorLink : ::testing::Test {
       }
     }
     return notices;
-  }
-  std::future<std::uint32_t> ReadInBackground() {
-    return std::async(std::launch::async, [this] {
-      std::uint8_t report[64];
-      return link->ReadReport(report, 64);
-    });
   }
 };
 
@@ -187,7 +169,7 @@ TEST_F(EmulatorLink, AnEmulatorSlowToTellItsStateDelaysTheStartOnlyForTheBound) 
   ::close(listener);
 }
 
-TEST_F(EmulatorLink, ADevicePresentAtTheStartIsFoundAndReportsCrossTheSocketByteForByte) {
+TEST_F(EmulatorLink, ADevicePresentAtTheStartIsFoundWithoutANotice) {
   Start(hid::kBootProductId);
   ASSERT_EQ(link->FindDevice(), 1);
   EXPECT_EQ(link->DevicePath(), "emulator:" + socketPath);
@@ -197,28 +179,11 @@ TEST_F(EmulatorLink, ADevicePresentAtTheStartIsFoundAndReportsCrossTheSocketByte
   EXPECT_TRUE(platform->TakeNotices().empty());
   ASSERT_EQ(link->OpenDevice(), 1);
 
-  // The three widths a program writes: 0x81 and 63 bytes, 0x00 and 64, an ID and n bytes.
+  // A write with an explicit report ID: the ID and exactly its n bytes. (The other widths,
+  // and reports both ways, cross in every flash through the emulator.)
   const hid::Frame out = Pattern(0x00, 0x10);
-  ASSERT_EQ(link->WriteAppReport(out.data() + 1, 64), 1);
-  ASSERT_EQ(link->WriteReportWithId(out.data() + 1, 0x00, 64), 1);
   ASSERT_EQ(link->WriteReportWithId(out.data() + 1, 0x07, 5), 1);
-  const auto received = device->WaitForReceived(3);
-  ASSERT_EQ(received.size(), 3u);
-  Bytes app{0x81};
-  app.insert(app.end(), out.begin() + 1, out.end() - 1);
-  EXPECT_EQ(received[0], app);
-  EXPECT_EQ(received[1], Bytes(out.begin(), out.end()));
-  EXPECT_EQ(received[2], (Bytes{0x07, 0x11, 0x12, 0x13, 0x14, 0x15}));
-
-  const hid::Frame first = Pattern(0x02, 0x40);
-  const hid::Frame second = Pattern(0x00, 0x90);
-  ASSERT_TRUE(server->SendInputReport(first));
-  ASSERT_TRUE(server->SendInputReport(second));
-  std::uint8_t report[64];
-  ASSERT_EQ(link->ReadAppReport(report, 64), hid::kReadOk);
-  EXPECT_EQ(Bytes(report, report + 64), Bytes(first.begin(), first.begin() + 64));
-  ASSERT_EQ(link->ReadReport(report, 64), hid::kReadOk);
-  EXPECT_EQ(Bytes(report, report + 64), Bytes(second.begin() + 1, second.end()));
+  EXPECT_EQ(device->WaitForReceived(1), (std::vector<Bytes>{{0x07, 0x11, 0x12, 0x13, 0x14, 0x15}}));
 }
 
 TEST_F(EmulatorLink, RemovalOrAClosedSocketFailsAWaitingReadAtOnceAndDropsQueuedReports) {
@@ -226,7 +191,10 @@ TEST_F(EmulatorLink, RemovalOrAClosedSocketFailsAWaitingReadAtOnceAndDropsQueued
   FindAndOpen();
   const auto goneWhileReading = [&](const std::function<void()>& remove) {
     link->SetTimeout(60000);
-    auto read = ReadInBackground();
+    auto read = std::async(std::launch::async, [this] {
+      std::uint8_t report[64];
+      return link->ReadReport(report, 64);
+    });
     remove();
     // Far inside the read's own time-out: the removal ended it, not the clock.
     ASSERT_EQ(read.wait_for(kBound), std::future_status::ready);
@@ -261,31 +229,6 @@ TEST_F(EmulatorLink, RemovalOrAClosedSocketFailsAWaitingReadAtOnceAndDropsQueued
   EXPECT_EQ(server->GetCounters().connections, 2u);
 }
 
-// One program at a time, one emulator per socket: a second program is told that the
-// emulator is busy, a second emulator leaves the socket of the first alone, and the
-// next program is served once the first has left.
-TEST_F(EmulatorLink, ServesOneProgramAfterAnotherAndKeepsItsSocket) {
-  Start(hid::kAppProductId);
-  auto second = CEmulatorPlatform::Connect(socketPath);
-  ASSERT_FALSE(second.ok());
-  EXPECT_NE(second.error().message.find("the emulator is serving another program"),
-            std::string::npos)
-      << second.error().message;
-  EXPECT_EQ(server->GetCounters().turnedAway, 1u);
-
-  auto rival = CEmulatorServer::Listen(socketPath, std::make_shared<CRecordingDevice>());
-  ASSERT_FALSE(rival.ok());
-  EXPECT_NE(rival.error().message.find(socketPath + ": another emulator is serving it"),
-            std::string::npos)
-      << rival.error().message;
-  EXPECT_EQ(link->FindDevice(), 1);  // the first program is still served
-
-  link.reset();
-  platform.reset();
-  Connect();
-  EXPECT_EQ(link->FindDevice(), 1);
-}
-
 TEST_F(EmulatorLink, AnAttachWhileAttachedReplacesTheDevice) {
   Start(hid::kAppProductId);
   FindAndOpen();
@@ -309,7 +252,11 @@ TEST_F(EmulatorLink, TheInputQueueKeepsTheNewestSixtyFour) {
     frame[1] = i;
     ASSERT_TRUE(server->SendInputReport(frame));
   }
-  ASSERT_TRUE(WaitUntil([&] { return platform->GetCounters().datagrams == before + 70; }));
+  const auto deadline = std::chrono::steady_clock::now() + kBound;
+  while (platform->GetCounters().datagrams < before + 70 &&
+         std::chrono::steady_clock::now() < deadline) {
+    std::this_thread::sleep_for(1ms);  // a polling interval, not a wait for the event
+  }
   EXPECT_EQ(platform->GetCounters().droppedReports, 6u);
   std::uint8_t report[64];
   for (std::uint8_t expected = 6; expected < 70; ++expected) {

@@ -9,54 +9,7 @@
 
 namespace {
 
-using firmware::ImageProblem;
 using Bytes = std::vector<std::uint8_t>;
-
-Bytes Image(std::uint32_t type, std::uint32_t payloadLength, std::size_t payloadBytes) {
-  firmware::FirmwareHeader header;
-  header.version = 215;
-  header.firmwareType = type;
-  header.payloadLength = payloadLength;
-  const auto head = firmware::SerializeFirmwareHeader(header);
-  Bytes bytes(head.begin(), head.end());
-  for (std::size_t i = 0; i < payloadBytes; ++i) {
-    bytes.push_back(static_cast<std::uint8_t>(i * 7));
-  }
-  return bytes;
-}
-
-ImageProblem ProblemOf(const std::string& path, std::uint16_t expected = 0x600A) {
-  const firmware::ImageRead read = firmware::ReadImageInfo(path);
-  if (read.problem != ImageProblem::kNone) {
-    return read.problem;
-  }
-  return firmware::CheckImage(read.info, expected);
-}
-
-TEST(ImageFile, MalformedImagesAreEachRefusedWithTheirOwnReason) {
-  testing_support::CTempDir dir;
-  std::filesystem::create_directory(dir.Path() / "folder.dat");
-  struct Case {
-    std::string path;
-    ImageProblem problem;
-  };
-  const Case cases[] = {
-      {dir.WriteFile("good.dat", Image(0x600A, 100, 100)), ImageProblem::kNone},
-      {dir.WriteFile("trailing.dat", Image(0x600A, 100, 150)), ImageProblem::kNone},
-      {dir.WriteFile("zero-payload.dat", Image(0x600A, 0, 0)), ImageProblem::kNone},
-      {(dir.Path() / "missing.dat").string(), ImageProblem::kCannotOpen},
-      {(dir.Path() / "folder.dat").string(), ImageProblem::kNotAFile},
-      {dir.WriteFile("empty.dat", {}), ImageProblem::kEmpty},
-      {dir.WriteFile("short.dat", Bytes(27, 0x11)), ImageProblem::kHeaderTruncated},
-      {dir.WriteFile("upper-bits.dat", Image(0x1600A, 10, 10)), ImageProblem::kTypeOutOfRange},
-      {dir.WriteFile("other-type.dat", Image(0x6011, 10, 10)), ImageProblem::kTypeMismatch},
-      {dir.WriteFile("cut.dat", Image(0x600A, 100, 99)), ImageProblem::kPayloadPastEnd},
-      {dir.WriteFile("huge.dat", Image(0x600A, 0xFFFFFFFF, 10)), ImageProblem::kPayloadPastEnd},
-  };
-  for (const Case& c : cases) {
-    EXPECT_EQ(ProblemOf(c.path), c.problem) << c.path;
-  }
-}
 
 TEST(SumImageRegion, SumsWholeLittleEndianWordsOfTheStretchOrSaysWhyNot) {
   testing_support::CTempDir dir;

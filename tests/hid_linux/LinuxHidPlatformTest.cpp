@@ -1,13 +1,18 @@
 // The Linux link against a mock sysfs and /dev (umockdev): finding, framing, time-outs,
-// unplugs and notices, as the kernel and udev present them.
+// unplugs and notices, as the kernel and udev present them. Every case runs under
+// umockdev-wrapper, which redirects the process's view of /sys and /dev to the test bed.
 #include <fcntl.h>
-#include <poll.h>
-#include <unistd.h>
-
 #include <gtest/gtest.h>
+#include <linux/hidraw.h>
+#include <poll.h>
+#include <sys/ioctl.h>
+#include <umockdev.h>
+#include <unistd.h>
 
 #include <atomic>
 #include <condition_variable>
+#include <cstdio>
+#include <list>
 #include <map>
 #include <mutex>
 #include <numeric>
@@ -15,15 +20,179 @@
 
 #include "hid/Hid.h"
 #include "hid/linux/LinuxHidPlatform.h"
-#include "tests/hid_linux/MockHidBus.h"
 
 namespace {
 
 using namespace std::chrono_literals;
 using Bytes = std::vector<std::uint8_t>;
 using Notices = std::vector<std::uint32_t>;
-using testing_support::CMockHidBus;
-using testing_support::MockNode;
+
+std::string Format(const char* pattern, unsigned a, unsigned b = 0, unsigned c = 0) {
+  char text[128];
+  std::snprintf(text, sizeof text, pattern, a, b, c);
+  return text;
+}
+
+// Completes one ioctl of the client with the descriptor passed as user data.
+gboolean AnswerIoctl(UMockdevIoctlBase*, UMockdevIoctlClient* client, gpointer data) {
+  const auto& descriptor = *static_cast<const Bytes*>(data);
+  const gulong request = umockdev_ioctl_client_get_request(client);
+  UMockdevIoctlData* argument = umockdev_ioctl_client_get_arg(client);
+  GError* error = nullptr;
+  if (request == HIDIOCGRDESCSIZE) {
+    UMockdevIoctlData* size = umockdev_ioctl_data_resolve(argument, 0, sizeof(int), &error);
+    int value = static_cast<int>(descriptor.size());
+    umockdev_ioctl_data_update(size, 0, reinterpret_cast<guint8*>(&value), sizeof value);
+    umockdev_ioctl_client_complete(client, 0, 0);
+  } else if (request == HIDIOCGRDESC) {
+    UMockdevIoctlData* out =
+        umockdev_ioctl_data_resolve(argument, 0, sizeof(hidraw_report_descriptor), &error);
+    umockdev_ioctl_data_update(out, offsetof(hidraw_report_descriptor, value),
+                               const_cast<guint8*>(descriptor.data()),
+                               static_cast<gint>(descriptor.size()));
+    umockdev_ioctl_client_complete(client, 0, 0);
+  } else {
+    umockdev_ioctl_client_complete(client, -1, ENOTTY);
+  }
+  return TRUE;
+}
+
+struct MockNode {
+  std::string syspath;  // the hidraw device in sysfs
+  std::string devnode;  // /dev/hidrawN
+};
+
+// USB devices with one HID interface and its hidraw node each, in a umockdev test bed;
+// construct it before any libudev call of the process. Each node is a pseudo-terminal
+// whose other end the bus holds: what the program writes arrives there, and what
+// SendReport writes there the program reads. It is a byte stream, so tests send one
+// report at a time.
+class CMockHidBus {
+ public:
+  struct Ids {
+    std::uint16_t vendorId;
+    std::uint16_t productId;
+  };
+
+  CMockHidBus() : m_Testbed(umockdev_testbed_new()) {}
+  ~CMockHidBus() {
+    for (UMockdevIoctlBase* handler : m_Handlers) {
+      g_object_unref(handler);
+    }
+    g_object_unref(m_Testbed);
+  }
+  CMockHidBus(const CMockHidBus&) = delete;
+  CMockHidBus& operator=(const CMockHidBus&) = delete;
+
+  // The nodes sort in the order they were added. Without ids the hid device carries no
+  // HID_ID.
+  MockNode Add(std::optional<Ids> ids, const Bytes& reportDescriptor) {
+    const unsigned n = m_Added++;
+    const Ids shown = ids.value_or(Ids{0, 0});
+    const std::string usb = Format("/devices/pci0000:00/usb1/1-%u", n + 1);
+    const std::string hid =
+        usb + Format("/1-%u:1.0/0003:%04X:%04X", n + 1, shown.vendorId, shown.productId) +
+        Format(".%04X", n + 1);
+    MockNode node{"/sys" + hid + Format("/hidraw/hidraw%u", n), Format("/dev/hidraw%u", n)};
+    std::string text =
+        "P: " + usb + "\nE: SUBSYSTEM=usb\nE: DEVTYPE=usb_device\n" +
+        Format("A: idVendor=%04x\nA: idProduct=%04x\n\n", shown.vendorId, shown.productId) +
+        "P: " + usb + Format("/1-%u:1.0\n", n + 1) +
+        "E: SUBSYSTEM=usb\nE: DEVTYPE=usb_interface\n\n" + "P: " + hid + "\nE: SUBSYSTEM=hid\n";
+    if (ids) {
+      text += Format("E: HID_ID=0003:%08X:%08X\n", ids->vendorId, ids->productId);
+    }
+    text += "H: report_descriptor=";
+    for (const std::uint8_t byte : reportDescriptor) {
+      text += Format("%02X", byte);
+    }
+    text += "\n\nP: " + node.syspath.substr(4) + Format("\nN: hidraw%u\n", n) +
+            "E: SUBSYSTEM=hidraw\nE: DEVNAME=" + node.devnode + Format("\nA: dev=247:%u\n", n);
+    GError* error = nullptr;
+    if (!umockdev_testbed_add_from_string(m_Testbed, text.c_str(), &error)) {
+      ADD_FAILURE() << "umockdev: " << error->message;
+      g_error_free(error);
+    }
+    return node;
+  }
+
+  // The kernel's "remove" event, then the sysfs entries go, child first: the hidraw
+  // node (past its "hidraw" class folder), its hid device, the interface, the USB device.
+  void Remove(const MockNode& node) {
+    umockdev_testbed_uevent(m_Testbed, node.syspath.c_str(), "remove");
+    std::string syspath = node.syspath;
+    for (int level = 0; level < 4; ++level) {
+      umockdev_testbed_remove_device(m_Testbed, syspath.c_str());
+      syspath.resize(syspath.rfind('/'));
+      if (level == 0) {
+        syspath.resize(syspath.rfind('/'));
+      }
+    }
+  }
+
+  // The kernel's "change" event of the node: it stays where it is.
+  void Change(const MockNode& node) {
+    umockdev_testbed_uevent(m_Testbed, node.syspath.c_str(), "change");
+  }
+
+  // Hangs up the device end of the node, as an unplug does to an open hidraw node: the
+  // testbed still owns that descriptor number, so it is replaced rather than closed.
+  void Unplug(const MockNode& node) {
+    const int nothing = ::open("/dev/null", O_RDWR | O_CLOEXEC);
+    ::dup2(nothing, DeviceEnd(node));
+    ::close(nothing);
+  }
+
+  // Answers HIDIOCGRDESCSIZE / HIDIOCGRDESC on the node with this descriptor.
+  void AnswerDescriptorIoctls(const MockNode& node, Bytes descriptor) {
+    auto& kept = m_IoctlDescriptors.emplace_back(std::move(descriptor));  // a stable address
+    UMockdevIoctlBase* handler = umockdev_ioctl_base_new();
+    g_signal_connect(handler, "handle-ioctl", G_CALLBACK(AnswerIoctl), &kept);
+    m_Handlers.push_back(handler);
+    GError* error = nullptr;
+    if (!umockdev_testbed_attach_ioctl(m_Testbed, node.devnode.c_str(), handler, &error)) {
+      ADD_FAILURE() << "umockdev: " << error->message;
+      g_error_free(error);
+    }
+  }
+
+  // The device sends one input report.
+  void SendReport(const MockNode& node, std::span<const std::uint8_t> report) {
+    EXPECT_EQ(::write(DeviceEnd(node), report.data(), report.size()), ssize_t(report.size()));
+  }
+
+  // What the program wrote to the node: waits up to timeout for count bytes.
+  Bytes Received(const MockNode& node, std::size_t count, std::chrono::milliseconds timeout) {
+    const auto deadline = std::chrono::steady_clock::now() + timeout;
+    Bytes bytes;
+    std::uint8_t chunk[256];
+    pollfd wait{DeviceEnd(node), POLLIN, 0};
+    while (bytes.size() < count) {
+      const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+          deadline - std::chrono::steady_clock::now());
+      const ssize_t got = left.count() > 0 && ::poll(&wait, 1, static_cast<int>(left.count())) > 0
+                              ? ::read(wait.fd, chunk, std::min(sizeof chunk, count - bytes.size()))
+                              : 0;
+      if (got <= 0) {
+        break;
+      }
+      bytes.insert(bytes.end(), chunk, chunk + got);
+    }
+    return bytes;
+  }
+
+ private:
+  int DeviceEnd(const MockNode& node) const {
+    const int fd = umockdev_testbed_get_dev_fd(m_Testbed, node.devnode.c_str());
+    EXPECT_GE(fd, 0) << "no device end for " << node.devnode;
+    return fd;
+  }
+
+  UMockdevTestbed* m_Testbed;
+  unsigned m_Added = 0;
+  std::list<Bytes> m_IoctlDescriptors;
+  std::vector<UMockdevIoctlBase*> m_Handlers;
+};
 
 // A vendor-defined collection of 64 bytes, without and with report ID 0x81.
 const Bytes kUnnumbered = {0x06, 0x00, 0xFF, 0x09, 0x01, 0xA1, 0x01, 0x95, 0x40, 0x81, 0x02, 0xC0};

@@ -105,11 +105,4 @@ TEST_F(SendFixture, DataIsCutTo46BytesInEveryForm) {
   EXPECT_EQ(Bytes(wire.begin() + 18, wire.end()), first46);
 }
 
-TEST_F(SendFixture, SendingOnAClosedLinkFails) {
-  hid::CHid closed(platform);
-  EXPECT_EQ(protocol::SendBootPacket(closed, {.code = 0x00C2}), 0);
-  EXPECT_EQ(protocol::SendAppPacket(closed, {.code = 0x000C}), 0);
-  EXPECT_EQ(protocol::SendFullBootPacket(closed, {.code = 0x0003}), 0);
-}
-
 }  // namespace

@@ -9,7 +9,6 @@
 namespace {
 
 using protocol::CDeviceCommands;
-using testing_support::AppReply;
 using testing_support::BootReply;
 using testing_support::CFakeHidPlatform;
 using Bytes = std::vector<std::uint8_t>;
@@ -43,16 +42,6 @@ TEST_F(CommandsFixture, QueryBootTypeGivesUpAfterFiveRepliesToAnotherCommandWith
   EXPECT_EQ(Sent(), 1u);
   EXPECT_EQ(Reads(), 5u);
   EXPECT_EQ(Why().kind, base::ErrorKind::kInvalidData);
-}
-
-TEST_F(CommandsFixture, QueryAppInfoTakesOnlyReportIdTwo) {
-  const Bytes payload = {0x0A, 0x60, 0x00, 0x00, 0x03, 0x01, 0x01, 0x80};
-  platform->QueueReport(AppReply(0x0101, payload, 1));
-  platform->QueueReport(AppReply(0x0101, payload));
-  std::uint8_t reply[8] = {};
-  EXPECT_EQ(commands.QueryAppInfo(reply, 8), 1);
-  EXPECT_EQ(Bytes(reply, reply + 8), payload);
-  EXPECT_EQ(Sent(), 1u);
 }
 
 TEST_F(CommandsFixture, ExchangeReadsOnceAndKeepsTheReplyBufferOnFailure) {

@@ -1,7 +1,6 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <numeric>
 
 #include "base/LittleEndian.h"
 #include "protocol/ResponseReport.h"
@@ -41,20 +40,6 @@ TEST(ReplyCheck, EachHeaderFieldMustHoldItsValue) {
     EXPECT_EQ(protocol::PassesAppCheck(c.record, 0x0101), c.app);
     EXPECT_EQ(protocol::PassesBootCheck(c.record, 0x0101), c.boot);
   }
-}
-
-TEST(ReplyCheck, PayloadCopiesAtMost46Bytes) {
-  ResponseReport record{};
-  std::iota(record.begin(), record.end(), std::uint8_t{0});
-  std::uint8_t reply[64] = {};
-  EXPECT_EQ(protocol::CopyPayload(record, reply, 64), 46u);
-  EXPECT_EQ(reply[0], 18);
-  EXPECT_EQ(reply[45], 63);
-  EXPECT_EQ(reply[46], 0);
-  std::uint8_t two[2] = {};
-  EXPECT_EQ(protocol::CopyPayload(record, two, 2), 2u);
-  EXPECT_EQ(two[1], 19);
-  EXPECT_EQ(protocol::CopyPayload(record, nullptr, 16), 0u);
 }
 
 }  // namespace

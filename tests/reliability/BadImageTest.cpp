@@ -6,37 +6,26 @@
 #include <unistd.h>
 
 #include <filesystem>
-#include <fstream>
 #include <functional>
 
-#include "firmware/FirmwareHeader.h"
+#include "firmware/ImageFile.h"
 #include "sim/SimPlatform.h"
-#include "tests/reliability/SoakUi.h"
+#include "tests/support/Images.h"
+#include "tests/support/RecordingUi.h"
 #include "tests/support/TempDir.h"
 #include "update/UpdateController.h"
 
-namespace soak {
 namespace {
 
 using namespace std::chrono_literals;
 using firmware::ImageProblem;
+using testing_support::CTempDir;
 using update::RunFailure;
 using update::RunStep;
 using Bytes = std::vector<std::uint8_t>;
 
-constexpr auto kBound = 20s;  // far above what any case needs; only a hang reaches it
-
 Bytes Image(std::uint32_t payloadLength, std::size_t payloadBytes, std::uint32_t type = 0x600A) {
-  firmware::FirmwareHeader header;
-  header.version = 215;
-  header.firmwareType = type;
-  header.payloadLength = payloadLength;
-  const auto head = firmware::SerializeFirmwareHeader(header);
-  Bytes bytes(head.begin(), head.end());
-  for (std::size_t i = 0; i < payloadBytes; ++i) {
-    bytes.push_back(static_cast<std::uint8_t>(i * 13 + 5));
-  }
-  return bytes;
+  return testing_support::ImageBytes(testing_support::Pattern(payloadBytes), type, payloadLength);
 }
 
 Bytes Shortened(Bytes bytes, std::size_t by) {
@@ -44,27 +33,25 @@ Bytes Shortened(Bytes bytes, std::size_t by) {
   return bytes;
 }
 
-void Truncate(const std::string& path, std::uintmax_t size) {
-  std::filesystem::resize_file(path, size);
+// Makes the image in the directory and returns the path the file dialog gives.
+using Maker = std::function<std::string(const CTempDir& dir)>;
+Maker File(Bytes bytes) {
+  return [bytes](const CTempDir& dir) { return dir.WriteFile("bad.dat", bytes); };
 }
 
 struct BadImage {
   const char* name;
-  // Makes the image in dir and returns the path the file dialog gives.
-  std::function<std::string(const testing_support::CTempDir& dir)> make;
+  Maker make;
   RunFailure failure;
   RunStep step;
   ImageProblem problem = ImageProblem::kNone;
   bool erased = false;  // the erase came before the fault could be seen
   std::uint32_t regionStart = 0;
-  // Done to the file while the run is held at `hold`.
-  Hold hold{};
-  std::function<void(const std::string& path)> meanwhile{};
+  // The file is cut to `cutTo` bytes when the run reaches `cutAt` (in it, block `cutBlock`).
+  std::optional<RunStep> cutAt{};
+  std::uint32_t cutBlock = 0;
+  std::uintmax_t cutTo = 0;
 };
-
-std::function<std::string(const testing_support::CTempDir&)> File(Bytes bytes) {
-  return [bytes](const testing_support::CTempDir& dir) { return dir.WriteFile("bad.dat", bytes); };
-}
 
 const BadImage kCorpus[] = {
     {"an empty file", File({}), RunFailure::kImageRefused, RunStep::kChoosing,
@@ -95,88 +82,64 @@ const BadImage kCorpus[] = {
     {"a region start at the payload's end", File(Image(500, 500)), RunFailure::kRegionOutOfRange,
      RunStep::kQueryingRegion, ImageProblem::kNone, false, 500},
     {"a directory",
-     [](const testing_support::CTempDir& dir) {
+     [](const CTempDir& dir) {
        std::filesystem::create_directory(dir.Path() / "folder.dat");
        return (dir.Path() / "folder.dat").string();
      },
      RunFailure::kImageRefused, RunStep::kChoosing, ImageProblem::kNotAFile},
     {"a FIFO",
-     [](const testing_support::CTempDir& dir) {
+     [](const CTempDir& dir) {
        const auto path = (dir.Path() / "pipe.dat").string();
        EXPECT_EQ(::mkfifo(path.c_str(), 0600), 0);
        return path;
      },
      RunFailure::kImageRefused, RunStep::kChoosing, ImageProblem::kNotAFile},
-    {"a missing file",
-     [](const testing_support::CTempDir& dir) { return (dir.Path() / "gone.dat").string(); },
+    {"a missing file", [](const CTempDir& dir) { return (dir.Path() / "gone.dat").string(); },
      RunFailure::kImageRefused, RunStep::kChoosing, ImageProblem::kCannotOpen},
     // Unreadable even for root (the tests may run as root, whom file modes do not stop):
     // a path that goes through a regular file as if it were a folder.
     {"a path through a file",
-     [](const testing_support::CTempDir& dir) {
-       return dir.WriteFile("plain.dat", Image(100, 100)) + "/inner.dat";
-     },
+     [](const CTempDir& dir) { return dir.WriteFile("plain.dat", Image(100, 100)) + "/inner.dat"; },
      RunFailure::kImageRefused, RunStep::kChoosing, ImageProblem::kCannotOpen},
     // A regular file whose reads fail: this process's memory, read from address 0.
-    {"a file whose reads fail", [](const testing_support::CTempDir&) { return "/proc/self/mem"; },
+    {"a file whose reads fail", [](const CTempDir&) { return "/proc/self/mem"; },
      RunFailure::kImageRefused, RunStep::kChoosing, ImageProblem::kReadError},
     // Cut short after it was chosen: the check before the erase still sees it.
-    {"a file that shrinks before the erase",
-     File(Image(4600, 4600)),
-     RunFailure::kImageRefused,
-     RunStep::kCheckingImage,
-     ImageProblem::kPayloadPastEnd,
-     false,
-     0,
-     {StopPoint::kPrompt, 0},
-     [](const std::string& path) { Truncate(path, 28 + 1000); }},
+    {"a file that shrinks before the erase", File(Image(4600, 4600)), RunFailure::kImageRefused,
+     RunStep::kCheckingImage, ImageProblem::kPayloadPastEnd, false, 0, RunStep::kQueryingRegion, 0,
+     28 + 1000},
     // Cut short while it streams: the device is already erased, the run ends at once.
-    {"a file that shrinks while it streams",
-     File(Image(4600, 4600)),
-     RunFailure::kImageUnreadable,
-     RunStep::kStreaming,
-     ImageProblem::kNone,
-     true,
-     0,
-     {StopPoint::kProgress, 50},
-     [](const std::string& path) { Truncate(path, 28 + 1000); }},
-    {"a file emptied while it streams",
-     File(Image(4600, 4600)),
-     RunFailure::kImageUnreadable,
-     RunStep::kStreaming,
-     ImageProblem::kNone,
-     true,
-     0,
-     {StopPoint::kProgress, 0},
-     [](const std::string& path) { Truncate(path, 0); }},
+    {"a file that shrinks while it streams", File(Image(4600, 4600)), RunFailure::kImageUnreadable,
+     RunStep::kStreaming, ImageProblem::kNone, true, 0, RunStep::kStreaming, 50, 28 + 1000},
+    {"a file emptied while it streams", File(Image(4600, 4600)), RunFailure::kImageUnreadable,
+     RunStep::kStreaming, ImageProblem::kNone, true, 0, RunStep::kStreaming, 0, 0},
 };
 
 TEST(BadImages, EachEndsWithItsOwnOutcomeAndNoneErasesWhatItCouldSpare) {
   for (const BadImage& bad : kCorpus) {
     SCOPED_TRACE(bad.name);
-    testing_support::CTempDir dir;
+    CTempDir dir;
     sim::SimConfig config;
     config.startInBootMode = true;
     config.regionStart = bad.regionStart;
     const auto device = std::make_shared<sim::CSimController>(config);
-    const auto platform = std::make_shared<sim::CSimPlatform>(device);
-    hid::CHid link(platform);
-    CSoakUi ui;
+    hid::CHid link(std::make_shared<sim::CSimPlatform>(device));
+    testing_support::CRecordingUi ui;
     const std::string path = bad.make(dir);
-    ui.Prepare(path, bad.meanwhile ? std::vector<Hold>{bad.hold} : std::vector<Hold>{});
-    ui.SetMeanwhile([&](std::size_t) { bad.meanwhile(path); });
+    ui.QueueFile(path);
     update::ControllerOptions options;
     options.texts = [](text::TextId id) { return text::LoadLocalizedText(id, 1033); };
     update::CUpdateController controller(link, ui, options);
+    // On the run's own thread, as it goes: the file changes under it.
+    controller.SetRunProgressObserver([&](const update::RunOutcome& now) {
+      if (now.step == bad.cutAt && now.block == bad.cutBlock) {
+        std::filesystem::resize_file(path, bad.cutTo);
+      }
+    });
 
     controller.StartUp();
     ASSERT_EQ(controller.RunsStarted(), 1);
-    if (bad.meanwhile && bad.hold.at == StopPoint::kProgress) {
-      ASSERT_TRUE(ui.WaitForHold(kBound).has_value());
-      bad.meanwhile(path);
-      ui.Release();
-    }
-    const auto outcome = controller.WaitForRunEnd(kBound);
+    const auto outcome = controller.WaitForRunEnd(20s);  // only a hang takes that long
     ASSERT_TRUE(outcome.has_value());
     EXPECT_EQ(outcome->failure, bad.failure) << update::Describe(*outcome);
     EXPECT_EQ(outcome->step, bad.step) << update::Describe(*outcome);
@@ -194,7 +157,7 @@ TEST(BadImages, AFileWithoutReadPermissionIsRefusedBeforeTheDeviceIsTouched) {
     GTEST_SKIP() << "running as root, which file modes do not stop; the unreadable cases of "
                     "the corpus cover this";
   }
-  testing_support::CTempDir dir;
+  CTempDir dir;
   const std::string path = dir.WriteFile("locked.dat", Image(100, 100));
   ASSERT_EQ(::chmod(path.c_str(), 0), 0);
   const firmware::ImageRead read = firmware::ReadImageInfo(path);
@@ -203,4 +166,3 @@ TEST(BadImages, AFileWithoutReadPermissionIsRefusedBeforeTheDeviceIsTouched) {
 }
 
 }  // namespace
-}  // namespace soak

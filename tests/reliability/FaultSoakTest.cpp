@@ -15,6 +15,7 @@
 #include <gtest/gtest.h>
 
 #include <array>
+#include <condition_variable>
 #include <cstdio>
 #include <cstdlib>
 #include <functional>
@@ -22,11 +23,11 @@
 #include <mutex>
 #include <random>
 
-#include "firmware/FirmwareHeader.h"
+#include "base/LittleEndian.h"
 #include "protocol/Crc16.h"
 #include "sim/SimPlatform.h"
 #include "tests/reliability/SoakPlan.h"
-#include "tests/reliability/SoakUi.h"
+#include "tests/support/Images.h"
 #include "tests/support/TempDir.h"
 #include "update/UpdateController.h"
 
@@ -48,25 +49,6 @@ std::uint64_t EnvNumber(const char* name, std::uint64_t fallback) {
   return text != nullptr && *text != '\0' ? std::strtoull(text, nullptr, 0) : fallback;
 }
 
-Bytes ImageBytes(const Bytes& payload) {
-  firmware::FirmwareHeader header;
-  header.version = 215;
-  header.firmwareType = firmware::kTypeCodeKind5;
-  header.payloadLength = static_cast<std::uint32_t>(payload.size());
-  const auto head = firmware::SerializeFirmwareHeader(header);
-  Bytes bytes(head.begin(), head.end());
-  bytes.insert(bytes.end(), payload.begin(), payload.end());
-  return bytes;
-}
-
-std::uint32_t Le(const std::vector<std::uint8_t>& frame, std::size_t at, int bytes) {
-  std::uint32_t value = 0;
-  for (int i = 0; i < bytes; ++i) {
-    value |= static_cast<std::uint32_t>(frame[at + i]) << (8 * i);
-  }
-  return value;
-}
-
 // How one run went, as the figures count it.
 std::string OutcomeKind(const std::optional<update::RunOutcome>& outcome) {
   if (!outcome) {
@@ -83,13 +65,125 @@ std::string OutcomeKind(const std::optional<update::RunOutcome>& outcome) {
 }
 
 struct Figures {
-  int scenarios = 0;
-  int runs = 0;
+  int scenarios = 0;  // two runs each: under faults, then after the device came back
   std::array<int, kFaultKinds> faults{};
   std::map<std::string, int> firstOutcomes;
-  int followUps = 0;
   int followUpsCompleted = 0;
   std::vector<std::string> violations;
+};
+
+// The user interface of the soak: picks the scenario's image, agrees to every prompt,
+// counts the runs inside the user interface at once, and lets the soak act while a run
+// goes on. The file dialog and the prompt are open on the owner's thread, as a window's
+// are: a stop there runs in place, as a window's nested event loop would run it.
+// Progress comes from the worker, which is held there until the soak has acted: at the
+// run's first position (to hand the controller notices), and at a stop's.
+enum class Hold { kPoke, kStop };
+
+class CSoakUi : public update::IUserInterface {
+ public:
+  // For the next run: the image it picks, and where the owner stops it (at a progress
+  // stop, the first position at or above stopAtProgress).
+  void Prepare(std::string imagePath, StopPoint stopAt = StopPoint::kNone, int stopAtProgress = 0) {
+    std::lock_guard lock(m_Mutex);
+    m_Image = std::move(imagePath);
+    m_StopAt = stopAt;
+    m_StopAtProgress = stopAtProgress;
+    m_Poked = false;
+    m_Held.reset();
+  }
+  // What a stop in the file dialog or the prompt does, on the owner's thread.
+  void SetStop(std::function<void()> stop) {
+    std::lock_guard lock(m_Mutex);
+    m_Stop = std::move(stop);
+  }
+  // Waits at most `timeout` for the worker to be held; why it is.
+  std::optional<Hold> WaitForHold(std::chrono::milliseconds timeout) {
+    std::unique_lock lock(m_Mutex);
+    m_Changed.wait_for(lock, timeout, [this] { return m_Held.has_value(); });
+    return m_Held;
+  }
+  void Release() {  // lets the held run go on
+    {
+      std::lock_guard lock(m_Mutex);
+      m_Held.reset();
+    }
+    m_Changed.notify_all();
+  }
+  // Runs between their file dialog and RunFinished: at most one, ever.
+  void RunFinished() {
+    std::lock_guard lock(m_Mutex);
+    m_RunsInside = std::max(0, m_RunsInside - 1);
+  }
+  int MostRunsAtOnce() const {
+    std::lock_guard lock(m_Mutex);
+    return m_MostRunsAtOnce;
+  }
+
+  std::optional<std::string> ShowOpenFileDialog(const update::OpenFileRequest&) override {
+    std::string image;
+    {
+      std::lock_guard lock(m_Mutex);
+      m_MostRunsAtOnce = std::max(m_MostRunsAtOnce, ++m_RunsInside);  // every run begins here
+      image = m_Image;
+    }
+    StopInPlace(StopPoint::kChoosing);
+    return image;
+  }
+  update::MessageResult ShowMessageBox(const std::string&, const std::string&,
+                                       update::MessageButtons buttons) override {
+    if (buttons == update::MessageButtons::kOkCancel) {
+      StopInPlace(StopPoint::kPrompt);
+    }
+    return update::MessageResult::kOk;
+  }
+  void SetProgress(std::int32_t position) override {
+    std::unique_lock lock(m_Mutex);
+    const auto hold = [&](Hold why) {
+      m_Held = why;
+      m_Changed.notify_all();
+      // Far longer than the soak takes to notice a held run; reaching it means it hung.
+      m_Changed.wait_for(lock, 30s, [this] { return !m_Held.has_value(); });
+    };
+    if (!m_Poked) {
+      m_Poked = true;
+      hold(Hold::kPoke);
+    }
+    if (m_StopAt == StopPoint::kProgress && position >= m_StopAtProgress) {
+      m_StopAt = StopPoint::kNone;
+      hold(Hold::kStop);
+    }
+  }
+  void EnableUpdateButton(bool) override {}
+  void ShowCompletionLabel(bool) override {}
+  void SetWindowTitle(const std::string&) override {}
+
+ private:
+  void StopInPlace(StopPoint point) {
+    std::function<void()> stop;
+    {
+      std::lock_guard lock(m_Mutex);
+      if (m_StopAt != point) {
+        return;
+      }
+      m_StopAt = StopPoint::kNone;
+      stop = m_Stop;
+    }
+    if (stop) {
+      stop();
+    }
+  }
+
+  mutable std::mutex m_Mutex;
+  std::condition_variable m_Changed;
+  std::string m_Image;
+  StopPoint m_StopAt = StopPoint::kNone;
+  int m_StopAtProgress = 0;
+  bool m_Poked = false;
+  std::function<void()> m_Stop;
+  std::optional<Hold> m_Held;
+  int m_RunsInside = 0;
+  int m_MostRunsAtOnce = 0;
 };
 
 // One scenario: a device, a window (link, controller, user interface), two runs.
@@ -107,20 +201,9 @@ class CScenario {
     m_Platform = std::make_shared<sim::CSimPlatform>(m_Device);
 
     // The first run: the device is in boot mode when the window opens.
-    std::vector<Hold> holds;
-    if (m_Plan.stopAt != StopPoint::kProgress && m_Plan.stopAt != StopPoint::kNone) {
-      holds.push_back({m_Plan.stopAt, 0});
-    }
-    holds.push_back({StopPoint::kProgress, 0});  // notices while the run certainly goes on
-    if (m_Plan.stopAt == StopPoint::kProgress) {
-      holds.push_back({StopPoint::kProgress, m_Plan.stopAtProgress});
-    }
-    const std::size_t stopHold = m_Plan.stopAt == StopPoint::kProgress ? 1 : 0;
-    m_Ui.Prepare(m_Dir.WriteFile("first.dat", ImageBytes(m_Plan.payload)), holds);
-    const auto first =
-        RunToEnd([this] { OpenWindow(); }, m_Plan.payload, m_Plan.faultCost,
-                 m_Plan.stopAt == StopPoint::kNone ? std::nullopt : std::optional(stopHold));
-    ++m_Figures.runs;
+    m_Ui.Prepare(m_Dir.WriteFile("first.dat", testing_support::ImageBytes(m_Plan.payload)),
+                 m_Plan.stopAt, m_Plan.stopAtProgress);
+    const auto first = RunToEnd([this] { OpenWindow(); }, m_Plan.payload, m_Plan.faultCost);
     ++m_Figures.firstOutcomes[OutcomeKind(first)];
     CheckFirstOutcome(first);
 
@@ -134,7 +217,7 @@ class CScenario {
     m_Device->PlugIn(sim::SimMode::kBoot);
     std::mt19937_64 random(m_Plan.seed ^ 0x5EEDF011u);
     const Bytes payload = DrawPayload(random, m_Plan.regionStart);
-    m_Ui.Prepare(m_Dir.WriteFile("next.dat", ImageBytes(payload)), {{StopPoint::kProgress, 0}});
+    m_Ui.Prepare(m_Dir.WriteFile("next.dat", testing_support::ImageBytes(payload)));
     const auto next = RunToEnd(
         [this] {
           if (m_Controller) {
@@ -143,24 +226,20 @@ class CScenario {
             OpenWindow();
           }
         },
-        payload, 0ms, std::nullopt);
-    ++m_Figures.runs;
-    ++m_Figures.followUps;
-    if (next && next->Completed()) {
-      ++m_Figures.followUpsCompleted;
-    } else {
-      Violation("the run after the device came back did not complete: " + OutcomeKind(next));
-    }
-    if (m_Ui.MostRunsAtOnce() > 1) {
-      Violation("two runs were in the user interface at once");
-    }
+        payload, 0ms);
+    m_Figures.followUpsCompleted += next && next->Completed() ? 1 : 0;
+    Check(next && next->Completed(),
+          "the run after the device came back did not complete: " + OutcomeKind(next));
+    Check(m_Ui.MostRunsAtOnce() <= 1, "two runs were in the user interface at once");
     m_Controller.reset();
   }
 
  private:
-  void Violation(const std::string& what) {
-    m_Figures.violations.push_back("seed " + std::to_string(m_Plan.seed) + " (" +
-                                   m_Plan.Describe() + "): " + what);
+  void Check(bool holds, const std::string& what) {
+    if (!holds) {
+      m_Figures.violations.push_back("seed " + std::to_string(m_Plan.seed) + " (" +
+                                     m_Plan.Describe() + "): " + what);
+    }
   }
 
   void OpenWindow() {
@@ -189,8 +268,7 @@ class CScenario {
   // Checks it on the way.
   std::optional<update::RunOutcome> RunToEnd(const std::function<void()>& start,
                                              const Bytes& payload,
-                                             std::chrono::milliseconds faultCost,
-                                             std::optional<std::size_t> stopHold) {
+                                             std::chrono::milliseconds faultCost) {
     const std::size_t framesBefore = m_Device->Received().size();
     const Bytes storageBefore = m_Device->Storage();
     const int runsBefore = m_Controller ? m_Controller->RunsStarted() : 0;
@@ -201,32 +279,24 @@ class CScenario {
     const auto bound = kSlack + faultCost + (regionLength / 46 + 10) * kPerCommand;
     const auto deadline = Clock::now() + bound;
 
-    // The file dialog and the prompt are open inside start(), on this thread.
-    bool closeAfterStart = false;
-    m_Ui.SetMeanwhile([&](std::size_t hold) {
-      if (hold != stopHold) {
-        PokeDuringRun(runsBefore + 1);
-        return;
-      }
+    // Ctrl-C, or the window closing: either asks the run to stop before the dialog, box
+    // or progress it is in returns. A stop in the file dialog or the prompt comes on
+    // this thread, inside start().
+    bool closing = false;
+    const auto stop = [&] {
       m_Stopped = true;
       m_Controller->RequestStop();
-      closeAfterStart = m_Plan.stopByClosing;
-    });
+      closing = m_Plan.stopByClosing;
+    };
+    m_Ui.SetStop(stop);
     start();
     if (m_Controller->RunsStarted() == runsBefore) {
       return std::nullopt;
     }
     std::optional<update::RunOutcome> outcome;
-    if (closeAfterStart) {
-      // The window goes as soon as its box has returned: its controller waits for the run.
-      m_Controller.reset();
-      m_Link.reset();
-      std::lock_guard lock(m_FinishedMutex);
-      outcome = m_Finished;
-    }
-    while (!outcome && !(outcome = m_Controller->WaitForRunEnd(0ms))) {
+    while (!closing && !(outcome = m_Controller->WaitForRunEnd(0ms))) {
       if (Clock::now() > deadline) {
-        Violation("the run did not end within " + std::to_string(bound.count()) + " ms");
+        Check(false, "the run did not end within " + std::to_string(bound.count()) + " ms");
         m_Controller->RequestStop();
         m_Ui.Release();
         outcome = m_Controller->WaitForRunEnd(60s);
@@ -234,37 +304,30 @@ class CScenario {
       }
       DeliverNotices();
       if (const auto hold = m_Ui.WaitForHold(2ms)) {
-        if (hold != stopHold) {
-          PokeDuringRun(runsBefore + 1);
-          m_Ui.Release();
-          continue;
-        }
-        // Ctrl-C, or the window closing: either asks the run to stop before the dialog
-        // or box it is in returns.
-        m_Stopped = true;
-        m_Controller->RequestStop();
+        *hold == Hold::kStop ? stop() : PokeDuringRun(runsBefore + 1);
         m_Ui.Release();
-        if (!m_Plan.stopByClosing) {
-          continue;  // the run ends by itself, then the program exits
-        }
-        // The window goes: its controller waits for the run to end.
-        m_Controller.reset();
-        m_Link.reset();
-        std::lock_guard lock(m_FinishedMutex);
-        outcome = m_Finished;
-        break;
       }
     }
-    if (m_Controller && m_Controller->RunsStarted() != runsBefore + 1) {
-      Violation("a notice started another run while one was going on");
+    if (closing) {
+      // The window goes: its controller waits for the run to end. (After Ctrl-C the run
+      // ends by itself, then the program exits.)
+      m_Controller.reset();
+      m_Link.reset();
+      std::lock_guard lock(m_FinishedMutex);
+      outcome = m_Finished;
     }
+    Check(!m_Controller || m_Controller->RunsStarted() == runsBefore + 1,
+          "a notice started another run while one was going on");
     std::size_t framesAtFinish = 0;
     {
       std::lock_guard lock(m_FinishedMutex);
       framesAtFinish = m_FramesAtFinish;
     }
     CheckWire(framesBefore, framesAtFinish, regionLength);
-    CheckFlash(storageBefore, regionLength);
+    const Bytes storage = m_Device->Storage();
+    Check(std::equal(storage.begin() + regionLength, storage.end(),
+                     storageBefore.begin() + regionLength),
+          "the flash changed outside the region");
     if (outcome && outcome->Completed()) {
       CheckSuccess(*outcome, payload);
     }
@@ -277,9 +340,7 @@ class CScenario {
     m_Controller->OnDeviceChange(hid::kNoticeArrival);
     m_Controller->OnDeviceChange(hid::kNoticeDevNodesChanged);
     m_Controller->OnUpdateClicked();
-    if (m_Controller->RunsStarted() != runs) {
-      Violation("an arrival during a run started a second run");
-    }
+    Check(m_Controller->RunsStarted() == runs, "an arrival during a run started a second run");
   }
 
   // Between the run's first command and its completing command (or its end), only its
@@ -292,47 +353,37 @@ class CScenario {
     bool inRun = false;
     for (std::size_t i = framesBefore; i < frames.size(); ++i) {
       const auto& bytes = frames[i].bytes;
-      const auto code = static_cast<std::uint16_t>(Le(bytes, 2, 2));
+      const std::uint16_t code = base::LoadU16(&bytes[2]);
       if (code == 0x00C1) {
         inRun = true;
       } else if (code == 0x0007) {
         inRun = false;  // the device restarts: identifying it again is the window's to do
-      } else if (inRun && (code == 0x0008 || code == 0x0101 || code == 0x000C)) {
-        Violation("the user interface thread talked to the device during a run");
+      } else {
+        Check(!inRun || (code != 0x0008 && code != 0x0101 && code != 0x000C),
+              "the user interface thread talked to the device during a run");
       }
       if (bytes.size() != hid::kFrameSize || (code != 0x0003 && code != 0x0004)) {
         continue;
       }
-      const std::uint32_t length = Le(bytes, 6, 2);
-      const std::uint32_t size = Le(bytes, 10, 4);
-      const std::uint32_t offset = Le(bytes, 14, 4);
+      const std::uint32_t length = base::LoadU16(&bytes[6]);
+      const std::uint32_t size = base::LoadU32(&bytes[10]);
+      const std::uint32_t offset = base::LoadU32(&bytes[14]);
       const bool inside = code == 0x0004 ? offset == 0 && size == regionLength
                                          : size == regionLength && offset + length <= size;
-      if (!inside) {
-        Violation("a command reached outside the region: code " + std::to_string(code) +
-                  " offset " + std::to_string(offset) + " length " + std::to_string(length) +
-                  " size " + std::to_string(size));
-      }
-    }
-  }
-
-  void CheckFlash(const Bytes& before, std::uint32_t regionLength) {
-    const Bytes after = m_Device->Storage();
-    if (!std::equal(after.begin() + regionLength, after.end(), before.begin() + regionLength)) {
-      Violation("the flash changed outside the region");
+      Check(inside, "a command reached outside the region: code " + std::to_string(code) +
+                        " offset " + std::to_string(offset) + " length " + std::to_string(length) +
+                        " size " + std::to_string(size));
     }
   }
 
   void CheckSuccess(const update::RunOutcome& outcome, const Bytes& payload) {
     const Bytes region(payload.begin() + m_Plan.regionStart, payload.end());
-    if (m_Device->StoredRegion() != region) {
-      Violation("success reported, but the device does not hold the image's region");
-    }
+    Check(m_Device->StoredRegion() == region,
+          "success reported, but the device does not hold the image's region");
     const auto verified = std::min<std::size_t>(4096, region.size());
     const std::uint16_t crc = protocol::Crc16(region.data(), static_cast<int>(verified));
-    if (outcome.imageCrc != crc || outcome.deviceCrc != crc) {
-      Violation("success reported without the device's CRC-16 matching the image's");
-    }
+    Check(outcome.imageCrc == crc && outcome.deviceCrc == crc,
+          "success reported without the device's CRC-16 matching the image's");
   }
 
   // What the faults of the first run allow it to end with.
@@ -340,21 +391,18 @@ class CScenario {
     const bool completed = outcome && outcome->Completed();
     if (m_Plan.RegionLength() == 0) {
       // Refused (or ended earlier by a fault), but never after an erase.
-      if (completed || m_Device->WasErased()) {
-        Violation("a region start past the payload was not refused before the erase");
-      }
+      Check(!completed && !m_Device->WasErased(),
+            "a region start past the payload was not refused before the erase");
       return;
     }
-    if (m_Plan.kinds.empty() && !completed) {
-      Violation("a run without faults did not complete: " + OutcomeKind(outcome));
-    }
-    if ((m_Plan.Has(Fault::kWrongCrc) || m_Plan.Has(Fault::kCorruptStorage)) && completed) {
-      Violation("a run completed although the device's store or CRC-16 was wrong");
-    }
-    if (outcome && (m_Plan.stopAt == StopPoint::kChoosing || m_Plan.stopAt == StopPoint::kPrompt) &&
-        outcome->failure != update::RunFailure::kStopped) {
-      Violation("a stop while choosing did not end the run as stopped: " + OutcomeKind(outcome));
-    }
+    Check(!m_Plan.kinds.empty() || completed,
+          "a run without faults did not complete: " + OutcomeKind(outcome));
+    Check(!completed || !(m_Plan.Has(Fault::kWrongCrc) || m_Plan.Has(Fault::kCorruptStorage)),
+          "a run completed although the device's store or CRC-16 was wrong");
+    const bool stoppedChoosing =
+        m_Plan.stopAt == StopPoint::kChoosing || m_Plan.stopAt == StopPoint::kPrompt;
+    Check(!outcome || !stoppedChoosing || outcome->failure == update::RunFailure::kStopped,
+          "a stop while choosing did not end the run as stopped: " + OutcomeKind(outcome));
   }
 
   const Plan& m_Plan;
@@ -373,17 +421,16 @@ class CScenario {
 
 void Print(const Figures& figures, std::uint64_t seed, double seconds) {
   std::printf("fault soak: %d scenarios from seed %llu, %d runs, %.1f s\n", figures.scenarios,
-              static_cast<unsigned long long>(seed), figures.runs, seconds);
+              static_cast<unsigned long long>(seed), 2 * figures.scenarios, seconds);
   std::printf("  faults injected:");
   for (int kind = 0; kind < kFaultKinds; ++kind) {
-    std::printf("%s %s %d", kind == 0 ? "" : ",", ToString(static_cast<Fault>(kind)),
-                figures.faults[kind]);
+    std::printf("%s %s %d", kind == 0 ? "" : ",", kFaultNames[kind], figures.faults[kind]);
   }
   std::printf("\n  first runs by outcome:\n");
   for (const auto& [kind, count] : figures.firstOutcomes) {
     std::printf("    %5d  %s\n", count, kind.c_str());
   }
-  std::printf("  runs after the device came back: %d, completed %d\n", figures.followUps,
+  std::printf("  runs after the device came back: %d, completed %d\n", figures.scenarios,
               figures.followUpsCompleted);
   std::printf("  invariant violations: %zu\n", figures.violations.size());
   for (const std::string& violation : figures.violations) {

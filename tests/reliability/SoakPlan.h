@@ -4,6 +4,7 @@
 // its seed alone replays it.
 #pragma once
 
+#include <algorithm>
 #include <chrono>
 #include <cstdint>
 #include <random>
@@ -11,7 +12,6 @@
 #include <vector>
 
 #include "sim/SimFaults.h"
-#include "tests/reliability/SoakUi.h"
 
 namespace soak {
 
@@ -29,13 +29,16 @@ enum class Fault {
   kStop,  // not a device fault: the owner asks the run to stop
 };
 inline constexpr int kFaultKinds = 10;
-const char* ToString(Fault fault);
+enum class StopPoint { kNone, kChoosing, kPrompt, kProgress };
+inline constexpr const char* kFaultNames[kFaultKinds] = {
+    "dropped reply", "wrong echo",        "stray reports",         "stale reports", "latency spike",
+    "removal",       "corrupted storage", "erase never confirmed", "wrong CRC",     "stop asked"};
 
 // How long the device rules let a command hit by a fault take: the reads it may make
-// at the link's 200 ms time-out (twenty for a block, five for a query, one for the
-// rest), the erase bound, a spike's delay.
+// at the link's 200 ms time-out, the erase bound, a spike's delay.
 inline constexpr std::chrono::milliseconds kReadTimeout{200};
 inline constexpr std::chrono::milliseconds kEraseBound{300};
+inline constexpr std::uint32_t kBlockSize = 46;
 
 struct Plan {
   std::uint64_t seed = 0;
@@ -48,9 +51,14 @@ struct Plan {
   int stopAtProgress = 0;
   bool stopByClosing = false;  // the window closes; otherwise Ctrl-C asks the run to stop
 
-  std::uint32_t RegionLength() const;
-  std::uint32_t Blocks() const;
-  bool Has(Fault kind) const;
+  std::uint32_t RegionLength() const {
+    const auto length = static_cast<std::uint32_t>(payload.size());
+    return regionStart < length ? length - regionStart : 0;
+  }
+  std::uint32_t Blocks() const {
+    return std::max<std::uint32_t>(1, (RegionLength() + kBlockSize - 1) / kBlockSize);
+  }
+  bool Has(Fault kind) const { return std::find(kinds.begin(), kinds.end(), kind) != kinds.end(); }
   std::string Describe() const;
 };
 

@@ -1,8 +1,6 @@
 #include <functional>
 
-#include "base/LittleEndian.h"
 #include "protocol/CommandPacket.h"
-#include "protocol/Crc16.h"
 #include "tests/sim/SimFixture.h"
 
 namespace sim_test {
@@ -38,62 +36,6 @@ TEST_F(SimFixture, ApplicationModeAnswersItsQueryAndRestartsIntoBootMode) {
   EXPECT_EQ(Bytes(type, type + 2), Hex("0A 60"));
   EXPECT_EQ(device->Received().back().bytes,
             Hex("00 05 08 00 00 00 02 00 00 00 02 00 00 00 00 00 00 00", 65));
-}
-
-TEST_F(SimFixture, AFlashingRunStoresTheRegionAndTheDeviceReturnsUpdated) {
-  sim::SimConfig config;
-  config.startInBootMode = true;
-  config.regionStart = 0x800;
-  config.replyLatency = 100us;
-  config.updatedVersion = 301;
-  config.updatedBeta = 2;
-  Start(config, hid::kOpenTimeoutMs);
-  const Bytes region = Pattern(5000);  // 108 blocks of 46 bytes and one of 32
-  const auto size = static_cast<std::uint32_t>(region.size());
-
-  std::uint8_t start[16] = {};
-  ASSERT_TRUE(commands->ExchangeBootCommand({.code = 0xC1}, start, 16, 0));
-  EXPECT_EQ(Bytes(start, start + 16), Hex("00 08 00 00", 16));
-  ASSERT_TRUE(EraseAndWrite(region));
-  ASSERT_TRUE(commands->ExchangeBootCommand({.code = 0xC2}, nullptr, 0, 0));
-  const auto query = protocol::CrcQuery{0, 4096, 0, WordSum(region), size}.Serialize();
-  std::uint8_t crc[2] = {};
-  ASSERT_TRUE(commands->ExchangeBootCommand(
-      {.code = 0xC3, .length = 20, .size = 20, .data = query.data()}, crc, 2, 0));
-  EXPECT_EQ(base::LoadU16(crc), protocol::Crc16(region.data(), 4096));
-  ASSERT_EQ(commands->CompleteUpdate(), 1);
-  EXPECT_EQ(device->StoredRegion(), region);
-
-  std::vector<std::uint16_t> expected{0xC1, 0x04};
-  expected.insert(expected.end(), 109, 0x03);
-  expected.insert(expected.end(), {0xC2, 0xC3, 0x07});
-  EXPECT_EQ(ReceivedCodes(), expected);
-  const auto received = device->Received();
-  EXPECT_EQ(received[1].bytes, Hex("00 05 04 00 00 00 00 00 FF FF 88 13 00 00 00 00 00 00", 65));
-  Bytes lastBlock = Hex("00 05 03 00 00 00 20 00 00 00 88 13 00 00 68 13 00 00");
-  const std::uint16_t lastCrc = protocol::Crc16(region.data() + 4968, 32);
-  base::StoreU16(&lastBlock[8], lastCrc);
-  lastBlock.insert(lastBlock.end(), region.begin() + 4968, region.end());
-  lastBlock.resize(65, 0);
-  EXPECT_EQ(received[110].bytes, lastBlock);
-  Bytes crcQuery = Hex("00 05 C3 00 00 00 14 00 00 00 14 00 00 00 00 00 00 00");
-  crcQuery.insert(crcQuery.end(), query.begin(), query.end());
-  EXPECT_EQ(Bytes(received[112].bytes.begin(), received[112].bytes.begin() + 38), crcQuery);
-  EXPECT_EQ(received[0].bytes, Hex("00 05 C1 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00", 65));
-  EXPECT_EQ(received[111].bytes, Hex("00 05 C2 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00", 65));
-  // The completing command goes out with the query's bytes still in the transmit buffer.
-  Bytes complete = Hex("00 05 07 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00");
-  complete.insert(complete.end(), query.begin(), query.end());
-  complete.resize(65, 0);
-  EXPECT_EQ(received[113].bytes, complete);
-
-  EXPECT_EQ(WaitForNotices(2),
-            (std::vector<std::uint32_t>{hid::kNoticeRemoveComplete, hid::kNoticeArrival}));
-  Reopen(hid::kOpenTimeoutMs);
-  EXPECT_EQ(link->GetMatchedDeviceIds().ProductId, hid::kAppProductId);
-  std::uint8_t info[8] = {};
-  ASSERT_EQ(commands->QueryAppInfo(info, 8), 1);
-  EXPECT_EQ(Bytes(info + 4, info + 8), Hex("2D 01 02 00"));  // 3.01 beta 2
 }
 
 // What the device does with frames that break its rules: no reply at all. Each case

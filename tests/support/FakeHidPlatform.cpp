@@ -52,16 +52,6 @@ void CFakeHidPlatform::QueueRead(const ScriptedRead& read) {
   m_Reads.push_back(read);
 }
 
-std::vector<std::vector<std::uint8_t>> CFakeHidPlatform::Written() const {
-  std::lock_guard lock(m_Mutex);
-  return m_Written;
-}
-
-std::vector<std::uint32_t> CFakeHidPlatform::ReadTimeoutsMs() const {
-  std::lock_guard lock(m_Mutex);
-  return m_ReadTimeoutsMs;
-}
-
 std::vector<hid::InterfaceInfo> CFakeHidPlatform::EnumerateInterfaces() {
   ++enumerateCalls;
   return interfaces;

@@ -38,8 +38,14 @@ class CFakeHidPlatform : public hid::IHidPlatform {
   void ClearReads();
 
   // What the link did.
-  std::vector<std::vector<std::uint8_t>> Written() const;
-  std::vector<std::uint32_t> ReadTimeoutsMs() const;
+  std::vector<std::vector<std::uint8_t>> Written() const {
+    std::lock_guard lock(m_Mutex);
+    return m_Written;
+  }
+  std::vector<std::uint32_t> ReadTimeoutsMs() const {
+    std::lock_guard lock(m_Mutex);
+    return m_ReadTimeoutsMs;
+  }
   int enumerateCalls = 0;
   int registerCalls = 0;
   int unregisterCalls = 0;

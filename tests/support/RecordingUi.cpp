@@ -21,46 +21,6 @@ void CRecordingUi::WhileFileDialogOpen(std::function<void()> meanwhile) {
   m_WhileFileDialogOpen = std::move(meanwhile);
 }
 
-std::vector<std::string> CRecordingUi::Calls() const {
-  std::lock_guard lock(m_Mutex);
-  return m_Calls;
-}
-
-std::vector<update::OpenFileRequest> CRecordingUi::FileRequests() const {
-  std::lock_guard lock(m_Mutex);
-  return m_FileRequests;
-}
-
-std::vector<std::string> CRecordingUi::BoxTexts() const {
-  std::lock_guard lock(m_Mutex);
-  return m_BoxTexts;
-}
-
-bool CRecordingUi::ButtonEnabled() const {
-  std::lock_guard lock(m_Mutex);
-  return m_Button;
-}
-
-bool CRecordingUi::LabelVisible() const {
-  std::lock_guard lock(m_Mutex);
-  return m_Label;
-}
-
-int CRecordingUi::Progress() const {
-  std::lock_guard lock(m_Mutex);
-  return m_Progress.empty() ? 0 : m_Progress.back();
-}
-
-std::vector<int> CRecordingUi::ProgressHistory() const {
-  std::lock_guard lock(m_Mutex);
-  return m_Progress;
-}
-
-std::string CRecordingUi::Title() const {
-  std::lock_guard lock(m_Mutex);
-  return m_Title;
-}
-
 update::MessageResult CRecordingUi::ShowMessageBox(const std::string& text,
                                                    const std::string& caption,
                                                    update::MessageButtons buttons) {
@@ -77,23 +37,11 @@ update::MessageResult CRecordingUi::ShowMessageBox(const std::string& text,
   return okCancel ? answer : update::MessageResult::kOk;
 }
 
-void CRecordingUi::OnProgress(std::function<void(int)> callback) {
-  std::lock_guard lock(m_Mutex);
-  m_OnProgress = std::move(callback);
-}
-
 void CRecordingUi::SetProgress(std::int32_t position) {
-  std::function<void(int)> callback;
   const int shown = std::clamp<std::int32_t>(position, 0, 100);
-  {
-    std::lock_guard lock(m_Mutex);
-    m_Calls.push_back("SetProgress(" + std::to_string(shown) + ")");
-    m_Progress.push_back(shown);
-    callback = m_OnProgress;
-  }
-  if (callback) {
-    callback(shown);
-  }
+  std::lock_guard lock(m_Mutex);
+  m_Calls.push_back("SetProgress(" + std::to_string(shown) + ")");
+  m_Progress.push_back(shown);
 }
 
 void CRecordingUi::EnableUpdateButton(bool enabled) {
@@ -111,7 +59,6 @@ void CRecordingUi::ShowCompletionLabel(bool visible) {
 void CRecordingUi::SetWindowTitle(const std::string& title) {
   std::lock_guard lock(m_Mutex);
   m_Calls.push_back("SetWindowTitle:" + title);
-  m_Title = title;
 }
 
 std::optional<std::string> CRecordingUi::ShowOpenFileDialog(

@@ -2,8 +2,6 @@
 // window would show, and answers dialogs as the test says.
 #pragma once
 
-#include <chrono>
-#include <condition_variable>
 #include <deque>
 #include <functional>
 #include <mutex>
@@ -24,17 +22,16 @@ class CRecordingUi : public update::IUserInterface {
   // loop runs notices and clicks then.
   void WhileFileDialogOpen(std::function<void()> meanwhile);
 
-  // Called after every SetProgress, on the caller's thread.
-  void OnProgress(std::function<void(int)> callback);
-
-  std::vector<std::string> Calls() const;
-  std::vector<update::OpenFileRequest> FileRequests() const;
-  std::vector<std::string> BoxTexts() const;
-  bool ButtonEnabled() const;
-  bool LabelVisible() const;
-  int Progress() const;
-  std::vector<int> ProgressHistory() const;
-  std::string Title() const;
+  std::vector<std::string> Calls() const { return Copy(m_Calls); }
+  std::vector<update::OpenFileRequest> FileRequests() const { return Copy(m_FileRequests); }
+  std::vector<std::string> BoxTexts() const { return Copy(m_BoxTexts); }
+  bool ButtonEnabled() const { return Copy(m_Button); }
+  bool LabelVisible() const { return Copy(m_Label); }
+  std::vector<int> ProgressHistory() const { return Copy(m_Progress); }
+  int Progress() const {
+    const std::vector<int> history = ProgressHistory();
+    return history.empty() ? 0 : history.back();
+  }
 
   update::MessageResult ShowMessageBox(const std::string& text, const std::string& caption,
                                        update::MessageButtons buttons) override;
@@ -45,19 +42,22 @@ class CRecordingUi : public update::IUserInterface {
   std::optional<std::string> ShowOpenFileDialog(const update::OpenFileRequest& request) override;
 
  private:
+  template <typename T>
+  T Copy(const T& member) const {
+    std::lock_guard lock(m_Mutex);
+    return member;
+  }
+
   mutable std::mutex m_Mutex;
-  std::condition_variable m_Changed;
   std::vector<std::string> m_Calls;
   std::deque<std::optional<std::string>> m_Files;
   std::deque<update::MessageResult> m_BoxAnswers;
   std::vector<update::OpenFileRequest> m_FileRequests;
   std::vector<std::string> m_BoxTexts;
   std::vector<int> m_Progress;
-  std::function<void(int)> m_OnProgress;
   std::function<void()> m_WhileFileDialogOpen;
   bool m_Button = false;
   bool m_Label = false;
-  std::string m_Title;
 };
 
 }  // namespace testing_support

@@ -21,7 +21,7 @@ const std::string kTitle = "SetWindowTitle:Corvane Update v2.15";
 const hid::InterfaceInfo kAppDevice{"/dev/hidraw1", hid::kVendorId, hid::kAppProductId};
 const hid::InterfaceInfo kBootDevice{"/dev/hidraw1", hid::kVendorId, hid::kBootProductId};
 
-struct PresenceFixture : ::testing::Test {
+struct PresenceRig {
   std::shared_ptr<CFakeHidPlatform> platform = std::make_shared<CFakeHidPlatform>();
   std::vector<std::string> debug;
   hid::CHid link{platform, [this](std::string_view line) { debug.emplace_back(line); }};
@@ -38,14 +38,7 @@ struct PresenceFixture : ::testing::Test {
     platform->QueueReport(AppReply(0x0101, AppInfo(type, versionWord)));
   }
 };
-
-TEST_F(PresenceFixture, StartUpWithoutADeviceDisablesTheButton) {
-  controller.StartUp();
-  EXPECT_EQ(ui.Calls(), (Calls{"EnableUpdateButton(0)", kTitle}));
-  EXPECT_EQ(controller.GetCurrentFirmwareInfo(), 0x5A5A5A5Au);
-  EXPECT_EQ(controller.GetDeviceKind(), 7);
-  EXPECT_EQ(platform->registerCalls, 1);
-}
+struct PresenceFixture : ::testing::Test, PresenceRig {};
 
 TEST_F(PresenceFixture, StartUpReadsTypeAndVersionOfAnApplicationModeDevice) {
   platform->interfaces = {kAppDevice};
@@ -81,23 +74,6 @@ TEST_F(PresenceFixture, AFailedIdentificationLeavesTheButtonDisabled) {
   EXPECT_EQ(controller.GetCurrentFirmwareInfo(), 0x5A5A5A5Au);
 }
 
-TEST_F(PresenceFixture, TheButtonSendsTheBootModeCommandToAnIdentifiedDevice) {
-  platform->interfaces = {kAppDevice};
-  AppDeviceAnswers(0x600A, 214);
-  controller.StartUp();
-  const auto before = ui.Calls().size();
-  controller.OnUpdateClicked();
-  const auto written = platform->Written();
-  ASSERT_EQ(written.size(), 2u);
-  EXPECT_EQ(written[1].size(), 64u);
-  EXPECT_EQ(std::vector<std::uint8_t>(written[1].begin(), written[1].begin() + 9),
-            (std::vector<std::uint8_t>{0x81, 0x04, 0x0C, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00}));
-  EXPECT_EQ(ui.Calls().size(), before + 1);
-  EXPECT_EQ(ui.Calls().back(), "ShowCompletionLabel(0)");
-  // No read follows the command.
-  EXPECT_EQ(platform->ReadTimeoutsMs().size(), 1u);
-}
-
 // What each notice does, by code, device presence and whether a version was read.
 TEST_F(PresenceFixture, NoticeTable) {
   struct Case {
@@ -109,65 +85,35 @@ TEST_F(PresenceFixture, NoticeTable) {
     bool debugLine;
     bool searched;
   };
+  const Calls gone = {"EnableUpdateButton(0)", kTitle};
   const Case cases[] = {
       {"tree changed, device, version", 0x0007, true, true, {"EnableUpdateButton(1)"}, false, true},
       {"tree changed, device, no version", 0x0007, true, false, {}, false, true},
-      {"tree changed, no device",
-       0x0007,
-       false,
-       true,
-       {"EnableUpdateButton(0)", kTitle},
-       false,
-       true},
+      {"tree changed, no device", 0x0007, false, true, gone, false, true},
       {"removal, device left", 0x8004, true, true, {}, false, true},
-      {"removal, no device", 0x8004, false, true, {"EnableUpdateButton(0)", kTitle}, true, true},
+      {"removal, no device", 0x8004, false, true, gone, true, true},
       {"arrival, no device", 0x8000, false, false, {}, false, true},
       {"other code", 0x8001, true, true, {}, false, false},
       {"other code", 0x0018, false, true, {}, false, false},
-      {"high bits ignored",
-       0xFFFF8004u,
-       false,
-       true,
-       {"EnableUpdateButton(0)", kTitle},
-       true,
-       true},
+      {"high bits ignored", 0xFFFF8004u, false, true, gone, true, true},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
-    auto fake = std::make_shared<CFakeHidPlatform>();
-    std::vector<std::string> lines;
-    hid::CHid hid(fake);
-    CRecordingUi recorder;
-    update::CUpdateController control(hid, recorder, [&] {
-      update::ControllerOptions options;
-      options.texts = [](text::TextId id) { return text::LoadLocalizedText(id, 1033); };
-      options.debug = [&](std::string_view line) { lines.emplace_back(line); };
-      return options;
-    }());
+    PresenceRig f;
     if (c.versionRead) {
-      control.SetCurrentFirmwareInfo(215);
+      f.controller.SetCurrentFirmwareInfo(215);
     }
-    fake->interfaces = c.present ? std::vector{kBootDevice} : std::vector<hid::InterfaceInfo>{};
+    f.platform->interfaces =
+        c.present ? std::vector{kBootDevice} : std::vector<hid::InterfaceInfo>{};
     // A boot-mode device that does not answer its type query starts no run here.
-    EXPECT_TRUE(control.OnDeviceChange(c.code, 0x1234));
-    EXPECT_EQ(recorder.Calls(), c.calls);
-    EXPECT_EQ(fake->enumerateCalls, c.searched ? 1 : 0);
-    const bool wroteTitle =
-        std::find(lines.begin(), lines.end(), "Corvane Update v2.15") != lines.end();
+    EXPECT_TRUE(f.controller.OnDeviceChange(c.code, 0x1234));
+    EXPECT_EQ(f.ui.Calls(), c.calls);
+    EXPECT_EQ(f.platform->enumerateCalls, c.searched ? 1 : 0);
+    const bool wroteTitle = std::count(f.debug.begin(), f.debug.end(), "Corvane Update v2.15") > 0;
     EXPECT_EQ(wroteTitle, c.debugLine);
-    EXPECT_EQ(control.GetCurrentFirmwareInfo(), c.versionRead ? 215u : 0x5A5A5A5Au);
-    EXPECT_EQ(control.GetDeviceKind(), 7);
+    EXPECT_EQ(f.controller.GetCurrentFirmwareInfo(), c.versionRead ? 215u : 0x5A5A5A5Au);
+    EXPECT_EQ(f.controller.GetDeviceKind(), 7);
   }
-}
-
-TEST_F(PresenceFixture, AnArrivalIdentifiesAgainAndReadsTheNewVersion) {
-  platform->interfaces = {kAppDevice};
-  AppDeviceAnswers(0x600A, 214);
-  controller.StartUp();
-  AppDeviceAnswers(0x600A, 215);
-  EXPECT_TRUE(controller.OnDeviceChange(hid::kNoticeArrival));
-  EXPECT_EQ(controller.GetCurrentFirmwareInfo(), 215u);
-  EXPECT_EQ(platform->opened.size(), 4u);  // the link was opened again
 }
 
 TEST_F(PresenceFixture, ABootModeDeviceStartsARunOnlyForAKnownType) {

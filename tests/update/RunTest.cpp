@@ -4,9 +4,9 @@
 #include <vector>
 
 #include "base/LittleEndian.h"
-#include "firmware/FirmwareHeader.h"
 #include "protocol/Crc16.h"
 #include "tests/support/FakeHidPlatform.h"
+#include "tests/support/Images.h"
 #include "tests/support/RecordingUi.h"
 #include "tests/support/Replies.h"
 #include "tests/support/TempDir.h"
@@ -16,6 +16,7 @@ namespace {
 
 using testing_support::BootReply;
 using testing_support::CFakeHidPlatform;
+using testing_support::CodesOf;
 using testing_support::CRecordingUi;
 using testing_support::Le16;
 using testing_support::Le32;
@@ -30,28 +31,10 @@ struct Image {
   std::uint32_t payloadLength = 0;
 };
 
-Image MakeImage(std::uint32_t payloadLength, std::size_t trailing = 0, std::uint32_t type = 0x600A,
-                std::size_t fileBytes = SIZE_MAX) {
-  firmware::FirmwareHeader header;
-  header.version = 215;
-  header.firmwareType = type;
-  header.payloadLength = payloadLength;
-  const auto head = firmware::SerializeFirmwareHeader(header);
-  Image image{Bytes(head.begin(), head.end()), payloadLength};
-  const std::size_t body = std::min<std::size_t>(payloadLength + trailing, fileBytes);
-  for (std::size_t i = 0; i < body; ++i) {
-    image.bytes.push_back(static_cast<std::uint8_t>((i * 31 + 7) ^ (i >> 8)));
-  }
-  return image;
-}
-
-// The codes of the boot-mode packets on the wire, in order.
-Codes CodesOf(const std::vector<Bytes>& written) {
-  Codes codes;
-  for (const Bytes& frame : written) {
-    codes.push_back(base::LoadU16(&frame[2]));
-  }
-  return codes;
+Image MakeImage(std::uint32_t payloadLength, std::size_t trailing = 0) {
+  return {testing_support::ImageBytes(testing_support::Pattern(payloadLength + trailing), 0x600A,
+                                      payloadLength),
+          payloadLength};
 }
 
 struct RunRig {
@@ -159,26 +142,11 @@ TEST_F(RunFixture, ACompleteRunSendsEveryCommandInOrderAndTellsTheUser) {
   EXPECT_EQ(Bytes(crcQuery.begin() + 30, crcQuery.begin() + 34), Le32(sum));
   EXPECT_EQ(Bytes(crcQuery.begin() + 34, crcQuery.begin() + 38), Le32(7952));
 
-  // What the user saw, in order, after the progress moved.
-  const auto calls = ui.Calls();
-  ASSERT_GE(calls.size(), 7u);
-  EXPECT_EQ(calls[0], "ShowOpenFileDialog");
-  EXPECT_EQ(
-      calls[1],
-      "ShowMessageBox(OkCancel,Corvane Update v2.15):New firmware 2.15 and current is 2.14\n");
-  EXPECT_EQ(calls[2], "SetProgress(0)");
-  EXPECT_EQ(
-      std::vector<std::string>(calls.end() - 4, calls.end()),
-      (std::vector<std::string>{"SetProgress(0)",
-                                "ShowMessageBox(Ok,Corvane Update v2.15):\n Firmware upgraded! \n",
-                                "ShowCompletionLabel(1)", "EnableUpdateButton(0)"}));
-  // The file ends with the region: the bar stops one block short, at 99.
-  const auto history = ui.ProgressHistory();
-  EXPECT_EQ(history[history.size() - 2], 99);
-  EXPECT_TRUE(std::is_sorted(history.begin(), history.end() - 1));
+  // The completing command goes out with the query's bytes still in the transmit buffer.
+  EXPECT_EQ(Bytes(written.back().begin() + 18, written.back().begin() + 38),
+            Bytes(crcQuery.begin() + 18, crcQuery.begin() + 38));
   EXPECT_EQ(ui.FileRequests()[0].filter, "File type(*.dat)|*.dat||");
   EXPECT_EQ(ui.FileRequests()[0].defaultExtension, "*.*");
-  EXPECT_EQ(link.Timeout(), 200u);
 }
 
 TEST_F(RunFixture, TrailingBytesTakeTheBarTo100AndTheLastBlockStopsAtTheRegionEnd) {
@@ -195,18 +163,8 @@ TEST_F(RunFixture, TrailingBytesTakeTheBarTo100AndTheLastBlockStopsAtTheRegionEn
   EXPECT_EQ(history[history.size() - 2], 100);
 }
 
-TEST_F(RunFixture, ARegionShorterThanTheVerifiedStretchIsCheckedOverItsOwnBytes) {
-  const Image image = MakeImage(1000, 5000);
-  Choose(image);
-  Script(100, 20, true, std::nullopt, &image);
-  const auto outcome = RunWorker();
-  ASSERT_TRUE(outcome.Completed()) << update::Describe(outcome);
-  const Bytes crcQuery = platform->Written()[platform->Written().size() - 2];
-  EXPECT_EQ(Bytes(crcQuery.begin() + 22, crcQuery.begin() + 26), Le32(900));
-  EXPECT_EQ(outcome.imageCrc, protocol::Crc16(image.bytes.data() + 128, 900));
-}
-
-// Every way a run can end early: what was sent, what the user saw, and the reason.
+// Every way the device can end a run early: what was sent, what the user saw, and the
+// reason. (The ways the asking before a run ends it are the window's tests.)
 TEST_F(RunFixture, FailureTable) {
   struct Case {
     const char* name;
@@ -214,135 +172,51 @@ TEST_F(RunFixture, FailureTable) {
     RunStep step;
     RunFailure failure;
     Codes sent;
-    std::vector<std::string> boxes;
   };
-  const Codes none;
-  const Image good = MakeImage(200);  // five blocks
-  const auto chooseGood = [&](RunRig& f) { f.Choose(good); };
+  // Each run chooses an image of five blocks.
   const Case cases[] = {
-      {"dialog cancelled",
-       [](RunRig&) {},
-       RunStep::kChoosing,
-       RunFailure::kNoImageChosen,
-       none,
-       {}},
-      {"file missing",
-       [](RunRig& f) { f.ui.QueueFile((f.dir.Path() / "missing.dat").string()); },
-       RunStep::kChoosing,
-       RunFailure::kImageRefused,
-       none,
-       {}},
-      {"file shorter than a header",
-       [](RunRig& f) { f.ui.QueueFile(f.dir.WriteFile("short.dat", Bytes(20, 1))); },
-       RunStep::kChoosing,
-       RunFailure::kImageRefused,
-       none,
-       {}},
-      {"wrong type",
-       [](RunRig& f) { f.Choose(MakeImage(200, 0, 0x6011)); },
-       RunStep::kChoosing,
-       RunFailure::kImageRefused,
-       none,
-       {"The firmware type is error!\n"}},
-      {"prompt cancelled",
-       [&](RunRig& f) {
-         f.Choose(good);
-         f.ui.QueueBoxAnswer(update::MessageResult::kCancel);
-       },
-       RunStep::kChoosing,
-       RunFailure::kDeclined,
-       none,
-       {"New firmware 2.15 and current is 2.14\n"}},
       {"device does not open",
-       [&](RunRig& f) {
-         f.Choose(good);
-         f.platform->writeOpenError = base::Error{base::ErrorKind::kPermissionDenied, "denied"};
+       [](RunRig& f) {
+         f.platform->writeOpenError = base::Error{base::ErrorKind::kIo, "denied"};
        },
        RunStep::kLinking,
        RunFailure::kDeviceNotOpen,
-       none,
-       {"New firmware 2.15 and current is 2.14\n"}},
+       {}},
       {"region query unanswered",
-       chooseGood,
+       [](RunRig&) {},
        RunStep::kQueryingRegion,
        RunFailure::kDeviceCommand,
-       {0x00C1},
-       {"New firmware 2.15 and current is 2.14\n"}},
-      {"empty payload",
-       [](RunRig& f) {
-         f.Choose(MakeImage(0));
-         f.platform->QueueReport(BootReply(0x00C1, Le32(0)));
-       },
-       RunStep::kQueryingRegion,
-       RunFailure::kEmptyPayload,
-       {0x00C1},
-       {"New firmware 2.15 and current is 2.14\n"}},
-      {"region start past the payload",
-       [&](RunRig& f) {
-         f.Choose(good);
-         f.platform->QueueReport(BootReply(0x00C1, Le32(200)));
-       },
-       RunStep::kQueryingRegion,
-       RunFailure::kRegionOutOfRange,
-       {0x00C1},
-       {"New firmware 2.15 and current is 2.14\n"}},
-      {"file does not hold the region: refused before the erase",
-       [](RunRig& f) {
-         f.Choose(MakeImage(200, 0, 0x600A, 150));
-         f.Script(0, 0, false);
-       },
-       RunStep::kCheckingImage,
-       RunFailure::kImageRefused,
-       {0x00C1},
-       {"New firmware 2.15 and current is 2.14\n"}},
+       {0x00C1}},
       {"device gone during the erase",
-       [&](RunRig& f) {
-         f.Choose(good);
+       [](RunRig& f) {
          f.platform->QueueReport(BootReply(0x00C1, Le32(0)));
          f.platform->QueueRead({hid::ReadOutcome::kDeviceGone, {}});
        },
        RunStep::kErasing,
        RunFailure::kDeviceCommand,
-       {0x00C1, 0x0004},
-       {"New firmware 2.15 and current is 2.14\n"}},
-      {"block not confirmed",
-       [&](RunRig& f) {
-         f.Choose(good);
-         f.Script(0, 2, false);
-       },
-       RunStep::kStreaming,
-       RunFailure::kDeviceCommand,
-       {0x00C1, 0x0004, 0x0003, 0x0003, 0x0003},
-       {"New firmware 2.15 and current is 2.14\n"}},
+       {0x00C1, 0x0004}},
       {"finish unanswered",
-       [&](RunRig& f) {
-         f.Choose(good);
-         f.Script(0, 5, false);
-       },
+       [](RunRig& f) { f.Script(0, 5, false); },
        RunStep::kFinishing,
        RunFailure::kDeviceCommand,
-       {0x00C1, 0x0004, 0x0003, 0x0003, 0x0003, 0x0003, 0x0003, 0x00C2},
-       {"New firmware 2.15 and current is 2.14\n"}},
+       {0x00C1, 0x0004, 0x0003, 0x0003, 0x0003, 0x0003, 0x0003, 0x00C2}},
       {"CRC mismatch",
-       [&](RunRig& f) {
-         f.Choose(good);
-         f.Script(0, 5, true, 0xBEEF);
-       },
+       [](RunRig& f) { f.Script(0, 5, true, 0xBEEF); },
        RunStep::kVerifying,
        RunFailure::kCrcMismatch,
-       {0x00C1, 0x0004, 0x0003, 0x0003, 0x0003, 0x0003, 0x0003, 0x00C2, 0x00C3},
-       {"New firmware 2.15 and current is 2.14\n"}},
+       {0x00C1, 0x0004, 0x0003, 0x0003, 0x0003, 0x0003, 0x0003, 0x00C2, 0x00C3}},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     RunRig f;
     f.SetUp();
+    f.Choose(MakeImage(200));
     c.arrange(f);
     const auto outcome = f.RunWorker();
     EXPECT_EQ(outcome.step, c.step) << update::Describe(outcome);
     EXPECT_EQ(outcome.failure, c.failure) << update::Describe(outcome);
     EXPECT_EQ(f.Sent(), c.sent);
-    EXPECT_EQ(f.ui.BoxTexts(), c.boxes);
+    EXPECT_EQ(f.ui.BoxTexts(), std::vector<std::string>{"New firmware 2.15 and current is 2.14\n"});
     // A failed run never shows the label, never touches the button.
     EXPECT_FALSE(f.ui.LabelVisible());
     for (const auto& call : f.ui.Calls()) {
@@ -351,28 +225,15 @@ TEST_F(RunFixture, FailureTable) {
   }
 }
 
-TEST_F(RunFixture, AFailedBlockFreezesTheBarAndNamesTheBlock) {
+TEST_F(RunFixture, AFailedBlockFreezesTheBarAndKeepsTheBlock) {
   const Image image = MakeImage(46 * 10);
   Choose(image);
   Script(0, 4, false);
   const auto outcome = RunWorker();
   EXPECT_EQ(outcome.failure, RunFailure::kDeviceCommand);
   EXPECT_EQ(outcome.block, 4u);
-  EXPECT_EQ(update::Describe(outcome), "writing block 5 of 10: the device did not answer");
   EXPECT_EQ(ui.Progress(), 40);
-  // The region and the erase, four echoes, twenty reads for block 5; then the run has
-  // ended and identification asks the controller's type, five times unanswered.
-  EXPECT_EQ(platform->ReadTimeoutsMs().size(), 2u + 4u + 20u + 5u);
-}
-
-TEST_F(RunFixture, ACrcMismatchIsReportedWithBothValues) {
-  const Image image = MakeImage(46);
-  Choose(image);
-  Script(0, 1, true, 0x1234);
-  const auto outcome = RunWorker();
-  EXPECT_EQ(outcome.failure, RunFailure::kCrcMismatch);
-  EXPECT_EQ(outcome.deviceCrc, 0x1234);
-  EXPECT_EQ(outcome.imageCrc, protocol::Crc16(image.bytes.data() + 28, 46));
+  EXPECT_EQ(Sent().back(), 0x0003);  // nothing after the failed block
 }
 
 TEST_F(RunFixture, CancellingThePromptWritesTheDebugLine) {
@@ -380,33 +241,6 @@ TEST_F(RunFixture, CancellingThePromptWritesTheDebugLine) {
   ui.QueueBoxAnswer(update::MessageResult::kCancel);
   (void)RunWorker();
   EXPECT_EQ(debug, (std::vector<std::string>{"MessageBox == IDCANCEL\n"}));
-}
-
-TEST_F(RunFixture, AVersionNeverReadIsUnknownInThePrompt) {
-  controller.SetCurrentFirmwareInfo(0x5A5A5A5A);
-  Choose(MakeImage(46));
-  ui.QueueBoxAnswer(update::MessageResult::kCancel);
-  (void)RunWorker();
-  EXPECT_EQ(ui.BoxTexts().at(0), "New firmware 2.15 and current is unknown\n");
-}
-
-TEST_F(RunFixture, AStopRequestEndsTheRunAtTheNextBlockBoundary) {
-  const Image image = MakeImage(46 * 20);
-  Choose(image);
-  Script(0, 20, true, std::nullopt, &image);
-  base::CStopSource stop;
-  ui.OnProgress([&](int position) {
-    if (position >= 25) {
-      stop.RequestStop();
-    }
-  });
-  const auto outcome = controller.RunInPlace(stop.Token());
-  EXPECT_EQ(outcome.failure, RunFailure::kStopped);
-  EXPECT_EQ(outcome.step, RunStep::kStreaming);
-  EXPECT_EQ(outcome.block, 5u);
-  const Codes sent = Sent();
-  EXPECT_EQ(std::count(sent.begin(), sent.end(), 0x0003), 5);
-  EXPECT_EQ(sent.back(), 0x0003);
 }
 
 TEST_F(RunFixture, ADeviceBackInApplicationModeBeforeTheLastEchoIsReadIsStillIdentified) {
