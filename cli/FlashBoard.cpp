@@ -7,59 +7,6 @@
 #include "update/UpdateController.h"
 
 namespace cli {
-namespace {
-
-std::string Trim(const std::string& text) {
-  const auto first = text.find_first_not_of(" \r\n\t");
-  if (first == std::string::npos) {
-    return {};
-  }
-  const auto last = text.find_last_not_of(" \r\n\t");
-  return text.substr(first, last - first + 1);
-}
-
-// Characters a terminal draws two cells wide: the East Asian scripts (the Chinese texts
-// among them) and the full-width forms.
-bool IsWide(char32_t c) {
-  return (c >= 0x1100 && c <= 0x115F) || (c >= 0x2E80 && c <= 0xA4CF) ||
-         (c >= 0xAC00 && c <= 0xD7A3) || (c >= 0xF900 && c <= 0xFAFF) ||
-         (c >= 0xFE30 && c <= 0xFE4F) || (c >= 0xFF00 && c <= 0xFF60) ||
-         (c >= 0xFFE0 && c <= 0xFFE6) || c >= 0x20000;
-}
-
-// The longest start of a UTF-8 text that fits in `cells` terminal cells: a line that
-// wrapped would break the redrawing in place.
-std::string FitToCells(const std::string& text, std::size_t cells) {
-  std::size_t used = 0;
-  std::size_t i = 0;
-  while (i < text.size()) {
-    const auto lead = static_cast<unsigned char>(text[i]);
-    const std::size_t length = lead < 0x80           ? 1
-                               : (lead >> 5) == 0x06 ? 2
-                               : (lead >> 4) == 0x0E ? 3
-                               : (lead >> 3) == 0x1E ? 4
-                                                     : 1;
-    if (i + length > text.size()) {
-      break;
-    }
-    char32_t c = lead;
-    if (length == 3) {
-      c = ((lead & 0x0Fu) << 12) | ((static_cast<unsigned char>(text[i + 1]) & 0x3Fu) << 6) |
-          (static_cast<unsigned char>(text[i + 2]) & 0x3Fu);
-    } else if (length == 4) {
-      c = 0x20000;  // beyond the basic plane: drawn wide
-    }
-    const std::size_t width = IsWide(c) ? 2 : 1;
-    if (used + width > cells) {
-      break;
-    }
-    used += width;
-    i += length;
-  }
-  return text.substr(0, i);
-}
-
-}  // namespace
 
 CFlashBoard::CFlashBoard(std::ostream& out, std::mutex& outputMutex, bool isTerminal, int columns)
     : m_Out(out),
@@ -203,7 +150,7 @@ void CFlashBoard::DrawLocked() {
     m_Out << "\x1b[" << m_LinesDrawn << 'A';
   }
   for (const Row& row : m_Rows) {
-    m_Out << "\r\x1b[2K" << FitToCells(TextLocked(row), static_cast<std::size_t>(m_Columns) - 1)
+    m_Out << "\r\x1b[2K" << FitToColumns(TextLocked(row), static_cast<std::size_t>(m_Columns) - 1)
           << '\n';
   }
   m_Out << std::flush;

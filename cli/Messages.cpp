@@ -15,6 +15,36 @@ bool IsWide(char32_t c) {
          (c >= 0xFFE0 && c <= 0xFFE6) || (c >= 0x20000 && c <= 0x3FFFD);
 }
 
+// The character of a UTF-8 text at byte i: its length in bytes (cut short at the end of
+// the text) and the columns it takes; a stray continuation byte takes none.
+struct Utf8Char {
+  std::size_t length;
+  int columns;
+};
+
+Utf8Char CharAt(std::string_view text, std::size_t i) {
+  const auto byte = static_cast<unsigned char>(text[i]);
+  char32_t c = byte;
+  std::size_t length = 1;
+  if (byte >= 0xF0) {
+    c = byte & 0x07u;
+    length = 4;
+  } else if (byte >= 0xE0) {
+    c = byte & 0x0Fu;
+    length = 3;
+  } else if (byte >= 0xC0) {
+    c = byte & 0x1Fu;
+    length = 2;
+  }
+  for (std::size_t k = 1; k < length && i + k < text.size(); ++k) {
+    c = (c << 6) | (static_cast<unsigned char>(text[i + k]) & 0x3Fu);
+  }
+  if (byte >= 0x80 && byte < 0xC0) {
+    return {1, 0};
+  }
+  return {length, IsWide(c) ? 2 : 1};
+}
+
 }  // namespace
 
 std::string Fmt(std::string_view pattern, std::initializer_list<std::string_view> arguments) {
@@ -40,32 +70,37 @@ std::string Fmt(std::string_view pattern, std::initializer_list<std::string_view
   return text;
 }
 
+std::string Trim(const std::string& text) {
+  const auto first = text.find_first_not_of(" \r\n\t");
+  if (first == std::string::npos) {
+    return {};
+  }
+  const auto last = text.find_last_not_of(" \r\n\t");
+  return text.substr(first, last - first + 1);
+}
+
 int DisplayWidth(std::string_view text) {
   int columns = 0;
   for (std::size_t i = 0; i < text.size();) {
-    const auto byte = static_cast<unsigned char>(text[i]);
-    char32_t c = byte;
-    std::size_t length = 1;
-    if (byte >= 0xF0) {
-      c = byte & 0x07u;
-      length = 4;
-    } else if (byte >= 0xE0) {
-      c = byte & 0x0Fu;
-      length = 3;
-    } else if (byte >= 0xC0) {
-      c = byte & 0x1Fu;
-      length = 2;
-    }
-    for (std::size_t k = 1; k < length && i + k < text.size(); ++k) {
-      c = (c << 6) | (static_cast<unsigned char>(text[i + k]) & 0x3Fu);
-    }
-    i += length;
-    if (byte >= 0x80 && byte < 0xC0) {
-      continue;  // a stray continuation byte takes no column of its own
-    }
-    columns += IsWide(c) ? 2 : 1;
+    const Utf8Char next = CharAt(text, i);
+    columns += next.columns;
+    i += next.length;
   }
   return columns;
+}
+
+std::string FitToColumns(const std::string& text, std::size_t columns) {
+  std::size_t used = 0;
+  std::size_t i = 0;
+  while (i < text.size()) {
+    const Utf8Char next = CharAt(text, i);
+    if (i + next.length > text.size() || used + next.columns > columns) {
+      break;
+    }
+    used += next.columns;
+    i += next.length;
+  }
+  return text.substr(0, i);
 }
 
 }  // namespace cli

@@ -40,5 +40,11 @@ std::string MessageCatalogDirectory();
 // Columns a text takes on a terminal: two for each wide (East Asian) character, one
 // for any other. The text is UTF-8.
 int DisplayWidth(std::string_view text);
+// The longest start of a UTF-8 text that takes at most `columns` columns, whole
+// characters only: a line drawn in place must not wrap.
+std::string FitToColumns(const std::string& text, std::size_t columns);
+
+// The text without the spaces and line breaks around it (a box's text, a typed answer).
+std::string Trim(const std::string& text);
 
 }  // namespace cli

@@ -10,15 +10,6 @@
 namespace cli {
 namespace {
 
-std::string Trim(const std::string& text) {
-  const auto first = text.find_first_not_of(" \r\n\t");
-  if (first == std::string::npos) {
-    return {};
-  }
-  const auto last = text.find_last_not_of(" \r\n\t");
-  return text.substr(first, last - first + 1);
-}
-
 constexpr auto kRedrawInterval = std::chrono::milliseconds(100);
 constexpr int kDefaultColumns = 80;
 constexpr int kWidestBar = 30;
