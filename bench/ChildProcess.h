@@ -1,4 +1,4 @@
-// A program of ours started by a test, with its standard output on a pipe, ended with
+// A program of ours started by a benchmark, with its standard output on a pipe, ended with
 // SIGTERM (and waited for) when the object goes.
 #pragma once
 
@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-namespace testing_support {
+namespace bench {
 
 class CChildProcess {
  public:
@@ -29,4 +29,4 @@ class CChildProcess {
   std::string m_Buffer;
 };
 
-}  // namespace testing_support
+}  // namespace bench

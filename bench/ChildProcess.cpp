@@ -1,4 +1,4 @@
-#include "tests/support/ChildProcess.h"
+#include "bench/ChildProcess.h"
 
 #include <poll.h>
 #include <signal.h>
@@ -8,7 +8,7 @@
 
 extern char** environ;
 
-namespace testing_support {
+namespace bench {
 
 CChildProcess::CChildProcess(const std::string& program,
                              const std::vector<std::string>& arguments) {
@@ -72,4 +72,4 @@ std::optional<std::string> CChildProcess::ReadLine(std::chrono::milliseconds tim
   }
 }
 
-}  // namespace testing_support
+}  // namespace bench
