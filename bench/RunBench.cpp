@@ -12,8 +12,8 @@
 #if defined(UPDATE_SIM_EMULATOR)
 #include <sys/resource.h>
 
+#include "bench/ChildProcess.h"
 #include "hid/emulator/EmulatorPlatform.h"
-#include "tests/support/ChildProcess.h"
 #endif
 
 namespace bench {
@@ -77,9 +77,9 @@ double EndedChildrenCpuSeconds() {
 std::optional<RunTiming> FlashOnceThroughEmulator(const std::string& socket,
                                                   std::chrono::microseconds latency,
                                                   const CBenchImage& image, std::string& why) {
-  testing_support::CChildProcess emulator(
-      UPDATE_SIM_EMULATOR, {"--socket", socket, "--boot", "--latency-us",
-                            std::to_string(latency.count()), "--reenumerate-ms", "1"});
+  CChildProcess emulator(UPDATE_SIM_EMULATOR,
+                         {"--socket", socket, "--boot", "--latency-us",
+                          std::to_string(latency.count()), "--reenumerate-ms", "1"});
   if (!emulator.Started() || emulator.ReadLine(10s) != "listening " + socket) {
     why = "update-sim-emulator did not start";
     return std::nullopt;

@@ -11,7 +11,6 @@
 #include <QSignalSpy>
 #include <QTest>
 #include <QTimer>
-#include <functional>
 #include <future>
 #include <memory>
 
@@ -51,7 +50,6 @@ class CModalAnswerer : public QObject {
   struct Answer {
     Action action;
     QString path = {};
-    std::function<void()> meanwhile = {};  // done once when the dialog is first seen
   };
 
   CModalAnswerer(QWidget* mainWindow, std::vector<Answer> answers)
@@ -77,9 +75,6 @@ class CModalAnswerer : public QObject {
       }
       m_Current = modal;
       m_Answer = m_Answers[m_Next++];
-      if (m_Answer.meanwhile) {
-        m_Answer.meanwhile();
-      }
       if (files != nullptr) {
         seen << QStringLiteral("file:") + files->nameFilters().join(u';');
       } else if (box != nullptr) {
@@ -158,20 +153,16 @@ struct Rig {
     return QString::fromStdString(dir.WriteFile(name, testing_support::ImageBytes(bytes, type)));
   }
 
-  // A boot-mode controller of type 0x600A with the replies of a whole run over such an
-  // image (region from 0).
-  QString BootDeviceWithImage(std::uint32_t blocks) {
+  // A boot-mode controller of type 0x600A that answers `typeQueries` type queries, then
+  // with the replies of a whole run over an image of `blocks` full blocks (region from 0);
+  // the image.
+  QString BootDeviceWithImage(std::uint32_t blocks, int typeQueries = 1) {
     Bytes payload;
     const QString path = WriteImage(blocks, &payload);
     device->interfaces = {kBootDevice};
-    device->QueueReport(BootReply(0x0008, Le16(0x600A)));
-    QueueRunReplies(payload);
-    return path;
-  }
-
-  // The replies of a whole run over a payload of full blocks (region from 0).
-  void QueueRunReplies(const Bytes& payload) {
-    const auto blocks = static_cast<std::uint32_t>(payload.size() / 46);
+    for (int i = 0; i < typeQueries; ++i) {
+      device->QueueReport(BootReply(0x0008, Le16(0x600A)));
+    }
     device->QueueReport(BootReply(0x00C1, Le32(0)));
     device->QueueReport(BootReply(0x0004));
     for (std::uint32_t i = 0; i < blocks; ++i) {
@@ -181,6 +172,7 @@ struct Rig {
     const int verified = static_cast<int>(std::min<std::size_t>(4096, payload.size()));
     device->QueueReport(BootReply(0x00C3, Le16(protocol::Crc16(payload.data(), verified))));
     device->QueueReport(BootReply(0x0007));
+    return path;
   }
 };
 
@@ -191,40 +183,57 @@ class WindowTest : public QObject {
 
  private Q_SLOTS:
   // The file dialog opens at once. A run ends with nothing but the type query sent when
-  // that dialog is cancelled or the window closes over it, or when the version prompt is
-  // left by Escape or its close box.
-  void startsARunForABootModeDeviceAtOnce_data() {
-    QTest::addColumn<int>("file");    // the file dialog's answer
-    QTest::addColumn<int>("prompt");  // the version prompt's, once a file is chosen
+  // that dialog is cancelled or the window closes over it, when the version prompt is left
+  // by Escape or its close box, or when the image is of another type (an image given on
+  // the command line answers the first file dialog only, after the same check). No dead
+  // end: the controller then waits in boot mode with the button enabled, and a click asks
+  // again.
+  void aRunThatWroteNothingLeavesTheButtonToTryAgain_data() {
+    QTest::addColumn<bool>("given");        // the image of another type on the command line
+    QTest::addColumn<QList<int>>("first");  // the answers of the first run's dialogs
     QTest::addColumn<int>("failure");
-    const int noImage = int(RunFailure::kNoImageChosen);
-    const int declined = int(RunFailure::kDeclined);
-    QTest::newRow("file dialog cancelled") << int(Action::kCancel) << 0 << noImage;
-    QTest::newRow("window closed over it") << int(Action::kCloseMainWindow) << 0 << noImage;
-    QTest::newRow("prompt escaped") << int(Action::kChoose) << int(Action::kEscape) << declined;
-    QTest::newRow("prompt closed") << int(Action::kChoose) << int(Action::kCloseBox) << declined;
+    QTest::addColumn<QStringList>("seen");
+    const QString unknown = "box:" + kTitle + "|New firmware 2.15 and current is unknown\n";
+    const QString wrong = "box:" + kTitle + "|The firmware type is error!\n";
+    const int choose = int(Action::kChoose);
+    QTest::newRow("file dialog cancelled")
+        << false << QList<int>{int(Action::kCancel)} << int(RunFailure::kNoImageChosen)
+        << QStringList{kFileDialog};
+    QTest::newRow("window closed over it")
+        << false << QList<int>{int(Action::kCloseMainWindow)} << int(RunFailure::kNoImageChosen)
+        << QStringList{kFileDialog};
+    QTest::newRow("prompt escaped")
+        << false << QList<int>{choose, int(Action::kEscape)} << int(RunFailure::kDeclined)
+        << QStringList{kFileDialog, unknown};
+    QTest::newRow("prompt closed")
+        << false << QList<int>{choose, int(Action::kCloseBox)} << int(RunFailure::kDeclined)
+        << QStringList{kFileDialog, unknown};
+    QTest::newRow("an image of another type")
+        << false << QList<int>{-1, int(Action::kOk)} << int(RunFailure::kImageRefused)
+        << QStringList{kFileDialog, wrong};
+    QTest::newRow("one of another type on the command line")
+        << true << QList<int>{int(Action::kOk)} << int(RunFailure::kImageRefused)
+        << QStringList{wrong};
   }
-  void startsARunForABootModeDeviceAtOnce() {
-    QFETCH(int, file);
-    QFETCH(int, prompt);
+  void aRunThatWroteNothingLeavesTheButtonToTryAgain() {
+    QFETCH(bool, given);
+    QFETCH(QList<int>, first);
     QFETCH(int, failure);
+    QFETCH(QStringList, seen);
     Rig rig;
-    const QString image = rig.BootDeviceWithImage(3);
-    rig.Start();
-    std::vector<CModalAnswerer::Answer> answers = {{static_cast<Action>(file), image}};
-    if (file == int(Action::kChoose)) {
-      answers.push_back({static_cast<Action>(prompt)});
+    const QString image = rig.BootDeviceWithImage(3, 2);  // identified at start and after
+    const QString wrong = rig.WriteImage(3, nullptr, 0x6011, "wrong.dat");
+    rig.Start(1033, {}, given ? std::optional<QString>(wrong) : std::nullopt);
+    std::vector<CModalAnswerer::Answer> answers;
+    for (const int action : first) {  // -1: the image of another type chosen
+      answers.push_back(action < 0 ? CModalAnswerer::Answer{Action::kChoose, wrong}
+                                   : CModalAnswerer::Answer{static_cast<Action>(action), image});
     }
+    answers.insert(answers.end(), {{Action::kChoose, image}, {Action::kOk}, {Action::kOk}});
     CModalAnswerer answerer(rig.dialog.get(), answers);
     QSignalSpy ended(rig.dialog.get(), &app::CUpdateDlg::RunEnded);
     QVERIFY(ended.wait(10000));
-    QCOMPARE(answerer.seen.size(), qsizetype(answers.size()));
-    QCOMPARE(answerer.seen.front(), kFileDialog);
-    if (answers.size() > 1) {
-      // Its version was never read: the prompt says so.
-      QCOMPARE(answerer.seen.at(1),
-               "box:" + kTitle + "|New firmware 2.15 and current is unknown\n");
-    }
+    QCOMPARE(answerer.seen, seen);
     QCOMPARE(int(rig.dialog->LastRunOutcome()->failure), failure);
     QCOMPARE(rig.dialog->Controller().GetDeviceKind(), 5);
     // Nothing of a run was sent: only the type queries, the second one looking again
@@ -232,77 +241,23 @@ class WindowTest : public QObject {
     const Codes sent = rig.Sent();
     QVERIFY(!sent.empty());
     QCOMPARE(std::count(sent.begin(), sent.end(), 0x0008), qsizetype(sent.size()));
-    const bool closed = file == int(Action::kCloseMainWindow);
-    QTRY_COMPARE_WITH_TIMEOUT(rig.dialog->isVisible(), !closed, 5000);
-  }
-
-  // No dead end: a run that wrote nothing leaves the controller waiting in boot mode
-  // with the button enabled, and a click asks again.
-  // An image given on the command line answers the first file dialog only, after the
-  // same type check as a chosen one.
-  void aRunThatWroteNothingLeavesTheButtonToTryAgain_data() {
-    QTest::addColumn<bool>("wrongTypeFirst");
-    QTest::addColumn<bool>("given");
-    QTest::newRow("file dialog cancelled") << false << false;
-    QTest::newRow("an image of another type") << true << false;
-    QTest::newRow("one of another type on the command line") << true << true;
-  }
-  void aRunThatWroteNothingLeavesTheButtonToTryAgain() {
-    QFETCH(bool, wrongTypeFirst);
-    QFETCH(bool, given);
-    Rig rig;
-    Bytes payload;
-    const QString image = rig.WriteImage(3, &payload);
-    const QString wrong = rig.WriteImage(3, nullptr, 0x6011, "wrong.dat");
-    rig.device->interfaces = {kBootDevice};
-    rig.device->QueueReport(BootReply(0x0008, Le16(0x600A)));  // at start
-    rig.device->QueueReport(BootReply(0x0008, Le16(0x600A)));  // after the first run
-    rig.QueueRunReplies(payload);
-    rig.Start(1033, {}, given ? std::optional<QString>(wrong) : std::nullopt);
-    std::vector<CModalAnswerer::Answer> answers;
-    if (given) {
-      answers = {{Action::kOk}};
-    } else if (wrongTypeFirst) {
-      answers = {{Action::kChoose, wrong}, {Action::kOk}};
-    } else {
-      answers = {{Action::kCancel}};
+    if (first.front() == int(Action::kCloseMainWindow)) {
+      QTRY_VERIFY_WITH_TIMEOUT(!rig.dialog->isVisible(), 5000);
+      return;
     }
-    answers.insert(answers.end(), {{Action::kChoose, image}, {Action::kOk}, {Action::kOk}});
-    CModalAnswerer answerer(rig.dialog.get(), answers);
-    QSignalSpy ended(rig.dialog.get(), &app::CUpdateDlg::RunEnded);
-    QVERIFY(ended.wait(10000));
     QTRY_VERIFY_WITH_TIMEOUT(rig.Button()->isEnabled(), 5000);
     QTest::mouseClick(rig.Button(), Qt::LeftButton);
     QVERIFY(ended.wait(10000));
     const auto outcome = rig.dialog->LastRunOutcome();
     QVERIFY2(outcome->Completed(), update::Describe(*outcome).c_str());
-    if (wrongTypeFirst) {
-      QCOMPARE(answerer.seen.at(given ? 0 : 1), "box:" + kTitle + "|The firmware type is error!\n");
-      QCOMPARE(answerer.seen.at(given ? 1 : 2), kFileDialog);
-    }
+    QCOMPARE(answerer.seen.mid(seen.size(), 1), QStringList{kFileDialog});
     QVERIFY(rig.Completion()->isVisible());
   }
 
-  // A controller replugged while the file dialog is open is found once the run ends.
-  void aReplugDuringTheFileDialogIsIdentifiedAfterTheCancel() {
-    Rig rig;
-    rig.BootDeviceWithImage(1);
-    rig.Start();
-    CModalAnswerer answerer(rig.dialog.get(),
-                            {{Action::kCancel, {}, [&] {
-                                rig.device->interfaces = {kAppDevice};
-                                rig.device->ClearReads();
-                                rig.device->QueueReport(AppReply(0x0101, AppInfo(0x600A, 214)));
-                              }}});
-    QSignalSpy ended(rig.dialog.get(), &app::CUpdateDlg::RunEnded);
-    QVERIFY(ended.wait(10000));
-    QCOMPARE(rig.dialog->Controller().GetCurrentFirmwareInfo(), 214u);
-    QVERIFY(rig.Button()->isEnabled());
-    QCOMPARE(rig.Sent(), (Codes{0x0008, 0x0101}));
-  }
-
-  // The texts' table, and Qt's own words (the file dialog's buttons) from Qt's catalog.
-  void showsTheTextsOfTheLanguage_data() {
+  // Without a controller: the button disabled, the bar empty, the instructions shown;
+  // the controls where template 102 puts them in the font's base units. The texts' table,
+  // and Qt's own words (the file dialog's buttons) from Qt's catalog.
+  void startsWithoutADeviceInItsLanguageLaidOutAsTemplate102_data() {
     QTest::addColumn<int>("language");
     QTest::addColumn<QString>("button");
     QTest::addColumn<QString>("completion");
@@ -321,7 +276,7 @@ class WindowTest : public QObject {
                                  "   (.dat).")
                           << QStringList{QStringLiteral("&Open"), QStringLiteral("Cancel")};
   }
-  void showsTheTextsOfTheLanguage() {
+  void startsWithoutADeviceInItsLanguageLaidOutAsTemplate102() {
     QFETCH(int, language);
     QFETCH(QString, button);
     QFETCH(QString, completion);
@@ -337,28 +292,6 @@ class WindowTest : public QObject {
     QCOMPARE(rig.Button()->text(), button);
     QCOMPARE(rig.Completion()->text(), completion);
     QCOMPARE(rig.Instructions()->text(), instructions);
-
-    QStringList shown;
-    QTimer look;
-    connect(&look, &QTimer::timeout, [&] {
-      if (auto* files = qobject_cast<QFileDialog*>(QApplication::activeModalWidget())) {
-        for (QAbstractButton* each : files->findChild<QDialogButtonBox*>()->buttons()) {
-          shown << each->text();
-        }
-        files->reject();
-      }
-    });
-    look.start(10);
-    (void)rig.dialog->ShowOpenFileDialog({"File type(*.dat)|*.dat||", "*.*", "", ""});
-    QApplication::removeTranslator(&qtTexts);
-    QCOMPARE(shown, fileButtons);
-  }
-
-  // Without a controller: the button disabled, the bar empty, the instructions shown;
-  // the controls where template 102 puts them in the font's base units.
-  void startsWithoutADeviceLaidOutAsTemplate102() {
-    Rig rig;
-    rig.Start();
     QVERIFY(!rig.Button()->isEnabled());
     QCOMPARE(rig.Bar()->value(), 0);
     QCOMPARE(rig.Bar()->maximum(), 100);
@@ -374,6 +307,21 @@ class WindowTest : public QObject {
     QCOMPARE(rig.Button()->geometry(), pixels(7, 101, 230, 22));
     QCOMPARE(rig.Completion()->geometry(), pixels(83, 86, 85, 12));
     QCOMPARE(rig.Instructions()->geometry(), pixels(7, 25, 230, 42));
+
+    QStringList shown;
+    QTimer look;
+    connect(&look, &QTimer::timeout, [&] {
+      if (auto* files = qobject_cast<QFileDialog*>(QApplication::activeModalWidget())) {
+        for (QAbstractButton* each : files->findChild<QDialogButtonBox*>()->buttons()) {
+          shown << each->text();
+        }
+        files->reject();
+      }
+    });
+    look.start(10);
+    (void)rig.dialog->ShowOpenFileDialog({"File type(*.dat)|*.dat||", "*.*", "", ""});
+    QApplication::removeTranslator(&qtTexts);
+    QCOMPARE(shown, fileButtons);
   }
 
   void endsByEscapeCloseBoxOrEnterOffTheButton_data() {

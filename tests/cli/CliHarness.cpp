@@ -24,12 +24,15 @@ std::vector<std::uint16_t> ReceivedCodes(const sim::CSimController& device) {
   return codes;
 }
 
-Bytes Pattern(std::size_t size) {
-  Bytes bytes(size);
-  for (std::size_t i = 0; i < size; ++i) {
-    bytes[i] = static_cast<std::uint8_t>((i * 131 + 17) ^ (i >> 7));
+std::vector<std::uint16_t> RoadCodes(bool startInBootMode) {
+  std::vector<std::uint16_t> codes;
+  if (!startInBootMode) {
+    codes = {0x0101, 0x000C};
   }
-  return bytes;
+  codes.insert(codes.end(), {0x0008, 0x00C1, 0x0004});
+  codes.insert(codes.end(), kBlocks, 0x0003);
+  codes.insert(codes.end(), {0x00C2, 0x00C3, 0x0007, 0x0101});
+  return codes;
 }
 
 std::string WriteImage(const testing_support::CTempDir& dir, const std::string& name,

@@ -15,6 +15,7 @@
 #include "cli/Session.h"
 #include "cli/WakeFd.h"
 #include "sim/SimPlatform.h"
+#include "tests/support/Images.h"
 #include "tests/support/TempDir.h"
 
 namespace cli_test {
@@ -34,7 +35,20 @@ std::vector<std::uint16_t> ReceivedCodes(const sim::CSimController& device);
 std::string WriteImage(const testing_support::CTempDir& dir, const std::string& name,
                        const Bytes& payload, std::uint32_t type = 0x600A,
                        std::uint16_t version = 215);
-Bytes Pattern(std::size_t size);
+using testing_support::Pattern;
+
+// The payload of most flashing tests: kBlocks blocks, the last one short.
+inline constexpr std::size_t kBlocks = 20;
+inline const Bytes kPayload = Pattern(46 * (kBlocks - 1) + 30);
+
+// The codes a controller updated on its own road receives for kPayload, as a click
+// through the window sends them: identify, the button, the boot-mode identification,
+// the run, and identification after the restart.
+std::vector<std::uint16_t> RoadCodes(bool startInBootMode);
+
+inline bool Contains(const std::string& text, const std::string& part) {
+  return text.find(part) != std::string::npos;
+}
 
 // Passes everything to the platform it wraps and tells onWrite of each frame written
 // (from the thread that writes it), for tests that act at a point of the road.

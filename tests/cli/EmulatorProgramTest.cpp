@@ -14,10 +14,11 @@
 #include <csignal>
 #include <filesystem>
 #include <functional>
+#include <future>
 
 #include "cli/Messages.h"
 #include "tests/cli/CliHarness.h"
-#include "tests/support/ChildProcess.h"
+#include "tests/support/TempDir.h"
 
 extern char** environ;
 
@@ -25,19 +26,7 @@ namespace {
 
 using namespace std::chrono_literals;
 using cli_test::CCliHarness;
-
-struct Emulator : ::testing::Test {
-  testing_support::CTempDir dir;
-  std::string socket = (dir.Path() / "emu.sock").string();
-  std::unique_ptr<testing_support::CChildProcess> emulator;
-
-  void Start(std::vector<std::string> arguments = {}) {
-    arguments.insert(arguments.begin(), {"--socket", socket});
-    emulator = std::make_unique<testing_support::CChildProcess>(UPDATE_SIM_EMULATOR, arguments);
-    ASSERT_TRUE(emulator->Started());
-    ASSERT_EQ(emulator->ReadLine(20s), "listening " + socket);
-  }
-};
+using cli_test::Contains;
 
 // How a program is run: its arguments, what is typed into it, its language, and what is
 // done to it once a text has been printed.
@@ -185,9 +174,34 @@ ProgramRun RunProgram(const Invocation& how) {
   return run;
 }
 
-bool Contains(const std::string& text, const std::string& part) {
-  return text.find(part) != std::string::npos;
-}
+// update-sim-emulator in the background from the moment it listens, ended with the test.
+struct Emulator : ::testing::Test {
+  testing_support::CTempDir dir;
+  std::string socket = (dir.Path() / "emu.sock").string();
+  std::future<ProgramRun> emulator;
+  pid_t emulatorPid = -1;
+
+  void Start(std::vector<std::string> arguments = {}) {
+    arguments.insert(arguments.begin(), {"--socket", socket});
+    Invocation how = With(std::move(arguments));
+    how.program = UPDATE_SIM_EMULATOR;
+    how.at = "listening " + socket + "\n";
+    auto listening = std::make_shared<std::promise<pid_t>>();
+    how.then = [listening](pid_t pid, int) { listening->set_value(pid); };
+    emulator = std::async(std::launch::async, RunProgram, how);
+    auto pid = listening->get_future();
+    ASSERT_EQ(pid.wait_for(20s), std::future_status::ready);
+    emulatorPid = pid.get();
+  }
+  void TearDown() override {
+    if (emulatorPid > 0) {
+      kill(emulatorPid, SIGTERM);
+    }
+    if (emulator.valid()) {
+      emulator.wait();
+    }
+  }
+};
 
 // One row per way a user meets the program: what it prints where, and its exit code.
 TEST(Program, AnswersAsAUserExpects) {

@@ -12,32 +12,8 @@
 namespace {
 
 using namespace std::chrono_literals;
-using cli_test::Bytes;
-using cli_test::CCliHarness;
-using cli_test::Pattern;
-using cli_test::ReceivedCodes;
-using cli_test::WriteImage;
+using namespace cli_test;
 using Codes = std::vector<std::uint16_t>;
-
-constexpr std::size_t kBlocks = 20;
-const Bytes kPayload = Pattern(46 * (kBlocks - 1) + 30);
-
-// The codes a click through the window sends for kPayload: identify, the button, the
-// boot-mode identification, the run, and identification after the restart.
-Codes RoadCodes(bool startInBootMode) {
-  Codes codes;
-  if (!startInBootMode) {
-    codes = {0x0101, 0x000C};
-  }
-  codes.insert(codes.end(), {0x0008, 0x00C1, 0x0004});
-  codes.insert(codes.end(), kBlocks, 0x0003);
-  codes.insert(codes.end(), {0x00C2, 0x00C3, 0x0007, 0x0101});
-  return codes;
-}
-
-bool Contains(const std::string& text, const std::string& part) {
-  return text.find(part) != std::string::npos;
-}
 
 // The failure line: the last one on stderr, after the progress.
 std::string LastLine(std::string text) {

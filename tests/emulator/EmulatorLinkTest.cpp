@@ -1,7 +1,6 @@
 // The emulator link end to end: an emulator server with a recording device model on one
 // side of a real socket, CHid over CEmulatorPlatform on the other.
 #include <gtest/gtest.h>
-#include <poll.h>
 #include <sys/socket.h>
 #include <sys/un.h>
 #include <unistd.h>
@@ -17,6 +16,7 @@
 #include "hid/Hid.h"
 #include "hid/emulator/EmulatorPlatform.h"
 #include "hid/emulator/server/EmulatorServer.h"
+#include "tests/support/Notices.h"
 #include "tests/support/TempDir.h"
 
 namespace {
@@ -24,6 +24,7 @@ namespace {
 using namespace hid::emulator;
 using namespace std::chrono_literals;
 using Bytes = std::vector<std::uint8_t>;
+using testing_support::AwaitNotices;
 
 constexpr auto kBound = 5s;  // for events that take milliseconds; only reached on failure
 
@@ -84,19 +85,6 @@ struct EmulatorLink : ::testing::Test {
   void FindAndOpen() {
     ASSERT_EQ(link->FindDevice(), 1);
     ASSERT_EQ(link->OpenDevice(), 1);
-  }
-  // Collects notices from the platform's descriptor until count have come.
-  std::vector<std::uint32_t> WaitForNotices(std::size_t count) {
-    std::vector<std::uint32_t> notices;
-    const auto deadline = std::chrono::steady_clock::now() + kBound;
-    while (notices.size() < count && std::chrono::steady_clock::now() < deadline) {
-      pollfd fd{platform->NoticeFd(), POLLIN, 0};
-      if (::poll(&fd, 1, 50) > 0) {
-        const auto taken = platform->TakeNotices();
-        notices.insert(notices.end(), taken.begin(), taken.end());
-      }
-    }
-    return notices;
   }
 };
 
@@ -160,7 +148,7 @@ TEST_F(EmulatorLink, AnEmulatorSlowToTellItsStateDelaysTheStartOnlyForTheBound) 
   ASSERT_GE(connection, 0);
   const std::uint8_t attach[] = {'A', 0x2E, 0x4B, 0x30, 0x6E};
   ASSERT_EQ(::send(connection, attach, sizeof attach, 0), 5);
-  EXPECT_EQ(WaitForNotices(1), std::vector<std::uint32_t>{hid::kNoticeArrival});
+  EXPECT_EQ(AwaitNotices(*platform, 1), std::vector<std::uint32_t>{hid::kNoticeArrival});
   EXPECT_EQ(link->FindDevice(), 1);
   EXPECT_EQ(link->GetMatchedDeviceIds().ProductId, hid::kBootProductId);
   link.reset();
@@ -199,7 +187,7 @@ TEST_F(EmulatorLink, RemovalOrAClosedSocketFailsAWaitingReadAtOnceAndDropsQueued
     // Far inside the read's own time-out: the removal ended it, not the clock.
     ASSERT_EQ(read.wait_for(kBound), std::future_status::ready);
     EXPECT_EQ(read.get(), hid::kReadDeviceGone);
-    EXPECT_EQ(WaitForNotices(1), std::vector<std::uint32_t>{hid::kNoticeRemoveComplete});
+    EXPECT_EQ(AwaitNotices(*platform, 1), std::vector<std::uint32_t>{hid::kNoticeRemoveComplete});
     EXPECT_EQ(link->FindDevice(), 0);
   };
   goneWhileReading([&] { server->Detach(); });
@@ -208,12 +196,12 @@ TEST_F(EmulatorLink, RemovalOrAClosedSocketFailsAWaitingReadAtOnceAndDropsQueued
 
   // A report queued before a removal is gone with the device.
   server->Attach(hid::kVendorId, hid::kBootProductId);
-  EXPECT_EQ(WaitForNotices(1), std::vector<std::uint32_t>{hid::kNoticeArrival});
+  EXPECT_EQ(AwaitNotices(*platform, 1), std::vector<std::uint32_t>{hid::kNoticeArrival});
   FindAndOpen();
   ASSERT_TRUE(server->SendInputReport(Pattern(0, 1)));
   server->Detach();
   server->Attach(hid::kVendorId, hid::kBootProductId);
-  EXPECT_EQ(WaitForNotices(2),
+  EXPECT_EQ(AwaitNotices(*platform, 2),
             (std::vector<std::uint32_t>{hid::kNoticeRemoveComplete, hid::kNoticeArrival}));
   FindAndOpen();
   link->SetTimeout(10);
@@ -233,7 +221,7 @@ TEST_F(EmulatorLink, AnAttachWhileAttachedReplacesTheDevice) {
   Start(hid::kAppProductId);
   FindAndOpen();
   server->Attach(hid::kVendorId, hid::kBootProductId);
-  EXPECT_EQ(WaitForNotices(2),
+  EXPECT_EQ(AwaitNotices(*platform, 2),
             (std::vector<std::uint32_t>{hid::kNoticeRemoveComplete, hid::kNoticeArrival}));
   std::uint8_t report[64];
   EXPECT_EQ(link->ReadReport(report, 64), hid::kReadDeviceGone);

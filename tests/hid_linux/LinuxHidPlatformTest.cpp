@@ -20,12 +20,14 @@
 
 #include "hid/Hid.h"
 #include "hid/linux/LinuxHidPlatform.h"
+#include "tests/support/Notices.h"
 
 namespace {
 
 using namespace std::chrono_literals;
 using Bytes = std::vector<std::uint8_t>;
 using Notices = std::vector<std::uint32_t>;
+using testing_support::AwaitNotices;
 
 std::string Format(const char* pattern, unsigned a, unsigned b = 0, unsigned c = 0) {
   char text[128];
@@ -211,21 +213,6 @@ Bytes Sequence(std::size_t n, std::uint8_t first) {
 Bytes Joined(Bytes first, const Bytes& rest) {
   first.insert(first.end(), rest.begin(), rest.end());
   return first;
-}
-
-// Takes notices until count have come or the bound is reached, waiting on the
-// platform's descriptor as a front end's event loop does.
-Notices AwaitNotices(hid::IHidPlatform& platform, std::size_t count) {
-  Notices notices;
-  const auto deadline = std::chrono::steady_clock::now() + 10s;
-  while (notices.size() < count && std::chrono::steady_clock::now() < deadline) {
-    pollfd wait{platform.NoticeFd(), POLLIN, 0};
-    ::poll(&wait, 1, 50);
-    for (const auto code : platform.TakeNotices()) {
-      notices.push_back(code);
-    }
-  }
-  return notices;
 }
 
 // open(2) that refuses chosen nodes with EACCES a number of times (-1: for ever) and

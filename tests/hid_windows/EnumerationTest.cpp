@@ -33,31 +33,32 @@ struct EnumerationFixture : ::testing::Test {
   }
 };
 
-TEST_F(EnumerationFixture, ListsTheSnapshotInOrderWithOnePathBufferAndReleasesIt) {
-  api.interfaces = {{kLonger, 0x4B2E, 0x6E30}, {kShort, 0x046D, 0xC52B}};
-  const std::vector<InterfaceInfo> found = EnumerateHidInterfaces(api);
-
-  EXPECT_EQ(found, (std::vector<InterfaceInfo>{{Narrow(kLonger), 0x4B2E, 0x6E30},
-                                               {Narrow(kShort), 0x046D, 0xC52B}}));
-  EXPECT_EQ(api.snapshotFlags, std::vector<DWORD>{0x12});  // present, device interfaces
-  EXPECT_EQ(api.sizeQueries, 1) << "a shorter later path reuses the first buffer";
-  EXPECT_EQ(api.snapshotsReleased, 1);
-  ASSERT_EQ(api.opens.size(), 2u);
-  for (const auto& open : api.opens) {
-    EXPECT_EQ(open.access, static_cast<DWORD>(GENERIC_READ | GENERIC_WRITE));
-    EXPECT_EQ(open.share, static_cast<DWORD>(FILE_SHARE_READ | FILE_SHARE_WRITE));
-    EXPECT_EQ(open.disposition, static_cast<DWORD>(OPEN_EXISTING));
-    EXPECT_EQ(open.flags, static_cast<DWORD>(FILE_FLAG_OVERLAPPED));
+// A shorter later path reuses the first path buffer; a longer one is read again in a
+// buffer of the size asked anew.
+TEST_F(EnumerationFixture, ListsTheSnapshotInOrderWithAPathBufferOfTheSizeAskedAndReleasesIt) {
+  const FakeInterface ours{kLonger, 0x4B2E, 0x6E30};
+  const FakeInterface other{kShort, 0x046D, 0xC52B};
+  for (const bool longerFirst : {true, false}) {
+    SCOPED_TRACE(longerFirst);
+    api = CFakeWin32Api{};
+    api.interfaces = {longerFirst ? ours : other, longerFirst ? other : ours};
+    std::vector<InterfaceInfo> expected;
+    for (const FakeInterface& each : api.interfaces) {
+      expected.push_back({Narrow(each.path), each.vendorId, each.productId});
+    }
+    EXPECT_EQ(EnumerateHidInterfaces(api), expected);
+    EXPECT_EQ(api.snapshotFlags, std::vector<DWORD>{0x12});  // present, device interfaces
+    EXPECT_EQ(api.sizeQueries, longerFirst ? 1 : 2);
+    EXPECT_EQ(api.pathReads, longerFirst ? 2 : 3);  // the longer one refused once after a short
+    EXPECT_EQ(api.snapshotsReleased, 1);
+    ASSERT_EQ(api.opens.size(), 2u);
+    for (const auto& open : api.opens) {
+      EXPECT_EQ(open.access, static_cast<DWORD>(GENERIC_READ | GENERIC_WRITE));
+      EXPECT_EQ(open.share, static_cast<DWORD>(FILE_SHARE_READ | FILE_SHARE_WRITE));
+      EXPECT_EQ(open.disposition, static_cast<DWORD>(OPEN_EXISTING));
+      EXPECT_EQ(open.flags, static_cast<DWORD>(FILE_FLAG_OVERLAPPED));
+    }
   }
-}
-
-TEST_F(EnumerationFixture, APathLongerThanTheBufferIsReadAgainWithTheSizeAskedAnew) {
-  api.interfaces = {{kShort, 0x046D, 0xC52B}, {kLonger, 0x4B2E, 0x6E21}};
-  const auto found = EnumerateHidInterfaces(api);
-  ASSERT_EQ(found.size(), 2u);
-  EXPECT_EQ(found[1].path, Narrow(kLonger));
-  EXPECT_EQ(api.sizeQueries, 2);
-  EXPECT_EQ(api.pathReads, 3);  // short, longer refused, longer in the new buffer
 }
 
 TEST_F(EnumerationFixture, APathThatKeepsFailingIsSkippedAfterBoundedAttempts) {

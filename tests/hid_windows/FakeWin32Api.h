@@ -39,11 +39,11 @@ struct FakeDevNode {
 struct ReadScript {
   enum class Start { kCompletesAtOnce, kPending, kRefused };
   Start start = Start::kPending;
-  DWORD refusal = 0;                 // kRefused: the error ReadFile leaves
-  DWORD wait = WAIT_TIMEOUT;         // kPending: what WaitForSingleObject returns
-  std::vector<std::uint8_t> report;  // delivered when the read completes with data
-  bool reportInCancelRace = false;   // the report completes the read as it is cancelled
-  std::optional<DWORD> endError;     // the read ends with this error instead of data
+  DWORD refusal = 0;                      // kRefused: the error ReadFile leaves
+  DWORD wait = WAIT_TIMEOUT;              // kPending: what WaitForSingleObject returns
+  std::vector<std::uint8_t> report = {};  // delivered when the read completes with data
+  bool reportInCancelRace = false;        // the report completes the read as it is cancelled
+  std::optional<DWORD> endError = {};     // the read ends with this error instead of data
 };
 
 struct OpenCall {

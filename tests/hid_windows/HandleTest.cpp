@@ -60,60 +60,28 @@ TEST_F(HandleFixture, OpensTheWriteSideSynchronousAndTheReadSideOverlappedOrSays
   EXPECT_EQ(missing.error().kind, base::ErrorKind::kNotFound);
 }
 
-ReadScript Queued(Bytes report) {
-  ReadScript script;
-  script.start = Start::kCompletesAtOnce;
-  script.report = std::move(report);
-  return script;
-}
-
-ReadScript Pending(DWORD wait, Bytes report = {}) {
-  ReadScript script;
-  script.wait = wait;
-  script.report = std::move(report);
-  return script;
-}
-
-ReadScript Refused(DWORD error) {
-  ReadScript script;
-  script.start = Start::kRefused;
-  script.refusal = error;
-  return script;
-}
-
-ReadScript InCancelRace(ReadScript script) {
-  script.reportInCancelRace = true;
-  return script;
-}
-
-ReadScript EndingWith(ReadScript script, DWORD error) {
-  script.endError = error;
-  return script;
-}
-
 TEST_F(HandleFixture, ReadsEndAsTheirRequestDidAndAreAlwaysRetired) {
   const Bytes report = Sequence(65, 0x00);
   struct Case {
     const char* name;
-    ReadScript script;
     ReadOutcome outcome;
     bool cancelled;
+    ReadScript script;
   };
+  const DWORD gone = ERROR_DEVICE_NOT_CONNECTED;
+  using enum ReadOutcome;
   const Case cases[] = {
-      {"queued already", Queued(report), ReadOutcome::kReport, false},
-      {"arrives in time", Pending(WAIT_OBJECT_0, report), ReadOutcome::kReport, false},
-      {"time-out", Pending(WAIT_TIMEOUT, report), ReadOutcome::kTimeout, true},
-      {"arrives as it is cancelled", InCancelRace(Pending(WAIT_TIMEOUT, report)),
-       ReadOutcome::kReport, true},
-      {"abandoned wait", Pending(WAIT_ABANDONED, report), ReadOutcome::kAbandoned, true},
-      {"failed wait", Pending(WAIT_FAILED, report), ReadOutcome::kFailed, true},
-      {"refused, unplugged", Refused(ERROR_DEVICE_NOT_CONNECTED), ReadOutcome::kDeviceGone, false},
-      {"refused, other", Refused(ERROR_INVALID_FUNCTION), ReadOutcome::kFailed, false},
-      {"ends unplugged", EndingWith(Pending(WAIT_OBJECT_0), ERROR_DEVICE_NOT_CONNECTED),
-       ReadOutcome::kDeviceGone, false},
-      {"unplugged before the cancel", EndingWith(Pending(WAIT_TIMEOUT), ERROR_DEVICE_NOT_CONNECTED),
-       ReadOutcome::kDeviceGone, true},
-      {"completes empty", Pending(WAIT_OBJECT_0), ReadOutcome::kFailed, false},
+      {"queued already", kReport, false, {.start = Start::kCompletesAtOnce, .report = report}},
+      {"arrives in time", kReport, false, {.wait = WAIT_OBJECT_0, .report = report}},
+      {"time-out", kTimeout, true, {.report = report}},
+      {"arrives as it is cancelled", kReport, true, {.report = report, .reportInCancelRace = true}},
+      {"abandoned wait", kAbandoned, true, {.wait = WAIT_ABANDONED, .report = report}},
+      {"failed wait", kFailed, true, {.wait = WAIT_FAILED, .report = report}},
+      {"refused, unplugged", kDeviceGone, false, {.start = Start::kRefused, .refusal = gone}},
+      {"refused, other", kFailed, false, {.start = Start::kRefused, .refusal = ERROR_BUSY}},
+      {"ends unplugged", kDeviceGone, false, {.wait = WAIT_OBJECT_0, .endError = gone}},
+      {"unplugged before the cancel", kDeviceGone, true, {.endError = gone}},
+      {"completes empty", kFailed, false, {.wait = WAIT_OBJECT_0}},
   };
   const auto handle = OpenWith(Access::kRead, ReportLengths{65, 65});
   for (const Case& c : cases) {
@@ -126,7 +94,7 @@ TEST_F(HandleFixture, ReadsEndAsTheirRequestDidAndAreAlwaysRetired) {
     EXPECT_FALSE(api->ReadPending()) << "a read must be retired before its buffer goes";
     EXPECT_EQ(api->cancels, c.cancelled ? 1 : 0);
     EXPECT_EQ(api->OpenHandles(), 1u) << "the read's event is closed";
-    if (c.outcome == ReadOutcome::kReport) {
+    if (c.outcome == kReport) {
       EXPECT_TRUE(std::equal(frame.begin(), frame.end(), report.begin()));
     }
   }
@@ -143,7 +111,7 @@ TEST_F(HandleFixture, ReportsOfOtherLengthsBecome65ByteFrames) {
     SCOPED_TRACE(c.inputLength);
     const auto handle = OpenWith(Access::kRead, ReportLengths{c.inputLength, 65});
     const Bytes report = Sequence(c.inputLength, 0x81);
-    api->read = Queued(report);
+    api->read = {.start = Start::kCompletesAtOnce, .report = report};
     hid::Frame frame{};
     frame.fill(0xEE);
     ASSERT_EQ(handle->ReadFrame(frame, std::chrono::milliseconds(10)).outcome,

@@ -42,11 +42,6 @@ base::Error NoSuchDevice(const std::string& operation) {
           operation + ": " + std::generic_category().message(ENODEV)};
 }
 
-void CFakeHidPlatform::ClearReads() {
-  std::lock_guard lock(m_Mutex);
-  m_Reads.clear();
-}
-
 void CFakeHidPlatform::QueueRead(const ScriptedRead& read) {
   std::lock_guard lock(m_Mutex);
   m_Reads.push_back(read);

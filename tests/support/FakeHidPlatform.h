@@ -35,7 +35,6 @@ class CFakeHidPlatform : public hid::IHidPlatform {
   // A read takes the next scripted answer; with none left it times out at once.
   void QueueRead(const ScriptedRead& read);
   void QueueReport(const hid::Frame& frame) { QueueRead({hid::ReadOutcome::kReport, frame}); }
-  void ClearReads();
 
   // What the link did.
   std::vector<std::vector<std::uint8_t>> Written() const {

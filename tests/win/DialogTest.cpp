@@ -8,10 +8,10 @@
 #include <commctrl.h>
 
 #include "app/DialogTemplate.h"
-#include "firmware/FirmwareHeader.h"
 #include "hid/windows/Win32Errors.h"
 #include "platform/DeviceAccess.h"
 #include "sim/SimPlatform.h"
+#include "tests/support/Images.h"
 #include "tests/support/TempDir.h"
 #include "tests/win/DialogHarness.h"
 #include "win/UpdateApp.h"
@@ -30,15 +30,7 @@ struct SimRig {
 
   // An image for type 0x600A, version 2.15, of `blocks` full blocks.
   std::wstring WriteImage(std::uint32_t blocks) {
-    firmware::FirmwareHeader header;
-    header.version = 215;
-    header.firmwareType = 0x600A;
-    header.payloadLength = blocks * 46;
-    const auto head = firmware::SerializeFirmwareHeader(header);
-    std::vector<std::uint8_t> image(head.begin(), head.end());
-    for (std::uint32_t i = 0; i < header.payloadLength; ++i) {
-      image.push_back(static_cast<std::uint8_t>(i * 7 + 3));
-    }
+    const auto image = testing_support::ImageBytes(testing_support::Pattern(blocks * 46));
     return hid::windows::WideFromUtf8(dir.WriteFile("image.dat", image));
   }
 
@@ -59,8 +51,8 @@ sim::SimConfig Config(bool present, bool bootMode, std::chrono::microseconds lat
 }
 
 // Clicks the update button, chooses the image in the file dialog and confirms the
-// version prompt; the prompt's text.
-std::wstring StartUpdate(CDialogHarness& dialog, const std::wstring& image) {
+// version prompt (or leaves it open); the prompt's text.
+std::wstring StartUpdate(CDialogHarness& dialog, const std::wstring& image, bool confirm = true) {
   dialog.Click(win::kIdUpdateButton);
   const HWND files = dialog.WaitForPopup();
   if (files == nullptr || !CDialogHarness::IsFileDialog(files)) {
@@ -73,6 +65,9 @@ std::wstring StartUpdate(CDialogHarness& dialog, const std::wstring& image) {
     return L"no prompt";
   }
   const std::wstring text = CDialogHarness::BoxText(prompt);
+  if (!confirm) {
+    return text;
+  }
   CDialogHarness::Press(prompt, IDOK);
   // The press is posted: the prompt is gone only once the dialog's thread took it, and
   // until then it would pass for the next box.
@@ -146,20 +141,21 @@ TEST(WindowsDialog, LaysOutTemplate102AsTheSystemMapsIt) {
 
 // No device, one in application mode, one in boot mode: then the file dialog opens at
 // once, and cancelling it ends the run with nothing chosen; the controller waits in boot
-// mode with the button enabled, for a click that asks again.
-TEST(WindowsDialog, StartsInTheStateOfTheDevicePresent) {
+// mode with the button enabled, for a click that asks again. Each in another language:
+// only Chinese (PRC) gets the Chinese texts.
+TEST(WindowsDialog, StartsInTheStateOfTheDevicePresentInItsLanguage) {
   const struct {
     const char* name;
     bool present;
     bool bootMode;
-    bool enabled;
-  } cases[] = {{"no device", false, false, false},
-               {"application mode", true, false, true},
-               {"boot mode", true, true, true}};
+    std::uint16_t language;
+  } cases[] = {{"no device", false, false, text::kLangChinesePrc},
+               {"application mode", true, false, text::kLangChineseTaiwan},
+               {"boot mode", true, true, text::kLangEnglishUs}};
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
     SimRig rig(Config(c.present, c.bootMode));
-    const auto dialog = rig.Start();
+    const auto dialog = rig.Start(c.language);
     if (c.bootMode) {
       const HWND files = dialog->WaitForPopup();
       ASSERT_NE(files, nullptr);
@@ -170,7 +166,7 @@ TEST(WindowsDialog, StartsInTheStateOfTheDevicePresent) {
       EXPECT_EQ(dialog->Dlg().LastRunOutcome()->failure, RunFailure::kNoImageChosen);
       EXPECT_EQ(dialog->Dlg().Controller().GetDeviceKind(), 5);
     }
-    EXPECT_EQ(::IsWindowEnabled(dialog->Item(win::kIdUpdateButton)) != 0, c.enabled);
+    EXPECT_EQ(::IsWindowEnabled(dialog->Item(win::kIdUpdateButton)) != 0, c.present);
     EXPECT_EQ(dialog->Progress(), 0);
     PBRANGE range{};
     ::SendMessageW(dialog->Item(win::kIdProgressBar), PBM_GETRANGE, FALSE,
@@ -179,32 +175,16 @@ TEST(WindowsDialog, StartsInTheStateOfTheDevicePresent) {
     EXPECT_FALSE(::IsWindowVisible(dialog->Item(win::kIdCompletionLabel)));
     EXPECT_TRUE(::IsWindowVisible(dialog->Item(win::kIdInstructionLabel)));
     EXPECT_EQ(CDialogHarness::TextOf(dialog->Dialog()), kTitle);
-  }
-}
-
-TEST(WindowsDialog, ShowsTheTextsOfTheLanguage) {
-  const struct {
-    std::uint16_t language;
-    const wchar_t* button;
-    const wchar_t* instructions;
-    const wchar_t* completion;
-  } cases[] = {
-      {text::kLangChinesePrc, L"USB 升级",
-       L"1. 将接收器通过USB口连接电脑。 \r\n\r\n2. 点击 USB 升级按钮，选择固件文件(.dat)升级。",
-       L"升级成功。"},
-      {text::kLangChineseTaiwan, L"USB Update",
-       L"1. Connect the receiver to the PC via USB.\r\n\r\n2. Click \"USB Update\" button and "
-       L"select firmware file\r\n   (.dat).",
-       L"Firmware upgraded!"},
-  };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.language);
-    SimRig rig(Config(false, false));
-    const auto dialog = rig.Start(c.language);
-    EXPECT_EQ(CDialogHarness::TextOf(dialog->Item(win::kIdUpdateButton)), c.button);
-    EXPECT_EQ(CDialogHarness::TextOf(dialog->Item(win::kIdInstructionLabel)), c.instructions);
-    EXPECT_EQ(CDialogHarness::TextOf(dialog->Item(win::kIdCompletionLabel)), c.completion);
-    EXPECT_EQ(CDialogHarness::TextOf(dialog->Dialog()), kTitle);
+    const bool chinese = c.language == text::kLangChinesePrc;
+    EXPECT_EQ(CDialogHarness::TextOf(dialog->Item(win::kIdUpdateButton)),
+              chinese ? L"USB 升级" : L"USB Update");
+    EXPECT_EQ(CDialogHarness::TextOf(dialog->Item(win::kIdInstructionLabel)),
+              chinese ? L"1. 将接收器通过USB口连接电脑。 \r\n\r\n2. 点击 USB "
+                        L"升级按钮，选择固件文件(.dat)升级。"
+                      : L"1. Connect the receiver to the PC via USB.\r\n\r\n2. Click \"USB "
+                        L"Update\" button and select firmware file\r\n   (.dat).");
+    EXPECT_EQ(CDialogHarness::TextOf(dialog->Item(win::kIdCompletionLabel)),
+              chinese ? L"升级成功。" : L"Firmware upgraded!");
   }
 }
 
@@ -246,18 +226,10 @@ TEST(WindowsDialog, ClosingDuringARunStopsItThenEnds) {
     SimRig rig(Config(true, false, std::chrono::milliseconds(2)));
     const std::wstring image = rig.WriteImage(2000);
     const auto dialog = rig.Start();
+    EXPECT_EQ(StartUpdate(*dialog, image, whileStreaming),
+              L"New firmware 2.15 and current is 2.14\n");
     if (whileStreaming) {
-      StartUpdate(*dialog, image);
       ASSERT_TRUE(dialog->WaitUntil([&] { return dialog->Progress() > 0; }));
-    } else {
-      dialog->Click(win::kIdUpdateButton);
-      const HWND files = dialog->WaitForPopup();
-      ASSERT_NE(files, nullptr);
-      CDialogHarness::ChooseFile(files, image);
-      ASSERT_TRUE(dialog->WaitUntil([&] {
-        const HWND open = dialog->OpenPopup();
-        return open != nullptr && open != files;
-      }));
     }
     ::PostMessageW(dialog->Dialog(), WM_CLOSE, 0, 0);
     ASSERT_TRUE(dialog->WaitForEnd());
