@@ -50,6 +50,7 @@ class CModalAnswerer : public QObject {
   struct Answer {
     Action action;
     QString path = {};
+    std::function<void()> meanwhile = {};  // done once, when its dialog is first seen
   };
 
   CModalAnswerer(QWidget* mainWindow, std::vector<Answer> answers)
@@ -80,6 +81,9 @@ class CModalAnswerer : public QObject {
       } else if (box != nullptr) {
         seen << QStringLiteral("box:") + box->windowTitle() + u'|' + box->text();
         plainOwnedBoxes &= box->icon() == QMessageBox::NoIcon && box->parentWidget() == m_Main;
+      }
+      if (m_Answer.meanwhile) {
+        m_Answer.meanwhile();
       }
     }
     switch (m_Answer.action) {
@@ -252,6 +256,25 @@ class WindowTest : public QObject {
     QVERIFY2(outcome->Completed(), update::Describe(*outcome).c_str());
     QCOMPARE(answerer.seen.mid(seen.size(), 1), QStringList{kFileDialog});
     QVERIFY(rig.Completion()->isVisible());
+  }
+
+  // A controller replugged while the file dialog is open is identified once the run
+  // ends: the cancel leaves the window with the controller as it now is.
+  void aReplugDuringTheFileDialogIsIdentifiedAfterTheCancel() {
+    Rig rig;
+    rig.device->interfaces = {kBootDevice};
+    rig.device->QueueReport(BootReply(0x0008, Le16(0x600A)));
+    rig.Start();
+    CModalAnswerer answerer(rig.dialog.get(),
+                            {{Action::kCancel, {}, [&] {
+                                rig.device->interfaces = {kAppDevice};
+                                rig.device->QueueReport(AppReply(0x0101, AppInfo(0x600A, 214)));
+                              }}});
+    QSignalSpy ended(rig.dialog.get(), &app::CUpdateDlg::RunEnded);
+    QVERIFY(ended.wait(10000));
+    QCOMPARE(rig.dialog->Controller().GetCurrentFirmwareInfo(), 214u);
+    QVERIFY(rig.Button()->isEnabled());
+    QCOMPARE(rig.Sent(), (Codes{0x0008, 0x0101}));
   }
 
   // Without a controller: the button disabled, the bar empty, the instructions shown;

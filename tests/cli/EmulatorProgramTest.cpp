@@ -300,17 +300,6 @@ TEST_F(Emulator, TheProgressBarFitsTheTerminalAndFollowsItsWidth) {
   EXPECT_LT(cli::DisplayWidth(drawn.back()), 40) << drawn.back();
 }
 
-TEST_F(Emulator, FlashExactlyAsWrittenInTheReadme) {
-  Start({"--reenumerate-ms", "300"});
-  const std::string image = cli_test::WriteImage(dir, "fw.dat", cli_test::Pattern(46 * 40 + 1));
-  const auto run = RunProgram(With({"flash", image, "--yes", "--emulator", socket}));
-  EXPECT_EQ(run.code, 0) << run.err;
-  EXPECT_TRUE(Contains(run.err, "Found emulator:" + socket + ": type 0x600A, firmware 2.14"))
-      << run.err;
-  EXPECT_TRUE(Contains(run.err, "Writing: 100% (1841 of 1841 bytes)\n"));
-  EXPECT_EQ(run.out, "The controller is back in application mode with firmware 2.15.\n");
-}
-
 // Ctrl-C and a request to end (SIGTERM) stop at a block boundary; only the first is
 // called Ctrl-C.
 TEST_F(Emulator, AnInterruptStopsTheProgramAtABlockBoundary) {

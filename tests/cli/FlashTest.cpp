@@ -126,11 +126,6 @@ TEST_F(Flash, DeclinedQuestionsLeaveTheControllerUntouched) {
     EXPECT_EQ(ReceivedCodes(device), Codes{0x0101});
     EXPECT_EQ(device.Mode(), sim::SimMode::kApplication);
   }
-  // Yes, typed.
-  CCliHarness yes;
-  yes.AddDevice();
-  yes.input = "y\n";
-  EXPECT_EQ(yes.Run({"flash", image}).code, 0);
 }
 
 TEST_F(Flash, RefusedImagesSayWhyAndWhereTheControllerIsLeft) {
@@ -350,12 +345,6 @@ TEST_F(Flash, WhichControllerWhenThereAreSeveral) {
             "update-cli: 2 controllers found (sim:0, sim:1): choose one with --device PATH\n");
   EXPECT_TRUE(first.Received().empty());
   EXPECT_TRUE(second.Received().empty());
-
-  const auto absent = cli.Run({"flash", image, "--yes", "--device", "sim:7"});
-  EXPECT_EQ(absent.code, 3);
-  EXPECT_EQ(absent.err,
-            "update-cli: no controller at sim:7 (present: sim:0, sim:1): give one of "
-            "those to --device\n");
 
   // The command line's own two simulated controllers: only the one chosen is written.
   CCliHarness simulated;
