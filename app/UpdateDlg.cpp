@@ -64,6 +64,7 @@ CUpdateDlg::CUpdateDlg(std::shared_ptr<hid::IHidPlatform> platform, DialogOption
   road.commands = m_Options.commands;
   road.languageId = m_Options.languageId;
   road.debug = m_Options.debug;
+  road.waits = m_Options.waits;
   road.postToOwner = [this](std::function<void()> work) {
     QMetaObject::invokeMethod(this, std::move(work), Qt::QueuedConnection);
   };

@@ -40,6 +40,7 @@ struct DialogOptions {
   std::optional<std::uint16_t> languageId;
   base::DebugSink debug;
   protocol::CommandOptions commands;
+  update::Waits waits;
 };
 
 class CUpdateDlg : public QDialog, public update::IUserInterface {

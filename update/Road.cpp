@@ -231,10 +231,10 @@ void CRoad::NoticeReady(std::uint32_t code) {
     NoticeUnpinned(code);
     return;
   }
-  if (m_Hid.DevicePath() != m_Device->path ||
+  if (code == hid::kNoticeArrival || m_Hid.DevicePath() != m_Device->path ||
       m_Hid.GetMatchedDeviceIds().ProductId != m_Device->productId) {
-    // Ours, at its place under a new path or in its other mode (replugged, or restarted
-    // by hand): what it is now is asked again.
+    // An arrival, or ours at its place under a new path or in its other mode (replugged,
+    // or restarted by hand): what it is now is asked again, as at its first arrival.
     (void)Identify(code == hid::kNoticeArrival && !m_Options.asksFirst);
     return;
   }

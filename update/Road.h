@@ -117,7 +117,7 @@ struct RoadOptions {
   // asking is posted rather than done inside an identification, and a run's end comes back
   // through it. Empty: the asking is done in place, and onRunFinished tells a run's end.
   std::function<void(std::function<void()>)> postToOwner;
-  std::function<void()> onRunFinished;  // on the worker's thread
+  std::function<void(const RunOutcome&)> onRunFinished;  // on the worker's thread
   // Called OnTimer after this long; nullopt: no timer is needed now.
   std::function<void(std::optional<std::chrono::milliseconds>)> armTimer;
   // On the owner's thread: after every change of stage or controller; once per road end.

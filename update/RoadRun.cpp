@@ -149,7 +149,7 @@ void CRoad::WorkerEnded(const RunOutcome& outcome) {
   if (m_Options.postToOwner) {
     m_Options.postToOwner([this] { OnRunEnded(); });
   } else if (m_Options.onRunFinished) {
-    m_Options.onRunFinished();
+    m_Options.onRunFinished(outcome);
   }
 }
 

@@ -149,7 +149,7 @@ bool ShootLanguage(std::uint16_t languageId, const char* language, const QDir& o
   {
     app::CUpdateDlg dialog(
         std::make_shared<sim::CSimPlatform>(std::make_shared<sim::CSimController>(absent)),
-        app::DialogOptions{languageId, {}, {}});
+        app::DialogOptions{languageId, {}, {}, {}});
     dialog.show();
     if (!Save(dialog, out, language, "no-device")) {
       return false;
@@ -158,7 +158,7 @@ bool ShootLanguage(std::uint16_t languageId, const char* language, const QDir& o
 
   auto gate = std::make_shared<CGatedPlatform>(std::make_shared<sim::CSimPlatform>(
       std::make_shared<sim::CSimController>(platform::SimulatedControllerConfig())));
-  app::CUpdateDlg dialog(gate, app::DialogOptions{languageId, {}, {}});
+  app::CUpdateDlg dialog(gate, app::DialogOptions{languageId, {}, {}, {}});
   dialog.AnswerNextFileDialog(image.toStdString());
   auto* button = qobject_cast<QPushButton*>(dialog.GetDlgItem(1007));
   auto* bar = qobject_cast<QProgressBar*>(dialog.GetDlgItem(1003));
@@ -186,8 +186,8 @@ bool ShootLanguage(std::uint16_t languageId, const char* language, const QDir& o
   }
   gate->Open();
   if (!WaitFor([&] {
-        return completion->isVisible() && dialog.Controller().VersionAfterUpdate().has_value() &&
-               !dialog.Controller().IsRunActive();
+        return completion->isVisible() && dialog.Road().LastEnd().has_value() &&
+               !dialog.Road().IsRunActive();
       }) ||
       !Save(dialog, out, language, "done")) {
     std::fprintf(stderr, "update-window-screenshots: the run did not complete\n");
