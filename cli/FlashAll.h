@@ -4,7 +4,7 @@
 // Each controller takes the road `flash` takes (RunFlashRoad) with an update control and
 // a link of its own, on a thread of its own; its link sees only the interfaces at the
 // controller's place, which stays the same while it restarts into boot mode and back
-// (CPlaceHub). The image was read and checked once; each road checks the controller's
+// (hid::CPlaceHub). The image was read and checked once; each road checks the controller's
 // type against it, and one of another type is skipped with its reason. The version
 // question is asked once for all, listing each controller's place, type and version; a
 // failure ends only that controller's road. Ctrl-C stops every run at its next block

@@ -10,6 +10,7 @@
 #include "cli/FlashAll.h"
 #include "cli/ImageCommands.h"
 #include "cli/Messages.h"
+#include "cli/RoadUi.h"
 #include "cli/RunWords.h"
 #include "cli/TerminalUi.h"
 #include "firmware/FirmwareHeader.h"
@@ -69,9 +70,9 @@ class CFlashRun {
  private:
   enum class Wake { kNotices, kInterrupt, kRunEnded, kTimeout };
 
-  Waitable InterruptFd() const {
-    CWakeFd* interrupt = m_Session.Context().interrupt;
-    return interrupt != nullptr ? interrupt->Fd() : kNoWaitable;
+  base::Waitable InterruptFd() const {
+    base::CWakeFd* interrupt = m_Session.Context().interrupt;
+    return interrupt != nullptr ? interrupt->Fd() : base::kNoWaitable;
   }
   Wake WaitForEvent(std::optional<Clock::time_point> deadline);
   // Hands pending notices to the controller; true when one was an arrival.
@@ -98,7 +99,7 @@ class CFlashRun {
   const firmware::ImageInfo m_Image;
   hid::CHid m_Link;
   IRoadUi& m_Ui;
-  CWakeFd m_RunEnded;
+  base::CWakeFd m_RunEnded;
   update::CUpdateController m_Controller;  // after everything its worker touches
 
   bool m_Interrupted = false;
@@ -118,8 +119,8 @@ CFlashRun::Wake CFlashRun::WaitForEvent(std::optional<Clock::time_point> deadlin
     if (m_RunEnded.IsSignalled()) {
       return Wake::kRunEnded;
     }
-    const Waitable waitables[] = {NoticeWaitable(*m_Platform), m_RunEnded.Fd(),
-                                  m_Interrupted ? kNoWaitable : InterruptFd()};
+    const base::Waitable waitables[] = {hid::NoticeWaitable(*m_Platform), m_RunEnded.Fd(),
+                                        m_Interrupted ? base::kNoWaitable : InterruptFd()};
     std::optional<std::chrono::milliseconds> timeout;
     if (deadline) {
       const auto left = std::chrono::ceil<std::chrono::milliseconds>(*deadline - Clock::now());
@@ -128,8 +129,8 @@ CFlashRun::Wake CFlashRun::WaitForEvent(std::optional<Clock::time_point> deadlin
       }
       timeout = left;
     }
-    const int ready = WaitForAny(waitables, timeout);
-    if (ready == kWaitFailed) {
+    const int ready = base::WaitForAny(waitables, timeout);
+    if (ready == base::kWaitFailed) {
       return Wake::kTimeout;
     }
     if (ready == 0) {
@@ -292,7 +293,7 @@ CommandResult CFlashRun::FollowRun() {
     } else if (wake == Wake::kInterrupt) {
       m_Interrupted = true;
       m_Controller.RequestStop();
-      m_Ui.Line(m_Session.Interruption() == InterruptCause::kCtrlC
+      m_Ui.Line(m_Session.Interruption() == base::InterruptCause::kCtrlC
                     ? Tr("Stopping at the next block boundary (Ctrl-C again quits at once)...")
                     : Tr("Asked to end: stopping at the next block boundary..."));
     } else if (wake == Wake::kRunEnded) {
@@ -333,7 +334,7 @@ void CFlashRun::WaitForApplicationMode() {
     }
   }
   if (interrupted) {
-    m_Ui.Result(m_Session.Interruption() == InterruptCause::kCtrlC
+    m_Ui.Result(m_Session.Interruption() == base::InterruptCause::kCtrlC
                     ? Tr("Not waiting for the controller to restart (Ctrl-C); the update itself "
                          "was verified.")
                     : Tr("Not waiting for the controller to restart (asked to end); the update "

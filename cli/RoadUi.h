@@ -10,9 +10,13 @@
 
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <string>
 
+#include "cli/Session.h"
+#include "firmware/ImageFile.h"
+#include "hid/HidPlatform.h"
 #include "update/RunOutcome.h"
 #include "update/UserInterface.h"
 
@@ -38,5 +42,13 @@ class IRoadUi : public update::IUserInterface {
   virtual void OnControllerFound(std::uint16_t /*type*/,
                                  std::optional<std::uint32_t> /*versionWord*/) {}
 };
+
+// One controller's road as `flash` takes it (identification, the question, the switch
+// to boot mode, the run, the return), shown and asked through ui; `flash --all` takes
+// one for each controller on a thread of its own. The platform shows this controller
+// alone; the image has been read and found whole. Defined in FlashCommand.cpp.
+CommandResult RunFlashRoad(CSession& session, std::shared_ptr<hid::IHidPlatform> platform,
+                           const std::string& path, const std::string& imagePath,
+                           const firmware::ImageInfo& image, IRoadUi& ui);
 
 }  // namespace cli

@@ -108,12 +108,12 @@ std::optional<std::string> CTerminalUi::ReadAnswerLine() {
   std::string line;
   for (;;) {
     char c = 0;
-    switch (ReadInputByte(m_Options.inputFd, m_Options.interruptFd, c)) {
-      case InputByte::kStop:
+    switch (base::ReadInputByte(m_Options.inputFd, m_Options.interruptFd, c)) {
+      case base::InputByte::kStop:
         return std::nullopt;
-      case InputByte::kEnd:
+      case base::InputByte::kEnd:
         return line.empty() ? std::nullopt : std::optional<std::string>(line);
-      case InputByte::kByte:
+      case base::InputByte::kByte:
         break;
     }
     if (c == '\n') {

@@ -20,8 +20,8 @@
 #include <ostream>
 #include <string>
 
+#include "base/Wake.h"
 #include "cli/RoadUi.h"
-#include "cli/WakeFd.h"
 #include "update/RunOutcome.h"
 #include "update/UserInterface.h"
 
@@ -35,7 +35,7 @@ struct TerminalOptions {
   int inputFd = -1;                 // answers; -1: none (every question is answered no)
   bool inputIsTerminal = false;     // what is typed shows itself; other answers are echoed
   bool assumeYes = false;
-  Waitable interruptFd = kNoWaitable;  // ready after Ctrl-C: a waiting question gets no
+  base::Waitable interruptFd = base::kNoWaitable;  // ready after Ctrl-C: a waiting question gets no
   // Held for every write to out; shared with whoever else writes to the same stream
   // (debug lines go to stderr, where people's output goes with --json). Null: our own.
   std::mutex* outputMutex = nullptr;

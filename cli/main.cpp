@@ -9,18 +9,18 @@
 #include <cstdlib>
 #include <iostream>
 
+#include "base/Wake.h"
 #include "cli/CliMain.h"
 #include "cli/Messages.h"
 #include "cli/Terminal.h"
-#include "cli/WakeFd.h"
 
 int main(int argc, char** argv) {
 #if defined(_WIN32)
   // The texts are UTF-8 (the Chinese ones too); a console shows them right only when told.
   ::SetConsoleOutputCP(CP_UTF8);
 #endif
-  cli::CWakeFd interrupt;
-  const cli::CInterruptRoute route(interrupt);
+  base::CWakeFd interrupt;
+  const base::CInterruptRoute route(interrupt);
   cli::CliContext context;
   context.out = &std::cout;
   context.err = &std::cerr;
