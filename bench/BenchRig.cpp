@@ -65,7 +65,8 @@ std::optional<RunTiming> RunOnce(const std::shared_ptr<CTimedPlatform>& timing,
     why = "the run did not start or did not end";
     return std::nullopt;
   }
-  const update::RunOutcome outcome = road.LastEnd() ? road.LastEnd()->outcome : update::RunOutcome{};
+  const update::RunOutcome outcome =
+      road.LastEnd() ? road.LastEnd()->outcome : update::RunOutcome{};
   // The completing command's echo is not required: the run goes on without it, and
   // through the emulator link the device's leaving often overtakes it.
   if (!outcome.Completed()) {

@@ -76,9 +76,9 @@ class CAnsweringUi final : public update::IUserInterface {
 // English texts, so that no benchmark depends on the machine's language.
 update::RoadOptions BenchOptions();
 
-// Runs a whole run on a road over `timing`, on which the device waits in boot mode. Returns the time of the run's device work (prompt answered to success
-// shown), the CPU time this process spent meanwhile, the run's blocks and bytes, and how
-// its blocks' time split; or an error text.
+// Runs a whole run on a road over `timing`, on which the device waits in boot mode. Returns the
+// time of the run's device work (prompt answered to success shown), the CPU time this process spent
+// meanwhile, the run's blocks and bytes, and how its blocks' time split; or an error text.
 struct RunTiming {
   double seconds = 0;
   double cpuSeconds = 0;

@@ -142,7 +142,8 @@ Json ImageJson(const std::string& imagePath, const firmware::ImageInfo& image) {
 }  // namespace
 
 CommandResult FlashAll(CSession& session, std::shared_ptr<hid::IHidPlatform> platform,
-                       const std::string& imagePath, const firmware::ImageInfo& image, bool yes) {
+                       const std::string& imagePath, const firmware::ImageInfo& image,
+                       const FlashFlags& flags) {
   if (session.Options().device) {
     return Failure(ExitCode::kUsage,
                    Tr("--all updates every controller and --device chooses one: give one of them"));
@@ -172,7 +173,7 @@ CommandResult FlashAll(CSession& session, std::shared_ptr<hid::IHidPlatform> pla
   // Debug lines would break the lines drawn in place: with --verbose, plain lines.
   const bool drawInPlace = session.ProgressIsTerminal() && !session.Options().verbose;
   CFlashBoard board(session.Progress(), session.OutputMutex(), drawInPlace, Columns(session));
-  CTerminalUi people(TerminalFor(session, yes));
+  CTerminalUi people(TerminalFor(session, flags.yes));
 
   std::vector<std::unique_ptr<Road>> roads;
   for (const hid::InterfaceInfo& info : controllers) {
@@ -186,9 +187,9 @@ CommandResult FlashAll(CSession& session, std::shared_ptr<hid::IHidPlatform> pla
   }
   for (auto& road : roads) {
     Road& mine = *road;
-    const bool started = mine.thread.Start([&session, &mine, &imagePath, &image, &wake] {
-      mine.result =
-          RunFlashRoad(session, mine.platform, mine.controller.path, imagePath, image, *mine.ui);
+    const bool started = mine.thread.Start([&session, &mine, &imagePath, &image, &wake, &flags] {
+      mine.result = RunFlashRoad(session, mine.platform, mine.controller.path, imagePath, image,
+                                 *mine.ui, flags);
       mine.ended.store(true);
       wake.Signal();
     });

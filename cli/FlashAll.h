@@ -16,6 +16,7 @@
 #include <memory>
 #include <string>
 
+#include "cli/RoadUi.h"
 #include "cli/Session.h"
 #include "cli/TerminalUi.h"
 #include "firmware/ImageFile.h"
@@ -28,6 +29,7 @@ namespace cli {
 TerminalOptions TerminalFor(CSession& session, bool assumeYes);
 
 CommandResult FlashAll(CSession& session, std::shared_ptr<hid::IHidPlatform> platform,
-                       const std::string& imagePath, const firmware::ImageInfo& image, bool yes);
+                       const std::string& imagePath, const firmware::ImageInfo& image,
+                       const FlashFlags& flags);
 
 }  // namespace cli

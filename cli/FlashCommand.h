@@ -1,13 +1,14 @@
 // `flash IMAGE [--yes]`: the road a user takes through the window, driven from the
-// terminal. The controller object does everything the device sees: identification at
+// terminal. The road in the core does everything the device sees: identification at
 // start, the boot-mode command (the update button), the notices as the device leaves
-// and comes back, and the flashing run it starts in boot mode. This command only
-// feeds it notices, answers its questions, shows its progress, and says how it ended.
+// and comes back, and the flashing run in boot mode. This command reads the image, picks
+// the controller, asks the question, shows the progress, and says how it ended.
 #pragma once
 
 #include <string>
 
 #include "cli/Command.h"
+#include "cli/RoadUi.h"
 
 namespace cli {
 
@@ -18,7 +19,7 @@ class CFlashCommand final : public ICommand {
 
  private:
   std::string m_ImagePath;
-  bool m_Yes = false;
+  FlashFlags m_Flags;
   bool m_All = false;
 };
 

@@ -12,7 +12,7 @@
 #include <vector>
 
 #include "cli/Messages.h"
-#include "cli/RunWords.h"
+#include "update/Words.h"
 #include "firmware/FirmwareHeader.h"
 #include "firmware/VersionPrompt.h"
 
@@ -211,7 +211,7 @@ CommandResult CImageInspectCommand::Run(CSession& session) {
   if (read.problem != firmware::ImageProblem::kNone) {
     return Failure(ExitCode::kImageRefused,
                    Fmt(Tr("cannot inspect {0}: {1}"),
-                       {m_ImagePath, DescribeImageProblem(read.problem) +
+                       {m_ImagePath, update::WordsOf(read.problem).In(session.LanguageId()) +
                                          (read.detail.empty() ? "" : " (" + read.detail + ")")}));
   }
   const std::optional<std::uint32_t> sum = PayloadWordSum(m_ImagePath, read.info);

@@ -23,6 +23,7 @@
 #include "hid/HidPlatform.h"
 #include "platform/DeviceAccess.h"
 #include "text/LocalizedText.h"
+#include "update/Road.h"
 
 namespace cli {
 
@@ -35,12 +36,8 @@ using Json = nlohmann::ordered_json;
 // hold any) becomes U+FFFD, so that the document stays JSON.
 std::string JsonText(const Json& value, int indent = -1);
 
-// How long update-cli waits for the controller to change mode. Real hosts take seconds
-// to enumerate a device that restarted; ten seconds is the least that is safe.
-struct Waits {
-  std::chrono::milliseconds bootMode{15000};     // after the boot-mode command
-  std::chrono::milliseconds application{15000};  // after the completing command
-};
+// How long update-cli waits for the controller to change mode: the road's bounds.
+using Waits = update::Waits;
 
 // What a command asks of the platform it opens. The way to the device is the options'
 // (platform::ChooseDeviceAccess, the window's rules); OpenPlatform fills it in.

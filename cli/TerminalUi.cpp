@@ -70,11 +70,6 @@ CTerminalUi::CTerminalUi(TerminalOptions options)
     : m_Options(options),
       m_OutMutex(options.outputMutex != nullptr ? *options.outputMutex : m_OwnMutex) {}
 
-void CTerminalUi::SetImagePath(std::string path) {
-  std::lock_guard lock(m_StateMutex);
-  m_ImagePath = std::move(path);
-}
-
 bool CTerminalUi::Ask(const std::string& question) {
   std::unique_lock lock(m_OutMutex);
   EndBarLocked();
@@ -167,6 +162,7 @@ void CTerminalUi::OnRunProgress(const update::RunOutcome& now) {
         LineLocked(Tr("Completing..."));
         break;
       case update::RunStep::kChoosing:
+      case update::RunStep::kSwitching:
       case update::RunStep::kLinking:
       case update::RunStep::kQueryingRegion:
       case update::RunStep::kCheckingImage:
@@ -241,35 +237,6 @@ update::MessageResult CTerminalUi::ShowMessageBox(const std::string& text,
 void CTerminalUi::SetProgress(std::int32_t position) {
   std::lock_guard lock(m_OutMutex);
   m_Position = std::clamp(position, 0, 100);
-}
-
-void CTerminalUi::EnableUpdateButton(bool enabled) {
-  std::lock_guard lock(m_StateMutex);
-  m_ButtonEnabled = enabled;
-}
-
-void CTerminalUi::ShowCompletionLabel(bool visible) {
-  std::lock_guard lock(m_StateMutex);
-  m_LabelVisible = visible;
-}
-
-void CTerminalUi::SetWindowTitle(const std::string& title) {
-  std::lock_guard lock(m_StateMutex);
-  m_Title = title;
-}
-
-std::optional<std::string> CTerminalUi::ShowOpenFileDialog(
-    const update::OpenFileRequest& /*request*/) {
-  if (m_OnImageAsked) {
-    m_OnImageAsked();
-  }
-  std::lock_guard lock(m_StateMutex);
-  return m_ImagePath;
-}
-
-bool CTerminalUi::UpdateButtonEnabled() const {
-  std::lock_guard lock(m_StateMutex);
-  return m_ButtonEnabled;
 }
 
 }  // namespace cli

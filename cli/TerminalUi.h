@@ -1,11 +1,11 @@
-// The six user-interface operations for a terminal. The file dialog returns the IMAGE
-// of the command line; the version prompt becomes a y/N question (answered yes by
+// The six user-interface operations for a terminal. The file dialog is never asked for
+// (the command line names the image); the version prompt becomes a y/N question (answered yes by
 // --yes); the success and type messages become lines; the progress bar is drawn in
 // place on a terminal (bar, percentage, bytes, rate), fitted to its width at every
 // redraw so that a resized window is followed, and as plain lines otherwise.
 // Questions and progress go to one stream (stderr, which stays on the terminal when
 // stdout is redirected), results to another (stdout).
-// Button, label and title have nothing to show on a terminal and are only kept.
+// Button, label and title have nothing to show on a terminal.
 //
 // The flashing worker calls the progress operations from its own thread while the main
 // thread handles device notices: every write to the output holds one lock, so lines
@@ -45,12 +45,6 @@ class CTerminalUi final : public IRoadUi {
  public:
   explicit CTerminalUi(TerminalOptions options);
 
-  // What the file dialog returns, and what to do each time it is asked for.
-  void SetImagePath(std::string path) override;
-  void OnImageAsked(std::function<void()> callback) override {
-    m_OnImageAsked = std::move(callback);
-  }
-
   // Asks a y/N question; true only for an answer starting with y or Y, or --yes.
   bool Ask(const std::string& question);
   // One whole line for people; a bar being drawn is finished first.
@@ -67,12 +61,6 @@ class CTerminalUi final : public IRoadUi {
   update::MessageResult ShowMessageBox(const std::string& text, const std::string& caption,
                                        update::MessageButtons buttons) override;
   void SetProgress(std::int32_t position) override;
-  void EnableUpdateButton(bool enabled) override;
-  void ShowCompletionLabel(bool visible) override;
-  void SetWindowTitle(const std::string& title) override;
-  std::optional<std::string> ShowOpenFileDialog(const update::OpenFileRequest& request) override;
-
-  bool UpdateButtonEnabled() const;
 
  private:
   std::optional<std::string> ReadAnswerLine();
@@ -82,15 +70,6 @@ class CTerminalUi final : public IRoadUi {
   void EndBarLocked();
 
   const TerminalOptions m_Options;
-
-  // What the window would show, and the answers given in advance. Kept apart from the
-  // output lock, so that a notice handled while a question waits is not held up.
-  mutable std::mutex m_StateMutex;
-  std::optional<std::string> m_ImagePath;
-  std::function<void()> m_OnImageAsked;
-  bool m_ButtonEnabled = false;
-  bool m_LabelVisible = false;
-  std::string m_Title;
 
   // The output, and the bar of the writing phase.
   std::mutex m_OwnMutex;

@@ -45,8 +45,8 @@ std::vector<InterfaceInfo> ListControllers(IHidPlatform& platform);
 
 // The one controller a search may find (see CHid::PinDevice).
 struct DevicePin {
-  std::string place;           // where it is plugged in; empty where the platform tells none
-  std::string path;            // with no place: its interface
+  std::string place;            // where it is plugged in; empty where the platform tells none
+  std::string path;             // with no place: its interface
   std::uint16_t productId = 0;  // with neither: the mode it is awaited in
 
   bool Matches(const InterfaceInfo& info) const;

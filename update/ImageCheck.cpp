@@ -19,7 +19,7 @@ VersionOrder CompareVersions(std::uint16_t imageVersion, std::uint16_t imageBeta
   return image > current ? VersionOrder::kNewer : VersionOrder::kOlder;
 }
 
-ImageCheck CheckImageFile(const std::string& path, std::uint16_t expectedType,
+ImageCheck CheckImageFile(const std::string& path, std::optional<std::uint16_t> expectedType,
                           std::optional<std::uint32_t> currentVersion, const TextLoader& texts) {
   ImageCheck check;
   check.path = path;
@@ -32,7 +32,8 @@ ImageCheck CheckImageFile(const std::string& path, std::uint16_t expectedType,
     return check;
   }
   check.info = read.info;
-  check.problem = firmware::CheckImage(read.info, expectedType);
+  check.problem = firmware::CheckImage(
+      read.info, expectedType.value_or(static_cast<std::uint16_t>(read.info.header.firmwareType)));
   const firmware::FirmwareHeader& header = read.info.header;
   if (currentVersion) {
     check.order = CompareVersions(header.version, header.beta, *currentVersion);

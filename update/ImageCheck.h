@@ -26,7 +26,7 @@ struct ImageCheck {
   firmware::ImageProblem problem = firmware::ImageProblem::kCannotOpen;
   std::string detail;  // the system's words where the file could not be read
   firmware::ImageInfo info;
-  std::uint16_t expectedType = 0;  // the controller's type when the check was made
+  std::optional<std::uint16_t> expectedType;  // the controller's type when the check was made
   VersionOrder order = VersionOrder::kUnknown;
   std::string prompt;  // "New firmware 2.15 and current is 2.14\n"
 
@@ -37,9 +37,10 @@ struct ImageCheck {
   }
 };
 
+// expectedType: nullopt before any controller is known (the file alone is checked).
 // currentVersion: the controller's version word (low 16 bits hundredths, high 16 beta),
 // nullopt when it was never read.
-ImageCheck CheckImageFile(const std::string& path, std::uint16_t expectedType,
+ImageCheck CheckImageFile(const std::string& path, std::optional<std::uint16_t> expectedType,
                           std::optional<std::uint32_t> currentVersion, const TextLoader& texts);
 
 // A release is newer than any beta of the same version; betas count up.

@@ -62,6 +62,7 @@ RoadView CRoad::View() const {
   view.unusable = m_Device ? Unusable::kNone : m_Unusable;
   view.openError = m_OpenError;
   view.foundPath = m_FoundPath;
+  view.unsupported = m_Unsupported;
   view.imageReady = m_Image.has_value();
   return view;
 }
@@ -118,6 +119,7 @@ bool CRoad::Identify(bool askNow) {
   const Identification found = m_Control.IdentifyDevice();
   m_OpenError = found.opened ? std::nullopt : found.error;
   DeviceIdentity device{m_FoundPath, m_Hid.DeviceLocation(), productId, found.type, found.version};
+  m_Unsupported = found.answered && !device.Supported() ? std::optional(device) : std::nullopt;
   if (!found.answered || !device.Supported()) {
     m_Unusable = !found.answered ? (found.opened ? Unusable::kNotAnswering : Unusable::kNotOpened)
                                  : Unusable::kUnknownType;
@@ -166,8 +168,7 @@ void CRoad::OnDeviceChange(std::uint32_t eventType) {
       break;
     case RoadStage::kSwitching:
       LookForBootMode();
-      if (m_Stage == RoadStage::kSwitching && !m_Hid.IsConnected() &&
-          code != hid::kNoticeArrival) {
+      if (m_Stage == RoadStage::kSwitching && !m_Hid.IsConnected() && code != hid::kNoticeArrival) {
         if (code == hid::kNoticeRemoveComplete) {
           Debug(Text(text::kWindowTitle));
         }
@@ -284,8 +285,8 @@ void CRoad::LookForBootMode() {
   if (found.type != m_Device->type) {
     outcome.failure = RunFailure::kTypeChanged;
     outcome.deviceType = found.type;
-    outcome.imageType = m_Image ? static_cast<std::uint16_t>(m_Image->header.firmwareType)
-                                : m_Device->type;
+    outcome.imageType =
+        m_Image ? static_cast<std::uint16_t>(m_Image->header.firmwareType) : m_Device->type;
     EndRoad(outcome, false);
     return;
   }

@@ -87,7 +87,9 @@ struct RoadView {
   std::optional<DeviceIdentity> device;  // the pinned controller
   Unusable unusable = Unusable::kNothingFound;
   std::optional<base::Error> openError;
-  std::string foundPath;     // with kNotOpened, kNotAnswering, kUnknownType: where
+  std::string foundPath;  // with kNotOpened, kNotAnswering, kUnknownType: where
+  // With kUnknownType: what it answered (its type, and its version in application mode).
+  std::optional<DeviceIdentity> unsupported;
   bool imageReady = false;  // an image is confirmed for the controller
 };
 
@@ -151,8 +153,10 @@ class CRoad {
   std::optional<Clock::time_point> NextDeadline() const { return m_Deadline; }
   // A run's end, on the owner's thread (see onRunFinished, postToOwner).
   void OnRunEnded();
-  // For owners without an event loop: waits until the run's worker has ended, then does
-  // what OnRunEnded does. False on time-out or when no run is going on.
+  // For owners that give neither postToOwner nor onRunFinished (tests; the page, whose
+  // run goes in place and has ended when the call that started it returns): waits until
+  // the run's worker has ended, then does what OnRunEnded does. False on time-out or when
+  // no run is going on.
   bool WaitForRunEnd(std::chrono::milliseconds timeout);
   // Stops a run at its next block boundary; the road then ends and looks for nothing more.
   void RequestStop();
@@ -166,9 +170,13 @@ class CRoad {
   RoadView View() const;
   RoadStage Stage() const { return m_Stage; }
   const std::optional<RoadEnd>& LastEnd() const { return m_LastEnd; }
+  // How the last run that went to the device ended (its road may not have ended yet).
+  const std::optional<RunOutcome>& LastRun() const { return m_LastRun; }
   int RoadsEnded() const { return m_RoadsEnded; }
   int RunsStarted() const { return m_RunsStarted; }
-  bool IsRunActive() const { return m_Stage == RoadStage::kAsking || m_Stage == RoadStage::kRunning; }
+  bool IsRunActive() const {
+    return m_Stage == RoadStage::kAsking || m_Stage == RoadStage::kRunning;
+  }
 
   // Replaces onRunProgress; before a run starts.
   void SetRunProgressObserver(std::function<void(const RunOutcome&)> observer) {
@@ -213,16 +221,18 @@ class CRoad {
   Unusable m_Unusable = Unusable::kNothingFound;
   std::optional<base::Error> m_OpenError;
   std::string m_FoundPath;
+  std::optional<DeviceIdentity> m_Unsupported;
   std::optional<CheckedImage> m_Image;  // confirmed for m_Device's next run
   std::string m_LastImageFolder;        // where the file dialog opens next
   std::optional<Clock::time_point> m_Deadline;
   bool m_StopRequested = false;
-  bool m_LookAgain = false;  // notices came while the road could not look
+  bool m_LookAgain = false;                // notices came while the road could not look
   std::optional<RunOutcome> m_RunOutcome;  // a completed run's, while its controller returns
   std::mutex m_WorkerMutex;
   std::condition_variable m_WorkerEnded;
   std::optional<RunOutcome> m_WorkerOutcome;  // told by the worker, until OnRunEnded takes it
   std::optional<RoadEnd> m_LastEnd;
+  std::optional<RunOutcome> m_LastRun;
   int m_RoadsEnded = 0;
   int m_RunsStarted = 0;
 

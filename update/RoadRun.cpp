@@ -119,8 +119,8 @@ void CRoad::Launch() {
     std::lock_guard lock(m_WorkerMutex);
     m_WorkerOutcome.reset();
   }
-  const bool started = m_Control.StartRun(*m_Image, m_Device->type,
-                                          [this](const RunOutcome& outcome) { WorkerEnded(outcome); });
+  const bool started = m_Control.StartRun(
+      *m_Image, m_Device->type, [this](const RunOutcome& outcome) { WorkerEnded(outcome); });
   if (!started) {
     RunOutcome outcome;
     outcome.step = RunStep::kLinking;
@@ -129,14 +129,8 @@ void CRoad::Launch() {
     std::lock_guard lock(m_WorkerMutex);
     m_WorkerOutcome = outcome;
   }
-  if (!started || (!m_Options.postToOwner && !m_Options.onRunFinished)) {
-    // No thread (the run went in place and has ended), or an owner that waits for it
-    // with WaitForRunEnd: taken now where it has ended already.
-    std::unique_lock lock(m_WorkerMutex);
-    if (m_WorkerOutcome) {
-      lock.unlock();
-      OnRunEnded();
-    }
+  if (!started) {
+    OnRunEnded();
   }
 }
 
@@ -175,6 +169,7 @@ void CRoad::OnRunEnded() {
     return;
   }
   m_Control.JoinRun();  // it ends right after telling
+  m_LastRun = outcome;
   Debug("run ended: " + Describe(*outcome) + "\n");
   if (!outcome->Completed()) {
     EndRoad(*outcome, true);

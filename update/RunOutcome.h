@@ -38,7 +38,7 @@ enum class RunFailure {
   kStopped,           // the owner asked the run to stop (window closing, Ctrl-C)
   kBootModeTimeout,   // the controller did not come back in boot mode within the bound
   kNotIdentified,     // it came back but could not be opened or did not tell its type; see error
-  kTypeChanged,       // the controller now reports another type than the one checked; see deviceType
+  kTypeChanged,  // the controller now reports another type than the one checked; see deviceType
 };
 
 struct RunOutcome {

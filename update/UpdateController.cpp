@@ -85,10 +85,9 @@ bool CUpdateController::StartRun(CheckedImage image, std::uint16_t deviceType,
   m_hWorkerThread.Join();  // the last run's worker has told its end already
   m_StopSource = base::CStopSource();
   m_Hid.SetTimeout(hid::kInitialTimeoutMs);
-  return m_hWorkerThread.Start([this, image = std::move(image), deviceType,
-                                stop = m_StopSource.Token(), ended = std::move(ended)] {
-    ended(UpdateWorker(image, deviceType, stop));
-  });
+  return m_hWorkerThread.Start(
+      [this, image = std::move(image), deviceType, stop = m_StopSource.Token(),
+       ended = std::move(ended)] { ended(UpdateWorker(image, deviceType, stop)); });
 }
 
 void CUpdateController::JoinRun() {

@@ -29,7 +29,8 @@ std::vector<std::uint16_t> RoadCodes(bool startInBootMode) {
   if (!startInBootMode) {
     codes = {0x0101, 0x000C};
   }
-  codes.insert(codes.end(), {0x0008, 0x00C1, 0x0004});
+  // Identified in boot mode, then asked its type again by the run before anything else.
+  codes.insert(codes.end(), {0x0008, 0x0008, 0x00C1, 0x0004});
   codes.insert(codes.end(), kBlocks, 0x0003);
   codes.insert(codes.end(), {0x00C2, 0x00C3, 0x0007, 0x0101});
   return codes;

@@ -128,6 +128,40 @@ TEST_F(Flash, DeclinedQuestionsLeaveTheControllerUntouched) {
   }
 }
 
+// --yes answers the question for a newer image only: an older one, or the version the
+// controller has, takes a flag of its own; asked at the terminal, the question says so.
+TEST_F(Flash, YesWritesAnOlderImageOrTheSameVersionOnlyWithItsFlag) {
+  struct Row {
+    std::uint16_t version;
+    std::vector<std::string> flags;
+    int code;
+    const char* said;
+  };
+  const Row rows[] = {
+      {213, {"--yes"}, 6, "older than the controller's 2.14: --allow-older writes it"},
+      {214, {"--yes"}, 6, "the version the controller has already: --allow-reinstall writes"},
+      {213, {"--yes", "--allow-reinstall"}, 6, "--allow-older"},
+      {213,
+       {"--yes", "--allow-older"},
+       0,
+       "current is 2.14 (older than the controller's firmware)"},
+      {214, {"--yes", "--allow-reinstall"}, 0, "current is 2.14 (the same version) [y/N] yes"},
+      {214, {}, 6, "current is 2.14 (the same version) [y/N] \n"},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(std::to_string(row.version) + " " + std::to_string(row.flags.size()));
+    CCliHarness one;
+    auto& device = one.AddDevice();
+    std::vector<std::string> arguments = {"flash",
+                                          WriteImage(dir, "v.dat", kPayload, 0x600A, row.version)};
+    arguments.insert(arguments.end(), row.flags.begin(), row.flags.end());
+    const auto run = one.Run(arguments);
+    EXPECT_EQ(run.code, row.code) << run.err;
+    EXPECT_TRUE(Contains(run.err, row.said)) << run.err;
+    EXPECT_EQ(ReceivedCodes(device).size() > 1, row.code == 0);
+  }
+}
+
 TEST_F(Flash, RefusedImagesSayWhyAndWhereTheControllerIsLeft) {
   const std::string shortImage = WriteImage(dir, "short.dat", Pattern(400));
   std::filesystem::resize_file(shortImage, 28 + 100);
@@ -150,13 +184,13 @@ TEST_F(Flash, RefusedImagesSayWhyAndWhereTheControllerIsLeft) {
            " is built for type 0x6011, the controller is type 0x600A: use an image for 0x600A; "
            "the controller was not touched",
        "The firmware type is error!\n"},
-      {"another type, boot mode",  // asked its type again once the run ended
+      {"another type, boot mode",  // refused once identification told its type
        other,
        true,
-       {0x0008, 0x0008},
+       {0x0008},
        "image refused: " + other +
-           " is built for type 0x6011, the controller is type 0x600A; the controller stays in "
-           "boot mode: run the same command again with an image for 0x600A",
+           " is built for type 0x6011, the controller is type 0x600A: use an image for 0x600A; "
+           "the controller was not touched",
        "The firmware type is error!\n"},
       {"payload past the end of the file",
        shortImage,

@@ -70,8 +70,9 @@ struct RoadRig : ::testing::Test {
       }
       auto wait = std::chrono::milliseconds(20);
       if (const auto deadline = road->NextDeadline()) {
-        wait = std::clamp(std::chrono::ceil<std::chrono::milliseconds>(*deadline - update::Clock::now()),
-                          0ms, wait);
+        wait = std::clamp(
+            std::chrono::ceil<std::chrono::milliseconds>(*deadline - update::Clock::now()), 0ms,
+            wait);
       }
       if (platform->Notices().WaitFor(wait)) {
         road->HandleNotices();
@@ -154,15 +155,15 @@ TEST_F(RoadRig, TheWholeRoadInEitherOrderOfAsking) {
         calls.push_back(call);
       }
     }
-    EXPECT_EQ(calls, (std::vector<std::string>{
-                         "EnableUpdateButton(1)", "EnableUpdateButton(1)", title,
-                         "ShowCompletionLabel(0)", "EnableUpdateButton(0)", title,
-                         "ShowOpenFileDialog",
-                         "ShowMessageBox(OkCancel,Corvane Update v2.15):New firmware 2.15 and "
-                         "current is 2.14\n",
-                         "ShowMessageBox(Ok,Corvane Update v2.15):\n Firmware upgraded! \n",
-                         "ShowCompletionLabel(1)", "EnableUpdateButton(0)",
-                         "EnableUpdateButton(0)", title, "EnableUpdateButton(1)"}));
+    EXPECT_EQ(calls,
+              (std::vector<std::string>{
+                  "EnableUpdateButton(1)", "EnableUpdateButton(1)", title, "ShowCompletionLabel(0)",
+                  "EnableUpdateButton(0)", title, "ShowOpenFileDialog",
+                  "ShowMessageBox(OkCancel,Corvane Update v2.15):New firmware 2.15 and "
+                  "current is 2.14\n",
+                  "ShowMessageBox(Ok,Corvane Update v2.15):\n Firmware upgraded! \n",
+                  "ShowCompletionLabel(1)", "EnableUpdateButton(0)", "EnableUpdateButton(0)", title,
+                  "EnableUpdateButton(1)"}));
     // The file ends with the region: the bar stops at 99, then goes back to 0.
     const std::vector<int> progress = ui->ProgressHistory();
     ASSERT_GE(progress.size(), 3u);
@@ -196,7 +197,7 @@ TEST_F(RoadRig, AnUnusableImageIsRefusedBeforeAnythingIsSent) {
   for (const Order asking : {Order::kRoadAsks, Order::kOwnerAsksFirst}) {
     for (const Case& c : cases) {
       SCOPED_TRACE(std::string(c.name) + (asking == Order::kRoadAsks ? ", road" : ", owner"));
-        sim::SimConfig config;
+      sim::SimConfig config;
       config.reenumerateDelay = 20ms;
       Start({config}, asking);
       const std::string image = c.image(*this);
@@ -216,7 +217,7 @@ TEST_F(RoadRig, AnUnusableImageIsRefusedBeforeAnythingIsSent) {
       EXPECT_EQ(CodesTo(0), (Codes{0x0101, 0x000C, 0x0008, 0x0008}));
       const bool typeBox = c.problem == firmware::ImageProblem::kTypeMismatch;
       EXPECT_EQ(ui->BoxTexts(), typeBox ? std::vector<std::string>{"The firmware type is error!\n"}
-                                       : std::vector<std::string>{});
+                                        : std::vector<std::string>{});
       // The controller waits in boot mode for the next click.
       EXPECT_EQ(road->Stage(), RoadStage::kReady);
       EXPECT_TRUE(road->View().device->InBootMode());
@@ -278,6 +279,7 @@ TEST_F(RoadRig, AControllerSwappedInAtThePlaceEndsTheRunBeforeTheErase) {
   });
   swapped.StartUp();  // found in boot mode: asked for its image at once
   ASSERT_TRUE(swapped.WaitForRunEnd(kBound));
+  ASSERT_EQ(swapped.RoadsEnded(), 1);
   const update::RunOutcome& outcome = swapped.LastEnd()->outcome;
   EXPECT_EQ(outcome.failure, RunFailure::kTypeChanged);
   EXPECT_EQ(update::Describe(outcome),
@@ -333,7 +335,8 @@ TEST_F(RoadRig, TheRoadEndsOnceWhateverNoticesComeLate) {
     ASSERT_TRUE(Click(WriteImage(Bytes(46 * 10, 7))));
     ASSERT_TRUE(DriveToEnd());
     EXPECT_TRUE(road->LastEnd()->outcome.Completed());
-    EXPECT_EQ(road->LastEnd()->newVersion, returns ? std::optional<std::uint32_t>(215) : std::nullopt);
+    EXPECT_EQ(road->LastEnd()->newVersion,
+              returns ? std::optional<std::uint32_t>(215) : std::nullopt);
     const Codes sent = CodesTo(1);
     EXPECT_EQ(std::count(sent.begin(), sent.end(), 0x0004), 1);
     EXPECT_EQ(road->RoadsEnded(), 1);
