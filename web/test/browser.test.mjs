@@ -164,10 +164,13 @@ test('in Chinese, in a browser without WebHID, the page says which browsers have
 // Without its program (update.wasm) nothing on the page works: it says how to open it
 // and none of its controls can be used.
 test('opened from a file or with its program blocked, the page says how to open it', async () => {
-  const blockWasm = async (page) => {
+  // The program's fetch fails, or brings a page that says it is not there.
+  const wasmAnswer = (answer) => async (page) => {
     await page.setRequestInterception(true);
-    page.on('request', (request) => (request.url().endsWith('.wasm') ? request.abort() : request.continue()));
+    page.on('request', (request) => (request.url().endsWith('.wasm') ? answer(request) : request.continue()));
   };
+  const blockWasm = wasmAnswer((request) => request.abort());
+  const wasmMissing = wasmAnswer((request) => request.respond({status: 404, body: 'not here'}));
   const cases = [
     {name: 'from a file', url: pathToFileURL(`${siteDir}/index.html`).href, language: 'en-US',
      why: /opened from a file \(file:\/\/\).*Open it over http\(s\)/, folder: siteDir},
@@ -175,6 +178,8 @@ test('opened from a file or with its program blocked, the page says how to open 
      language: 'zh-CN', why: /从文件（file:\/\/）打开.*请改为通过 http\(s\) 打开/, folder: siteDir},
     {name: 'its program blocked', url: server.url, language: 'en-US', prepare: blockWasm,
      why: /could not load its program \(update\.wasm.*over http\(s\)/, folder: 'build-web/web/site'},
+    {name: 'its program not found, in Chinese', url: server.url, language: 'zh-CN', prepare: wasmMissing,
+     why: /浏览器无法加载它的程序（update\.wasm.*通过 http\(s\)/, folder: 'build-web/web/site'},
   ];
   for (const c of cases) {
     const page = await openPage(chromium.browser, c.url, {language: c.language, prepare: c.prepare});
