@@ -45,7 +45,7 @@ class CTerminalUi final : public IRoadUi {
  public:
   explicit CTerminalUi(TerminalOptions options);
 
-  // Asks a y/N question; true only for an answer starting with y or Y, or --yes.
+  // Asks a y/N question; true only for y, yes or 是 (in any case), or --yes.
   bool Ask(const std::string& question);
   // One whole line for people; a bar being drawn is finished first.
   void Line(const std::string& text) override;
@@ -64,6 +64,7 @@ class CTerminalUi final : public IRoadUi {
 
  private:
   std::optional<std::string> ReadAnswerLine();
+  bool InterruptAsked() const;  // Ctrl-C (or a request to end) has come
   // All below with m_OutMutex held.
   void LineLocked(const std::string& text);
   void DrawBarLocked(bool force);
@@ -86,7 +87,8 @@ class CTerminalUi final : public IRoadUi {
 };
 
 // "Writing [#########.........]  45%  3.5 KiB of 7.8 KiB  12.1 KiB/s": the bar's line,
-// narrower than columns (a line as wide as the terminal wraps on some): the bar shrinks
+// three columns narrower than columns (a line as wide as the terminal wraps on some, and
+// so does a full one that Ctrl-C's echo "^C" follows): the bar shrinks
 // first (to 10), then the rate and the byte counts go, then the label and the bar.
 std::string FormatProgressBar(const std::string& label, int percent, std::uint64_t bytes,
                               std::uint64_t total, double bytesPerSecond, int columns);

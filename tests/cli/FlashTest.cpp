@@ -6,6 +6,7 @@
 #include <fstream>
 #include <functional>
 #include <nlohmann/json.hpp>
+#include <tuple>
 
 #include "tests/cli/CliHarness.h"
 #include "tests/support/FakeHidPlatform.h"
@@ -104,21 +105,35 @@ TEST_F(Flash, TheTraceHoldsEveryFrameTheControllerReceivedInOrder) {
   EXPECT_GE(reads, received.size() - 1);  // every command but the button is answered
 }
 
-TEST_F(Flash, DeclinedQuestionsLeaveTheControllerUntouched) {
-  const std::pair<std::string, std::string> cases[] = {
+// y, yes and 是 in any case go on; n, no, 否, anything else and nothing leave the
+// controller untouched.
+TEST_F(Flash, TheQuestionTakesYesAndNoInEitherLanguage) {
+  const std::tuple<std::string, bool, std::string> cases[] = {
       // An answer from a pipe is shown after its question, which then ends its line.
-      {"n\n", "New firmware 2.15 and current is 2.14 [y/N] n\n"},
-      {"", "[y/N] "},  // the end of the input
-      {"sure\n", "[y/N] "},
+      {"n\n", false, "New firmware 2.15 and current is 2.14 [y/N] n\n"},
+      {"", false, "[y/N] "},  // the end of the input
+      {"sure\n", false, "[y/N] sure\n"},
+      {"yesterday\n", false, "[y/N] yesterday\n"},
+      {"No\n", false, "[y/N] No\n"},
+      {"否\n", false, "[y/N] 否\n"},
+      {"y\n", true, "[y/N] y\n"},
+      {"YES\n", true, "[y/N] YES\n"},
+      {" Yes \r\n", true, "[y/N] Yes\n"},
+      {"是\n", true, "[y/N] 是\n"},
   };
-  for (const auto& [input, question] : cases) {
+  for (const auto& [input, yes, question] : cases) {
     SCOPED_TRACE(input);
     CCliHarness one;
     auto& device = one.AddDevice();
     one.input = input;
     const auto run = one.Run({"flash", image});
-    EXPECT_EQ(run.code, 6);
     EXPECT_TRUE(Contains(run.err, question)) << run.err;
+    if (yes) {
+      EXPECT_EQ(run.code, 0) << run.err;
+      EXPECT_EQ(device.StoredRegion(), kPayload);
+      continue;
+    }
+    EXPECT_EQ(run.code, 6);
     EXPECT_EQ(LastLine(run.err),
               "update-cli: declined: the controller was not touched (--yes answers the question "
               "for scripts)");

@@ -65,8 +65,10 @@ export const defaultStandIn = {
 };
 
 // Opens the page in the browser language given, with the stand-in (null: a browser
-// without WebHID), and waits until it has looked for the controller.
-export async function openPage(browser, url, {language = 'en-US', standIn = defaultStandIn} = {}) {
+// without WebHID), and waits until it has looked for the controller (or said why it
+// cannot). prepare(page) runs before the page is loaded.
+export async function openPage(browser, url,
+                               {language = 'en-US', standIn = defaultStandIn, prepare = null} = {}) {
   const page = await browser.newPage();
   const errors = [];
   page.on('pageerror', (error) => errors.push(error.message));
@@ -86,6 +88,7 @@ export async function openPage(browser, url, {language = 'en-US', standIn = defa
       Object.defineProperty(Navigator.prototype, 'hid', {get: () => undefined});
     });
   }
+  if (prepare) await prepare(page);
   await page.goto(url);
   await page.waitForSelector('body[data-ready]', {timeout: 20000});
   return page;
