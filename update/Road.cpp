@@ -89,9 +89,11 @@ void CRoad::ShowGone() {
   m_Ui.SetWindowTitle(Text(text::kWindowTitle));
 }
 
-void CRoad::Pin(const DeviceIdentity& device) {
+void CRoad::Pin(const DeviceIdentity& device, bool modeChanged) {
+  // Without a place, a new path is another controller, unless the road awaited its own
+  // in the other mode (and has checked its type).
   if (m_Device && (m_Device->place != device.place || m_Device->type != device.type ||
-                   (device.place.empty() && m_Device->path != device.path))) {
+                   (device.place.empty() && !modeChanged && m_Device->path != device.path))) {
     m_Image.reset();  // checked for another controller
   }
   m_Device = device;
@@ -146,14 +148,14 @@ bool CRoad::Identify(bool askNow) {
 
 void CRoad::HandleNotices() {
   for (const std::uint32_t code : m_Platform->TakeNotices()) {
-    char line[32];
-    std::snprintf(line, sizeof line, "device notice 0x%04X\n", code);
-    Debug(line);
     OnDeviceChange(code);
   }
 }
 
 void CRoad::OnDeviceChange(std::uint32_t eventType) {
+  char line[32];
+  std::snprintf(line, sizeof line, "device notice 0x%04X\n", eventType);
+  Debug(line);
   const std::uint32_t code = eventType & 0xFFFFu;
   if (code != hid::kNoticeDevNodesChanged && code != hid::kNoticeArrival &&
       code != hid::kNoticeRemoveComplete) {
@@ -293,7 +295,7 @@ void CRoad::LookForBootMode() {
   DeviceIdentity device = *m_Device;
   device.path = m_Hid.DevicePath();
   device.productId = hid::kBootProductId;
-  Pin(device);
+  Pin(device, true);
   SetDeadline(std::nullopt);
   BeginRun();
 }

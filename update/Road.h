@@ -195,7 +195,7 @@ class CRoad {
   void LookForBootMode();
   void LookForReturn();
   bool Identify(bool askNow);
-  void Pin(const DeviceIdentity& device);
+  void Pin(const DeviceIdentity& device, bool modeChanged = false);
   void SetStage(RoadStage stage);
   void SetDeadline(std::optional<std::chrono::milliseconds> wait);
   void ShowGone();

@@ -210,6 +210,9 @@ void CRoad::EndRoad(const RunOutcome& outcome, bool ran, std::optional<std::uint
   m_Image.reset();
   m_RunOutcome.reset();
   SetDeadline(std::nullopt);
+  if (!ran && outcome.step != RunStep::kChoosing) {
+    Debug("road ended: " + Describe(outcome) + "\n");  // before the run (the asking says it)
+  }
   if (newVersion) {
     char line[96];
     std::snprintf(line, sizeof line, "back in application mode with firmware word 0x%08X\n",

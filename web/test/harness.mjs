@@ -71,9 +71,13 @@ export async function openPage(browser, url,
                                {language = 'en-US', standIn = defaultStandIn, prepare = null} = {}) {
   const page = await browser.newPage();
   const errors = [];
-  page.on('pageerror', (error) => errors.push(error.message));
+  page.on('pageerror', (error) => {
+    errors.push(error.message);
+    if (process.env.UPDATE_WEB_DEBUG) console.log('page error:', error.message);
+  });
   page.on('console', (message) => {
     if (message.type() === 'error') errors.push(message.text());
+    if (process.env.UPDATE_WEB_DEBUG) console.log('page:', message.type(), message.text());
   });
   page.errors = errors;
   await page.evaluateOnNewDocument((lang) => {
