@@ -109,6 +109,7 @@ class CPlaceHub::CPlacePlatform final : public hid::IHidPlatform {
   int NoticeFd() const override { return m_Notices.Fd(); }
   void* NoticeEvent() const override { return m_Notices.Event(); }
   std::vector<std::uint32_t> TakeNotices() override { return m_Notices.Take(); }
+  hid::SystemSurvey Survey() override { return m_System->Survey(); }
 
  private:
   const std::shared_ptr<hid::IHidPlatform> m_System;

@@ -31,6 +31,8 @@ class CDeviceFilterPlatform final : public hid::IHidPlatform {
   int NoticeFd() const override;
   void* NoticeEvent() const override;
   std::vector<std::uint32_t> TakeNotices() override;
+  // What the system shows, the hidden controllers included.
+  hid::SystemSurvey Survey() override { return m_Inner->Survey(); }
 
  private:
   const std::shared_ptr<hid::IHidPlatform> m_Inner;

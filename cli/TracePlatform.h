@@ -54,6 +54,7 @@ class CTracePlatform final : public hid::IHidPlatform {
   int NoticeFd() const override;
   void* NoticeEvent() const override;
   std::vector<std::uint32_t> TakeNotices() override;
+  hid::SystemSurvey Survey() override { return m_Inner->Survey(); }
 
  private:
   class CHandle;

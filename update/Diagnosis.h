@@ -50,6 +50,8 @@ struct Finding {
   hid::SurveySource source = hid::SurveySource::kListed;   // whose fixes the advice names
 
   bool Passed() const { return kind >= FindingKind::kControllerUsable; }
+  // Worth knowing, but standing in nobody's way (no udev: the tool rescans instead).
+  bool IsNote() const { return kind == FindingKind::kNoUdev; }
   bool operator==(const Finding&) const = default;
 };
 

@@ -153,6 +153,18 @@ FindingWords PermissionWords(const CWording& say, const Finding& f) {
 
 FindingWords NoHidWords(const CWording& say, const Finding& f) {
   FindingWords words;
+  if (f.driver == "usbhid" && f.source == hid::SurveySource::kLinux) {
+    words.text = say({"The USB device of {0} is plugged in at {1} and its HID driver is bound, "
+                      "but the system made no hidraw node for it.",
+                      "{0}的 USB 设备已插在 {1}，HID 驱动程序也已绑定，但系统没有为它创建 hidraw "
+                      "设备节点。"},
+                     {Who(say, f.productId), f.subject});
+    words.advice =
+        say({"Load the hidraw driver with sudo modprobe hidraw, then unplug and "
+             "replug the controller.",
+             "请用 sudo modprobe hidraw 加载 hidraw 驱动程序，然后拔下并重新插上手柄。"});
+    return words;
+  }
   words.text = f.driver.empty()
                    ? say({"The USB device of {0} is plugged in at {1}, but it has no HID "
                           "interface: no driver is bound to it.",
@@ -294,10 +306,11 @@ FindingWords WordsOf(const Finding& f, const CWording& say) {
 }  // namespace
 
 FindingWords Words(const Finding& finding, std::uint16_t languageId) {
-  FindingWords words = WordsOf(finding, CWording(languageId == text::kLangChinesePrc));
+  const bool chinese = languageId == text::kLangChinesePrc;
+  FindingWords words = WordsOf(finding, CWording(chinese));
   // An English sentence may begin with a device's description ("the controller ...").
-  if (!words.text.empty() && words.text[0] >= 'a' && words.text[0] <= 'z') {
-    words.text[0] = static_cast<char>(words.text[0] - 'a' + 'A');
+  if (!chinese && words.text.starts_with("the ")) {
+    words.text[0] = 'T';
   }
   return words;
 }
