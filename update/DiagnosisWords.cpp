@@ -244,16 +244,17 @@ FindingWords WordsOf(const Finding& f, const CWording& say) {
                    "cable and switch it to wired mode.",
                    "固件更新需要 USB 线：请用 USB 数据线连接手柄，并切换到有线模式。"})};
     case FindingKind::kOtherProduct:
-      return {
-          say({"A device of the controller's maker with product ID {0} is plugged in at "
-               "{1}: not the controller in either of its modes (0x6E21, 0x6E30), but its "
-               "2.4G receiver or another product.",
-               "位于 {1} 的设备来自手柄的厂商，产品 ID 为 {0}：它不是处于任一模式"
-               "（0x6E21、0x6E30）的手柄，而是 2.4G 接收器或其他产品。"},
-              {Hex(f.productId), f.subject}),
-          say({"The update needs the controller itself on a USB data cable, switched to "
-               "wired mode; the receiver cannot pass it on.",
-               "更新需要用 USB 数据线直接连接手柄本身，并切换到有线模式；接收器无法转交更新。"})};
+      return {say({"A device of the controller's maker with product ID {0} is plugged in at "
+                   "{1}, but it is not the controller in either of its modes (0x6E21, 0x6E30): "
+                   "another product of the maker, or a receiver.",
+                   "位于 {1} 的设备来自手柄的厂商，产品 ID 为 {0}，但它不是处于任一模式"
+                   "（0x6E21、0x6E30）的手柄：而是该厂商的其他产品或接收器。"},
+                  {Hex(f.productId), f.subject}),
+              say({"The update needs the controller itself (product ID 0x6E21, or 0x6E30 in boot "
+                   "mode) on a USB data cable, in wired mode; a device with another product ID "
+                   "cannot pass it on.",
+                   "更新需要用 USB 数据线直接连接手柄本身（产品 ID 0x6E21，BOOT 模式下为 0x6E30），"
+                   "并处于有线模式；其他产品 ID 的设备无法转交更新。"})};
     case FindingKind::kWebGrantRefused:
       return {f.reason.empty() ? say({"No controller was chosen in the browser's list.",
                                       "没有在浏览器的列表中选择手柄。"})

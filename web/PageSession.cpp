@@ -10,6 +10,7 @@
 #include "firmware/ImageFile.h"
 #include "firmware/VersionPrompt.h"
 #include "text/LocalizedText.h"
+#include "update/Diagnosis.h"
 
 // The page's side is page.js (Module.page); these only carry the calls across.
 // clang-format off
@@ -225,6 +226,20 @@ std::string CPageSession::StateJson() const {
          ",\"openError\":" + (openError ? JsonString(openError->message) : "null") +
          ",\"openRefused\":" +
          (openError && openError->kind == base::ErrorKind::kPermissionDenied ? "true" : "false") +
+         "}";
+}
+
+std::string CPageSession::DiagnosisJson() {
+  std::string list;
+  for (const update::Finding& finding : update::Diagnose(m_Platform->Survey())) {
+    const update::FindingWords words = update::Words(finding, m_LanguageId);
+    list += std::string(list.empty() ? "" : ",") +
+            "{\"kind\":" + JsonString(update::KindName(finding.kind)) +
+            ",\"passed\":" + (finding.Passed() ? "true" : "false") +
+            ",\"text\":" + JsonString(words.text) + ",\"advice\":" + JsonString(words.advice) + "}";
+  }
+  return "{\"findings\":[" + list +
+         "],\"readme\":" + JsonString(UPDATE_HOMEPAGE_URL "#permissions-on-linux-the-udev-rule") +
          "}";
 }
 

@@ -44,6 +44,11 @@ class CPageSession final : public update::IUserInterface {
   // What the page shows of the device, as a JSON object.
   std::string StateJson() const;
 
+  // Why no controller can be used, most useful first (update/Diagnosis.h), as a JSON
+  // object: {"findings": [{"kind", "passed", "text", "advice"}...], "readme": URL of the
+  // README's section on the udev rule}. May suspend (it lists the allowed devices).
+  std::string DiagnosisJson();
+
   // Reads the image file's header and checks it against the identified device, as a
   // JSON object with the version question to ask when it passes.
   std::string CheckImageJson(const std::string& path) const;
