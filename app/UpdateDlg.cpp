@@ -19,6 +19,7 @@
 #include "app/DialogTemplate.h"
 #include "text/LocalizedText.h"
 #include "text/UiLanguage.h"
+#include "update/Diagnosis.h"
 
 namespace app {
 namespace {
@@ -205,6 +206,7 @@ void CUpdateDlg::OnInitDialog() {
   // the event loop turns, over the window.
   m_Controller->StartUp();
   WatchDeviceNotices();
+  ShowWhyNoController();
 
   // 14. The focus is left to the window system: the first enabled tab stop gets it.
 }
@@ -232,6 +234,37 @@ void CUpdateDlg::OnNoticesReadable() {
     base::WriteDebugLine(m_Options.debug, line);
     m_Controller->OnDeviceChange(code);
   }
+  ShowWhyNoController();
+}
+
+void CUpdateDlg::ShowWhyNoController() {
+  std::optional<std::string> line;
+  if (!m_Hid.IsConnected() && !m_Controller->IsRunActive()) {
+    line = update::WhyNoController(*m_Platform,
+                                   m_Options.languageId.value_or(text::GetUserDefaultUILanguage()),
+                                   m_Options.debug);
+  }
+  if (m_CompletionLabel->isVisible() && !m_bExplaining) {
+    return;  // "Firmware upgraded!" while the controller restarts
+  }
+  // The reason takes the place of the instructions (how to connect, which did not work),
+  // and may be selected and copied: it may hold a command.
+  const DialogRect templateUnits =
+      std::find_if(std::begin(kDialog102), std::end(kDialog102), [](const ControlTemplate& c) {
+        return c.id == kIdCompletionLabel;
+      })->units;
+  const DialogRect area =
+      MapDialogRect(line ? DialogRect{7, 25, 230, 74} : templateUnits, m_BaseUnits);
+  m_CompletionLabel->setGeometry(area.x, area.y, area.width, area.height);
+  m_CompletionLabel->setWordWrap(line.has_value());
+  m_CompletionLabel->setAlignment(line ? Qt::AlignLeft | Qt::AlignTop
+                                       : Qt::AlignHCenter | Qt::AlignTop);
+  m_CompletionLabel->setTextInteractionFlags(line ? Qt::TextSelectableByMouse
+                                                  : Qt::NoTextInteraction);
+  m_CompletionLabel->setText(DisplayText(line ? *line : Text(text::kFirmwareUpgraded)));
+  m_CompletionLabel->setVisible(line.has_value());
+  m_InstructionLabel->setVisible(!line.has_value());
+  m_bExplaining = line.has_value();
 }
 
 void CUpdateDlg::OnUpdateClicked() {

@@ -95,6 +95,10 @@ class CUpdateDlg : public QDialog, public update::IUserInterface {
   void OnNoticesReadable();
   void OnUpdateClicked();
   void OnRunFinished(const update::RunOutcome& outcome);
+  // While no controller can be used (none found, no run going on): the completion label
+  // says why and what to do, across the window above the button; otherwise it is put
+  // back as the template has it. A success shown stays.
+  void ShowWhyNoController();
 
   // Runs operation on the UI thread: in place when called there, else queued without
   // waiting (a window gone by then drops it).
@@ -115,6 +119,7 @@ class CUpdateDlg : public QDialog, public update::IUserInterface {
   std::optional<std::string> m_NextImage;
   bool m_Initialised = false;
   bool m_Closing = false;
+  bool m_bExplaining = false;  // the completion label says why no controller can be used
   std::optional<update::RunOutcome> m_LastOutcome;
 
   // Destroyed before the link (the controller joins its worker), and the notifier

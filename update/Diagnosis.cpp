@@ -162,4 +162,13 @@ std::vector<Finding> DiagnosePlatform(hid::IHidPlatform& platform, const base::D
   return findings;
 }
 
+std::optional<std::string> WhyNoController(hid::IHidPlatform& platform, std::uint16_t languageId,
+                                           const base::DebugSink& debug) {
+  const std::vector<Finding> findings = DiagnosePlatform(platform, debug);
+  if (HasUsableController(findings)) {
+    return std::nullopt;
+  }
+  return OneLine(findings, languageId);
+}
+
 }  // namespace update

@@ -79,4 +79,10 @@ std::string OneLine(const std::vector<Finding>& findings, std::uint16_t language
 // the findings, each also written to debug as one line (in English) when debug is set.
 std::vector<Finding> DiagnosePlatform(hid::IHidPlatform& platform, const base::DebugSink& debug);
 
+// For a window without a usable controller: the line its completion label shows (the
+// first finding, OneLine), or nullopt when a controller can be used. Every finding goes
+// to debug, for -v.
+std::optional<std::string> WhyNoController(hid::IHidPlatform& platform, std::uint16_t languageId,
+                                           const base::DebugSink& debug);
+
 }  // namespace update
