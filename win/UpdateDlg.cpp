@@ -8,6 +8,7 @@
 #include "hid/windows/Win32Errors.h"
 #include "text/LocalizedText.h"
 #include "text/UiLanguage.h"
+#include "update/Diagnosis.h"
 
 namespace win {
 namespace {
@@ -184,6 +185,7 @@ void CUpdateDlg::OnInitDialog() {
   m_Controller->StartUp();
   // The simulated platform signals its notices by an event instead.
   WatchNoticeEvent();
+  ShowWhyNoController();
 }
 
 INT_PTR CUpdateDlg::OnMessage(UINT message, WPARAM wParam, LPARAM lParam) {
@@ -208,6 +210,7 @@ INT_PTR CUpdateDlg::OnMessage(UINT message, WPARAM wParam, LPARAM lParam) {
       if (!m_Closing) {
         m_Controller->OnDeviceChange(static_cast<std::uint32_t>(wParam),
                                      static_cast<std::uintptr_t>(lParam));
+        ShowWhyNoController();
       }
       ::SetWindowLongPtrW(window, DWLP_MSGRESULT, TRUE);
       return TRUE;
@@ -296,6 +299,33 @@ void CUpdateDlg::OnNoticesPending() {
     }
     m_Controller->OnDeviceChange(code);
   }
+  if (!m_Closing) {
+    ShowWhyNoController();
+  }
+}
+
+void CUpdateDlg::ShowWhyNoController() {
+  std::optional<std::string> line;
+  if (!m_Hid.IsConnected() && !m_Controller->IsRunActive()) {
+    line = update::WhyNoController(*m_Platform,
+                                   m_Options.languageId.value_or(text::GetUserDefaultUILanguage()),
+                                   m_Options.debug);
+  }
+  if (::IsWindowVisible(m_CompletionLabel) && !m_bExplaining) {
+    return;  // "Firmware upgraded!" while the controller restarts
+  }
+  // In dialog units: the width of the window over the instructions, or the template's.
+  RECT area = line ? RECT{7, 25, 237, 99} : RECT{83, 86, 168, 98};
+  ::MapDialogRect(Window(), &area);
+  ::SetWindowPos(m_CompletionLabel, nullptr, area.left, area.top, area.right - area.left,
+                 area.bottom - area.top, SWP_NOZORDER | SWP_NOACTIVATE);
+  const LONG_PTR style = ::GetWindowLongPtrW(m_CompletionLabel, GWL_STYLE) & ~SS_TYPEMASK;
+  ::SetWindowLongPtrW(m_CompletionLabel, GWL_STYLE, style | (line ? SS_LEFT : SS_CENTER));
+  ::SetWindowTextW(m_CompletionLabel,
+                   WideFromUtf8(line ? *line : Text(text::kFirmwareUpgraded)).c_str());
+  ::ShowWindow(m_CompletionLabel, line ? SW_SHOWNA : SW_HIDE);
+  ::ShowWindow(m_InstructionLabel, line ? SW_HIDE : SW_SHOWNA);
+  m_bExplaining = line.has_value();
 }
 
 void CUpdateDlg::End(INT_PTR result) {

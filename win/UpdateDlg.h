@@ -84,6 +84,10 @@ class CUpdateDlg final : public update::IUserInterface {
   void OnInitDialog();
   void OnPaint();
   void OnNoticesPending();
+  // While no controller can be used (none found, no run going on): the completion label
+  // says why and what to do, in the place of the instructions; otherwise it is put back
+  // as the template has it. A success shown stays.
+  void ShowWhyNoController();
   void WatchNoticeEvent();
   void StopWatchingNoticeEvent();
   void End(INT_PTR result);
@@ -110,6 +114,7 @@ class CUpdateDlg final : public update::IUserInterface {
   HWND m_InstructionLabel = nullptr;
 
   bool m_Closing = false;
+  bool m_bExplaining = false;  // the completion label says why no controller can be used
   HANDLE m_NoticeWait = nullptr;
 
   std::mutex m_PostedMutex;

@@ -172,8 +172,9 @@ TEST(WindowsDialog, StartsInTheStateOfTheDevicePresentInItsLanguage) {
     ::SendMessageW(dialog->Item(win::kIdProgressBar), PBM_GETRANGE, FALSE,
                    reinterpret_cast<LPARAM>(&range));
     EXPECT_EQ(range.iHigh, 100);
-    EXPECT_FALSE(::IsWindowVisible(dialog->Item(win::kIdCompletionLabel)));
-    EXPECT_TRUE(::IsWindowVisible(dialog->Item(win::kIdInstructionLabel)));
+    // Without a controller the completion label says why, over the instructions.
+    EXPECT_EQ(::IsWindowVisible(dialog->Item(win::kIdCompletionLabel)) != 0, !c.present);
+    EXPECT_EQ(::IsWindowVisible(dialog->Item(win::kIdInstructionLabel)) != 0, c.present);
     EXPECT_EQ(CDialogHarness::TextOf(dialog->Dialog()), kTitle);
     const bool chinese = c.language == text::kLangChinesePrc;
     EXPECT_EQ(CDialogHarness::TextOf(dialog->Item(win::kIdUpdateButton)),
@@ -183,8 +184,11 @@ TEST(WindowsDialog, StartsInTheStateOfTheDevicePresentInItsLanguage) {
                         L"升级按钮，选择固件文件(.dat)升级。"
                       : L"1. Connect the receiver to the PC via USB.\r\n\r\n2. Click \"USB "
                         L"Update\" button and select firmware file\r\n   (.dat).");
-    EXPECT_EQ(CDialogHarness::TextOf(dialog->Item(win::kIdCompletionLabel)),
-              chinese ? L"升级成功。" : L"Firmware upgraded!");
+    EXPECT_EQ(CDialogHarness::TextOf(dialog->Item(win::kIdCompletionLabel))
+                  .substr(0, c.present ? std::wstring::npos : 10),
+              !c.present ? L"没有连接任何来自手柄"
+              : chinese  ? L"升级成功。"
+                         : L"Firmware upgraded!");
   }
 }
 
