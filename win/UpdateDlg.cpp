@@ -9,6 +9,7 @@
 #include "text/LocalizedText.h"
 #include "text/UiLanguage.h"
 #include "update/Diagnosis.h"
+#include "win/ReasonLabel.h"
 
 namespace win {
 namespace {
@@ -314,17 +315,8 @@ void CUpdateDlg::ShowWhyNoController() {
   if (::IsWindowVisible(m_CompletionLabel) && !m_bExplaining) {
     return;  // "Firmware upgraded!" while the controller restarts
   }
-  // In dialog units: the width of the window over the instructions, or the template's.
-  RECT area = line ? RECT{7, 25, 237, 99} : RECT{83, 86, 168, 98};
-  ::MapDialogRect(Window(), &area);
-  ::SetWindowPos(m_CompletionLabel, nullptr, area.left, area.top, area.right - area.left,
-                 area.bottom - area.top, SWP_NOZORDER | SWP_NOACTIVATE);
-  const LONG_PTR style = ::GetWindowLongPtrW(m_CompletionLabel, GWL_STYLE) & ~SS_TYPEMASK;
-  ::SetWindowLongPtrW(m_CompletionLabel, GWL_STYLE, style | (line ? SS_LEFT : SS_CENTER));
-  ::SetWindowTextW(m_CompletionLabel,
-                   WideFromUtf8(line ? *line : Text(text::kFirmwareUpgraded)).c_str());
-  ::ShowWindow(m_CompletionLabel, line ? SW_SHOWNA : SW_HIDE);
-  ::ShowWindow(m_InstructionLabel, line ? SW_HIDE : SW_SHOWNA);
+  ShowReasonInLabel(Window(), m_CompletionLabel, m_InstructionLabel, line,
+                    Text(text::kFirmwareUpgraded));
   m_bExplaining = line.has_value();
 }
 
