@@ -307,7 +307,8 @@ void CUpdateDlg::OnNoticesPending() {
 
 void CUpdateDlg::ShowWhyNoController() {
   std::optional<std::string> line;
-  if (!m_Hid.IsConnected() && !m_Controller->IsRunActive()) {
+  // Found but not opened (the system refused) counts as none.
+  if (!(m_Hid.IsConnected() && m_Hid.IsWriteOpen()) && !m_Controller->IsRunActive()) {
     line = update::WhyNoController(*m_Platform,
                                    m_Options.languageId.value_or(text::GetUserDefaultUILanguage()),
                                    m_Options.debug);

@@ -280,6 +280,19 @@ class WindowTest : public QObject {
   // Without a controller: the button disabled, the bar empty, the reason in the place of
   // the instructions; the controls where template 102 puts them in the font's base units.
   // The texts' table, and Qt's own words (the file dialog's buttons) from Qt's catalog.
+  // A controller the system will not let this user open: the label names it and the fix.
+  void aControllerThatMayNotBeOpenedIsExplainedInTheLabel() {
+    Rig rig;
+    rig.device->interfaces = {{"/dev/hidraw5", hid::kVendorId, hid::kAppProductId}};
+    rig.device->writeOpenError = base::Error{base::ErrorKind::kPermissionDenied, "EACCES"};
+    rig.Start();
+    QVERIFY(rig.Completion()->isVisible() && !rig.Button()->isEnabled());
+    QVERIFY2(rig.Completion()->text().startsWith(
+                 "The controller in application mode is at /dev/hidraw5, but this user may not "
+                 "open it (EACCES). Install the controller's udev rule with echo"),
+             qPrintable(rig.Completion()->text()));
+  }
+
   void startsWithoutADeviceInItsLanguageLaidOutAsTemplate102_data() {
     QTest::addColumn<int>("language");
     QTest::addColumn<QString>("button");
