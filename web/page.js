@@ -216,6 +216,7 @@
     link.href = diagnosis.readme;
     link.textContent = say.readme;
     link.hidden = first.kind !== 'browser-open-refused';
+    if (first.kind === 'browser-open-refused') $('device').textContent = '';  // said below
   }
 
   // How the browser's chooser ended, for the diagnosis; a choice comes back as an arrival.
