@@ -78,7 +78,8 @@ std::wstring StartUpdate(CDialogHarness& dialog, const std::wstring& image, bool
 }
 
 TEST(WindowsDialog, LaysOutTemplate102AsTheSystemMapsIt) {
-  SimRig rig(Config(false, false));
+  // With a controller: without one the completion label moves to say why.
+  SimRig rig(Config(true, false));
   const auto dialog = rig.Start();
   const HWND window = dialog->Dialog();
 
