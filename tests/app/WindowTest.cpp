@@ -209,9 +209,8 @@ class WindowTest : public QObject {
     QTest::newRow("file dialog cancelled")
         << false << QList<int>{int(Action::kCancel)} << int(RunFailure::kNoImageChosen)
         << QStringList{kFileDialog};
-    QTest::newRow("window closed over it")
-        << false << QList<int>{int(Action::kCloseMainWindow)} << int(RunFailure::kStopped)
-        << QStringList{kFileDialog};
+    QTest::newRow("window closed over it") << false << QList<int>{int(Action::kCloseMainWindow)}
+                                           << int(RunFailure::kStopped) << QStringList{kFileDialog};
     QTest::newRow("prompt escaped")
         << false << QList<int>{choose, int(Action::kEscape)} << int(RunFailure::kDeclined)
         << QStringList{kFileDialog, unknown};
@@ -472,17 +471,19 @@ class WindowTest : public QObject {
       }
     };
     QObject::connect(rig.dialog.get(), &QDialog::finished, decide);
-    CModalAnswerer answerer(
-        rig.dialog.get(),
-        {{Action::kChoose, image},
-         {Action::kOk},
-         {stop ? Action::kOk : Action::kCancel, {}, [&] {
-            if (!stop) {
-              QObject::connect(qobject_cast<QDialog*>(QApplication::activeModalWidget()),
-                               &QDialog::finished, decide);
-            }
-          }},
-         {Action::kOk}});  // the success box, when the run went on
+    CModalAnswerer answerer(rig.dialog.get(),
+                            {{Action::kChoose, image},
+                             {Action::kOk},
+                             {stop ? Action::kOk : Action::kCancel,
+                              {},
+                              [&] {
+                                if (!stop) {
+                                  QObject::connect(
+                                      qobject_cast<QDialog*>(QApplication::activeModalWidget()),
+                                      &QDialog::finished, decide);
+                                }
+                              }},
+                             {Action::kOk}});  // the success box, when the run went on
     rig.dialog->Road().SetRunProgressObserver([&](const update::RunOutcome& now) {
       if (now.step == update::RunStep::kStreaming && now.block == 10) {
         QMetaObject::invokeMethod(rig.dialog.get(), &QWidget::close, Qt::QueuedConnection);
