@@ -14,20 +14,6 @@ std::string Hex16(std::uint16_t value) {
   std::snprintf(text, sizeof text, "0x%04X", value);
   return text;
 }
-
-// Where the run was: "erasing", "writing block 12 of 173".
-std::string Where(const RunOutcome& outcome, bool chinese) {
-  if (outcome.step == RunStep::kStreaming && outcome.blockCount > 0) {
-    return Fill(chinese ? "写入第 {0} 个数据块（共 {1} 个）" : "writing block {0} of {1}",
-                {std::to_string(outcome.block + 1), std::to_string(outcome.blockCount)});
-  }
-  return WordsOf(outcome.step).In(chinese ? text::kLangChinesePrc : text::kLangEnglishUs);
-}
-
-std::string Reason(const RunOutcome& outcome) {
-  return outcome.error ? outcome.error->message : std::string("?");
-}
-
 }  // namespace
 
 std::string VersionText(std::uint32_t versionWord) {
@@ -84,7 +70,7 @@ std::optional<std::string> FailureText(const RoadEnd& end, std::uint16_t languag
     case RunFailure::kImageUnreadable:
     case RunFailure::kRegionOutOfRange:
       what = Fill(chinese ? "映像被拒绝：{0}。" : "The image was refused: {0}.",
-                  {Describe(outcome, languageId)});
+                  {Why(outcome, languageId)});
       todo = chinese ? "手柄在 BOOT 模式下等待：请点击“USB 升级”，为它选择完整的固件文件。"
                      : "The controller waits in boot mode: click USB Update and choose a whole "
                        "image for it.";
@@ -93,14 +79,14 @@ std::optional<std::string> FailureText(const RoadEnd& end, std::uint16_t languag
     case RunFailure::kDeviceNotOpen:
       if (gone) {
         what = Fill(chinese ? "{0}时手柄被断开。" : "The controller was disconnected while {0}.",
-                    {Where(outcome, chinese)});
+                    {Where(outcome, languageId)});
         todo = chinese ? "手柄会停留在 BOOT 模式：请重新插上手柄，然后点击“USB 升级”重试。"
                        : "It stays in boot mode: plug it in again, then click USB Update to try "
                          "again.";
       } else {
         what = Fill(chinese ? "{0}时手柄停止了应答（{1}）。"
                             : "The controller stopped answering while {0} ({1}).",
-                    {Where(outcome, chinese), Reason(outcome)});
+                    {Where(outcome, languageId), Why(outcome, languageId)});
         todo = replug +
                (chinese ? "然后点击“USB 升级”重试。" : " Then click USB Update to try again.");
       }
@@ -119,7 +105,7 @@ std::optional<std::string> FailureText(const RoadEnd& end, std::uint16_t languag
     case RunFailure::kNotIdentified:
       what = Fill(chinese ? "手柄以 BOOT 模式重新连接，但没有应答（{0}）。"
                           : "The controller came back in boot mode but did not answer ({0}).",
-                  {Reason(outcome)});
+                  {outcome.error ? Reason(outcome.error->message, languageId) : "?"});
       todo = replug;
       break;
     case RunFailure::kTypeChanged:

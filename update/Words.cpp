@@ -127,8 +127,8 @@ std::string Hex16(std::uint16_t value) {
   return text;
 }
 
-// The reasons the link and the commands word themselves end the message ("read: the
-// device went away"); the system's own words (errno's text) are left as they are.
+}  // namespace
+
 std::string Reason(std::string message, std::uint16_t languageId) {
   const Words known[] = {
       {"", "the device went away", "设备已断开"},
@@ -145,24 +145,23 @@ std::string Reason(std::string message, std::uint16_t languageId) {
   return message;
 }
 
-}  // namespace
-
-std::string Describe(const RunOutcome& outcome, std::uint16_t languageId) {
-  const bool chinese = languageId == text::kLangChinesePrc;
-  if (outcome.Completed()) {
-    return WordsOf(RunFailure::kNone).In(languageId);
-  }
-  std::string where = WordsOf(outcome.step).In(languageId);
+std::string Where(const RunOutcome& outcome, std::uint16_t languageId) {
   if (outcome.step == RunStep::kStreaming && outcome.blockCount > 0) {
-    where = Fill(chinese ? "写入第 {0} 个数据块（共 {1} 个）" : "writing block {0} of {1}",
-                 {std::to_string(outcome.block + 1), std::to_string(outcome.blockCount)});
+    return Fill(languageId == text::kLangChinesePrc ? "写入第 {0} 个数据块（共 {1} 个）"
+                                                    : "writing block {0} of {1}",
+                {std::to_string(outcome.block + 1), std::to_string(outcome.blockCount)});
   }
+  return WordsOf(outcome.step).In(languageId);
+}
+
+std::string Why(const RunOutcome& outcome, std::uint16_t languageId) {
+  const bool chinese = languageId == text::kLangChinesePrc;
   std::string why;
   switch (outcome.failure) {
     case RunFailure::kDeviceCommand:
       // The command's reason reads on its own: "write: No such device".
       if (outcome.error) {
-        return where + ": " + Reason(outcome.error->message, languageId);
+        return Reason(outcome.error->message, languageId);
       }
       why = WordsOf(outcome.failure).In(languageId);
       break;
@@ -191,7 +190,14 @@ std::string Describe(const RunOutcome& outcome, std::uint16_t languageId) {
   if (outcome.error) {
     why += ": " + Reason(outcome.error->message, languageId);
   }
-  return where + ": " + why;
+  return why;
+}
+
+std::string Describe(const RunOutcome& outcome, std::uint16_t languageId) {
+  if (outcome.Completed()) {
+    return WordsOf(RunFailure::kNone).In(languageId);
+  }
+  return Where(outcome, languageId) + ": " + Why(outcome, languageId);
 }
 
 std::string Describe(const RunOutcome& outcome) {

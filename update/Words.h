@@ -31,6 +31,13 @@ Words WordsOf(firmware::ImageProblem problem);
 std::string Describe(const RunOutcome& outcome, std::uint16_t languageId);
 // The same in English: for debug lines and logs.
 std::string Describe(const RunOutcome& outcome);
+// Its two halves: where the run was ("writing block 12 of 173"), and why it ended
+// ("write: No such device").
+std::string Where(const RunOutcome& outcome, std::uint16_t languageId);
+std::string Why(const RunOutcome& outcome, std::uint16_t languageId);
+// A reason as the link and the commands give it, their own words translated ("read: the
+// device did not answer"); the system's own (errno's text) stay as the system gave them.
+std::string Reason(std::string message, std::uint16_t languageId);
 
 // "{0} of {1}" with {n} replaced by the n-th argument.
 std::string Fill(const std::string& pattern, std::initializer_list<std::string> arguments);
