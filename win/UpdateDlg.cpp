@@ -257,7 +257,9 @@ INT_PTR CUpdateDlg::OnMessage(UINT message, WPARAM wParam, LPARAM /*lParam*/) {
       ShowCompletionLabel(wParam != 0);
       return TRUE;
     case kMsgPostedWork:
-      RunPostedWork();
+      // One item per message, so that work keeps its place among the messages posted
+      // with it: a run's end after the progress its worker posted before it.
+      RunPostedWork(1);
       return TRUE;
     case kMsgNotices:
       OnNoticesPending();
@@ -358,9 +360,9 @@ void CUpdateDlg::PostToDialog(std::function<void()> work) {
   Post(kMsgPostedWork, 0, 0);
 }
 
-void CUpdateDlg::RunPostedWork() {
+void CUpdateDlg::RunPostedWork(std::size_t most) {
   // Work may open a box, inside which later work runs: each item is taken before it runs.
-  for (;;) {
+  for (std::size_t done = 0; done < most; ++done) {
     std::function<void()> work;
     {
       std::lock_guard lock(m_PostedMutex);

@@ -95,7 +95,8 @@ class CUpdateDlg final : public update::IUserInterface {
   void End(INT_PTR result);
   // Runs work on the dialog's thread once its loop turns; dropped when the window is gone.
   void PostToDialog(std::function<void()> work);
-  void RunPostedWork();
+  // Runs at most `most` items of the posted work, the oldest first.
+  void RunPostedWork(std::size_t most = SIZE_MAX);
   void ShowBeforeAsking() const;
   bool OnDialogThread() const;
   std::string Text(std::uint32_t textId) const;
