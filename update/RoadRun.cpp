@@ -256,8 +256,10 @@ void CRoad::LookAfterEnd(const RoadEnd& end) {
     }
   }
   m_Hid.UnpinDevice();
-  if (m_Hid.FindDevice() != 0) {
-    (void)Identify(false);
+  if (m_Hid.FindDevice() == 0 || !Identify(false)) {
+    // Nothing usable: the button is not left as the click found it (a controller that
+    // restarted before its removal was seen never had it greyed).
+    ShowGone();
   }
 }
 
