@@ -1,5 +1,6 @@
 // The window headless: its controls after start, its texts in both languages, its keys,
-// a whole update with the run's dialogs answered from here, and closing during a run.
+// how every road started by a click ends, with the run's dialogs answered from here, and
+// closing during a run.
 #include <QApplication>
 #include <QDialogButtonBox>
 #include <QFileDialog>
@@ -18,27 +19,19 @@
 #include "app/UpdateApp.h"
 #include "app/UpdateDlg.h"
 #include "platform/DeviceAccess.h"
-#include "protocol/Crc16.h"
 #include "sim/SimPlatform.h"
 #include "tests/support/FakeHidPlatform.h"
 #include "tests/support/Images.h"
-#include "tests/support/Replies.h"
+#include "tests/support/RoadEndings.h"
 #include "tests/support/TempDir.h"
 #include "update/Words.h"
 
 namespace {
 
-using testing_support::AppInfo;
-using testing_support::AppReply;
-using testing_support::BootReply;
-using testing_support::Le16;
-using testing_support::Le32;
 using update::RunFailure;
 using Bytes = std::vector<std::uint8_t>;
 using Codes = std::vector<std::uint16_t>;
 
-const hid::InterfaceInfo kAppDevice{"/dev/hidraw3", hid::kVendorId, hid::kAppProductId};
-const hid::InterfaceInfo kBootDevice{"/dev/hidraw4", hid::kVendorId, hid::kBootProductId};
 const QString kTitle = QStringLiteral("Corvane Update v2.15");
 const QString kFileDialog = QStringLiteral("file:File type(*.dat) (*.dat)");
 
@@ -130,6 +123,7 @@ struct Rig {
   testing_support::CTempDir dir;
   std::shared_ptr<testing_support::CFakeHidPlatform> device =
       std::make_shared<testing_support::CFakeHidPlatform>();
+  std::shared_ptr<sim::CSimPlatform> simulated;  // instead of device, when set
   std::unique_ptr<app::CUpdateDlg> dialog;
 
   void Start(std::uint16_t language = 1033, std::shared_ptr<hid::IHidPlatform> platform = {},
@@ -150,39 +144,30 @@ struct Rig {
   QPushButton* Button() const { return qobject_cast<QPushButton*>(dialog->GetDlgItem(1007)); }
   QLabel* Completion() const { return qobject_cast<QLabel*>(dialog->GetDlgItem(-1)); }
   QLabel* Instructions() const { return qobject_cast<QLabel*>(dialog->GetDlgItem(1008)); }
-  Codes Sent() const { return testing_support::CodesOf(device->Written()); }
-
-  // An image for `type`, version 2.15, of `blocks` full blocks; its payload.
-  QString WriteImage(std::uint32_t blocks, Bytes* payload = nullptr, std::uint32_t type = 0x600A,
-                     const char* name = "image.dat") {
-    const Bytes bytes = testing_support::Pattern(blocks * 46);
-    if (payload != nullptr) {
-      *payload = bytes;
+  Codes Sent() const {
+    if (!simulated) {
+      return testing_support::CodesOf(device->Written());
     }
-    return QString::fromStdString(dir.WriteFile(name, testing_support::ImageBytes(bytes, type)));
+    std::vector<Bytes> frames;
+    for (const sim::SimFrameRecord& frame : simulated->Controller().Received()) {
+      frames.push_back(frame.bytes);
+    }
+    return testing_support::CodesOf(frames);
   }
 
-  // A boot-mode controller of type 0x600A that answers `typeQueries` type queries, then
-  // with the replies of a whole run over an image of `blocks` full blocks (region from 0);
-  // the image.
-  QString BootDeviceWithImage(std::uint32_t blocks, int typeQueries = 1) {
-    Bytes payload;
-    const QString path = WriteImage(blocks, &payload);
-    device->interfaces = {kBootDevice};
-    // The identifications', then the run's own, which asks the type again.
-    for (int i = 0; i < typeQueries + 1; ++i) {
-      device->QueueReport(BootReply(0x0008, Le16(0x600A)));
-    }
-    device->QueueReport(BootReply(0x00C1, Le32(0)));
-    device->QueueReport(BootReply(0x0004));
-    for (std::uint32_t i = 0; i < blocks; ++i) {
-      device->QueueReport(BootReply(0x0003));
-    }
-    device->QueueReport(BootReply(0x00C2));
-    const int verified = static_cast<int>(std::min<std::size_t>(4096, payload.size()));
-    device->QueueReport(BootReply(0x00C3, Le16(protocol::Crc16(payload.data(), verified))));
-    device->QueueReport(BootReply(0x0007));
-    return path;
+  // An image for `type`, version 2.15, of `blocks` full blocks.
+  QString WriteImage(std::uint32_t blocks, std::uint32_t type = 0x600A,
+                     const char* name = "image.dat") {
+    return QString::fromStdString(dir.WriteFile(
+        name, testing_support::ImageBytes(testing_support::Pattern(blocks * 46), type)));
+  }
+
+  // One simulated controller of type 0x600A, 2.14: in application mode, or waiting in boot mode.
+  void StartSimulated(bool bootMode = true, std::optional<QString> image = std::nullopt) {
+    sim::SimConfig config;
+    config.startInBootMode = bootMode;
+    simulated = std::make_shared<sim::CSimPlatform>(std::make_shared<sim::CSimController>(config));
+    Start(1033, simulated, image);
   }
 };
 
@@ -230,15 +215,18 @@ class WindowTest : public QObject {
     QFETCH(int, failure);
     QFETCH(QStringList, seen);
     Rig rig;
-    const QString image = rig.BootDeviceWithImage(3, 2);  // identified at start and after
-    const QString wrong = rig.WriteImage(3, nullptr, 0x6011, "wrong.dat");
-    rig.Start(1033, {}, given ? std::optional<QString>(wrong) : std::nullopt);
+    const QString image = rig.WriteImage(3);
+    const QString wrong = rig.WriteImage(3, 0x6011, "wrong.dat");
+    rig.StartSimulated(true, given ? std::optional<QString>(wrong) : std::nullopt);
     std::vector<CModalAnswerer::Answer> answers;
     for (const int action : first) {  // -1: the image of another type chosen
       answers.push_back(action < 0 ? CModalAnswerer::Answer{Action::kChoose, wrong}
                                    : CModalAnswerer::Answer{static_cast<Action>(action), image});
     }
-    answers.insert(answers.end(), {{Action::kChoose, image}, {Action::kOk}, {Action::kOk}});
+    // Found waiting in boot mode, the controller is said to wait before anything is asked.
+    QString labelWhileAsked;
+    answers.front().meanwhile = [&] { labelWhileAsked = rig.Completion()->text(); };
+    answers.push_back({Action::kCancel});
     CModalAnswerer answerer(rig.dialog.get(), answers);
     QSignalSpy ended(rig.dialog.get(), &app::CUpdateDlg::RunEnded);
     QVERIFY(ended.wait(10000));
@@ -254,37 +242,15 @@ class WindowTest : public QObject {
       QTRY_VERIFY_WITH_TIMEOUT(!rig.dialog->isVisible(), 5000);
       return;
     }
+    const QString waiting = QString::fromUtf8(testing_support::kWaitingInBootMode.english);
+    QCOMPARE(labelWhileAsked, waiting);
     QTRY_VERIFY_WITH_TIMEOUT(rig.Button()->isEnabled(), 5000);
+    QCOMPARE(rig.Completion()->text(), waiting);
     QTest::mouseClick(rig.Button(), Qt::LeftButton);
     QVERIFY(ended.wait(10000));
-    const auto outcome = rig.dialog->LastRunOutcome();
-    QVERIFY2(outcome->Completed(), update::Describe(*outcome).c_str());
-    QCOMPARE(answerer.seen.mid(seen.size(), 1), QStringList{kFileDialog});
-    QVERIFY(rig.Completion()->isVisible());
+    QCOMPARE(answerer.seen.mid(seen.size()), QStringList{kFileDialog});
   }
 
-  // A controller replugged while the file dialog is open is identified once the run
-  // ends: the cancel leaves the window with the controller as it now is.
-  void aReplugDuringTheFileDialogIsIdentifiedAfterTheCancel() {
-    Rig rig;
-    rig.device->interfaces = {kBootDevice};
-    rig.device->QueueReport(BootReply(0x0008, Le16(0x600A)));
-    rig.Start();
-    CModalAnswerer answerer(rig.dialog.get(),
-                            {{Action::kCancel, {}, [&] {
-                                rig.device->interfaces = {kAppDevice};
-                                rig.device->QueueReport(AppReply(0x0101, AppInfo(0x600A, 214)));
-                              }}});
-    QSignalSpy ended(rig.dialog.get(), &app::CUpdateDlg::RunEnded);
-    QVERIFY(ended.wait(10000));
-    QCOMPARE(rig.dialog->Road().Control().GetCurrentFirmwareInfo(), 214u);
-    QVERIFY(rig.Button()->isEnabled());
-    QCOMPARE(rig.Sent(), (Codes{0x0008, 0x0101}));
-  }
-
-  // Without a controller: the button disabled, the bar empty, the reason in the place of
-  // the instructions; the controls where template 102 puts them in the font's base units.
-  // The texts' table, and Qt's own words (the file dialog's buttons) from Qt's catalog.
   // A controller the system will not let this user open: the label names it and the fix.
   void aControllerThatMayNotBeOpenedIsExplainedInTheLabel() {
     Rig rig;
@@ -298,6 +264,9 @@ class WindowTest : public QObject {
              qPrintable(rig.Completion()->text()));
   }
 
+  // Without a controller: the button disabled, the bar empty, the reason in the place of
+  // the instructions; the controls where template 102 puts them in the font's base units.
+  // The texts' table, and Qt's own words (the file dialog's buttons) from Qt's catalog.
   void startsWithoutADeviceInItsLanguageLaidOutAsTemplate102_data() {
     QTest::addColumn<int>("language");
     QTest::addColumn<QString>("button");
@@ -383,11 +352,7 @@ class WindowTest : public QObject {
     QFETCH(QString, how);
     QFETCH(bool, ends);
     Rig rig;
-    if (device) {
-      rig.device->interfaces = {kAppDevice};
-      rig.device->QueueReport(AppReply(0x0101, AppInfo(0x600A, 214)));
-    }
-    rig.Start();
+    device ? rig.StartSimulated(false) : rig.Start();
     rig.dialog->activateWindow();
     QVERIFY(QTest::qWaitForWindowActive(rig.dialog.get()));
     // The window system gives the focus to the first enabled tab stop.
@@ -405,48 +370,68 @@ class WindowTest : public QObject {
     QCOMPARE(rig.Sent(), device ? (Codes{0x0101, 0x000C}) : Codes{});
   }
 
-  void updatesTheSimulatedControllerFromClickToNewFirmware() {
-    sim::SimConfig config = platform::SimulatedControllerConfig();
-    config.eraseTime = std::chrono::milliseconds(0);
-    config.replyLatency = std::chrono::microseconds(0);
-    config.reenumerateDelay = std::chrono::milliseconds(20);
-    const auto controller = std::make_shared<sim::CSimController>(config);
+  // Every way a road started by a click ends (tests/support/RoadEndings.h), in both
+  // languages, against the simulated controller: the box that says it, with the bar back
+  // at 0 behind it after going up; then the label and the button. A completed road wrote
+  // the image, block by block, and another controller plugged in meanwhile got nothing.
+  void saysHowARoadEnded_data() {
+    QTest::addColumn<int>("row");
+    QTest::addColumn<int>("language");
+    const auto endings = testing_support::RoadEndings();
+    for (int row = 0; row < int(endings.size()); ++row) {
+      for (const int language : {1033, 2052}) {
+        QTest::addRow("%s, %d", endings[row].name, language) << row << language;
+      }
+    }
+  }
+  void saysHowARoadEnded() {
+    QFETCH(int, row);
+    QFETCH(int, language);
+    using testing_support::ChosenImage;
+    const testing_support::RoadEnding ending = testing_support::RoadEndings()[row];
+    const auto platform = testing_support::EndingPlatform(ending);
     Rig rig;
-    Bytes payload;
-    const QString image = rig.WriteImage(100, &payload);
-    rig.Start(1033, std::make_shared<sim::CSimPlatform>(controller));
-    QVERIFY(rig.Button()->isEnabled());
+    const QString image = QString::fromStdString(
+        rig.dir.WriteFile("image.dat", testing_support::EndingImage(ending.image)));
+    rig.Start(static_cast<std::uint16_t>(language), platform);
 
     std::vector<int> progress;
     QObject::connect(rig.Bar(), &QProgressBar::valueChanged, [&](int v) { progress.push_back(v); });
-    CModalAnswerer answerer(rig.dialog.get(),
-                            {{Action::kChoose, image}, {Action::kOk}, {Action::kOk}});
-    QSignalSpy ended(rig.dialog.get(), &app::CUpdateDlg::RunEnded);
-    // The click restarts the controller into its bootloader; its notices bring it back
-    // in boot mode and start the run.
+    int barBehindBox = -1;
+    std::vector<CModalAnswerer::Answer> answers;
+    if (ending.image != ChosenImage::kNone) {
+      answers.push_back({Action::kChoose, image, [&] {
+                           if (ending.intruder) {  // handled while the file dialog is open
+                             platform->Controller(0).PlugIn(sim::SimMode::kBoot);
+                             QVERIFY(
+                                 QTest::qWaitFor([&] { return !platform->Notices().WaitFor({}); }));
+                           }
+                         }});
+    }
+    if (ending.image == ChosenImage::kWhole) {
+      answers.push_back({Action::kOk});  // the version question
+    }
+    answers.push_back({Action::kOk, {}, [&] { barBehindBox = rig.Bar()->value(); }});
+    CModalAnswerer answerer(rig.dialog.get(), answers);
     QTest::mouseClick(rig.Button(), Qt::LeftButton);
-    QVERIFY(ended.wait(15000));
-
-    const auto outcome = rig.dialog->LastRunOutcome();
-    QVERIFY2(outcome->Completed(), update::Describe(*outcome).c_str());
-    QCOMPARE(answerer.seen,
-             (QStringList{kFileDialog, "box:" + kTitle + "|New firmware 2.15 and current is 2.14\n",
-                          "box:" + kTitle + "|\n Firmware upgraded! \n"}));
+    QTRY_COMPARE_WITH_TIMEOUT(answerer.seen.size(), qsizetype(answers.size()), 10000);
+    QCOMPARE(answerer.seen.back(),
+             "box:" + kTitle + u'|' + QString::fromUtf8(ending.box.In(language)));
     QVERIFY(answerer.plainOwnedBoxes);
-    QVERIFY(controller->StoredRegion() == payload);
-    // The bar went up block by block, and back to 0 before the success message.
-    QVERIFY(progress.size() >= 90);
-    QVERIFY(std::is_sorted(progress.begin(), progress.end() - 1));
-    QCOMPARE(progress.back(), 0);
-    QVERIFY(rig.Completion()->isVisible());
-    // The controller comes back in application mode and is read again: 2.15.
-    QTRY_COMPARE_WITH_TIMEOUT(rig.dialog->Road().Control().GetCurrentFirmwareInfo(), 215u, 10000);
-    // Back with its new firmware: the label says so in place of the instructions, and the
-    // button may start another update.
-    QTRY_COMPARE(rig.Completion()->text(),
-                 QStringLiteral("Firmware upgraded to 2.15. You can unplug the controller."));
+    QCOMPARE(barBehindBox, 0);
+    QVERIFY(progress.empty() ||
+            (std::is_sorted(progress.begin(), progress.end() - 1) && progress.back() == 0));
+    QTRY_VERIFY2_WITH_TIMEOUT(
+        rig.Completion()->text().startsWith(QString::fromUtf8(ending.label.In(language))),
+        qPrintable(rig.Completion()->text()), 5000);
     QVERIFY(rig.Completion()->isVisible() && !rig.Instructions()->isVisible());
-    QVERIFY(rig.Button()->isEnabled());
+    QTRY_COMPARE(rig.Button()->isEnabled(), ending.ButtonAfter());
+    if (ending.faults.empty() && ending.image == ChosenImage::kWhole) {
+      QVERIFY(progress.size() >= testing_support::kEndingBlocks);
+      QVERIFY(platform->Controller(1).StoredRegion() ==
+              testing_support::Pattern(testing_support::kEndingBlocks * 46));
+    }
+    QVERIFY(platform->Controller(0).Received().empty());
   }
 
   // Closing while blocks stream asks first. Yes: the run stops at the next block boundary
@@ -459,8 +444,8 @@ class WindowTest : public QObject {
   void closingWhileStreamingAsksThenStopsOrGoesOn() {
     QFETCH(bool, stop);
     Rig rig;
-    const QString image = rig.BootDeviceWithImage(100);
-    rig.Start();
+    const QString image = rig.WriteImage(100);
+    rig.StartSimulated();
     // The user closes the window once block 10 of 100 is confirmed; the worker goes on
     // only once the answer has taken effect, so a stop meets it at that block boundary.
     std::promise<void> decided;
@@ -514,8 +499,7 @@ class WindowTest : public QObject {
 
   void destroyingTheWindowDuringARunLeavesNothingBehind() {
     Rig rig;
-    rig.BootDeviceWithImage(1);
-    rig.Start();
+    rig.StartSimulated();
     // The run holds the link; its file dialog opens once the event loop turns.
     QVERIFY(rig.dialog->Road().IsRunActive());
     rig.dialog.reset();

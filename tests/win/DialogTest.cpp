@@ -1,23 +1,27 @@
 // The Windows dialog under test, driven from the test's thread with Win32 messages:
-// template 102 as laid out by the system, the start states, both languages, a whole
-// update of the simulated controller, and closing during a run.
+// template 102 as laid out by the system, the start states, both languages, how every
+// road started by a click ends, and closing during a run.
 // The options of update.exe too.
 #include <gtest/gtest.h>
 #include <windows.h>
 // After windows.h, which it needs.
 #include <commctrl.h>
 
+#include <functional>
+
 #include "app/DialogTemplate.h"
 #include "hid/windows/Win32Errors.h"
 #include "platform/DeviceAccess.h"
 #include "sim/SimPlatform.h"
 #include "tests/support/Images.h"
+#include "tests/support/RoadEndings.h"
 #include "tests/support/TempDir.h"
 #include "tests/win/DialogHarness.h"
 #include "win/UpdateApp.h"
 
 namespace {
 
+using hid::windows::WideFromUtf8;
 using testing_support::CDialogHarness;
 using update::RunFailure;
 
@@ -28,14 +32,13 @@ struct SimRig {
       : device(std::make_shared<sim::CSimPlatform>(std::make_shared<sim::CSimController>(config))) {
   }
 
-  // An image for type 0x600A, version 2.15, of `blocks` full blocks.
-  std::wstring WriteImage(std::uint32_t blocks) {
-    const auto image = testing_support::ImageBytes(testing_support::Pattern(blocks * 46));
-    return hid::windows::WideFromUtf8(dir.WriteFile("image.dat", image));
+  std::wstring WriteImage(const std::vector<std::uint8_t>& bytes) {
+    return hid::windows::WideFromUtf8(dir.WriteFile("image.dat", bytes));
   }
 
-  std::unique_ptr<CDialogHarness> Start(std::uint16_t language = text::kLangEnglishUs) {
-    return std::make_unique<CDialogHarness>(device, win::DialogOptions{language, {}, {}, {}});
+  std::unique_ptr<CDialogHarness> Start(std::uint16_t language = text::kLangEnglishUs,
+                                        update::Waits waits = {}) {
+    return std::make_unique<CDialogHarness>(device, win::DialogOptions{language, {}, {}, waits});
   }
 
   testing_support::CTempDir dir;
@@ -50,6 +53,18 @@ sim::SimConfig Config(bool present, bool bootMode, std::chrono::microseconds lat
   return config;
 }
 
+// The box or file dialog open over the dialog other than `previous` (which may still be
+// closing), once there is one; or null.
+HWND NextPopup(
+    CDialogHarness& dialog, HWND previous, const std::function<void()>& meanwhile = [] {}) {
+  HWND popup = nullptr;
+  const bool opened = dialog.WaitUntil([&] {
+    meanwhile();
+    return (popup = dialog.OpenPopup()) != nullptr && popup != previous;
+  });
+  return opened ? popup : nullptr;
+}
+
 // Clicks the update button, chooses the image in the file dialog and confirms the
 // version prompt (or leaves it open); the prompt's text.
 std::wstring StartUpdate(CDialogHarness& dialog, const std::wstring& image, bool confirm = true) {
@@ -59,8 +74,7 @@ std::wstring StartUpdate(CDialogHarness& dialog, const std::wstring& image, bool
     return L"no file dialog";
   }
   CDialogHarness::ChooseFile(files, image);
-  HWND prompt = nullptr;
-  dialog.WaitUntil([&] { return (prompt = dialog.OpenPopup()) != nullptr && prompt != files; });
+  const HWND prompt = NextPopup(dialog, files);
   if (prompt == nullptr) {
     return L"no prompt";
   }
@@ -162,6 +176,9 @@ TEST(WindowsDialog, StartsInTheStateOfTheDevicePresentInItsLanguage) {
       ASSERT_NE(files, nullptr);
       ASSERT_TRUE(CDialogHarness::IsFileDialog(files));
       EXPECT_EQ(CDialogHarness::FileTypes(files), L"File type(*.dat)\n");
+      // Said before the file dialog opened: the controller waits in boot mode.
+      EXPECT_EQ(CDialogHarness::TextOf(dialog->Item(win::kIdCompletionLabel)),
+                WideFromUtf8(testing_support::kWaitingInBootMode.english));
       CDialogHarness::Press(files, IDCANCEL);
       ASSERT_TRUE(dialog->WaitUntil([&] { return dialog->Dlg().LastRunOutcome().has_value(); }));
       EXPECT_EQ(dialog->Dlg().LastRunOutcome()->failure, RunFailure::kNoImageChosen);
@@ -198,34 +215,51 @@ TEST(WindowsDialog, StartsInTheStateOfTheDevicePresentInItsLanguage) {
   }
 }
 
-TEST(WindowsDialog, UpdatesTheSimulatedControllerFromClickToNewFirmware) {
-  SimRig rig(Config(true, false, std::chrono::microseconds(500)));
-  const std::wstring image = rig.WriteImage(300);
-  const auto dialog = rig.Start();
-  ASSERT_TRUE(::IsWindowEnabled(dialog->Item(win::kIdUpdateButton)));
-
-  EXPECT_EQ(StartUpdate(*dialog, image), L"New firmware 2.15 and current is 2.14\n");
-  int highest = 0;
-  HWND success = nullptr;
-  ASSERT_TRUE(dialog->WaitUntil([&] {
-    highest = std::max(highest, dialog->Progress());
-    success = dialog->OpenPopup();
-    return success != nullptr;
-  }));
-  EXPECT_GT(highest, 0) << "the bar moved";
-  EXPECT_EQ(CDialogHarness::BoxText(success), L"\n Firmware upgraded! \n");
-  EXPECT_EQ(CDialogHarness::TextOf(success), kTitle);
-  CDialogHarness::Press(success, IDOK);
-
-  // The controller restarts with the new firmware and is identified again.
-  ASSERT_TRUE(dialog->WaitUntil([&] {
-    return dialog->Dlg().Road().Control().GetCurrentFirmwareInfo() == 215 &&
-           ::IsWindowEnabled(dialog->Item(win::kIdUpdateButton));
-  }));
-  EXPECT_TRUE(::IsWindowVisible(dialog->Item(win::kIdCompletionLabel)));
-  EXPECT_EQ(dialog->Progress(), 0);
-  EXPECT_TRUE(dialog->Dlg().LastRunOutcome()->Completed());
-  EXPECT_EQ(rig.device->Controller().VersionWord(), 215u);
+// Every way a road started by a click ends (tests/support/RoadEndings.h), in both
+// languages: the box that says it, the bar back at 0 behind it after going up; then the
+// label and the button; another controller plugged in meanwhile got nothing.
+TEST(WindowsDialog, SaysHowARoadEnded) {
+  using testing_support::ChosenImage;
+  for (const testing_support::RoadEnding& ending : testing_support::RoadEndings()) {
+    for (const std::uint16_t language : {text::kLangEnglishUs, text::kLangChinesePrc}) {
+      SCOPED_TRACE(std::string(ending.name) + ", " + std::to_string(language));
+      SimRig rig;
+      rig.device = testing_support::EndingPlatform(ending);
+      const std::wstring image = rig.WriteImage(testing_support::EndingImage(ending.image));
+      const auto dialog = rig.Start(language, {std::chrono::seconds(1), std::chrono::seconds(5)});
+      dialog->Click(win::kIdUpdateButton);
+      int highest = 0;
+      HWND box = NextPopup(*dialog, nullptr);
+      if (ending.image != ChosenImage::kNone) {
+        ASSERT_TRUE(box != nullptr && CDialogHarness::IsFileDialog(box));
+        if (ending.intruder) {  // handled while the file dialog is open
+          rig.device->Controller(0).PlugIn(sim::SimMode::kBoot);
+          ASSERT_TRUE(dialog->WaitUntil([&] { return !rig.device->Notices().WaitFor({}); }));
+        }
+        CDialogHarness::ChooseFile(box, image);
+        box = NextPopup(*dialog, box);
+      }
+      if (ending.image == ChosenImage::kWhole) {
+        ASSERT_NE(box, nullptr);
+        CDialogHarness::Press(box, IDOK);  // the version question
+        box = NextPopup(*dialog, box, [&] { highest = std::max(highest, dialog->Progress()); });
+        EXPECT_GT(highest, 0) << "the bar moved";
+      }
+      ASSERT_NE(box, nullptr);
+      EXPECT_EQ(CDialogHarness::TextOf(box), kTitle);
+      EXPECT_EQ(CDialogHarness::BoxText(box), WideFromUtf8(ending.box.In(language)));
+      EXPECT_EQ(dialog->Progress(), 0);
+      CDialogHarness::Press(box, IDOK);
+      const HWND label = dialog->Item(win::kIdCompletionLabel);
+      EXPECT_TRUE(dialog->WaitUntil([&] {
+        return CDialogHarness::TextOf(label).starts_with(WideFromUtf8(ending.label.In(language))) &&
+               ::IsWindowVisible(label) &&
+               !::IsWindowVisible(dialog->Item(win::kIdInstructionLabel)) &&
+               (::IsWindowEnabled(dialog->Item(win::kIdUpdateButton)) != 0) == ending.ButtonAfter();
+      })) << hid::windows::Utf8FromWide(CDialogHarness::TextOf(label));
+      EXPECT_TRUE(rig.device->Controller(0).Received().empty());
+    }
+  }
 }
 
 // Closing while the version prompt is open cancels it; closing while blocks stream asks
@@ -235,7 +269,8 @@ TEST(WindowsDialog, ClosingDuringARunAsksThenStops) {
   for (const bool whileStreaming : {false, true}) {
     SCOPED_TRACE(whileStreaming ? "while streaming" : "while the prompt is open");
     SimRig rig(Config(true, false, std::chrono::milliseconds(2)));
-    const std::wstring image = rig.WriteImage(2000);
+    const std::wstring image =
+        rig.WriteImage(testing_support::ImageBytes(testing_support::Pattern(2000 * 46)));
     const auto dialog = rig.Start();
     EXPECT_EQ(StartUpdate(*dialog, image, whileStreaming),
               L"New firmware 2.15 and current is 2.14\n");
