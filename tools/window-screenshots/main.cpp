@@ -5,11 +5,13 @@
 // question answered OK, the run held at block 42 of 100); done (the run let go, the
 // success box answered, the controller back with its new firmware). An offscreen window
 // has no frame, so a plain caption with the icon, the title and the close box is drawn
-// above it.
+// above it. Then the states a user must act on: waiting in boot mode, and failed (see
+// ShootEndings).
 //   update-window-screenshots OUTPUT_DIR
 #include <QApplication>
 #include <QDir>
 #include <QElapsedTimer>
+#include <QFileDialog>
 #include <QMessageBox>
 #include <QPainter>
 #include <QPixmap>
@@ -35,7 +37,7 @@ namespace {
 constexpr std::uint32_t kBlocks = 100;
 constexpr std::uint32_t kHeldAtBlock = 42;  // the run waits before writing block 43
 
-QImage WithCaption(const app::CUpdateDlg& dialog, const QPixmap& client) {
+QImage WithCaption(const QWidget& dialog, const QPixmap& client) {
   constexpr int kCaption = 26;
   constexpr int kBorder = 1;
   QImage image(client.width() + 2 * kBorder, client.height() + kCaption + kBorder,
@@ -115,14 +117,34 @@ class CGatedPlatform final : public hid::CForwardingPlatform {
   bool m_Open = false;
 };
 
-bool Save(app::CUpdateDlg& dialog, const QDir& out, const char* language, const char* scene) {
+bool Save(const QImage& picture, const QDir& out, const char* language, const char* scene) {
   const QString file = out.filePath(QStringLiteral("window-%1-%2.png").arg(language, scene));
-  if (!WithCaption(dialog, dialog.grab()).save(file, "PNG")) {
+  if (!picture.save(file, "PNG")) {
     std::fprintf(stderr, "update-window-screenshots: cannot write %s\n", qPrintable(file));
     return false;
   }
   std::printf("%s\n", qPrintable(file));
   return true;
+}
+
+bool Save(app::CUpdateDlg& dialog, const QDir& out, const char* language, const char* scene) {
+  return Save(WithCaption(dialog, dialog.grab()), out, language, scene);
+}
+
+// The box open over the window, centred on it as the window system places a box, on a
+// plain desktop.
+QImage WithBoxOver(app::CUpdateDlg& dialog, QMessageBox& box) {
+  const QImage window = WithCaption(dialog, dialog.grab());
+  const QImage over = WithCaption(box, box.grab());
+  QRect boxPlace(QPoint(), over.size());
+  boxPlace.moveCenter(window.rect().center());
+  const QRect all = window.rect().united(boxPlace).adjusted(-12, -12, 12, 12);
+  QImage image(all.size(), QImage::Format_ARGB32);
+  image.fill(QColor(0x4A, 0x6A, 0x8A));
+  QPainter painter(&image);
+  painter.drawImage(-all.topLeft(), window);
+  painter.drawImage(boxPlace.topLeft() - all.topLeft(), over);
+  return image;
 }
 
 // Every state of one language, in the order a user meets them.
@@ -180,6 +202,71 @@ bool ShootLanguage(std::uint16_t languageId, const char* language, const QDir& o
   return true;
 }
 
+// The two states a user must act on, reached as a user reaches them: a controller found
+// waiting in boot mode, its file dialog cancelled ("waiting"); and a controller pulled
+// out while block 43 of 100 is written, the box that says so over the window ("failed").
+bool ShootEndings(std::uint16_t languageId, const char* language, const QDir& out,
+                  const QString& image) {
+  // The file dialog and the boxes run their own event loops: they are answered from a
+  // timer, which fires inside those loops.
+  QTimer answerer;
+  answerer.start(20);
+  {
+    sim::SimConfig waiting = platform::SimulatedControllerConfig();
+    waiting.startInBootMode = true;
+    app::CUpdateDlg dialog(
+        std::make_shared<sim::CSimPlatform>(std::make_shared<sim::CSimController>(waiting)),
+        app::DialogOptions{languageId, {}, {}, {}});
+    const auto cancel = QObject::connect(&answerer, &QTimer::timeout, [] {
+      if (auto* files = qobject_cast<QFileDialog*>(QApplication::activeModalWidget())) {
+        files->reject();
+      }
+    });
+    dialog.show();
+    const bool shot =
+        WaitFor([&] {
+          return dialog.GetDlgItem(1007)->isEnabled() && dialog.Road().LastEnd().has_value();
+        }) &&
+        Save(dialog, out, language, "waiting");
+    QObject::disconnect(cancel);
+    if (!shot) {
+      std::fprintf(stderr, "update-window-screenshots: no controller waiting in boot mode\n");
+      return false;
+    }
+  }
+  sim::SimConfig pulled = platform::SimulatedControllerConfig();
+  pulled.faults = {sim::SimFault::Remove(sim::FaultTrigger::AtBlock(kHeldAtBlock + 1))};
+  app::CUpdateDlg dialog(
+      std::make_shared<sim::CSimPlatform>(std::make_shared<sim::CSimController>(pulled)),
+      app::DialogOptions{languageId, {}, {}, {}});
+  dialog.AnswerNextFileDialog(image.toStdString());
+  auto* button = qobject_cast<QPushButton*>(dialog.GetDlgItem(1007));
+  dialog.show();
+  if (!WaitFor([&] { return button->isEnabled(); })) {
+    return false;
+  }
+  // The version question is answered OK; the box after the road's end is photographed
+  // over the window, then answered.
+  bool saved = false;
+  bool shot = false;
+  QObject::connect(&answerer, &QTimer::timeout, [&] {
+    auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+    if (box == nullptr || shot) {
+      return;
+    }
+    if (dialog.Road().LastEnd()) {
+      shot = true;
+      saved = Save(WithBoxOver(dialog, *box), out, language, "failed");
+    }
+    box->button(QMessageBox::Ok)->click();
+  });
+  button->click();
+  if (!WaitFor([&] { return shot; })) {
+    std::fprintf(stderr, "update-window-screenshots: no box after the controller was pulled\n");
+  }
+  return saved;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -219,7 +306,8 @@ int main(int argc, char** argv) {
     if (translated) {
       QApplication::installTranslator(&qtTexts);
     }
-    const bool shot = ShootLanguage(language.id, language.name, out, image);
+    const bool shot = ShootLanguage(language.id, language.name, out, image) &&
+                      ShootEndings(language.id, language.name, out, image);
     if (translated) {
       QApplication::removeTranslator(&qtTexts);
     }
