@@ -9,6 +9,7 @@
 #include <windows.h>
 
 #include <cstdio>
+#include <functional>
 #include <memory>
 #include <string>
 #include <thread>
@@ -17,24 +18,20 @@
 #include "hid/windows/Win32Errors.h"
 #include "platform/DeviceAccess.h"
 #include "sim/SimPlatform.h"
+#include "tests/support/Images.h"
+#include "tests/win/DialogHarness.h"
 #include "win/UpdateDlg.h"
 
 namespace {
 
 enum class Scene { kNoDevice, kReady, kUpdating, kDone };
 
-// Copies the window, frame and all, into a 32-bit BMP.
-bool SaveWindow(HWND window, const std::wstring& file) {
-  RECT frame{};
-  ::GetWindowRect(window, &frame);
-  const int width = frame.right - frame.left;
-  const int height = frame.bottom - frame.top;
-  // The window's own surface, frame included: what it painted, whatever covers it.
-  const HDC screen = ::GetWindowDC(window);
-  const HDC memory = ::CreateCompatibleDC(screen);
-  const HBITMAP bitmap = ::CreateCompatibleBitmap(screen, width, height);
+// Copies width x height pixels from x, y of source into a 32-bit BMP.
+bool SaveArea(HDC source, int x, int y, int width, int height, const std::wstring& file) {
+  const HDC memory = ::CreateCompatibleDC(source);
+  const HBITMAP bitmap = ::CreateCompatibleBitmap(source, width, height);
   const HGDIOBJ previous = ::SelectObject(memory, bitmap);
-  const bool drawn = ::BitBlt(memory, 0, 0, width, height, screen, 0, 0, SRCCOPY) != 0;
+  const bool drawn = ::BitBlt(memory, 0, 0, width, height, source, x, y, SRCCOPY) != 0;
   ::SelectObject(memory, previous);
 
   BITMAPINFOHEADER info{};
@@ -49,7 +46,6 @@ bool SaveWindow(HWND window, const std::wstring& file) {
                                reinterpret_cast<BITMAPINFO*>(&info), DIB_RGB_COLORS);
   ::DeleteObject(bitmap);
   ::DeleteDC(memory);
-  ::ReleaseDC(window, screen);
   if (!drawn || rows != height) {
     return false;
   }
@@ -68,9 +64,95 @@ bool SaveWindow(HWND window, const std::wstring& file) {
   return std::fclose(out) == 0 && written;
 }
 
+// Copies the window, frame and all, into a 32-bit BMP.
+bool SaveWindow(HWND window, const std::wstring& file) {
+  RECT frame{};
+  ::GetWindowRect(window, &frame);
+  // The window's own surface, frame included: what it painted, whatever covers it.
+  const HDC surface = ::GetWindowDC(window);
+  const bool saved =
+      SaveArea(surface, 0, 0, frame.right - frame.left, frame.bottom - frame.top, file);
+  ::ReleaseDC(window, surface);
+  return saved;
+}
+
+// The window with the box open over it, as the screen shows them: the smallest area that
+// holds both, after both have painted.
+bool SaveBoxOverWindow(HWND window, HWND box, const std::wstring& file) {
+  RECT area{};
+  RECT boxFrame{};
+  ::GetWindowRect(window, &area);
+  ::GetWindowRect(box, &boxFrame);
+  ::UnionRect(&area, &area, &boxFrame);
+  for (const HWND each : {window, box}) {
+    ::RedrawWindow(each, nullptr, nullptr,
+                   RDW_INVALIDATE | RDW_ERASE | RDW_FRAME | RDW_ALLCHILDREN | RDW_UPDATENOW);
+  }
+  ::Sleep(500);  // as Shoot: until wine has handed the painting to the display
+  const HDC screen = ::GetDC(nullptr);
+  const bool saved =
+      SaveArea(screen, area.left, area.top, area.right - area.left, area.bottom - area.top, file);
+  ::ReleaseDC(nullptr, screen);
+  return saved;
+}
+
 // Until the dialog's thread has handled everything posted to it so far.
 void Flush(HWND window) {
   ::SendMessageW(window, WM_NULL, 0, 0);
+}
+
+// The two states a user must act on, reached as a user reaches them, with the dialog's
+// tests' harness: a controller found waiting in boot mode and its file dialog cancelled
+// ("waiting"); a controller pulled out while block 43 of 100 is written, and the box
+// that says so over the dialog ("failed").
+bool ShootEndings(std::uint16_t language, const std::wstring& prefix, const std::wstring& image) {
+  using testing_support::CDialogHarness;
+  const auto platformWith = [](const std::function<void(sim::SimConfig&)>& change) {
+    sim::SimConfig config = platform::SimulatedControllerConfig();
+    change(config);
+    return std::make_shared<sim::CSimPlatform>(std::make_shared<sim::CSimController>(config));
+  };
+  {
+    CDialogHarness dialog(platformWith([](sim::SimConfig& c) { c.startInBootMode = true; }),
+                          win::DialogOptions{language, {}, {}, {}});
+    const HWND files = dialog.WaitForPopup();
+    if (files == nullptr) {
+      return false;
+    }
+    CDialogHarness::Press(files, IDCANCEL);
+    if (!dialog.WaitUntil([&] {
+          return dialog.OpenPopup() == nullptr && dialog.Dlg().LastRunOutcome().has_value() &&
+                 ::IsWindowEnabled(dialog.Item(win::kIdUpdateButton));
+        }) ||
+        !SaveBoxOverWindow(dialog.Dialog(), dialog.Dialog(), prefix + L"waiting.bmp")) {
+      return false;
+    }
+  }
+  CDialogHarness dialog(platformWith([](sim::SimConfig& c) {
+                          c.faults = {sim::SimFault::Remove(sim::FaultTrigger::AtBlock(43))};
+                        }),
+                        win::DialogOptions{language, {}, {}, {}});
+  dialog.Click(win::kIdUpdateButton);
+  const HWND files = dialog.WaitForPopup();
+  if (files == nullptr) {
+    return false;
+  }
+  CDialogHarness::ChooseFile(files, image);
+  HWND popup = nullptr;
+  const auto next = [&](HWND previous) {
+    return dialog.WaitUntil(
+        [&] { return (popup = dialog.OpenPopup()) != nullptr && popup != previous; });
+  };
+  if (!next(files)) {
+    return false;
+  }
+  const HWND question = popup;
+  CDialogHarness::Press(question, IDOK);
+  if (!next(question) || !SaveBoxOverWindow(dialog.Dialog(), popup, prefix + L"failed.bmp")) {
+    return false;
+  }
+  CDialogHarness::Press(popup, IDOK);
+  return true;
 }
 
 bool Shoot(Scene scene, std::uint16_t language, const std::wstring& file) {
@@ -126,6 +208,15 @@ int wmain(int argc, wchar_t** argv) {
   }
   const std::wstring out = argv[1];
   ::CreateDirectoryW(out.c_str(), nullptr);
+  // The image the "failed" run writes: 100 blocks for the simulated controller's type.
+  const std::wstring sample = out + L"\\sample.dat";
+  const auto bytes = testing_support::ImageBytes(testing_support::Pattern(46 * 100));
+  FILE* written = _wfopen(sample.c_str(), L"wb");
+  if (written == nullptr || std::fwrite(bytes.data(), bytes.size(), 1, written) != 1 ||
+      std::fclose(written) != 0) {
+    std::fprintf(stderr, "update-dialog-screenshots: cannot write the sample image\n");
+    return 1;
+  }
   const struct {
     Scene scene;
     const wchar_t* name;
@@ -146,6 +237,11 @@ int wmain(int argc, wchar_t** argv) {
         return 1;
       }
     }
+    if (!ShootEndings(language.id, out + L"\\windows-" + language.name + L"-", sample)) {
+      std::fprintf(stderr, "update-dialog-screenshots: the failed or waiting dialog is missing\n");
+      return 1;
+    }
   }
+  ::DeleteFileW(sample.c_str());
   return 0;
 }
