@@ -13,7 +13,6 @@
 
 namespace hid {
 
-
 // The bus a HID interface reaches the machine over (the first field of Linux's HID_ID).
 enum class HidBus {
   kUsb,        // 0003: on the cable (or behind a USB receiver)
@@ -98,6 +97,5 @@ struct SystemSurvey {
 
   bool operator==(const SystemSurvey&) const = default;
 };
-
 
 }  // namespace hid
