@@ -203,11 +203,10 @@ CommandResult FlashAll(CSession& session, std::shared_ptr<hid::IHidPlatform> pla
       if (road->ended.load() && !road->told) {
         road->told = true;
         const std::vector<std::size_t> waited = gate.Waiting();
-        const std::optional<FoundController> found = board.Found(road->row);
-        // Of another type: refused before it was asked anything, and not a failure.
-        road->skipped =
-            std::find(waited.begin(), waited.end(), road->row) == waited.end() && found &&
-            firmware::CheckFirmwareType(image.header, found->type) != firmware::TypeCheck::kMatch;
+        // Refused by its road before it was asked anything: the image was read whole
+        // before any road began, so its type does not fit this controller. Not a failure.
+        road->skipped = std::find(waited.begin(), waited.end(), road->row) == waited.end() &&
+                        road->result.code == ExitCode::kImageRefused;
         board.SetFinal(road->row, FinalText(*road));
       }
     }
