@@ -203,8 +203,12 @@ CommandResult CFlashRoad::Follow() {
   bool toldWaiting = false;
   for (;;) {
     const auto wake = m_Loop.RunUntil(m_Road, [&] {
-      return m_Road.RoadsEnded() > 0 ||
-             (!toldWaiting && m_Road.Stage() == RoadStage::kAwaitingReturn);
+      // A road under way is switching, running or awaiting its controller's return, each
+      // with its bound; one back at ready or without its controller is over.
+      const RoadStage stage = m_Road.Stage();
+      return m_Road.RoadsEnded() > 0 || stage == RoadStage::kReady ||
+             stage == RoadStage::kNoDevice ||
+             (!toldWaiting && stage == RoadStage::kAwaitingReturn);
     });
     if (wake == update::CRoadLoop::Wake::kFailed) {
       return Failure(ExitCode::kFailure, Tr("the flashing run did not end"));
@@ -236,6 +240,9 @@ CommandResult CFlashRoad::Follow() {
     }
     if (m_Road.RoadsEnded() > 0) {
       break;
+    }
+    if (m_Road.Stage() != RoadStage::kAwaitingReturn) {
+      return Failure(ExitCode::kFailure, Tr("the flashing run did not end"));
     }
     toldWaiting = true;
     m_Ui.Finish();
