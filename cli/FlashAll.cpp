@@ -7,14 +7,15 @@
 #include <memory>
 #include <vector>
 
+#include "cli/Commands.h"
 #include "cli/FlashBoard.h"
-#include "cli/ImageCommands.h"
 #include "cli/Messages.h"
 #include "cli/RoadUi.h"
 #include "cli/TerminalUi.h"
 #include "firmware/FirmwareHeader.h"
 #include "hid/Hid.h"
 #include "hid/PlaceHub.h"
+#include "update/RoadWords.h"
 #include "update/RunThread.h"
 
 namespace cli {
@@ -72,17 +73,14 @@ int Columns(CSession& session) {
   return 80;
 }
 
-std::string VersionText(std::uint32_t word) {
-  return FormatVersion(static_cast<std::uint16_t>(word), static_cast<std::uint16_t>(word >> 16));
-}
-
 // "sim-port-0  sim:0  type 0x600A  firmware 2.14": what the question lists.
 std::string Describe(const Road& road, const std::optional<FoundController>& found) {
   std::string text = road.place + "  " + road.controller.path;
   if (found) {
-    text += "  " + Fmt(Tr("type {0}"), {FormatTypeCode(found->type)});
-    text += "  " + (found->versionWord ? Fmt(Tr("firmware {0}"), {VersionText(*found->versionWord)})
-                                       : std::string(Tr("in boot mode, firmware not known")));
+    text += "  " + Fmt(Tr("type {0}"), {firmware::FormatTypeCode(found->type)});
+    text += "  " + (found->versionWord
+                        ? Fmt(Tr("firmware {0}"), {update::VersionText(*found->versionWord)})
+                        : std::string(Tr("in boot mode, firmware not known")));
   }
   return text;
 }
@@ -95,8 +93,8 @@ bool AskOnce(CTerminalUi& people, CFlashBoard& board,
   if (asking.empty()) {
     return false;
   }
-  const std::string version = FormatVersion(image.header.version, image.header.beta);
-  const std::string type = FormatTypeCode(image.header.firmwareType);
+  const std::string version = firmware::FormatVersion(image.header.version, image.header.beta);
+  const std::string type = firmware::FormatTypeCode(image.header.firmwareType);
   people.Line(roads.size() == 1
                   ? Fmt(Tr("1 controller found; {0} holds firmware {1} for type {2}:"),
                         {imagePath, version, type})
@@ -130,13 +128,6 @@ std::string FinalText(const Road& road) {
     return Fmt(Tr("Updated: firmware {0}"), {(*document)["newVersion"].get<std::string>()});
   }
   return Tr("Updated (not back in application mode yet)");
-}
-
-Json ImageJson(const std::string& imagePath, const firmware::ImageInfo& image) {
-  return Json{{"path", imagePath},
-              {"type", FormatTypeCode(image.header.firmwareType)},
-              {"version", FormatVersion(image.header.version, 0)},
-              {"beta", image.header.beta}};
 }
 
 }  // namespace
@@ -212,11 +203,10 @@ CommandResult FlashAll(CSession& session, std::shared_ptr<hid::IHidPlatform> pla
       if (road->ended.load() && !road->told) {
         road->told = true;
         const std::vector<std::size_t> waited = gate.Waiting();
-        const std::optional<FoundController> found = board.Found(road->row);
-        // Of another type: refused before it was asked anything, and not a failure.
-        road->skipped =
-            std::find(waited.begin(), waited.end(), road->row) == waited.end() && found &&
-            firmware::CheckFirmwareType(image.header, found->type) != firmware::TypeCheck::kMatch;
+        // Refused by its road before it was asked anything: the image was read whole
+        // before any road began, so its type does not fit this controller. Not a failure.
+        road->skipped = std::find(waited.begin(), waited.end(), road->row) == waited.end() &&
+                        road->result.code == ExitCode::kImageRefused;
         board.SetFinal(road->row, FinalText(*road));
       }
     }
@@ -323,32 +313,23 @@ CommandResult FlashAll(CSession& session, std::shared_ptr<hid::IHidPlatform> pla
   Json list = Json::array();
   for (const auto& road : roads) {
     Json entry = {{"place", road->place}};
-    if (road->result.document) {
-      for (const auto& [key, value] : road->result.document->items()) {
-        if (key != "image") {
-          entry[key] = value;
-        }
+    const Json document = road->result.document ? *road->result.document : ResultJson(road->result);
+    for (const auto& [key, value] : document.items()) {
+      if (key != "image") {
+        entry[key] = value;
       }
-    } else {
-      entry["result"] = road->result.code == ExitCode::kSuccess ? "completed" : "failed";
-      entry["exitCode"] = static_cast<int>(road->result.code);
-      entry["error"] = Json{{"kind", ToName(road->result.code)}, {"message", road->result.message}};
     }
     if (road->skipped) {
       entry["result"] = "skipped";
     }
     list.push_back(std::move(entry));
   }
-  const bool success = result.code == ExitCode::kSuccess;
-  result.document =
-      Json{{"result", success ? "completed" : "failed"},
-           {"exitCode", static_cast<int>(result.code)},
-           {"error",
-            success ? Json() : Json{{"kind", ToName(result.code)}, {"message", result.message}}},
-           {"image", ImageJson(imagePath, image)},
-           {"summary", {{"updated", updated}, {"failed", failed}, {"skipped", skipped}}},
-           {"controllers", std::move(list)},
-           {"stillInBootMode", std::move(stillInBootMode)}};
+  Json document = ResultJson(result);
+  document["image"] = ImageJson(imagePath, image);
+  document["summary"] = {{"updated", updated}, {"failed", failed}, {"skipped", skipped}};
+  document["controllers"] = std::move(list);
+  document["stillInBootMode"] = std::move(stillInBootMode);
+  result.document = std::move(document);
   return result;
 }
 
