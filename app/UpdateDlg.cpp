@@ -11,13 +11,13 @@
 #include <QSocketNotifier>
 #include <QThread>
 #include <algorithm>
-#include <cstdio>
 #include <utility>
 
 #include "app/AppIcon.h"
 #include "app/DialogFont.h"
 #include "app/DialogTemplate.h"
 #include "text/LocalizedText.h"
+#include "update/EventLines.h"
 #include "text/UiLanguage.h"
 
 namespace app {
@@ -227,9 +227,7 @@ void CUpdateDlg::OnNoticesReadable() {
     return;
   }
   for (const std::uint32_t code : codes) {
-    char line[32];
-    std::snprintf(line, sizeof line, "device notice 0x%04X\n", code);
-    base::WriteDebugLine(m_Options.debug, line);
+    base::WriteDebugLine(m_Options.debug, update::DeviceNoticeLine(code));
     m_Controller->OnDeviceChange(code);
   }
 }
@@ -296,7 +294,7 @@ void CUpdateDlg::OnRunFinished(const update::RunOutcome& outcome) {
   // A run the asking ended has been ended already; one that reached its worker ends here.
   (void)m_Controller->OnRunEnded();
   // Failures stay silent in the window; with --verbose every run says how it ended.
-  base::WriteDebugLine(m_Options.debug, "run ended: " + update::Describe(outcome) + "\n");
+  base::WriteDebugLine(m_Options.debug, update::RunEndedLine(outcome));
   m_LastOutcome = outcome;
   emit RunEnded();
 }

@@ -6,6 +6,7 @@
 #include <filesystem>
 #include <vector>
 
+#include "base/FilePath.h"
 #include "cli/DeviceChoice.h"
 #include "cli/FlashAll.h"
 #include "cli/ImageCommands.h"
@@ -58,8 +59,8 @@ class CFlashRun {
           return options;
         }()) {
     std::error_code ec;
-    const auto absolute = std::filesystem::absolute(m_ImagePath, ec);
-    m_Ui.SetImagePath(ec ? m_ImagePath : absolute.string());
+    const auto absolute = std::filesystem::absolute(base::PathFromUtf8(m_ImagePath), ec);
+    m_Ui.SetImagePath(ec ? m_ImagePath : base::Utf8FromPath(absolute));
     m_Ui.OnImageAsked([this] { AnnounceBootModeStart(); });
     m_Controller.SetRunProgressObserver([this](const RunOutcome& now) { m_Ui.OnRunProgress(now); });
   }

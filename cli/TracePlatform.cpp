@@ -3,12 +3,13 @@
 #include <cerrno>
 #include <cstring>
 
+#include "base/FilePath.h"
 #include "cli/Session.h"
 
 namespace cli {
 
 base::Result<std::shared_ptr<CTraceLog>> CTraceLog::Create(const std::string& path) {
-  std::FILE* file = std::fopen(path.c_str(), "w");
+  std::FILE* file = base::OpenFile(path, "w");
   if (file == nullptr) {
     const int error = errno;
     return base::Error{error == EACCES ? base::ErrorKind::kPermissionDenied : base::ErrorKind::kIo,

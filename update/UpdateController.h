@@ -194,6 +194,9 @@ class CUpdateController {
   std::atomic<std::uint32_t> m_CurrentFirmwareInfo{firmware::kFirmwareInfoUnread};
 
   std::optional<CheckedImage> m_CheckedImage;  // the owner's, for the next run
+  // The folder of the last image chosen in the file dialog, where the next one opens;
+  // empty until then (the face's own choice: the user's downloads). UI thread only.
+  std::string m_LastImageFolder;
   // A controller identified in boot mode waits for the button (no run is going on).
   std::atomic<bool> m_BootModeWaiting{false};
 

@@ -3,8 +3,8 @@
 // 46-byte blocks, finish, compare CRC-16s, complete.
 #include <algorithm>
 #include <array>
-#include <filesystem>
 
+#include "base/FilePath.h"
 #include "base/LittleEndian.h"
 #include "firmware/VersionPrompt.h"
 #include "protocol/Crc16.h"
@@ -40,15 +40,15 @@ std::optional<CheckedImage> CUpdateController::SelectFirmwareImage(std::uint16_t
   OpenFileRequest request;
   request.filter = Text(text::kFileType) + "(*.dat)|*.dat||";
   request.defaultExtension = "*.*";
-  std::error_code ec;
-  const auto cwd = std::filesystem::current_path(ec);
-  request.initialDirectory = ec ? std::string() : cwd.string();
+  // Never the program's own folder (the shortcut's working folder), which holds no image.
+  request.initialDirectory = m_LastImageFolder;
 
   const std::optional<std::string> chosen = m_Ui.ShowOpenFileDialog(request);
   if (!chosen) {
     Fail(result, RunFailure::kNoImageChosen);
     return std::nullopt;
   }
+  m_LastImageFolder = base::Utf8FromPath(base::PathFromUtf8(*chosen).parent_path());
   CheckedImage image{*chosen, {}};
 
   const firmware::ImageRead read = firmware::ReadImageInfo(image.path);

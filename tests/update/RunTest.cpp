@@ -3,6 +3,7 @@
 #include <string>
 #include <vector>
 
+#include "base/FilePath.h"
 #include "base/LittleEndian.h"
 #include "protocol/Crc16.h"
 #include "tests/support/FakeHidPlatform.h"
@@ -147,6 +148,20 @@ TEST_F(RunFixture, ACompleteRunSendsEveryCommandInOrderAndTellsTheUser) {
             Bytes(crcQuery.begin() + 18, crcQuery.begin() + 38));
   EXPECT_EQ(ui.FileRequests()[0].filter, "File type(*.dat)|*.dat||");
   EXPECT_EQ(ui.FileRequests()[0].defaultExtension, "*.*");
+}
+
+// The first file dialog opens where the window chooses (empty: the user's downloads), never
+// in the program's own folder; the next one where the last image was chosen, even one
+// that was refused.
+TEST_F(RunFixture, TheFileDialogOpensWhereTheLastImageWasChosen) {
+  ui.QueueFile(dir.WriteFile("empty.dat", {}));
+  EXPECT_EQ(RunWorker().failure, RunFailure::kImageRefused);
+  EXPECT_EQ(RunWorker().failure, RunFailure::kNoImageChosen);
+  const auto requests = ui.FileRequests();
+  ASSERT_EQ(requests.size(), 2u);
+  EXPECT_EQ(requests[0].initialDirectory, "");
+  EXPECT_EQ(requests[1].initialDirectory, base::Utf8FromPath(dir.Path()));
+  EXPECT_TRUE(Sent().empty());
 }
 
 TEST_F(RunFixture, TrailingBytesTakeTheBarTo100AndTheLastBlockStopsAtTheRegionEnd) {
