@@ -42,7 +42,9 @@ std::vector<std::string> WideArguments() {
   int count = 0;
   LPWSTR* wide = ::CommandLineToArgvW(::GetCommandLineW(), &count);
   for (int i = 0; wide != nullptr && i < count; ++i) {
-    arguments.push_back(base::Utf8FromWide(wide[i]));
+    // "/?" is the question Windows programs answer with their help.
+    arguments.push_back(i > 0 && std::wstring_view(wide[i]) == L"/?" ? "--help"
+                                                                     : base::Utf8FromWide(wide[i]));
   }
   ::LocalFree(wide);
   return arguments;

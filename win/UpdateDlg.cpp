@@ -1,13 +1,14 @@
 #include "win/UpdateDlg.h"
 
 #include <commctrl.h>
-#include <commdlg.h>
 
 #include <algorithm>
 
 #include "hid/windows/Win32Errors.h"
 #include "text/LocalizedText.h"
 #include "text/UiLanguage.h"
+#include "update/EventLines.h"
+#include "win/FileDialog.h"
 
 namespace win {
 namespace {
@@ -39,23 +40,16 @@ HICON LoadIconOfSize(int widthMetric, int heightMetric) {
       ::GetSystemMetrics(widthMetric), ::GetSystemMetrics(heightMetric), LR_DEFAULTCOLOR));
 }
 
-// "label|pattern||" as the file dialog wants it: label, NUL, pattern, NUL, NUL.
-std::wstring FileDialogFilter(const std::string& filter) {
-  std::wstring result;
-  if (const auto entry = update::FirstFilterEntry(filter)) {
-    result = WideFromUtf8(entry->label);
-    result += L'\0';
-    result += WideFromUtf8(entry->pattern);
-    result += L'\0';
-    result += L'\0';
-  }
-  return result;
+// Every line whole, whoever wrote it (the link, the control, this dialog).
+DialogOptions WithWholeLines(DialogOptions options) {
+  options.debug = base::WholeLines(std::move(options.debug));
+  return options;
 }
 
 }  // namespace
 
 CUpdateDlg::CUpdateDlg(std::shared_ptr<hid::IHidPlatform> platform, DialogOptions options)
-    : m_Options(std::move(options)),
+    : m_Options(WithWholeLines(std::move(options))),
       m_Platform(std::move(platform)),
       m_Hid(m_Platform, m_Options.debug),
       m_hIcon(LoadIconOfSize(SM_CXICON, SM_CYICON)),
@@ -68,6 +62,8 @@ CUpdateDlg::CUpdateDlg(std::shared_ptr<hid::IHidPlatform> platform, DialogOption
   };
   control.debug = m_Options.debug;
   control.onRunFinished = [this](const update::RunOutcome& outcome) {
+    // Failures stay silent in the window; the debugger (and -v) hear how every run ended.
+    base::WriteDebugLine(m_Options.debug, update::RunEndedLine(outcome));
     {
       std::lock_guard lock(m_OutcomeMutex);
       m_LastOutcome = outcome;
@@ -206,6 +202,8 @@ INT_PTR CUpdateDlg::OnMessage(UINT message, WPARAM wParam, LPARAM lParam) {
     case WM_DEVICECHANGE:
       // Every notice goes to the control as it is; its data is not examined.
       if (!m_Closing) {
+        base::WriteDebugLine(m_Options.debug,
+                             update::DeviceNoticeLine(static_cast<std::uint32_t>(wParam)));
         m_Controller->OnDeviceChange(static_cast<std::uint32_t>(wParam),
                                      static_cast<std::uintptr_t>(lParam));
       }
@@ -294,6 +292,7 @@ void CUpdateDlg::OnNoticesPending() {
     if (m_Closing) {
       break;
     }
+    base::WriteDebugLine(m_Options.debug, update::DeviceNoticeLine(code));
     m_Controller->OnDeviceChange(code);
   }
 }
@@ -388,31 +387,7 @@ std::optional<std::string> CUpdateDlg::ShowOpenFileDialog(const update::OpenFile
     return std::nullopt;
   }
   ShowBeforeAsking();
-  const std::wstring filter = FileDialogFilter(request.filter);
-  const std::wstring directory = WideFromUtf8(request.initialDirectory);
-  // A default extension of wildcards ("*.*") names none to add.
-  std::wstring extension = WideFromUtf8(request.defaultExtension);
-  if (extension.find_first_of(L"*?") != std::wstring::npos) {
-    extension.clear();
-  }
-  std::wstring file = WideFromUtf8(request.initialFileName);
-  file.resize(std::max<std::size_t>(file.size() + 1, 32768), L'\0');
-
-  OPENFILENAMEW dialog{};
-  dialog.lStructSize = sizeof dialog;
-  dialog.hwndOwner = Window();
-  dialog.lpstrFilter = filter.empty() ? nullptr : filter.c_str();
-  dialog.nFilterIndex = 1;
-  dialog.lpstrFile = file.data();
-  dialog.nMaxFile = static_cast<DWORD>(file.size());
-  dialog.lpstrInitialDir = directory.empty() ? nullptr : directory.c_str();
-  dialog.lpstrDefExt = extension.empty() ? nullptr : extension.c_str();
-  // The file need not exist: opening it tells. The current directory stays.
-  dialog.Flags = OFN_EXPLORER | OFN_HIDEREADONLY | OFN_NOCHANGEDIR | OFN_ENABLESIZING;
-  if (!::GetOpenFileNameW(&dialog)) {
-    return std::nullopt;
-  }
-  return Utf8FromWide(file.c_str());
+  return AskForFile(Window(), request);
 }
 
 void CUpdateDlg::SetProgress(std::int32_t position) {

@@ -2,13 +2,16 @@
 // a whole update with the run's dialogs answered from here, and closing during a run.
 #include <QApplication>
 #include <QDialogButtonBox>
+#include <QDir>
 #include <QFileDialog>
+#include <QFileInfo>
 #include <QLabel>
 #include <QMessageBox>
 #include <QPointer>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QSignalSpy>
+#include <QStandardPaths>
 #include <QTest>
 #include <QTimer>
 #include <future>
@@ -59,7 +62,8 @@ class CModalAnswerer : public QObject {
     m_Timer.start(10);
   }
 
-  QStringList seen;  // "file:<filter>" or "box:<caption>|<text>", in order
+  QStringList seen;     // "file:<filter>" or "box:<caption>|<text>", in order
+  QStringList folders;  // the folder each file dialog opened in
   bool plainOwnedBoxes = true;
 
  private:
@@ -78,6 +82,7 @@ class CModalAnswerer : public QObject {
       m_Answer = m_Answers[m_Next++];
       if (files != nullptr) {
         seen << QStringLiteral("file:") + files->nameFilters().join(u';');
+        folders << files->directory().absolutePath();
       } else if (box != nullptr) {
         seen << QStringLiteral("box:") + box->windowTitle() + u'|' + box->text();
         plainOwnedBoxes &= box->icon() == QMessageBox::NoIcon && box->parentWidget() == m_Main;
@@ -256,6 +261,18 @@ class WindowTest : public QObject {
     QVERIFY2(outcome->Completed(), update::Describe(*outcome).c_str());
     QCOMPARE(answerer.seen.mid(seen.size(), 1), QStringList{kFileDialog});
     QVERIFY(rig.Completion()->isVisible());
+    // The first file dialog opens in the user's downloads (home without one), never in
+    // the folder the program was started in; once an image was chosen, where it was.
+    QString downloads = QStandardPaths::writableLocation(QStandardPaths::DownloadLocation);
+    if (!QDir(downloads).exists()) {
+      downloads = QDir::homePath();
+    }
+    if (!given) {
+      QCOMPARE(answerer.folders.first(), QDir(downloads).absolutePath());
+    }
+    const bool chosen = given || first.front() != int(Action::kCancel);
+    QCOMPARE(answerer.folders.last(),
+             chosen ? QFileInfo(image).absolutePath() : QDir(downloads).absolutePath());
   }
 
   // A controller replugged while the file dialog is open is identified once the run

@@ -103,8 +103,8 @@ TEST(MessageCatalog, FindsTheChineseOfPoZhCnInMsgfmtsCatalog) {
   EXPECT_EQ(catalog->Find("a message nobody wrote"), nullptr);
 
   // Cut anywhere inside its tables or strings, it is no catalog; never read past the end.
-  for (const std::size_t size : {std::size_t{0}, std::size_t{19}, bytes.size() / 2,
-                                 bytes.size() - 1}) {
+  for (const std::size_t size :
+       {std::size_t{0}, std::size_t{19}, bytes.size() / 2, bytes.size() - 1}) {
     SCOPED_TRACE(size);
     EXPECT_FALSE(cli::CMessageCatalog::Parse(std::span(bytes).first(size)).has_value());
   }

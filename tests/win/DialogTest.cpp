@@ -7,6 +7,10 @@
 // After windows.h, which it needs.
 #include <commctrl.h>
 
+#include <filesystem>
+#include <fstream>
+#include <mutex>
+
 #include "app/DialogTemplate.h"
 #include "hid/windows/Win32Errors.h"
 #include "platform/DeviceAccess.h"
@@ -14,6 +18,7 @@
 #include "tests/support/Images.h"
 #include "tests/support/TempDir.h"
 #include "tests/win/DialogHarness.h"
+#include "win/FileDialog.h"
 #include "win/UpdateApp.h"
 
 namespace {
@@ -52,11 +57,16 @@ sim::SimConfig Config(bool present, bool bootMode, std::chrono::microseconds lat
 
 // Clicks the update button, chooses the image in the file dialog and confirms the
 // version prompt (or leaves it open); the prompt's text.
-std::wstring StartUpdate(CDialogHarness& dialog, const std::wstring& image, bool confirm = true) {
+// folder gets the folder the file dialog opened in.
+std::wstring StartUpdate(CDialogHarness& dialog, const std::wstring& image, bool confirm = true,
+                         std::wstring* folder = nullptr) {
   dialog.Click(win::kIdUpdateButton);
   const HWND files = dialog.WaitForPopup();
   if (files == nullptr || !CDialogHarness::IsFileDialog(files)) {
     return L"no file dialog";
+  }
+  if (folder != nullptr) {
+    *folder = CDialogHarness::FolderOf(files);
   }
   CDialogHarness::ChooseFile(files, image);
   HWND prompt = nullptr;
@@ -218,6 +228,65 @@ TEST(WindowsDialog, UpdatesTheSimulatedControllerFromClickToNewFirmware) {
   EXPECT_EQ(rig.device->Controller().VersionWord(), 215u);
 }
 
+// A Chinese user's image, C:\用户\José\固件.dat, through a whole update in Chinese.
+// The file dialog opens in the user's downloads, the next time in the image's folder;
+// the debugger hears every notice and how the run ended, each a whole line.
+TEST(WindowsDialog, UpdatesWithAnImageInAFolderNamedInChineseAndAccentedLetters) {
+  const std::filesystem::path folder(L"C:\\用户\\José");
+  std::filesystem::create_directories(folder);
+  const std::filesystem::path image = folder / L"固件.dat";
+  const auto bytes = testing_support::ImageBytes(testing_support::Pattern(300 * 46));
+  std::ofstream(image, std::ios::binary)
+      .write(reinterpret_cast<const char*>(bytes.data()),
+             static_cast<std::streamsize>(bytes.size()));
+
+  SimRig rig(Config(true, false, std::chrono::microseconds(500)));
+  std::mutex linesMutex;
+  std::vector<std::string> lines;
+  win::DialogOptions options{text::kLangChinesePrc, {}, {}};
+  options.debug = [&](std::string_view line) {
+    std::lock_guard lock(linesMutex);
+    lines.emplace_back(line);
+  };
+  const auto dialog = std::make_unique<CDialogHarness>(rig.device, std::move(options));
+  std::wstring firstFolder;
+  EXPECT_EQ(StartUpdate(*dialog, image.wstring(), true, &firstFolder),
+            L"升级新固件 2.15 当前版本为 2.14\n");
+  EXPECT_FALSE(firstFolder.empty());
+  EXPECT_EQ(firstFolder, win::DownloadsFolder());
+  HWND success = nullptr;
+  ASSERT_TRUE(dialog->WaitUntil([&] { return (success = dialog->OpenPopup()) != nullptr; }));
+  CDialogHarness::Press(success, IDOK);
+  ASSERT_TRUE(dialog->WaitUntil([&] {
+    return dialog->Dlg().Controller().GetCurrentFirmwareInfo() == 215 &&
+           ::IsWindowEnabled(dialog->Item(win::kIdUpdateButton));
+  }));
+  EXPECT_TRUE(dialog->Dlg().LastRunOutcome()->Completed());
+  EXPECT_EQ(rig.device->Controller().VersionWord(), 215u);
+
+  dialog->Click(win::kIdUpdateButton);
+  const HWND again = dialog->WaitForPopup();
+  ASSERT_NE(again, nullptr);
+  EXPECT_EQ(CDialogHarness::FolderOf(again), folder.wstring());
+  CDialogHarness::Press(again, IDCANCEL);
+  ASSERT_TRUE(dialog->WaitUntil(
+      [&] { return dialog->Dlg().LastRunOutcome()->failure == RunFailure::kNoImageChosen; }));
+
+  std::lock_guard lock(linesMutex);
+  const auto has = [&](const std::string& line) {
+    return std::find(lines.begin(), lines.end(), line) != lines.end();
+  };
+  EXPECT_TRUE(has("device notice 0x8004\n"));
+  EXPECT_TRUE(has("device notice 0x8000\n"));
+  EXPECT_TRUE(has("run ended: completed\n"));
+  EXPECT_TRUE(has("run ended: choosing the image: no image was chosen\n"));
+  for (const std::string& line : lines) {
+    EXPECT_TRUE(!line.empty() && line.back() == '\n' && line.find('\n') == line.size() - 1) << line;
+  }
+  std::error_code ignored;
+  std::filesystem::remove(image, ignored);
+}
+
 // Closing while the version prompt is open cancels it; closing while blocks stream
 // stops the run at the next block. Either way the dialog ends once the run has.
 TEST(WindowsDialog, ClosingDuringARunStopsItThenEnds) {
@@ -248,6 +317,16 @@ TEST(WindowsDialogOptions, TakesTheOptionsOfTheLinuxWindowAndNamesThemOnAMistake
   EXPECT_EQ(simulated.options.languageId, 2052);
   EXPECT_TRUE(simulated.options.verbose);
   EXPECT_EQ(win::ParseCommandLine({"update", "--language", "1033"}, {}).options.languageId, 1033);
+
+  // "/?" is the help; the box lists each option on a line of its own with its words
+  // under it, as the box's font lines up no columns.
+  const auto help = win::ParseCommandLine({"update", "/?"}, {});
+  ASSERT_TRUE(help.message);
+  EXPECT_EQ(help.exitCode, 0);
+  EXPECT_EQ(help.message, win::ParseCommandLine({"update", "--help"}, {}).message);
+  EXPECT_NE(help.message->find("\n  --simulate\n      Use a simulated controller"),
+            std::string::npos)
+      << *help.message;
 
   const auto version = win::ParseCommandLine({"update", "-V"}, {});
   ASSERT_TRUE(version.message);
