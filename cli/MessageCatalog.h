@@ -20,8 +20,6 @@ class CMessageCatalog {
   // has none (or an empty one).
   const char* Find(std::string_view msgid) const;
 
-  std::size_t Size() const { return m_Translations.size(); }
-
  private:
   std::unordered_map<std::string_view, const char*> m_Translations;
 };

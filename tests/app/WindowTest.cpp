@@ -263,16 +263,13 @@ class WindowTest : public QObject {
     QVERIFY(rig.Completion()->isVisible());
     // The first file dialog opens in the user's downloads (home without one), never in
     // the folder the program was started in; once an image was chosen, where it was.
-    QString downloads = QStandardPaths::writableLocation(QStandardPaths::DownloadLocation);
-    if (!QDir(downloads).exists()) {
-      downloads = QDir::homePath();
-    }
+    const QString found = QStandardPaths::writableLocation(QStandardPaths::DownloadLocation);
+    const QString downloads = QDir(QDir(found).exists() ? found : QDir::homePath()).absolutePath();
     if (!given) {
-      QCOMPARE(answerer.folders.first(), QDir(downloads).absolutePath());
+      QCOMPARE(answerer.folders.first(), downloads);
     }
     const bool chosen = given || first.front() != int(Action::kCancel);
-    QCOMPARE(answerer.folders.last(),
-             chosen ? QFileInfo(image).absolutePath() : QDir(downloads).absolutePath());
+    QCOMPARE(answerer.folders.last(), chosen ? QFileInfo(image).absolutePath() : downloads);
   }
 
   // A controller replugged while the file dialog is open is identified once the run

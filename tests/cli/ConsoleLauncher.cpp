@@ -12,22 +12,11 @@
 #include <cwchar>
 #include <string>
 
+#include "base/WideText.h"
+
 namespace {
 
-std::string Utf8(const std::wstring& text) {
-  if (text.empty()) {
-    return {};
-  }
-  const int size = static_cast<int>(text.size());
-  const int length =
-      ::WideCharToMultiByte(CP_UTF8, 0, text.data(), size, nullptr, 0, nullptr, nullptr);
-  std::string utf8(static_cast<std::size_t>(length), '\0');
-  ::WideCharToMultiByte(CP_UTF8, 0, text.data(), size, utf8.data(), length, nullptr, nullptr);
-  return utf8;
-}
-
-// The console's rows down to the cursor, each without its trailing blanks. A character
-// two cells wide fills its second cell with a copy of itself, which is left out.
+// The console's rows down to the cursor, each without its trailing blanks.
 std::string ScreenText(HANDLE console) {
   CONSOLE_SCREEN_BUFFER_INFO info{};
   if (!::GetConsoleScreenBufferInfo(console, &info)) {
@@ -42,17 +31,14 @@ std::string ScreenText(HANDLE console) {
                                   &read);
     cells.resize(read);
     cells.erase(cells.find_last_not_of(L' ') + 1);
-    text += Utf8(cells) + "\n";
+    text += base::Utf8FromWide(cells) + "\n";
   }
   return text;
 }
 
 }  // namespace
 
-int wmain(int argc, wchar_t** argv) {
-  if (argc < 4) {
-    return 100;
-  }
+int wmain(int argc, wchar_t** argv) {  // the test gives every word
   const auto codePage = static_cast<UINT>(std::wcstoul(argv[1], nullptr, 10));
   ::SetConsoleCP(codePage);
   ::SetConsoleOutputCP(codePage);
@@ -72,8 +58,7 @@ int wmain(int argc, wchar_t** argv) {
   startup.cb = sizeof startup;
   startup.dwFlags = STARTF_USESTDHANDLES;
   startup.hStdInput = input;
-  startup.hStdOutput = output;
-  startup.hStdError = output;
+  startup.hStdOutput = startup.hStdError = output;
   PROCESS_INFORMATION process{};
   if (!::CreateProcessW(nullptr, command.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr,
                         &startup, &process)) {

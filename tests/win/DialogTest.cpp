@@ -261,9 +261,6 @@ TEST(WindowsDialog, UpdatesWithAnImageInAFolderNamedInChineseAndAccentedLetters)
     return dialog->Dlg().Controller().GetCurrentFirmwareInfo() == 215 &&
            ::IsWindowEnabled(dialog->Item(win::kIdUpdateButton));
   }));
-  EXPECT_TRUE(dialog->Dlg().LastRunOutcome()->Completed());
-  EXPECT_EQ(rig.device->Controller().VersionWord(), 215u);
-
   dialog->Click(win::kIdUpdateButton);
   const HWND again = dialog->WaitForPopup();
   ASSERT_NE(again, nullptr);
