@@ -24,6 +24,7 @@
 #include "base/FilePath.h"
 #include "base/WideText.h"
 #include "cli/ConsoleStreamWindows.h"
+#include "cli/Messages.h"
 #include "cli/Terminal.h"
 #include "tests/support/Images.h"
 
@@ -79,7 +80,6 @@ ProgramRun RunWithPipes(const std::vector<std::wstring>& arguments) {
   SECURITY_ATTRIBUTES inherited{sizeof inherited, nullptr, TRUE};
   HANDLE read = nullptr, write = nullptr;
   ::CreatePipe(&read, &write, &inherited, 0);
-  ::SetHandleInformation(read, HANDLE_FLAG_INHERIT, 0);
   const HANDLE nothing =
       ::CreateFileW(L"NUL", GENERIC_READ, FILE_SHARE_READ, &inherited, OPEN_EXISTING, 0, nullptr);
   ProgramRun run;
@@ -106,7 +106,7 @@ ProgramRun RunWithPipes(const std::vector<std::wstring>& arguments) {
   return run;
 }
 
-// update-cli.exe on a console of 100 columns whose code pages are 936 (a Chinese
+// update-cli.exe on a console of 60 columns whose code pages are 936 (a Chinese
 // Windows'), as typed at a prompt; answer is typed once its question shows. The
 // launcher's report: "exit N", "code pages IN OUT", then the screen's lines.
 std::string RunOnConsole(const std::vector<std::wstring>& arguments,
@@ -115,7 +115,7 @@ std::string RunOnConsole(const std::vector<std::wstring>& arguments,
   ::CreatePipe(&inRead, &inWrite, nullptr, 0);
   ::CreatePipe(&outRead, &outWrite, nullptr, 0);
   HPCON console = nullptr;
-  if (FAILED(::CreatePseudoConsole(COORD{100, 50}, inRead, outWrite, 0, &console))) {
+  if (FAILED(::CreatePseudoConsole(COORD{60, 50}, inRead, outWrite, 0, &console))) {
     return "no pseudo console";
   }
   ::CloseHandle(inRead);
@@ -170,13 +170,15 @@ bool Contains(const std::string& text, const std::string& part) {
   return text.find(part) != std::string::npos;
 }
 
-int CountLines(const std::string& report, const std::string& part) {
+std::vector<std::string> LinesWith(const std::string& report, const std::string& part) {
   std::istringstream lines(report);
-  int count = 0;
+  std::vector<std::string> found;
   for (std::string line; std::getline(lines, line);) {
-    count += Contains(line, part) ? 1 : 0;
+    if (Contains(line, part)) {
+      found.push_back(line);
+    }
   }
-  return count;
+  return found;
 }
 
 // Writes this test's files into the Chinese folder and takes them away afterwards.
@@ -233,7 +235,7 @@ TEST_F(WindowsProgram, PacksInspectsFlashesAndTracesImagesInAChineseFolder) {
 }
 
 // On a console: the messages of po/zh_CN.po, whole characters, one bar drawn in place
-// within the console's 100 columns, a typed answer shown once, and afterwards the
+// within the console's 60 columns, a typed answer shown once, and afterwards the
 // console's code pages as they were, after a success and after a failure alike.
 TEST_F(WindowsProgram, SpeaksChineseOnAConsoleAndLeavesItsCodePagesAsFound) {
   const std::wstring image = Path(L"固件.dat");
@@ -244,15 +246,17 @@ TEST_F(WindowsProgram, SpeaksChineseOnAConsoleAndLeavesItsCodePagesAsFound) {
 
   const std::string flash = RunOnConsole({L"--lang", L"zh", L"flash", image, L"--simulate"}, "y\r");
   EXPECT_EQ(flash.rfind("exit 0\ncode pages 936 936\n", 0), 0u) << flash;
-  EXPECT_EQ(CountLines(flash, "正在切换到 BOOT 模式..."), 1) << flash;
-  EXPECT_EQ(CountLines(flash, "写入 ["), 1) << flash;
-  EXPECT_EQ(CountLines(flash, "写入："), 0) << "plain progress lines\n" << flash;
+  EXPECT_EQ(LinesWith(flash, "正在切换到 BOOT 模式...").size(), 1u) << flash;
+  EXPECT_TRUE(LinesWith(flash, "写入：").empty()) << "plain progress lines\n" << flash;
+  const auto bar = LinesWith(flash, "写入 [");
+  ASSERT_EQ(bar.size(), 1u) << flash;
+  EXPECT_LT(cli::DisplayWidth(bar[0]), 60) << flash;  // narrower than on 80 columns
   EXPECT_FALSE(Contains(flash, "\ny\n")) << "the typed answer was echoed again\n" << flash;
 
   const std::wstring missing = Path(L"不存在.dat");
   const std::string refused = RunOnConsole({L"--lang", L"zh", L"image", L"inspect", missing});
   EXPECT_EQ(refused.rfind("exit 5\ncode pages 936 936\n", 0), 0u) << refused;
-  EXPECT_EQ(CountLines(refused, "无法查看 " + Utf8FromWide(missing)), 1) << refused;
+  EXPECT_EQ(LinesWith(refused, "无法查看 " + Utf8FromWide(missing)).size(), 1u) << refused;
 }
 
 TEST(WindowsTerminal, IsAConsoleOnlyWhereTheConsoleAnswers) {
