@@ -12,6 +12,7 @@
 #include <QSocketNotifier>
 #include <QStandardPaths>
 #include <QThread>
+#include <QTimer>
 #include <algorithm>
 #include <utility>
 
@@ -20,7 +21,6 @@
 #include "app/DialogTemplate.h"
 #include "text/LocalizedText.h"
 #include "text/UiLanguage.h"
-#include "update/EventLines.h"
 
 namespace app {
 namespace {
@@ -50,41 +50,42 @@ QString NameFilter(const std::string& filter) {
 }  // namespace
 
 CUpdateDlg::CUpdateDlg(std::shared_ptr<hid::IHidPlatform> platform, DialogOptions options)
-    : QDialog(nullptr),
-      m_Options(std::move(options)),
-      m_Platform(std::move(platform)),
-      m_Hid(m_Platform, m_Options.debug),
-      m_hIcon(ApplicationIcon()) {
+    : QDialog(nullptr), m_Options(std::move(options)), m_hIcon(ApplicationIcon()) {
   // A caption with the system menu and the close box; no minimise or maximise box.
   setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                  Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint);
   setWindowTitle(QString::fromUtf8(kTemplateCaption));
   BuildControls();
 
-  const std::optional<std::uint16_t> language = m_Options.languageId;
-  update::ControllerOptions control;
-  control.commands = m_Options.commands;
-  control.texts = [language](text::TextId id) {
-    return language ? text::LoadLocalizedText(id, *language) : text::LoadLocalizedText(id);
-  };
-  control.debug = m_Options.debug;
-  control.onRunFinished = [this](const update::RunOutcome& outcome) {
-    // After the worker's last progress call, so the success box follows the bar's reset.
-    QMetaObject::invokeMethod(
-        this, [this, outcome] { OnRunFinished(outcome); }, Qt::QueuedConnection);
-  };
-  control.postToOwner = [this](std::function<void()> work) {
+  m_RoadTimer = new QTimer(this);
+  m_RoadTimer->setSingleShot(true);
+  connect(m_RoadTimer, &QTimer::timeout, this, [this] { m_Road->OnTimer(); });
+
+  update::RoadOptions road;
+  road.commands = m_Options.commands;
+  road.languageId = m_Options.languageId;
+  road.debug = m_Options.debug;
+  road.waits = m_Options.waits;
+  road.postToOwner = [this](std::function<void()> work) {
     QMetaObject::invokeMethod(this, std::move(work), Qt::QueuedConnection);
   };
-  m_Controller = std::make_unique<update::CUpdateController>(m_Hid, *this, std::move(control));
+  road.armTimer = [this](std::optional<std::chrono::milliseconds> wait) {
+    if (wait) {
+      m_RoadTimer->start(static_cast<int>(std::max<std::int64_t>(0, wait->count())));
+    } else {
+      m_RoadTimer->stop();
+    }
+  };
+  road.onEnded = [this](const update::RoadEnd& end) { OnRoadEnded(end); };
+  m_Road = std::make_unique<update::CRoad>(std::move(platform), *this, std::move(road));
 }
 
 CUpdateDlg::~CUpdateDlg() {
   // A run still going on stops at its next block boundary; the update control joins its
   // worker, which waits on nothing of this window's.
   m_NoticeNotifier.reset();
-  m_Controller->RequestStop();
-  m_Controller.reset();
+  m_Road->RequestStop();
+  m_Road.reset();
 }
 
 void CUpdateDlg::BuildControls() {
@@ -200,12 +201,12 @@ void CUpdateDlg::OnInitDialog() {
   m_UpdateButton->setText(DisplayText(Text(text::kUsbUpdate)));
 
   // 10. Where notices go, on systems that post them to a window.
-  m_Hid.SetNotifyWindow(static_cast<hid::NativeWindow>(winId()));
+  m_Road->Link().SetNotifyWindow(static_cast<hid::NativeWindow>(winId()));
 
   // 11. to 13. The first scan: version unread, search, identify, the button, the title.
   // A device already in boot mode starts a run here; its file dialog opens as soon as
   // the event loop turns, over the window.
-  m_Controller->StartUp();
+  m_Road->StartUp();
   WatchDeviceNotices();
 
   // 14. The focus is left to the window system: the first enabled tab stop gets it.
@@ -214,7 +215,7 @@ void CUpdateDlg::OnInitDialog() {
 void CUpdateDlg::WatchDeviceNotices() {
   // The first scan registered for notices; platforms that queue them say so by a
   // descriptor that is readable while notices are pending.
-  const int fd = m_Hid.Platform().NoticeFd();
+  const int fd = m_Road->Link().Platform().NoticeFd();
   if (fd < 0 || m_NoticeNotifier) {
     return;
   }
@@ -224,19 +225,16 @@ void CUpdateDlg::WatchDeviceNotices() {
 }
 
 void CUpdateDlg::OnNoticesReadable() {
-  const std::vector<std::uint32_t> codes = m_Hid.Platform().TakeNotices();
   if (m_Closing) {
+    (void)m_Road->Link().Platform().TakeNotices();
     return;
   }
-  for (const std::uint32_t code : codes) {
-    base::WriteDebugLine(m_Options.debug, update::DeviceNoticeLine(code));
-    m_Controller->OnDeviceChange(code);
-  }
+  m_Road->HandleNotices();
 }
 
 void CUpdateDlg::OnUpdateClicked() {
   if (!m_Closing) {
-    m_Controller->OnUpdateClicked();
+    m_Road->OnUpdateClicked();
   }
 }
 
@@ -281,9 +279,7 @@ void CUpdateDlg::done(int result) {
   // No confirmation and no waiting: a run going on stops at its next block boundary, and
   // a file dialog or box open over the window is cancelled.
   m_Closing = true;
-  if (m_Controller->IsRunActive()) {
-    m_Controller->RequestStop();
-  }
+  m_Road->RequestStop();
   for (QDialog* modal : findChildren<QDialog*>(Qt::FindDirectChildrenOnly)) {
     if (modal->isVisible()) {
       modal->reject();
@@ -292,12 +288,8 @@ void CUpdateDlg::done(int result) {
   QDialog::done(result);
 }
 
-void CUpdateDlg::OnRunFinished(const update::RunOutcome& outcome) {
-  // A run the asking ended has been ended already; one that reached its worker ends here.
-  (void)m_Controller->OnRunEnded();
-  // Failures stay silent in the window; with --verbose every run says how it ended.
-  base::WriteDebugLine(m_Options.debug, update::RunEndedLine(outcome));
-  m_LastOutcome = outcome;
+void CUpdateDlg::OnRoadEnded(const update::RoadEnd& end) {
+  m_LastOutcome = end.outcome;
   emit RunEnded();
 }
 

@@ -23,15 +23,15 @@
 
 #include "app/DialogGeometry.h"
 #include "base/DebugOutput.h"
-#include "hid/Hid.h"
 #include "protocol/DeviceCommands.h"
-#include "update/UpdateController.h"
+#include "update/Road.h"
 #include "update/UserInterface.h"
 
 class QLabel;
 class QProgressBar;
 class QPushButton;
 class QSocketNotifier;
+class QTimer;
 
 namespace app {
 
@@ -40,6 +40,7 @@ struct DialogOptions {
   std::optional<std::uint16_t> languageId;
   base::DebugSink debug;
   protocol::CommandOptions commands;
+  update::Waits waits;
 };
 
 class CUpdateDlg : public QDialog, public update::IUserInterface {
@@ -52,9 +53,9 @@ class CUpdateDlg : public QDialog, public update::IUserInterface {
   // The control with this template id, or null when the dialog has none.
   QWidget* GetDlgItem(int id) const;
 
-  update::CUpdateController& Controller() { return *m_Controller; }
+  update::CRoad& Road() { return *m_Road; }
   DialogBaseUnits BaseUnits() const { return m_BaseUnits; }
-  // How the last run ended, once the update control has ended it.
+  // How the last road ended, once it has.
   std::optional<update::RunOutcome> LastRunOutcome() const { return m_LastOutcome; }
 
   // The next file dialog is answered with path instead of being shown (a file given on
@@ -75,7 +76,8 @@ class CUpdateDlg : public QDialog, public update::IUserInterface {
   std::optional<std::string> ShowOpenFileDialog(const update::OpenFileRequest& request) override;
 
  signals:
-  // A run has ended (the update control has shown what a completed run shows).
+  // A road has ended: a run that failed or wrote nothing, or a completed run once its
+  // controller is back (or its bound passed).
   void RunEnded();
 
  public slots:
@@ -94,7 +96,7 @@ class CUpdateDlg : public QDialog, public update::IUserInterface {
   void WatchDeviceNotices();
   void OnNoticesReadable();
   void OnUpdateClicked();
-  void OnRunFinished(const update::RunOutcome& outcome);
+  void OnRoadEnded(const update::RoadEnd& end);
 
   // Runs operation on the UI thread: in place when called there, else queued without
   // waiting (a window gone by then drops it).
@@ -102,8 +104,6 @@ class CUpdateDlg : public QDialog, public update::IUserInterface {
   void OnUiThread(Operation operation);
 
   const DialogOptions m_Options;
-  const std::shared_ptr<hid::IHidPlatform> m_Platform;
-  hid::CHid m_Hid;
   QIcon m_hIcon;
   DialogBaseUnits m_BaseUnits;
 
@@ -117,10 +117,11 @@ class CUpdateDlg : public QDialog, public update::IUserInterface {
   bool m_Closing = false;
   std::optional<update::RunOutcome> m_LastOutcome;
 
-  // Destroyed before the link (the controller joins its worker), and the notifier
-  // before the platform's descriptor.
-  std::unique_ptr<update::CUpdateController> m_Controller;
+  // The notifier and the timer go before the road (which joins its run's worker), and the
+  // road before the platform's descriptor it watches.
+  std::unique_ptr<update::CRoad> m_Road;
   std::unique_ptr<QSocketNotifier> m_NoticeNotifier;
+  QTimer* m_RoadTimer = nullptr;
 };
 
 }  // namespace app

@@ -3,6 +3,7 @@
 #include <vector>
 
 #include "firmware/FirmwareHeader.h"
+#include "update/Words.h"
 
 namespace bench {
 
@@ -49,19 +50,23 @@ std::optional<std::string> CAnsweringUi::ShowOpenFileDialog(
   return m_ImagePath;
 }
 
-update::ControllerOptions BenchOptions() {
-  update::ControllerOptions options;
-  options.texts = [](text::TextId id) { return text::LoadLocalizedText(id, 1033); };
+update::RoadOptions BenchOptions() {
+  update::RoadOptions options;
+  options.languageId = 1033;
   return options;
 }
 
-std::optional<RunTiming> RunOnce(hid::CHid& link, CTimedPlatform& timing, const CBenchImage& image,
-                                 std::string& why) {
-  (void)timing.TakeBlockSplit();  // forget the search and anything before the run
+std::optional<RunTiming> RunOnce(const std::shared_ptr<CTimedPlatform>& timing,
+                                 const CBenchImage& image, std::string& why) {
   CAnsweringUi ui(image.Path());
-  update::CUpdateController controller(link, ui, BenchOptions());
-  controller.SetDeviceKind(update::kDeviceKindType600A);
-  const update::RunOutcome outcome = controller.RunInPlace();
+  update::CRoad road(timing, ui, BenchOptions());
+  road.StartUp();  // found in boot mode: asked for its image, then its run starts
+  if (road.Stage() != update::RoadStage::kRunning || !road.WaitForRunEnd(std::chrono::minutes(5))) {
+    why = "the run did not start or did not end";
+    return std::nullopt;
+  }
+  const update::RunOutcome outcome =
+      road.LastEnd() ? road.LastEnd()->outcome : update::RunOutcome{};
   // The completing command's echo is not required: the run goes on without it, and
   // through the emulator link the device's leaving often overtakes it.
   if (!outcome.Completed()) {
@@ -76,7 +81,7 @@ std::optional<RunTiming> RunOnce(hid::CHid& link, CTimedPlatform& timing, const 
   const double cpu = static_cast<double>(ui.SuccessShown()->cpu - ui.PromptAnswered()->cpu) /
                      static_cast<double>(CLOCKS_PER_SEC);
   return RunTiming{span.count(), cpu, outcome.blockCount, outcome.regionLength,
-                   timing.TakeBlockSplit()};
+                   timing->TakeBlockSplit()};
 }
 
 void CRunCounters::Add(const RunTiming& run) {

@@ -15,7 +15,7 @@
 #include "bench/TimedPlatform.h"
 #include "hid/Hid.h"
 #include "tests/support/TempDir.h"
-#include "update/UpdateController.h"
+#include "update/Road.h"
 
 namespace bench {
 
@@ -74,12 +74,11 @@ class CAnsweringUi final : public update::IUserInterface {
 };
 
 // English texts, so that no benchmark depends on the machine's language.
-update::ControllerOptions BenchOptions();
+update::RoadOptions BenchOptions();
 
-// Runs a whole run in place (RunInPlace) on a link over `timing` whose last search found the device
-// in boot mode. Returns the time of the run's device work (prompt answered to success
-// shown), the CPU time this process spent meanwhile, the run's blocks and bytes, and how
-// its blocks' time split; or an error text.
+// Runs a whole run on a road over `timing`, on which the device waits in boot mode. Returns the
+// time of the run's device work (prompt answered to success shown), the CPU time this process spent
+// meanwhile, the run's blocks and bytes, and how its blocks' time split; or an error text.
 struct RunTiming {
   double seconds = 0;
   double cpuSeconds = 0;
@@ -88,8 +87,8 @@ struct RunTiming {
   BlockSplit split;
   double deviceCpuSeconds = 0;  // a device model in a process of its own; else 0
 };
-std::optional<RunTiming> RunOnce(hid::CHid& link, CTimedPlatform& timing, const CBenchImage& image,
-                                 std::string& why);
+std::optional<RunTiming> RunOnce(const std::shared_ptr<CTimedPlatform>& timing,
+                                 const CBenchImage& image, std::string& why);
 
 // Sums the runs of one benchmark and sets its counters: wall time per block and its two
 // parts (the host's own time from one echo to the next block, and the wait for the

@@ -35,13 +35,8 @@ void FlashInProcess(benchmark::State& state) {
     config.flashSize = std::max(config.flashSize, image.PayloadBytes());
     const auto timing = std::make_shared<CTimedPlatform>(
         std::make_shared<sim::CSimPlatform>(std::make_shared<sim::CSimController>(config)));
-    hid::CHid link(timing);
-    if (link.FindDevice() == 0) {
-      state.SkipWithError("the simulated controller was not found");
-      break;
-    }
     std::string why;
-    const auto run = RunOnce(link, *timing, image, why);
+    const auto run = RunOnce(timing, image, why);
     if (!run) {
       state.SkipWithError(why.c_str());
       break;
@@ -90,12 +85,7 @@ std::optional<RunTiming> FlashOnceThroughEmulator(const std::string& socket,
     return std::nullopt;
   }
   const auto timing = std::make_shared<CTimedPlatform>(platform.value());
-  hid::CHid link(timing);
-  if (link.FindDevice() == 0) {
-    why = "the emulated controller was not found";
-    return std::nullopt;
-  }
-  return RunOnce(link, *timing, image, why);
+  return RunOnce(timing, image, why);
 }
 
 // Through the emulator link. The emulator's CPU time (from its start to its end) is

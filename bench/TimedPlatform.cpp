@@ -15,15 +15,15 @@ double Microseconds(Clock::duration span) {
 
 }  // namespace
 
-class CTimedPlatform::CHandle final : public hid::IHidHandle {
+class CTimedPlatform::CHandle final : public hid::CForwardingHandle {
  public:
   CHandle(CTimedPlatform& owner, std::unique_ptr<hid::IHidHandle> inner)
-      : m_Owner(owner), m_Inner(std::move(inner)) {}
+      : CForwardingHandle(std::move(inner)), m_Owner(owner) {}
 
   hid::ReadResult ReadFrame(hid::Frame& frame, std::chrono::milliseconds timeout) override {
     LinkEvent event;
     event.start = Clock::now();
-    hid::ReadResult result = m_Inner->ReadFrame(frame, timeout);
+    hid::ReadResult result = CForwardingHandle::ReadFrame(frame, timeout);
     event.end = Clock::now();
     event.report = result.outcome == hid::ReadOutcome::kReport;
     m_Owner.Note(event);
@@ -38,7 +38,7 @@ class CTimedPlatform::CHandle final : public hid::IHidHandle {
       event.code = base::LoadU16(&frame[2]);
     }
     event.start = Clock::now();
-    base::Status written = m_Inner->WriteFrame(frame);
+    base::Status written = CForwardingHandle::WriteFrame(frame);
     event.end = Clock::now();
     m_Owner.Note(event);
     return written;
@@ -46,11 +46,10 @@ class CTimedPlatform::CHandle final : public hid::IHidHandle {
 
  private:
   CTimedPlatform& m_Owner;  // outlives its handles in every benchmark
-  const std::unique_ptr<hid::IHidHandle> m_Inner;
 };
 
 CTimedPlatform::CTimedPlatform(std::shared_ptr<hid::IHidPlatform> inner)
-    : m_Inner(std::move(inner)) {
+    : CForwardingPlatform(std::move(inner)) {
   m_Events.reserve(2 * 8192);  // a 256 KiB run without reallocating in its stream
 }
 
@@ -106,34 +105,11 @@ BlockSplit CTimedPlatform::TakeBlockSplit() {
   return split;
 }
 
-std::vector<hid::InterfaceInfo> CTimedPlatform::EnumerateInterfaces() {
-  return m_Inner->EnumerateInterfaces();
-}
-
 base::Result<std::unique_ptr<hid::IHidHandle>> CTimedPlatform::Open(const std::string& path,
                                                                     hid::Access access) {
-  auto opened = m_Inner->Open(path, access);
-  if (!opened) {
-    return opened.error();
-  }
-  return std::unique_ptr<hid::IHidHandle>(
-      std::make_unique<CHandle>(*this, std::move(opened.value())));
-}
-
-bool CTimedPlatform::RegisterForDeviceNotices(hid::NativeWindow notifyWindow) {
-  return m_Inner->RegisterForDeviceNotices(notifyWindow);
-}
-
-void CTimedPlatform::UnregisterDeviceNotices() {
-  m_Inner->UnregisterDeviceNotices();
-}
-
-int CTimedPlatform::NoticeFd() const {
-  return m_Inner->NoticeFd();
-}
-
-std::vector<std::uint32_t> CTimedPlatform::TakeNotices() {
-  return m_Inner->TakeNotices();
+  return OpenWrapped(path, access, [this](std::unique_ptr<hid::IHidHandle> handle) {
+    return std::make_unique<CHandle>(*this, std::move(handle));
+  });
 }
 
 }  // namespace bench

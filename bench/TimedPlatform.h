@@ -10,7 +10,7 @@
 #include <mutex>
 #include <vector>
 
-#include "hid/HidPlatform.h"
+#include "hid/ForwardingPlatform.h"
 
 namespace bench {
 
@@ -29,26 +29,20 @@ struct BlockSplit {
   std::uint32_t blocks = 0;
 };
 
-class CTimedPlatform final : public hid::IHidPlatform {
+class CTimedPlatform final : public hid::CForwardingPlatform {
  public:
   explicit CTimedPlatform(std::shared_ptr<hid::IHidPlatform> inner);
 
   // Takes the events noted so far and splits the block writes among them.
   BlockSplit TakeBlockSplit();
 
-  std::vector<hid::InterfaceInfo> EnumerateInterfaces() override;
   base::Result<std::unique_ptr<hid::IHidHandle>> Open(const std::string& path,
                                                       hid::Access access) override;
-  bool RegisterForDeviceNotices(hid::NativeWindow notifyWindow) override;
-  void UnregisterDeviceNotices() override;
-  int NoticeFd() const override;
-  std::vector<std::uint32_t> TakeNotices() override;
 
  private:
   class CHandle;
   void Note(const LinkEvent& event);
 
-  const std::shared_ptr<hid::IHidPlatform> m_Inner;
   std::mutex m_Mutex;
   std::vector<LinkEvent> m_Events;
 };

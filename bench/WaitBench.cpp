@@ -26,15 +26,10 @@ void IdentifyOnArrival(benchmark::State& state) {
   config.presentAtStart = false;
   const auto device = std::make_shared<sim::CSimController>(config);
   const auto platform = std::make_shared<sim::CSimPlatform>(device);
-  hid::CHid link(platform);
   CAnsweringUi ui;
-  update::CUpdateController controller(link, ui, BenchOptions());
-  controller.StartUp();  // nothing present; registers for notices
-  const auto deliver = [&] {
-    for (const std::uint32_t code : platform->TakeNotices()) {
-      controller.OnDeviceChange(code);
-    }
-  };
+  update::CRoad road(platform, ui, BenchOptions());
+  road.StartUp();  // nothing present; registers for notices
+  const auto deliver = [&] { road.HandleNotices(); };
   double beyond = 0;
   for (auto _ : state) {
     ui.Forget();

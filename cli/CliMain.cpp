@@ -3,6 +3,7 @@
 #include <BuildInfo.h>
 
 #include <CLI/CLI.hpp>
+#include <algorithm>
 #include <memory>
 #include <ostream>
 #include <string_view>
@@ -48,16 +49,55 @@ std::string VersionText() {
   return Fmt(Tr("update-cli {0}\nbuild {1}"), {UPDATE_VERSION, UPDATE_BUILD});
 }
 
+// The parser's formatter pads the column of options by bytes: a Chinese word there
+// ("必需", required) takes fewer columns than it has bytes and would pull its description
+// out of line. This one pads by the columns a terminal gives each character.
+class CHelpFormatter final : public CLI::Formatter {
+ public:
+  std::string make_option(const CLI::Option* option, bool positional) const override {
+    std::string text = "  " + make_option_name(option, positional) + make_option_opts(option);
+    const std::string description = make_option_desc(option);
+    const int column = static_cast<int>(get_column_width());
+    const int width = DisplayWidth(text);
+    if (!description.empty() && width >= column) {
+      text += '\n';
+      text.append(static_cast<std::size_t>(column), ' ');
+    } else {
+      text.append(static_cast<std::size_t>(std::max(0, column - width)), ' ');
+    }
+    for (const char c : description) {
+      text += c;
+      if (c == '\n') {
+        text.append(static_cast<std::size_t>(column), ' ');
+      }
+    }
+    return text + '\n';
+  }
+};
+
 // The parser's own words in the help, in the messages' language. The placeholders of
 // values (PATH, FILE, TEXT...) stay as they are: they name what to type.
 void TranslateHelpLabels(CLI::App& app) {
+  app.formatter(std::make_shared<CHelpFormatter>());
   const auto formatter = app.get_formatter();
   formatter->label("Usage", Tr("Usage"));
   formatter->label("OPTIONS", Tr("OPTIONS"));
   formatter->label("SUBCOMMAND", Tr("SUBCOMMAND"));
+  formatter->label("SUBCOMMANDS", Tr("SUBCOMMANDS"));
   formatter->label("Positionals", Tr("Positionals"));
   formatter->label("REQUIRED", Tr("REQUIRED"));
   formatter->label("Excludes", Tr("Excludes"));
+  formatter->label("Needs", Tr("Needs"));
+  formatter->label("Env", Tr("Env"));
+}
+
+// A command's own help flag, which the parser makes before the command inherits the
+// group of its parent's options: put with the command's other options, under the
+// translated heading, instead of under an English "Options" of its own.
+void GroupHelpFlag(CLI::App& command) {
+  if (CLI::Option* help = command.get_help_ptr()) {
+    help->group(Tr("Options"));
+  }
 }
 
 // Returns the --simulate flag, whose count (after "=") lands in simulateCount.
@@ -138,6 +178,7 @@ int RunMain(int argc, const char* const* argv, CliContext& context) {
            "--json, --verbose,\n--trace FILE, --lang LANG) and the exit codes: see "
            "update-cli --help."));
     sub->group(Tr("Subcommands"));
+    GroupHelpFlag(*sub);
   }
 
   CommandResult result;

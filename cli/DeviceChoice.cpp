@@ -1,50 +1,12 @@
 #include "cli/DeviceChoice.h"
 
-#include <algorithm>
+#include <set>
 
 #include "cli/Messages.h"
+#include "hid/DeviceFilter.h"
 #include "hid/Hid.h"
 
 namespace cli {
-
-CDeviceFilterPlatform::CDeviceFilterPlatform(std::shared_ptr<hid::IHidPlatform> inner,
-                                             std::set<std::string> hidden)
-    : m_Inner(std::move(inner)), m_Hidden(std::move(hidden)) {}
-
-std::vector<hid::InterfaceInfo> CDeviceFilterPlatform::EnumerateInterfaces() {
-  std::vector<hid::InterfaceInfo> interfaces = m_Inner->EnumerateInterfaces();
-  std::erase_if(interfaces,
-                [this](const hid::InterfaceInfo& info) { return m_Hidden.contains(info.path); });
-  return interfaces;
-}
-
-base::Result<std::unique_ptr<hid::IHidHandle>> CDeviceFilterPlatform::Open(const std::string& path,
-                                                                           hid::Access access) {
-  if (m_Hidden.contains(path)) {
-    return base::Error{base::ErrorKind::kNotFound, "open " + path + ": not the chosen device"};
-  }
-  return m_Inner->Open(path, access);
-}
-
-bool CDeviceFilterPlatform::RegisterForDeviceNotices(hid::NativeWindow notifyWindow) {
-  return m_Inner->RegisterForDeviceNotices(notifyWindow);
-}
-
-void CDeviceFilterPlatform::UnregisterDeviceNotices() {
-  m_Inner->UnregisterDeviceNotices();
-}
-
-int CDeviceFilterPlatform::NoticeFd() const {
-  return m_Inner->NoticeFd();
-}
-
-void* CDeviceFilterPlatform::NoticeEvent() const {
-  return m_Inner->NoticeEvent();
-}
-
-std::vector<std::uint32_t> CDeviceFilterPlatform::TakeNotices() {
-  return m_Inner->TakeNotices();
-}
 
 std::shared_ptr<hid::IHidPlatform> ControllerChoice::Alone(
     std::shared_ptr<hid::IHidPlatform> platform, const std::string& path) const {
@@ -57,7 +19,7 @@ std::shared_ptr<hid::IHidPlatform> ControllerChoice::Alone(
   if (others.empty()) {
     return platform;
   }
-  return std::make_shared<CDeviceFilterPlatform>(std::move(platform), std::move(others));
+  return std::make_shared<hid::CDeviceFilterPlatform>(std::move(platform), std::move(others));
 }
 
 std::variant<ControllerChoice, CommandResult> ChooseControllers(

@@ -3,55 +3,47 @@
 #include <CLI/CLI.hpp>
 #include <ostream>
 
-#include "base/LittleEndian.h"
 #include "cli/DeviceChoice.h"
 #include "cli/ImageCommands.h"
 #include "cli/Messages.h"
 #include "hid/Hid.h"
-#include "protocol/DeviceCommands.h"
+#include "update/Road.h"
 
 namespace cli {
 namespace {
 
 struct DeviceReport {
-  hid::InterfaceInfo info;
   std::optional<std::uint16_t> type;
   std::optional<std::uint32_t> versionWord;  // application mode
   std::optional<base::Error> openError;
   bool answered = false;
 };
 
-// Opens one controller on its own (alone: the others hidden) and sends the one query
-// the window's identification sends in its mode.
-DeviceReport Identify(std::shared_ptr<hid::IHidPlatform> alone, const hid::InterfaceInfo& info,
-                      const base::DebugSink& debug) {
-  DeviceReport report{info, {}, {}, {}, false};
-  hid::CHid link(std::move(alone), debug);
-  if (link.FindDevice() == 0) {
+// The controller alone (the others hidden) asked the one question the window asks it at
+// start, by a road that goes no further.
+DeviceReport Identify(std::shared_ptr<hid::IHidPlatform> alone, CSession& session) {
+  update::IUserInterface none;
+  update::RoadOptions options;
+  options.languageId = session.LanguageId();
+  options.debug = session.DebugSink();
+  options.asksFirst = true;
+  update::CRoad road(std::move(alone), none, options);
+  road.StartUp();
+  const update::RoadView view = road.View();
+  DeviceReport report;
+  if (view.device) {
+    report.answered = true;
+    report.type = view.device->type;
+    report.versionWord = view.device->version;
+  } else if (view.unsupported) {
+    report.answered = true;
+    report.type = view.unsupported->type;
+    report.versionWord = view.unsupported->version;
+  } else if (view.unusable == update::Unusable::kNotOpened) {
+    report.openError =
+        view.openError.value_or(base::Error{base::ErrorKind::kIo, Tr("it could not be opened")});
+  } else if (view.unusable == update::Unusable::kNothingFound) {
     report.openError = base::Error{base::ErrorKind::kNotFound, Tr("it went away")};
-    return report;
-  }
-  if (link.OpenDevice() == 0) {
-    report.openError = link.LastOpenError();
-    if (!report.openError) {
-      report.openError = base::Error{base::ErrorKind::kIo, Tr("it could not be opened")};
-    }
-    return report;
-  }
-  protocol::CDeviceCommands commands(link);
-  if (info.productId == hid::kAppProductId) {
-    std::uint8_t reply[protocol::kAppInfoReplySize] = {};
-    if (commands.QueryAppInfo(reply, protocol::kAppInfoReplySize) != 0) {
-      report.answered = true;
-      report.type = base::LoadU16(reply);
-      report.versionWord = base::LoadU32(reply + 4) & 0x7FFFFFFFu;
-    }
-  } else {
-    std::uint8_t reply[protocol::kBootTypeReplySize] = {};
-    if (commands.QueryBootType(reply, protocol::kBootTypeReplySize) != 0) {
-      report.answered = true;
-      report.type = base::LoadU16(reply);
-    }
   }
   return report;
 }
@@ -94,8 +86,7 @@ CommandResult CDevicesCommand::Run(CSession& session) {
   for (const hid::InterfaceInfo& info : controllers.chosen) {
     // Every other controller is hidden, also those --device leaves out: the link takes
     // the first it finds.
-    const DeviceReport report =
-        Identify(controllers.Alone(platform, info.path), info, session.DebugSink());
+    const DeviceReport report = Identify(controllers.Alone(platform, info.path), session);
 
     Json entry = {{"path", info.path},
                   {"mode", ModeName(info)},

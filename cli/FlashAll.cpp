@@ -7,14 +7,14 @@
 #include <memory>
 #include <vector>
 
-#include "cli/ControllerPlaces.h"
 #include "cli/FlashBoard.h"
-#include "cli/FlashCommand.h"
 #include "cli/ImageCommands.h"
 #include "cli/Messages.h"
+#include "cli/RoadUi.h"
 #include "cli/TerminalUi.h"
 #include "firmware/FirmwareHeader.h"
 #include "hid/Hid.h"
+#include "hid/PlaceHub.h"
 #include "update/RunThread.h"
 
 namespace cli {
@@ -47,8 +47,8 @@ TerminalOptions TerminalFor(CSession& session, bool assumeYes) {
   terminal.inputFd = session.Context().inputFd;
   terminal.inputIsTerminal = session.Context().inputIsTerminal;
   terminal.assumeYes = assumeYes;
-  CWakeFd* interrupt = session.Context().interrupt;
-  terminal.interruptFd = interrupt != nullptr ? interrupt->Fd() : kNoWaitable;
+  base::CWakeFd* interrupt = session.Context().interrupt;
+  terminal.interruptFd = interrupt != nullptr ? interrupt->Fd() : base::kNoWaitable;
   terminal.outputMutex = &session.OutputMutex();
   return terminal;
 }
@@ -142,14 +142,15 @@ Json ImageJson(const std::string& imagePath, const firmware::ImageInfo& image) {
 }  // namespace
 
 CommandResult FlashAll(CSession& session, std::shared_ptr<hid::IHidPlatform> platform,
-                       const std::string& imagePath, const firmware::ImageInfo& image, bool yes) {
+                       const std::string& imagePath, const firmware::ImageInfo& image,
+                       const FlashFlags& flags) {
   if (session.Options().device) {
     return Failure(ExitCode::kUsage,
                    Tr("--all updates every controller and --device chooses one: give one of them"));
   }
-  CPlaceHub hub(std::move(platform));
+  hid::CPlaceHub hub(std::move(platform));
   (void)hub.Start();
-  const std::vector<hid::InterfaceInfo> controllers = ControllersByPlace(hub.System());
+  const std::vector<hid::InterfaceInfo> controllers = hid::ControllersByPlace(hub.System());
   if (controllers.empty()) {
     return Failure(ExitCode::kNoDevice,
                    Tr("no controller found: plug them in and run again (those waiting in boot "
@@ -165,14 +166,14 @@ CommandResult FlashAll(CSession& session, std::shared_ptr<hid::IHidPlatform> pla
     }
   }
 
-  CWakeFd wake;  // a road waits for the question, or has ended
+  base::CWakeFd wake;  // a road waits for the question, or has ended
   CQuestionGate gate([&wake] { wake.Signal(); });
-  CWakeFd* interrupt = session.Context().interrupt;
-  const Waitable interruptFd = interrupt != nullptr ? interrupt->Fd() : kNoWaitable;
+  base::CWakeFd* interrupt = session.Context().interrupt;
+  const base::Waitable interruptFd = interrupt != nullptr ? interrupt->Fd() : base::kNoWaitable;
   // Debug lines would break the lines drawn in place: with --verbose, plain lines.
   const bool drawInPlace = session.ProgressIsTerminal() && !session.Options().verbose;
   CFlashBoard board(session.Progress(), session.OutputMutex(), drawInPlace, Columns(session));
-  CTerminalUi people(TerminalFor(session, yes));
+  CTerminalUi people(TerminalFor(session, flags.yes));
 
   std::vector<std::unique_ptr<Road>> roads;
   for (const hid::InterfaceInfo& info : controllers) {
@@ -186,9 +187,9 @@ CommandResult FlashAll(CSession& session, std::shared_ptr<hid::IHidPlatform> pla
   }
   for (auto& road : roads) {
     Road& mine = *road;
-    const bool started = mine.thread.Start([&session, &mine, &imagePath, &image, &wake] {
-      mine.result =
-          RunFlashRoad(session, mine.platform, mine.controller.path, imagePath, image, *mine.ui);
+    const bool started = mine.thread.Start([&session, &mine, &imagePath, &image, &wake, &flags] {
+      mine.result = RunFlashRoad(session, mine.platform, mine.controller.path, imagePath, image,
+                                 *mine.ui, flags);
       mine.ended.store(true);
       wake.Signal();
     });
@@ -234,15 +235,15 @@ CommandResult FlashAll(CSession& session, std::shared_ptr<hid::IHidPlatform> pla
         continue;
       }
     }
-    const Waitable waitables[] = {NoticeWaitable(hub.System()), wake.Fd(),
-                                  interrupted ? kNoWaitable : interruptFd};
+    const base::Waitable waitables[] = {hid::NoticeWaitable(hub.System()), wake.Fd(),
+                                        interrupted ? base::kNoWaitable : interruptFd};
     std::optional<std::chrono::milliseconds> timeout;
     if (drawInPlace && asked) {
       timeout =
           std::max(std::chrono::milliseconds(0), std::chrono::ceil<std::chrono::milliseconds>(
                                                      nextDraw - std::chrono::steady_clock::now()));
     }
-    const int ready = WaitForAny(waitables, timeout);
+    const int ready = base::WaitForAny(waitables, timeout);
     if (ready == 0) {
       hub.Pump();
     } else if (ready == 2) {

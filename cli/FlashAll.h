@@ -4,7 +4,7 @@
 // Each controller takes the road `flash` takes (RunFlashRoad) with an update control and
 // a link of its own, on a thread of its own; its link sees only the interfaces at the
 // controller's place, which stays the same while it restarts into boot mode and back
-// (CPlaceHub). The image was read and checked once; each road checks the controller's
+// (hid::CPlaceHub). The image was read and checked once; each road checks the controller's
 // type against it, and one of another type is skipped with its reason. The version
 // question is asked once for all, listing each controller's place, type and version; a
 // failure ends only that controller's road. Ctrl-C stops every run at its next block
@@ -16,6 +16,7 @@
 #include <memory>
 #include <string>
 
+#include "cli/RoadUi.h"
 #include "cli/Session.h"
 #include "cli/TerminalUi.h"
 #include "firmware/ImageFile.h"
@@ -28,6 +29,7 @@ namespace cli {
 TerminalOptions TerminalFor(CSession& session, bool assumeYes);
 
 CommandResult FlashAll(CSession& session, std::shared_ptr<hid::IHidPlatform> platform,
-                       const std::string& imagePath, const firmware::ImageInfo& image, bool yes);
+                       const std::string& imagePath, const firmware::ImageInfo& image,
+                       const FlashFlags& flags);
 
 }  // namespace cli

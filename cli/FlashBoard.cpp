@@ -67,6 +67,7 @@ void CFlashBoard::Progress(std::size_t row, const update::RunOutcome& now) {
         PlainLocked(line, line.status);
         break;
       case update::RunStep::kChoosing:
+      case update::RunStep::kSwitching:
       case update::RunStep::kLinking:
       case update::RunStep::kQueryingRegion:
       case update::RunStep::kCheckingImage:
@@ -192,16 +193,6 @@ bool CQuestionGate::Answered() const {
   return m_Answer.has_value();
 }
 
-void CBoardRoadUi::SetImagePath(std::string path) {
-  std::lock_guard lock(m_Mutex);
-  m_ImagePath = std::move(path);
-}
-
-void CBoardRoadUi::OnImageAsked(std::function<void()> callback) {
-  std::lock_guard lock(m_Mutex);
-  m_OnImageAsked = std::move(callback);
-}
-
 update::MessageResult CBoardRoadUi::ShowMessageBox(const std::string& text,
                                                    const std::string& /*caption*/,
                                                    update::MessageButtons buttons) {
@@ -211,20 +202,6 @@ update::MessageResult CBoardRoadUi::ShowMessageBox(const std::string& text,
   }
   Line(text);
   return update::MessageResult::kOk;
-}
-
-std::optional<std::string> CBoardRoadUi::ShowOpenFileDialog(
-    const update::OpenFileRequest& /*request*/) {
-  std::function<void()> asked;
-  {
-    std::lock_guard lock(m_Mutex);
-    asked = m_OnImageAsked;
-  }
-  if (asked) {
-    asked();
-  }
-  std::lock_guard lock(m_Mutex);
-  return m_ImagePath;
 }
 
 }  // namespace cli

@@ -115,8 +115,6 @@ class CBoardRoadUi final : public IRoadUi {
       : m_Board(board), m_Row(row), m_Gate(gate) {}
 
   // IRoadUi
-  void SetImagePath(std::string path) override;
-  void OnImageAsked(std::function<void()> callback) override;
   void Line(const std::string& text) override { m_Board.Message(m_Row, text); }
   void Finish() override {}
   void OnRunProgress(const update::RunOutcome& now) override { m_Board.Progress(m_Row, now); }
@@ -127,19 +125,11 @@ class CBoardRoadUi final : public IRoadUi {
   // update::IUserInterface: the window's button, label and title have nothing to show.
   update::MessageResult ShowMessageBox(const std::string& text, const std::string& caption,
                                        update::MessageButtons buttons) override;
-  void SetProgress(std::int32_t /*position*/) override {}
-  void EnableUpdateButton(bool /*enabled*/) override {}
-  void ShowCompletionLabel(bool /*visible*/) override {}
-  void SetWindowTitle(const std::string& /*title*/) override {}
-  std::optional<std::string> ShowOpenFileDialog(const update::OpenFileRequest& request) override;
 
  private:
   CFlashBoard& m_Board;
   const std::size_t m_Row;
   CQuestionGate& m_Gate;
-  std::mutex m_Mutex;  // the two below: set by the road's owner, read on its thread
-  std::string m_ImagePath;
-  std::function<void()> m_OnImageAsked;
 };
 
 }  // namespace cli

@@ -13,9 +13,9 @@
 
 #include "base/FilePath.h"
 #include "cli/Messages.h"
-#include "cli/RunWords.h"
 #include "firmware/FirmwareHeader.h"
 #include "firmware/VersionPrompt.h"
+#include "update/Words.h"
 
 namespace cli {
 namespace {
@@ -212,7 +212,7 @@ CommandResult CImageInspectCommand::Run(CSession& session) {
   if (read.problem != firmware::ImageProblem::kNone) {
     return Failure(ExitCode::kImageRefused,
                    Fmt(Tr("cannot inspect {0}: {1}"),
-                       {m_ImagePath, DescribeImageProblem(read.problem) +
+                       {m_ImagePath, update::WordsOf(read.problem).In(session.LanguageId()) +
                                          (read.detail.empty() ? "" : " (" + read.detail + ")")}));
   }
   const std::optional<std::uint32_t> sum = PayloadWordSum(m_ImagePath, read.info);

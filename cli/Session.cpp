@@ -3,7 +3,7 @@
 #include <ostream>
 
 #include "cli/Messages.h"
-#include "cli/TracePlatform.h"
+#include "hid/TracePlatform.h"
 #include "text/UiLanguage.h"
 
 namespace cli {
@@ -103,12 +103,12 @@ std::variant<std::shared_ptr<hid::IHidPlatform>, CommandResult> CSession::OpenPl
   }
   std::shared_ptr<hid::IHidPlatform> chosen = std::move(opened.value());
   if (m_Options.trace) {
-    auto log = CTraceLog::Create(*m_Options.trace);
+    auto log = hid::CTraceLog::Create(*m_Options.trace);
     if (!log) {
       return Failure(ExitCode::kFailure,
                      Fmt(Tr("cannot write the trace file: {0}"), {log.error().message}));
     }
-    chosen = std::make_shared<CTracePlatform>(std::move(chosen), std::move(log.value()));
+    chosen = std::make_shared<hid::CTracePlatform>(std::move(chosen), std::move(log.value()));
   }
   return chosen;
 }

@@ -18,11 +18,12 @@
 
 #include "base/DebugOutput.h"
 #include "base/Error.h"
+#include "base/Wake.h"
 #include "cli/ExitCode.h"
-#include "cli/WakeFd.h"
 #include "hid/HidPlatform.h"
 #include "platform/DeviceAccess.h"
 #include "text/LocalizedText.h"
+#include "update/Road.h"
 
 namespace cli {
 
@@ -35,12 +36,8 @@ using Json = nlohmann::ordered_json;
 // hold any) becomes U+FFFD, so that the document stays JSON.
 std::string JsonText(const Json& value, int indent = -1);
 
-// How long update-cli waits for the controller to change mode. Real hosts take seconds
-// to enumerate a device that restarted; ten seconds is the least that is safe.
-struct Waits {
-  std::chrono::milliseconds bootMode{15000};     // after the boot-mode command
-  std::chrono::milliseconds application{15000};  // after the completing command
-};
+// How long update-cli waits for the controller to change mode: the road's bounds.
+using Waits = update::Waits;
 
 // What a command asks of the platform it opens. The way to the device is the options'
 // (platform::ChooseDeviceAccess, the window's rules); OpenPlatform fills it in.
@@ -71,9 +68,9 @@ struct CliContext {
   std::function<int()> errColumns;
   // The process environment (UPDATE_EMULATOR, LANG, ...); empty reads nothing.
   std::function<std::optional<std::string>(const char* name)> environment;
-  CWakeFd* interrupt = nullptr;  // signalled on Ctrl-C; null: never
+  base::CWakeFd* interrupt = nullptr;  // signalled on Ctrl-C; null: never
   // What signalled interrupt (Ctrl-C or a request to end); empty: Ctrl-C.
-  std::function<InterruptCause()> interruptCause;
+  std::function<base::InterruptCause()> interruptCause;
   // Called once the language is known, before anything is printed: main() sets the
   // process's messages to it (Messages.h). Empty: the messages stay as written.
   std::function<void(std::uint16_t languageId)> useMessageLanguage;
@@ -119,8 +116,8 @@ class CSession {
   // Where questions and progress go, whatever stdout is: stderr.
   std::ostream& Progress() const { return *m_Context.err; }
   bool ProgressIsTerminal() const { return m_Context.errIsTerminal; }
-  InterruptCause Interruption() const {
-    return m_Context.interruptCause ? m_Context.interruptCause() : InterruptCause::kCtrlC;
+  base::InterruptCause Interruption() const {
+    return m_Context.interruptCause ? m_Context.interruptCause() : base::InterruptCause::kCtrlC;
   }
 
   // The language of the product's texts and of the messages: --lang (LanguageIdFromOption),

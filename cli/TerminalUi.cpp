@@ -14,6 +14,17 @@ constexpr auto kRedrawInterval = std::chrono::milliseconds(100);
 constexpr int kDefaultColumns = 80;
 constexpr int kWidestBar = 30;
 constexpr int kNarrowestBar = 10;
+constexpr int kKeptFree = 3;  // columns right of the bar: one, and two for "^C"
+
+// y, yes and 是 ("yes" in Chinese), in any case, are yes; n, no, 否 and anything else,
+// nothing too, are no: what does not clearly agree leaves the controller as it is.
+bool IsYes(const std::string& answer) {
+  std::string lower = answer;
+  std::transform(lower.begin(), lower.end(), lower.begin(), [](char c) {
+    return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
+  });
+  return lower == "y" || lower == "yes" || answer == "是";
+}
 
 }  // namespace
 
@@ -37,18 +48,28 @@ std::string FormatProgressBar(const std::string& label, int percent, std::uint64
   std::snprintf(number, sizeof number, " %3d%%", percent);
   const std::string percentText = number;
   // The counts and the rate take the room of their widest, so that the bar keeps its
-  // width while they grow.
+  // width while they grow: the count done is widest at the end of its unit ("1023
+  // bytes", "1024.0 KiB") or at the total.
   std::string counts = "  " + Fmt(Tr("{0} of {1}"), {FormatBytes(bytes), FormatBytes(total)});
-  const int countsWidth =
-      DisplayWidth("  " + Fmt(Tr("{0} of {1}"), {FormatBytes(total), FormatBytes(total)}));
+  int countsWidth = 0;
+  for (const std::uint64_t done : {total, std::uint64_t{1023}, std::uint64_t{1024 * 1024 - 1}}) {
+    if (done <= total) {
+      countsWidth = std::max(
+          countsWidth,
+          DisplayWidth("  " + Fmt(Tr("{0} of {1}"), {FormatBytes(done), FormatBytes(total)})));
+    }
+  }
   counts.append(static_cast<std::size_t>(std::max(0, countsWidth - DisplayWidth(counts))), ' ');
   std::string rate;
   if (bytesPerSecond > 0) {
     std::snprintf(number, sizeof number, "  %6.1f KiB/s", bytesPerSecond / 1024.0);
     rate = number;
   }
-  // The room left for the bar beside "label [" and "]" and a tail, one column kept free.
-  const int fixed = DisplayWidth(label) + 3 + 1;
+  // The room left for the bar beside "label [" and "]" and a tail, three columns kept
+  // free: a line as wide as the terminal wraps on some, and so does one whose end the
+  // terminal's echo of Ctrl-C ("^C") pushes over the edge; the next redraw would then
+  // start on the wrapped row and leave the old bar standing above it.
+  const int fixed = DisplayWidth(label) + 3 + kKeptFree;
   const std::string tails[] = {percentText + counts + rate, percentText + counts, percentText};
   for (const std::string& tail : tails) {
     const int room = columns - fixed - DisplayWidth(tail);
@@ -70,16 +91,11 @@ CTerminalUi::CTerminalUi(TerminalOptions options)
     : m_Options(options),
       m_OutMutex(options.outputMutex != nullptr ? *options.outputMutex : m_OwnMutex) {}
 
-void CTerminalUi::SetImagePath(std::string path) {
-  std::lock_guard lock(m_StateMutex);
-  m_ImagePath = std::move(path);
-}
-
 bool CTerminalUi::Ask(const std::string& question) {
   std::unique_lock lock(m_OutMutex);
   EndBarLocked();
   std::ostream& out = *m_Options.out;
-  out << question << " [y/N] " << std::flush;
+  out << question << ' ' << Tr("[y/N]") << ' ' << std::flush;
   if (m_Options.assumeYes) {
     out << Tr("yes (--yes)") << '\n' << std::flush;
     return true;
@@ -98,7 +114,7 @@ bool CTerminalUi::Ask(const std::string& question) {
     // and the record shows what was answered.
     out << trimmed << '\n' << std::flush;
   }
-  return !trimmed.empty() && (trimmed[0] == 'y' || trimmed[0] == 'Y');
+  return IsYes(trimmed);
 }
 
 std::optional<std::string> CTerminalUi::ReadAnswerLine() {
@@ -108,12 +124,12 @@ std::optional<std::string> CTerminalUi::ReadAnswerLine() {
   std::string line;
   for (;;) {
     char c = 0;
-    switch (ReadInputByte(m_Options.inputFd, m_Options.interruptFd, c)) {
-      case InputByte::kStop:
+    switch (base::ReadInputByte(m_Options.inputFd, m_Options.interruptFd, c)) {
+      case base::InputByte::kStop:
         return std::nullopt;
-      case InputByte::kEnd:
+      case base::InputByte::kEnd:
         return line.empty() ? std::nullopt : std::optional<std::string>(line);
-      case InputByte::kByte:
+      case base::InputByte::kByte:
         break;
     }
     if (c == '\n') {
@@ -167,6 +183,7 @@ void CTerminalUi::OnRunProgress(const update::RunOutcome& now) {
         LineLocked(Tr("Completing..."));
         break;
       case update::RunStep::kChoosing:
+      case update::RunStep::kSwitching:
       case update::RunStep::kLinking:
       case update::RunStep::kQueryingRegion:
       case update::RunStep::kCheckingImage:
@@ -181,7 +198,19 @@ void CTerminalUi::OnRunProgress(const update::RunOutcome& now) {
   }
 }
 
+bool CTerminalUi::InterruptAsked() const {
+  const base::Waitable interrupt[] = {m_Options.interruptFd};
+  return m_Options.interruptFd != base::kNoWaitable &&
+         base::WaitForAny(interrupt, std::chrono::milliseconds(0)) == 0;
+}
+
 void CTerminalUi::DrawBarLocked(bool force) {
+  // After Ctrl-C the run goes on to the next block boundary, but what it writes meanwhile
+  // is no news: a bar drawn below the message that it is stopping would stand there as
+  // if the writing went on.
+  if (InterruptAsked()) {
+    return;
+  }
   const int percent =
       m_RegionLength > 0 ? static_cast<int>(m_BytesConfirmed * 100 / m_RegionLength) : m_Position;
   const auto now = std::chrono::steady_clock::now();
@@ -196,9 +225,9 @@ void CTerminalUi::DrawBarLocked(bool force) {
         m_Options.columns && m_Options.columns() > 0 ? m_Options.columns() : kDefaultColumns;
     const std::string line =
         FormatProgressBar(Tr("Writing"), percent, m_BytesConfirmed, m_RegionLength, rate, columns);
-    // Spaces over what a longer line before left, as far as the terminal is wide now.
+    // Spaces over what a longer line before left, as far as the bar may reach now.
     const int width = DisplayWidth(line);
-    const int blank = std::max(0, std::min(m_LastBarColumns, columns - 1) - width);
+    const int blank = std::max(0, std::min(m_LastBarColumns, columns - kKeptFree) - width);
     out << '\r' << line << std::string(static_cast<std::size_t>(blank), ' ') << std::flush;
     m_LastBarColumns = width;
     m_BarOpen = true;
@@ -241,35 +270,6 @@ update::MessageResult CTerminalUi::ShowMessageBox(const std::string& text,
 void CTerminalUi::SetProgress(std::int32_t position) {
   std::lock_guard lock(m_OutMutex);
   m_Position = std::clamp(position, 0, 100);
-}
-
-void CTerminalUi::EnableUpdateButton(bool enabled) {
-  std::lock_guard lock(m_StateMutex);
-  m_ButtonEnabled = enabled;
-}
-
-void CTerminalUi::ShowCompletionLabel(bool visible) {
-  std::lock_guard lock(m_StateMutex);
-  m_LabelVisible = visible;
-}
-
-void CTerminalUi::SetWindowTitle(const std::string& title) {
-  std::lock_guard lock(m_StateMutex);
-  m_Title = title;
-}
-
-std::optional<std::string> CTerminalUi::ShowOpenFileDialog(
-    const update::OpenFileRequest& /*request*/) {
-  if (m_OnImageAsked) {
-    m_OnImageAsked();
-  }
-  std::lock_guard lock(m_StateMutex);
-  return m_ImagePath;
-}
-
-bool CTerminalUi::UpdateButtonEnabled() const {
-  std::lock_guard lock(m_StateMutex);
-  return m_ButtonEnabled;
 }
 
 }  // namespace cli

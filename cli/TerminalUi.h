@@ -1,11 +1,11 @@
-// The six user-interface operations for a terminal. The file dialog returns the IMAGE
-// of the command line; the version prompt becomes a y/N question (answered yes by
+// The six user-interface operations for a terminal. The file dialog is never asked for
+// (the command line names the image); the version prompt becomes a y/N question (answered yes by
 // --yes); the success and type messages become lines; the progress bar is drawn in
 // place on a terminal (bar, percentage, bytes, rate), fitted to its width at every
 // redraw so that a resized window is followed, and as plain lines otherwise.
 // Questions and progress go to one stream (stderr, which stays on the terminal when
 // stdout is redirected), results to another (stdout).
-// Button, label and title have nothing to show on a terminal and are only kept.
+// Button, label and title have nothing to show on a terminal.
 //
 // The flashing worker calls the progress operations from its own thread while the main
 // thread handles device notices: every write to the output holds one lock, so lines
@@ -20,8 +20,8 @@
 #include <ostream>
 #include <string>
 
+#include "base/Wake.h"
 #include "cli/RoadUi.h"
-#include "cli/WakeFd.h"
 #include "update/RunOutcome.h"
 #include "update/UserInterface.h"
 
@@ -35,7 +35,7 @@ struct TerminalOptions {
   int inputFd = -1;                 // answers; -1: none (every question is answered no)
   bool inputIsTerminal = false;     // what is typed shows itself; other answers are echoed
   bool assumeYes = false;
-  Waitable interruptFd = kNoWaitable;  // ready after Ctrl-C: a waiting question gets no
+  base::Waitable interruptFd = base::kNoWaitable;  // ready after Ctrl-C: a waiting question gets no
   // Held for every write to out; shared with whoever else writes to the same stream
   // (debug lines go to stderr, where people's output goes with --json). Null: our own.
   std::mutex* outputMutex = nullptr;
@@ -45,13 +45,7 @@ class CTerminalUi final : public IRoadUi {
  public:
   explicit CTerminalUi(TerminalOptions options);
 
-  // What the file dialog returns, and what to do each time it is asked for.
-  void SetImagePath(std::string path) override;
-  void OnImageAsked(std::function<void()> callback) override {
-    m_OnImageAsked = std::move(callback);
-  }
-
-  // Asks a y/N question; true only for an answer starting with y or Y, or --yes.
+  // Asks a y/N question; true only for y, yes or 是 (in any case), or --yes.
   bool Ask(const std::string& question);
   // One whole line for people; a bar being drawn is finished first.
   void Line(const std::string& text) override;
@@ -67,30 +61,16 @@ class CTerminalUi final : public IRoadUi {
   update::MessageResult ShowMessageBox(const std::string& text, const std::string& caption,
                                        update::MessageButtons buttons) override;
   void SetProgress(std::int32_t position) override;
-  void EnableUpdateButton(bool enabled) override;
-  void ShowCompletionLabel(bool visible) override;
-  void SetWindowTitle(const std::string& title) override;
-  std::optional<std::string> ShowOpenFileDialog(const update::OpenFileRequest& request) override;
-
-  bool UpdateButtonEnabled() const;
 
  private:
   std::optional<std::string> ReadAnswerLine();
+  bool InterruptAsked() const;  // Ctrl-C (or a request to end) has come
   // All below with m_OutMutex held.
   void LineLocked(const std::string& text);
   void DrawBarLocked(bool force);
   void EndBarLocked();
 
   const TerminalOptions m_Options;
-
-  // What the window would show, and the answers given in advance. Kept apart from the
-  // output lock, so that a notice handled while a question waits is not held up.
-  mutable std::mutex m_StateMutex;
-  std::optional<std::string> m_ImagePath;
-  std::function<void()> m_OnImageAsked;
-  bool m_ButtonEnabled = false;
-  bool m_LabelVisible = false;
-  std::string m_Title;
 
   // The output, and the bar of the writing phase.
   std::mutex m_OwnMutex;
@@ -107,7 +87,8 @@ class CTerminalUi final : public IRoadUi {
 };
 
 // "Writing [#########.........]  45%  3.5 KiB of 7.8 KiB  12.1 KiB/s": the bar's line,
-// narrower than columns (a line as wide as the terminal wraps on some): the bar shrinks
+// three columns narrower than columns (a line as wide as the terminal wraps on some, and
+// so does a full one that Ctrl-C's echo "^C" follows): the bar shrinks
 // first (to 10), then the rate and the byte counts go, then the label and the bar.
 std::string FormatProgressBar(const std::string& label, int percent, std::uint64_t bytes,
                               std::uint64_t total, double bytesPerSecond, int columns);

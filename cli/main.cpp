@@ -3,11 +3,11 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "base/Wake.h"
 #include "cli/CliMain.h"
 #include "cli/Messages.h"
 #include "cli/ProcessConsole.h"
 #include "cli/Terminal.h"
-#include "cli/WakeFd.h"
 
 namespace {
 
@@ -21,8 +21,8 @@ int main(int argc, char** argv) {
   // First: its console handler is asked after the interrupt route's, and its code pages
   // go back after everything else has written.
   cli::CProcessConsole process(argc, argv);
-  cli::CWakeFd interrupt;
-  const cli::CInterruptRoute route(interrupt);
+  base::CWakeFd interrupt;
+  const base::CInterruptRoute route(interrupt);
   cli::CliContext context;
   context.out = &process.Out();
   context.err = &process.Err();

@@ -28,30 +28,6 @@ base::Error SystemError(const std::string& what, int error) {
 
 }  // namespace
 
-const char* Describe(ImageProblem problem) {
-  switch (problem) {
-    case ImageProblem::kNone:
-      return "the image is usable";
-    case ImageProblem::kCannotOpen:
-      return "the image file cannot be opened";
-    case ImageProblem::kNotAFile:
-      return "the image is not a regular file";
-    case ImageProblem::kReadError:
-      return "the image file cannot be read";
-    case ImageProblem::kEmpty:
-      return "the image file is empty";
-    case ImageProblem::kHeaderTruncated:
-      return "the image file is shorter than its 28-byte header";
-    case ImageProblem::kTypeOutOfRange:
-      return "the image's type field is not a device type code";
-    case ImageProblem::kTypeMismatch:
-      return "the image is built for another device type";
-    case ImageProblem::kPayloadPastEnd:
-      return "the image file ends before the payload its header announces";
-  }
-  return "the image is not usable";
-}
-
 base::Status CImageFile::Open(const std::string& path) {
   Close();
   errno = 0;
@@ -142,7 +118,10 @@ ImageProblem CheckImage(const ImageInfo& info, std::uint16_t expectedType) {
     case TypeCheck::kMatch:
       break;
   }
-  return info.HoldsPayload() ? ImageProblem::kNone : ImageProblem::kPayloadPastEnd;
+  if (!info.HoldsPayload()) {
+    return ImageProblem::kPayloadPastEnd;
+  }
+  return info.header.payloadLength == 0 ? ImageProblem::kNoPayload : ImageProblem::kNone;
 }
 
 base::Result<RegionSum> SumImageRegion(const std::string& path, std::uint64_t offset,

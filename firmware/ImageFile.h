@@ -23,9 +23,8 @@ enum class ImageProblem {
   kTypeOutOfRange,   // the type field has bits above the low 16 set
   kTypeMismatch,     // built for another device
   kPayloadPastEnd,   // the header promises more payload than the file holds
+  kNoPayload,        // the header announces no payload: there is nothing to write
 };
-
-const char* Describe(ImageProblem problem);
 
 // A read-only image file with 64-bit positions that tells a short read at the end of
 // the file apart from a failed read.
@@ -69,7 +68,7 @@ struct [[nodiscard]] ImageRead {
 ImageRead ReadImageInfo(const std::string& path);
 
 // Everything that can refuse an image before the device is touched: the type for the
-// expected device, then whether the file holds the whole payload.
+// expected device, then whether the file holds the whole payload, and that there is one.
 ImageProblem CheckImage(const ImageInfo& info, std::uint16_t expectedType);
 
 struct RegionSum {

@@ -52,6 +52,16 @@ base::Error NotOpen(const std::string& operation) {
 
 }  // namespace
 
+bool DevicePin::Matches(const InterfaceInfo& info) const {
+  if (!place.empty()) {
+    return info.location == place;
+  }
+  if (!path.empty()) {
+    return info.path == path;
+  }
+  return info.productId == productId;
+}
+
 std::vector<InterfaceInfo> ListControllers(IHidPlatform& platform) {
   std::vector<InterfaceInfo> interfaces = platform.EnumerateInterfaces();
   std::erase_if(interfaces, [](const InterfaceInfo& info) { return !IsController(info); });
@@ -80,12 +90,9 @@ int CHid::FindDevice() {
   const std::vector<InterfaceInfo> snapshot = m_Platform->EnumerateInterfaces();
 
   std::unique_lock lock(m_Mutex);
-  if (!m_FollowedLocation.empty() && std::chrono::steady_clock::now() >= m_FollowUntil) {
-    m_FollowedLocation.clear();
-  }
-  const std::string followed = m_FollowedLocation;
+  const std::optional<DevicePin> pin = m_Pin;
   const auto match = std::find_if(snapshot.begin(), snapshot.end(), [&](const InterfaceInfo& info) {
-    return IsController(info) && (followed.empty() || info.location == followed);
+    return IsController(info) && (!pin || pin->Matches(info));
   });
   if (match != snapshot.end()) {
     m_DevicePath = match->path;
@@ -254,21 +261,19 @@ std::string CHid::DeviceLocation() const {
   return m_DeviceLocation;
 }
 
-bool CHid::FollowDevicePlace(std::chrono::milliseconds bound) {
+void CHid::PinDevice(DevicePin pin) {
   std::lock_guard lock(m_Mutex);
-  m_FollowedLocation = m_DeviceLocation;
-  m_FollowUntil = std::chrono::steady_clock::now() + bound;
-  return !m_FollowedLocation.empty();
+  m_Pin = std::move(pin);
 }
 
-void CHid::StopFollowing() {
+void CHid::UnpinDevice() {
   std::lock_guard lock(m_Mutex);
-  m_FollowedLocation.clear();
+  m_Pin.reset();
 }
 
-bool CHid::IsFollowing() const {
+std::optional<DevicePin> CHid::Pin() const {
   std::lock_guard lock(m_Mutex);
-  return !m_FollowedLocation.empty() && std::chrono::steady_clock::now() < m_FollowUntil;
+  return m_Pin;
 }
 
 std::uint32_t CHid::Timeout() const {

@@ -43,6 +43,15 @@ inline constexpr std::uint32_t kOpenTimeoutMs = 200;    // read time-out after e
 // CHid::FindDevice takes the first of.
 std::vector<InterfaceInfo> ListControllers(IHidPlatform& platform);
 
+// The one controller a search may find (see CHid::PinDevice).
+struct DevicePin {
+  std::string place;            // where it is plugged in; empty where the platform tells none
+  std::string path;             // with no place: its interface
+  std::uint16_t productId = 0;  // with neither: the mode it is awaited in
+
+  bool Matches(const InterfaceInfo& info) const;
+};
+
 class CHid {
  public:
   explicit CHid(std::shared_ptr<IHidPlatform> platform, base::DebugSink debug = {});
@@ -59,17 +68,17 @@ class CHid {
   // call also registers for device notices, once for the life of the link. Leaves the
   // open or closed state of the link and its time-out alone.
   //
-  // While the link follows a place, only a controller at that place is found, so that a
-  // controller restarting into its other mode is not mistaken for another one plugged in
-  // meanwhile. The following ends by itself after the time it was given: a controller
-  // that did not come back by then was unplugged, and whatever comes next starts afresh.
+  // While the link is pinned (PinDevice), only the pinned controller is found, so that
+  // another one plugged in meanwhile never replaces it.
   int FindDevice();
 
-  // Follows the place of the device found last (see FindDevice) for `bound`; false, and
-  // nothing followed, where the platform tells no place.
-  bool FollowDevicePlace(std::chrono::milliseconds bound);
-  void StopFollowing();
-  bool IsFollowing() const;
+  // Pins the search to one controller, until UnpinDevice: FindDevice then finds only an
+  // interface at its place, which stays the same while the controller restarts into its
+  // other mode under a new path. Where the platform tells no place, only its path; or,
+  // with no path either, the first controller in the mode `productId` names.
+  void PinDevice(DevicePin pin);
+  void UnpinDevice();
+  std::optional<DevicePin> Pin() const;
 
   // Opens the device at the recorded path: a write handle, then a read handle. Returns 1
   // when both are open and sets the read time-out to 200 ms. A failed read side keeps
@@ -136,8 +145,7 @@ class CHid {
   std::shared_ptr<IHidHandle> m_hRead;
   std::string m_DevicePath;
   std::string m_DeviceLocation;
-  std::string m_FollowedLocation;  // empty: any place
-  std::chrono::steady_clock::time_point m_FollowUntil;
+  std::optional<DevicePin> m_Pin;
   std::uint32_t m_nTimeout = kInitialTimeoutMs;
   int m_bNotifyRegistered = 0;
   bool m_bNotifyActive = false;

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "base/Error.h"
+#include "base/Wake.h"
 #include "hid/HidTypes.h"
 
 namespace hid {
@@ -89,5 +90,15 @@ class IHidPlatform {
   // owner's event loop thread.
   virtual std::vector<std::uint32_t> TakeNotices() { return {}; }
 };
+
+// What a wait (base::WaitForAny) watches for the platform's notices: NoticeEvent() on
+// Windows, NoticeFd() elsewhere.
+inline base::Waitable NoticeWaitable(const IHidPlatform& platform) {
+#if defined(_WIN32)
+  return platform.NoticeEvent();
+#else
+  return platform.NoticeFd();
+#endif
+}
 
 }  // namespace hid

@@ -5,6 +5,8 @@
 #include <cstdint>
 #include <string>
 
+#include "text/UiLanguage.h"
+
 namespace text {
 
 using TextId = std::uint32_t;
@@ -21,13 +23,6 @@ inline constexpr TextId kAndCurrentIs = 15;     // version prompt, before the de
 // found waiting in boot mode cannot tell it).
 inline constexpr TextId kAndCurrentIsUnknown = 17;
 inline constexpr TextId kTextCount = 18;
-
-// Windows language identifiers the tool knows by name.
-inline constexpr std::uint16_t kLangChinesePrc = 2052;     // zh_CN: the only one that gets Chinese
-inline constexpr std::uint16_t kLangChineseTaiwan = 1028;  // zh_TW
-inline constexpr std::uint16_t kLangChineseHongKong = 3076;
-inline constexpr std::uint16_t kLangChineseSingapore = 4100;
-inline constexpr std::uint16_t kLangEnglishUs = 1033;
 
 inline constexpr std::uint32_t kChineseResourceBase = 129;
 inline constexpr std::uint32_t kEnglishResourceBase = 238;

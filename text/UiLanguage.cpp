@@ -1,7 +1,5 @@
 #include "text/UiLanguage.h"
 
-#include "text/LocalizedText.h"
-
 namespace text {
 
 std::uint16_t LanguageIdFromLocaleName(std::string_view locale) {

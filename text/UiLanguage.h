@@ -9,6 +9,13 @@
 
 namespace text {
 
+// Windows language identifiers the tool knows by name.
+inline constexpr std::uint16_t kLangChinesePrc = 2052;     // zh_CN: the only one that gets Chinese
+inline constexpr std::uint16_t kLangChineseTaiwan = 1028;  // zh_TW
+inline constexpr std::uint16_t kLangChineseHongKong = 3076;
+inline constexpr std::uint16_t kLangChineseSingapore = 4100;
+inline constexpr std::uint16_t kLangEnglishUs = 1033;
+
 // Asked of the system on every call: GetUserDefaultUILanguage on Windows, the locale
 // environment elsewhere.
 std::uint16_t GetUserDefaultUILanguage();

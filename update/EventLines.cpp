@@ -2,6 +2,8 @@
 
 #include <cstdio>
 
+#include "update/Words.h"
+
 namespace update {
 
 std::string DeviceNoticeLine(std::uint32_t code) {

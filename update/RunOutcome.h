@@ -1,5 +1,6 @@
-// How a flashing run ended: completed, or the step that failed and why. The window keeps
-// quiet about failures; the command line prints them and picks its exit code from them.
+// How a road ended: completed, or the step that failed and why. Every front end renders
+// it through the one table of words (update/Words.h): the window in a box, the command
+// line as a message and an exit code, the page in its own lines.
 #pragma once
 
 #include <cstdint>
@@ -13,7 +14,8 @@ namespace update {
 
 enum class RunStep {
   kChoosing,        // picking, checking and confirming the image
-  kLinking,         // opening the device again
+  kSwitching,       // the boot-mode command went out: waiting for the controller in boot mode
+  kLinking,         // opening the device again and asking its type once more (0x0008)
   kQueryingRegion,  // 0x00C1
   kCheckingImage,   // the region against the file, before anything is erased
   kErasing,         // 0x0004
@@ -30,11 +32,13 @@ enum class RunFailure {
   kDeclined,          // the version prompt was cancelled
   kDeviceNotOpen,     // see error (permission denied, gone, ...)
   kDeviceCommand,     // see error: the command's reason (write: No such device, ...)
-  kEmptyPayload,      // the image has no payload to write
   kRegionOutOfRange,  // the device's region start is not inside the payload
   kImageUnreadable,   // the image file failed or shrank while it was read; see error
   kCrcMismatch,       // see imageCrc and deviceCrc
   kStopped,           // the owner asked the run to stop (window closing, Ctrl-C)
+  kBootModeTimeout,   // the controller did not come back in boot mode within the bound
+  kNotIdentified,     // it came back but could not be opened or did not tell its type; see error
+  kTypeChanged,  // the controller now reports another type than the one checked; see deviceType
 };
 
 struct RunOutcome {
@@ -49,15 +53,13 @@ struct RunOutcome {
   std::uint32_t block = 0;         // blocks confirmed; the failing block's index on failure
   std::uint16_t imageCrc = 0;      // CRC-16 of the verified stretch, from the file
   std::uint16_t deviceCrc = 0;     // the same, as the device reported it
+  std::uint16_t deviceType = 0;    // kTypeChanged: the type the controller reported
+  std::uint16_t imageType = 0;     // kTypeChanged: the type the image was checked for
   bool completeConfirmed = false;  // the device echoed the completing command
 
   bool Completed() const { return failure == RunFailure::kNone; }
+  // True when nothing was erased: the controller still holds its old firmware.
+  bool WroteNothing() const { return !Completed() && step < RunStep::kErasing; }
 };
-
-const char* ToString(RunStep step);
-const char* ToString(RunFailure failure);
-
-// One line for people: "writing block 12 of 173: write: No such device".
-std::string Describe(const RunOutcome& outcome);
 
 }  // namespace update

@@ -1,12 +1,9 @@
-// The asking before a run (choose the image, check its type, confirm the versions) and
-// the run itself: ask the device where its region starts, erase, stream the region in
-// 46-byte blocks, finish, compare CRC-16s, complete.
+// The run: open the device again and ask its type once more, ask where its region
+// starts, erase, stream the region in 46-byte blocks, finish, compare CRC-16s, complete.
 #include <algorithm>
 #include <array>
 
-#include "base/FilePath.h"
 #include "base/LittleEndian.h"
-#include "firmware/VersionPrompt.h"
 #include "protocol/Crc16.h"
 #include "update/UpdateController.h"
 
@@ -31,64 +28,8 @@ void FailCommand(RunOutcome& outcome, const protocol::CDeviceCommands& commands)
 
 }  // namespace
 
-std::optional<CheckedImage> CUpdateController::SelectFirmwareImage(std::uint16_t expectedType,
-                                                                   RunOutcome* outcome) {
-  RunOutcome ignored;
-  RunOutcome& result = outcome != nullptr ? *outcome : ignored;
-  result.step = RunStep::kChoosing;
-
-  OpenFileRequest request;
-  request.filter = Text(text::kFileType) + "(*.dat)|*.dat||";
-  request.defaultExtension = "*.*";
-  // Never the program's own folder (the shortcut's working folder), which holds no image.
-  request.initialDirectory = m_LastImageFolder;
-
-  const std::optional<std::string> chosen = m_Ui.ShowOpenFileDialog(request);
-  if (!chosen) {
-    Fail(result, RunFailure::kNoImageChosen);
-    return std::nullopt;
-  }
-  m_LastImageFolder = base::Utf8FromPath(base::PathFromUtf8(*chosen).parent_path());
-  CheckedImage image{*chosen, {}};
-
-  const firmware::ImageRead read = firmware::ReadImageInfo(image.path);
-  if (read.problem != firmware::ImageProblem::kNone) {
-    // Unreadable or shorter than a header: refused without a word, and no header
-    // field is ever taken from an earlier image.
-    Fail(result, RunFailure::kImageRefused);
-    result.imageProblem = read.problem;
-    if (!read.detail.empty()) {
-      result.error = base::Error{base::ErrorKind::kIo, read.detail};
-    }
-    return std::nullopt;
-  }
-  image.header = read.info.header;
-
-  if (const auto type = firmware::CheckFirmwareType(image.header, expectedType);
-      type != firmware::TypeCheck::kMatch) {
-    (void)m_Ui.ShowMessageBox("The firmware type is error!\n", Text(text::kWindowTitle),
-                              MessageButtons::kOk);
-    Fail(result, RunFailure::kImageRefused);
-    result.imageProblem = type == firmware::TypeCheck::kOutOfRange
-                              ? firmware::ImageProblem::kTypeOutOfRange
-                              : firmware::ImageProblem::kTypeMismatch;
-    return std::nullopt;
-  }
-
-  // No comparison of versions: the user sees both and decides.
-  const std::string prompt = firmware::FormatVersionPrompt(
-      Text(text::kNewFirmware), Text(text::kAndCurrentIs), image.header.version, image.header.beta,
-      GetCurrentFirmwareInfo(), Text(text::kAndCurrentIsUnknown));
-  if (m_Ui.ShowMessageBox(prompt, Text(text::kWindowTitle), MessageButtons::kOkCancel) ==
-      MessageResult::kCancel) {
-    Debug("MessageBox == IDCANCEL\n");
-    Fail(result, RunFailure::kDeclined);
-    return std::nullopt;
-  }
-  return image;
-}
-
-RunOutcome CUpdateController::UpdateWorker(const CheckedImage& image, base::CStopToken stop) {
+RunOutcome CUpdateController::UpdateWorker(const CheckedImage& image, std::uint16_t deviceType,
+                                           base::CStopToken stop) {
   RunOutcome outcome;
   m_LastProgress = -1;
   if (stop.StopRequested()) {
@@ -101,23 +42,39 @@ RunOutcome CUpdateController::UpdateWorker(const CheckedImage& image, base::CSto
     outcome.error = m_Hid.LastOpenError();
     return outcome;
   }
+  // The image was checked for the controller identified on the owner's thread, a while
+  // ago: another one may have been plugged in at its place since. Whatever answers now
+  // must still be of that type before anything is erased.
+  std::uint8_t typeReply[protocol::kBootTypeReplySize] = {};
+  if (m_WorkerCommands.QueryBootType(typeReply, protocol::kBootTypeReplySize) == 0) {
+    FailCommand(outcome, m_WorkerCommands);
+    return outcome;
+  }
+  const std::uint16_t typeNow = base::LoadU16(typeReply);
+  if (typeNow != deviceType ||
+      firmware::CheckFirmwareType(image.header, typeNow) != firmware::TypeCheck::kMatch) {
+    Fail(outcome, RunFailure::kTypeChanged);
+    outcome.deviceType = typeNow;
+    outcome.imageType = static_cast<std::uint16_t>(image.header.firmwareType);
+    return outcome;
+  }
   StreamImage(image, stop, outcome);
   return outcome;
 }
 
 void CUpdateController::StreamImage(const CheckedImage& checked, base::CStopToken stop,
                                     RunOutcome& outcome) {
-  EnterStep(outcome, RunStep::kQueryingRegion);
-  std::uint8_t regionReply[protocol::kRegionStartReplySize] = {};
-  const bool regionKnown = m_WorkerCommands.ExchangeBootCommand(
-      {.code = protocol::kCmdQueryRegionStart}, regionReply, protocol::kRegionStartReplySize, 0);
-  // The query goes out before the payload length is looked at, also for an empty image.
   const std::uint32_t payloadLength = checked.header.payloadLength;
   if (payloadLength == 0) {
-    Fail(outcome, RunFailure::kEmptyPayload);
+    // The image check refuses such an image before any run; nothing to write either way.
+    Fail(outcome, RunFailure::kImageRefused);
+    outcome.imageProblem = firmware::ImageProblem::kNoPayload;
     return;
   }
-  if (!regionKnown) {
+  EnterStep(outcome, RunStep::kQueryingRegion);
+  std::uint8_t regionReply[protocol::kRegionStartReplySize] = {};
+  if (!m_WorkerCommands.ExchangeBootCommand({.code = protocol::kCmdQueryRegionStart}, regionReply,
+                                            protocol::kRegionStartReplySize, 0)) {
     FailCommand(outcome, m_WorkerCommands);
     return;
   }
@@ -237,17 +194,14 @@ void CUpdateController::StreamImage(const CheckedImage& checked, base::CStopToke
   image.Close();
 
   // The device restarts once it has this command, and may be back before its echo is
-  // read: from here identification may meet it, and its version is the new one.
-  m_AwaitingReturn.store(true);
-  (void)m_Hid.FollowDevicePlace(m_Options.followBound);  // back in application mode, here
-  m_LinkHold.store(LinkHold::kCompleting);
+  // read: the road looks for its return once this run has ended.
   EnterStep(outcome, RunStep::kCompleting);
   // Whether the device confirms or not, the update was verified: go on either way.
   outcome.completeConfirmed = m_WorkerCommands.CompleteUpdate() != 0;
   if (stop.StopRequested()) {
     return;  // the owner is closing: the update is done, nobody is left to tell
   }
-  // The success box, the label and the button follow on the owner's thread (OnRunEnded).
+  // The success box, the label and the button follow on the owner's thread (the road).
   m_Ui.SetProgress(0);
 }
 

@@ -57,13 +57,14 @@ EMSCRIPTEN_KEEPALIVE const char* update_check_image(web::CPageSession* session, 
   return session->Keep(session->CheckImageJson(path));
 }
 
-EMSCRIPTEN_KEEPALIVE void update_choose_image(web::CPageSession* session, const char* path) {
-  session->SetChosenImage(path);
+// The image checked last, its version question answered OK: the road's run takes it.
+EMSCRIPTEN_KEEPALIVE int update_confirm_image(web::CPageSession* session) {
+  return session->ConfirmImage() ? 1 : 0;
 }
 
-// The chosen image, checked and its version question answered OK: the next run takes it.
-EMSCRIPTEN_KEEPALIVE int update_confirm_image(web::CPageSession* session) {
-  return session->ConfirmChosenImage() ? 1 : 0;
+// The road's timer (Module.page.armTimer) has run out. May suspend.
+EMSCRIPTEN_KEEPALIVE void update_timer(web::CPageSession* session) {
+  session->OnTimer();
 }
 
 }  // extern "C"

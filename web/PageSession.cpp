@@ -10,6 +10,7 @@
 #include "firmware/ImageFile.h"
 #include "firmware/VersionPrompt.h"
 #include "text/LocalizedText.h"
+#include "update/Words.h"
 
 // The page's side is page.js (Module.page); these only carry the calls across.
 // clang-format off
@@ -19,14 +20,7 @@ EM_JS(void, page_message, (const char* text, const char* caption), {
 EM_ASYNC_JS(int, page_ask, (const char* text, const char* caption), {
   return (await Module.page.ask(UTF8ToString(text), UTF8ToString(caption))) ? 1 : 0;
 });
-EM_ASYNC_JS(char*, page_choose_image, (const char* label), {
-  const path = await Module.page.chooseImage(UTF8ToString(label));
-  if (!path) return 0;
-  const size = lengthBytesUTF8(path) + 1;
-  const copy = _malloc(size);
-  stringToUTF8(path, copy, size);
-  return copy;
-});
+EM_JS(void, page_arm_timer, (int milliseconds), { Module.page.armTimer(milliseconds); });
 EM_JS(void, page_progress, (int position), { Module.page.progress(position); });
 EM_JS(void, page_update_button, (int enabled), { Module.page.updateButton(!!enabled); });
 EM_JS(void, page_completion_label, (int visible), { Module.page.completionLabel(!!visible); });
@@ -46,81 +40,9 @@ namespace {
 using update::RunFailure;
 using update::RunStep;
 
-// Names the page's script looks its own texts up by.
-const char* NameOf(RunStep step) {
-  switch (step) {
-    case RunStep::kChoosing:
-      return "choosing";
-    case RunStep::kLinking:
-      return "linking";
-    case RunStep::kQueryingRegion:
-      return "queryingRegion";
-    case RunStep::kCheckingImage:
-      return "checkingImage";
-    case RunStep::kErasing:
-      return "erasing";
-    case RunStep::kStreaming:
-      return "streaming";
-    case RunStep::kFinishing:
-      return "finishing";
-    case RunStep::kVerifying:
-      return "verifying";
-    case RunStep::kCompleting:
-      return "completing";
-  }
-  return "updating";
-}
-
-const char* NameOf(RunFailure failure) {
-  switch (failure) {
-    case RunFailure::kNone:
-      return "none";
-    case RunFailure::kNoImageChosen:
-      return "noImageChosen";
-    case RunFailure::kImageRefused:
-      return "imageRefused";
-    case RunFailure::kDeclined:
-      return "declined";
-    case RunFailure::kDeviceNotOpen:
-      return "deviceNotOpen";
-    case RunFailure::kDeviceCommand:
-      return "deviceCommand";
-    case RunFailure::kEmptyPayload:
-      return "emptyPayload";
-    case RunFailure::kRegionOutOfRange:
-      return "regionOutOfRange";
-    case RunFailure::kImageUnreadable:
-      return "imageUnreadable";
-    case RunFailure::kCrcMismatch:
-      return "crcMismatch";
-    case RunFailure::kStopped:
-      return "stopped";
-  }
-  return "failed";
-}
-
-const char* NameOf(firmware::ImageProblem problem) {
-  switch (problem) {
-    case firmware::ImageProblem::kNone:
-      return "none";
-    case firmware::ImageProblem::kCannotOpen:
-    case firmware::ImageProblem::kNotAFile:
-    case firmware::ImageProblem::kReadError:
-      return "unreadable";
-    case firmware::ImageProblem::kEmpty:
-    case firmware::ImageProblem::kHeaderTruncated:
-      return "truncated";
-    case firmware::ImageProblem::kTypeOutOfRange:
-    case firmware::ImageProblem::kTypeMismatch:
-      return "typeMismatch";
-    case firmware::ImageProblem::kPayloadPastEnd:
-      return "payloadPastEnd";
-  }
-  return "unreadable";
-}
-
 // How a run stands or ended, with the type of the device it writes.
-std::string OutcomeJson(const update::RunOutcome& outcome, std::uint16_t deviceType) {
+std::string OutcomeJson(const update::RunOutcome& outcome, std::uint16_t deviceType,
+                        std::uint16_t languageId) {
   // A command that could not go out or came back without the device, or a link that
   // could not be opened: their reasons all say so by their kind.
   const bool deviceGone = outcome.error && outcome.error->kind == base::ErrorKind::kDisconnected;
@@ -130,9 +52,9 @@ std::string OutcomeJson(const update::RunOutcome& outcome, std::uint16_t deviceT
                 "\"deviceGone\":%s,\"type\":%u",
                 outcome.block, outcome.blockCount, outcome.imageCrc, outcome.deviceCrc,
                 deviceGone ? "true" : "false", deviceType);
-  return std::string("{\"step\":\"") + NameOf(outcome.step) + "\",\"failure\":\"" +
-         NameOf(outcome.failure) + "\"," + numbers +
-         ",\"detail\":" + JsonString(update::Describe(outcome)) + "}";
+  return std::string("{\"step\":\"") + update::WordsOf(outcome.step).name + "\",\"failure\":\"" +
+         update::WordsOf(outcome.failure).name + "\"," + numbers +
+         ",\"detail\":" + JsonString(update::Describe(outcome, languageId)) + "}";
 }
 
 }  // namespace
@@ -155,26 +77,39 @@ std::string JsonString(const std::string& text) {
 }
 
 CPageSession::CPageSession(std::uint16_t languageId)
-    : m_LanguageId(languageId),
-      m_Platform(std::make_shared<hid::CWebHidPlatform>()),
-      m_Link(m_Platform, [](std::string_view line) { page_debug(std::string(line).c_str()); }) {
-  update::ControllerOptions options;
-  options.texts = [this](text::TextId id) { return Text(id); };
+    : m_LanguageId(languageId), m_Platform(std::make_shared<hid::CWebHidPlatform>()) {
+  update::RoadOptions options;
+  options.languageId = languageId;
   options.debug = [](std::string_view line) { page_debug(std::string(line).c_str()); };
-  options.onRunFinished = [this](const update::RunOutcome& outcome) {
-    page_run_finished(OutcomeJson(outcome, DeviceType()).c_str());
+  options.asksFirst = true;
+  // The controller comes back in its other mode as a device the browser must be allowed
+  // to use first: the user's click on the page's prompt takes its time.
+  options.waits.bootMode = std::chrono::minutes(2);
+  options.waits.application = std::chrono::minutes(2);
+  options.armTimer = [](std::optional<std::chrono::milliseconds> wait) {
+    page_arm_timer(wait ? static_cast<int>(wait->count()) : -1);
   };
-  m_Controller = std::make_unique<update::CUpdateController>(m_Link, *this, std::move(options));
-  m_Controller->SetRunProgressObserver([this](const update::RunOutcome& outcome) {
+  options.onRunFinished = [this](const update::RunOutcome& outcome) {
+    page_run_finished(OutcomeJson(outcome, DeviceType(), m_LanguageId).c_str());
+  };
+  options.onRunProgress = [this](const update::RunOutcome& outcome) {
     // The page names the step and counts blocks; a line redrawn for every block costs
     // more than the block itself, so blocks are told in steps of a percent.
     const std::uint32_t stride = std::max<std::uint32_t>(1, outcome.blockCount / 100);
     const bool newStep = outcome.step != m_ShownStep;
     m_ShownStep = outcome.step;
     if (newStep || outcome.block % stride == 0 || outcome.block == outcome.blockCount) {
-      page_run_progress(OutcomeJson(outcome, DeviceType()).c_str());
+      page_run_progress(OutcomeJson(outcome, DeviceType(), m_LanguageId).c_str());
     }
-  });
+  };
+  options.onEnded = [this](const update::RoadEnd& end) {
+    if (!end.ran) {
+      // Ended before a run went to the device (it did not come back, or another came
+      // back in its place): the page tells it as it tells a run's end.
+      page_run_finished(OutcomeJson(end.outcome, DeviceType(), m_LanguageId).c_str());
+    }
+  };
+  m_Road = std::make_unique<update::CRoad>(m_Platform, *this, std::move(options));
 }
 
 CPageSession::~CPageSession() = default;
@@ -183,80 +118,79 @@ std::string CPageSession::Text(text::TextId id) const {
   return text::LoadLocalizedText(id, m_LanguageId);
 }
 
+std::uint16_t CPageSession::DeviceType() const {
+  const update::RoadView view = m_Road->View();
+  return view.device ? view.device->type : firmware::kTypeCodeUnknown;
+}
+
+void CPageSession::EndRun() {
+  (void)m_Road->WaitForRunEnd(std::chrono::milliseconds(0));
+}
+
 void CPageSession::StartUp() {
-  m_Controller->StartUp();
+  m_Road->StartUp();
   EndRun();
 }
 
 void CPageSession::HandleNotices() {
-  for (const std::uint32_t code : m_Platform->TakeNotices()) {
-    (void)m_Controller->OnDeviceChange(code);
-    EndRun();
-  }
-}
-
-void CPageSession::EndRun() {
-  // The run was called in place and has told the page how it went (onRunFinished):
-  // the success box, the completion label and the button follow here.
-  (void)m_Controller->OnRunEnded();
+  m_Road->HandleNotices();
+  EndRun();
 }
 
 void CPageSession::OnUpdateClicked() {
-  m_Controller->OnUpdateClicked();
+  m_Road->OnUpdateClicked();
+  EndRun();
 }
 
-std::uint16_t CPageSession::DeviceType() const {
-  return firmware::ExpectedFirmwareType(m_Controller->GetDeviceKind());
+void CPageSession::OnTimer() {
+  m_Road->OnTimer();
+  EndRun();
 }
 
 std::string CPageSession::StateJson() const {
-  const hid::MatchedDeviceIds ids = m_Controller->GetMatchedDeviceIds();
-  const std::optional<base::Error> openError = m_Link.LastOpenError();
+  const update::RoadView view = m_Road->View();
+  hid::CHid& link = m_Road->Link();
+  const std::optional<base::Error> openError = link.LastOpenError();
+  const std::optional<update::RoadEnd>& end = m_Road->LastEnd();
+  const std::optional<std::uint32_t> after = end ? end->newVersion : std::nullopt;
+  const std::uint32_t version =
+      view.device && view.device->version ? *view.device->version : firmware::kFirmwareInfoUnread;
   char numbers[200];
   std::snprintf(numbers, sizeof numbers,
                 "{\"connected\":%s,\"productId\":%u,\"deviceKind\":%u,\"type\":%u,"
                 "\"firmwareInfo\":%u,\"runActive\":%s,\"runsStarted\":%d,",
-                m_Link.IsConnected() ? "true" : "false", ids.ProductId,
-                m_Controller->GetDeviceKind(), DeviceType(), m_Controller->GetCurrentFirmwareInfo(),
-                m_Controller->IsRunActive() ? "true" : "false", m_Controller->RunsStarted());
-  const std::optional<std::uint32_t> after = m_Controller->VersionAfterUpdate();
-  return std::string(numbers) +
-         "\"versionAfterUpdate\":" + (after ? std::to_string(*after) : std::string("null")) +
+                link.IsConnected() ? "true" : "false", link.GetMatchedDeviceIds().ProductId,
+                m_Road->Control().GetDeviceKind(), DeviceType(), version,
+                m_Road->IsRunActive() ? "true" : "false", m_Road->RunsStarted());
+  return std::string(numbers) + "\"stage\":" + JsonString(update::ToString(view.stage)) +
+         ",\"versionAfterUpdate\":" + (after ? std::to_string(*after) : std::string("null")) +
          ",\"openError\":" + (openError ? JsonString(openError->message) : "null") +
          ",\"openRefused\":" +
          (openError && openError->kind == base::ErrorKind::kPermissionDenied ? "true" : "false") +
          "}";
 }
 
-std::string CPageSession::CheckImageJson(const std::string& path) const {
-  const firmware::ImageRead read = firmware::ReadImageInfo(path);
-  if (read.problem != firmware::ImageProblem::kNone) {
-    return std::string("{\"problem\":\"") + NameOf(read.problem) +
-           "\",\"detail\":" + JsonString(firmware::Describe(read.problem)) + "}";
+std::string CPageSession::CheckImageJson(const std::string& path) {
+  m_Checked = m_Road->CheckImage(path);
+  const update::ImageCheck& check = *m_Checked;
+  const std::string problem =
+      std::string("{\"problem\":\"") + update::WordsOf(check.problem).name +
+      "\",\"detail\":" + JsonString(update::WordsOf(check.problem).In(m_LanguageId));
+  if (check.prompt.empty()) {
+    return problem + "}";  // the file could not be read: no header field is shown
   }
-  const firmware::FirmwareHeader& header = read.info.header;
-  const std::uint16_t expected = firmware::ExpectedFirmwareType(m_Controller->GetDeviceKind());
-  const firmware::ImageProblem problem = firmware::CheckImage(read.info, expected);
-  const std::string prompt = firmware::FormatVersionPrompt(
-      Text(text::kNewFirmware), Text(text::kAndCurrentIs), header.version, header.beta,
-      m_Controller->GetCurrentFirmwareInfo());
+  const firmware::FirmwareHeader& header = check.info.header;
   char numbers[160];
   std::snprintf(numbers, sizeof numbers,
                 "\"type\":%u,\"expectedType\":%u,\"version\":%u,\"beta\":%u,"
                 "\"payloadLength\":%u",
-                header.firmwareType, expected, header.version, header.beta, header.payloadLength);
-  return std::string("{\"problem\":\"") + NameOf(problem) +
-         "\",\"detail\":" + JsonString(firmware::Describe(problem)) + "," + numbers +
-         ",\"prompt\":" + JsonString(prompt) + "}";
+                header.firmwareType, check.expectedType.value_or(firmware::kTypeCodeUnknown),
+                header.version, header.beta, header.payloadLength);
+  return problem + "," + numbers + ",\"prompt\":" + JsonString(check.prompt) + "}";
 }
 
-bool CPageSession::ConfirmChosenImage() {
-  const firmware::ImageRead read = firmware::ReadImageInfo(m_ImagePath);
-  if (read.problem != firmware::ImageProblem::kNone) {
-    return false;
-  }
-  m_Controller->SetCheckedImage(update::CheckedImage{m_ImagePath, read.info.header});
-  return true;
+bool CPageSession::ConfirmImage() {
+  return m_Checked && m_Road->Confirm(*m_Checked);
 }
 
 update::MessageResult CPageSession::ShowMessageBox(const std::string& text,
@@ -285,21 +219,6 @@ void CPageSession::ShowCompletionLabel(bool visible) {
 
 void CPageSession::SetWindowTitle(const std::string& title) {
   page_title(title.c_str());
-}
-
-std::optional<std::string> CPageSession::ShowOpenFileDialog(
-    const update::OpenFileRequest& request) {
-  if (!m_ImagePath.empty()) {
-    return m_ImagePath;
-  }
-  const auto filter = update::FirstFilterEntry(request.filter);
-  char* chosen = page_choose_image(filter ? filter->label.c_str() : "");
-  if (chosen == nullptr) {
-    return std::nullopt;
-  }
-  m_ImagePath = chosen;  // also for a later run
-  std::free(chosen);
-  return m_ImagePath;
 }
 
 }  // namespace web

@@ -39,7 +39,6 @@
       whyApp: 'The controller has restarted with its new firmware, as a USB device this ' +
           'browser has not been allowed to use yet. Click the button below and choose it to ' +
           'read the new version.',
-      chooseFirst: 'Choose the firmware image (.dat) to write into the controller.',
       cancel: 'Cancel',
       steps: {
         linking: 'opening the controller', queryingRegion: 'asking for the region',
@@ -59,24 +58,24 @@
           'written: choose a whole image for this controller.',
       failures: {
         gone: (where) => [`The controller was disconnected while ${where}.`,
-          'It stays in boot mode until it is updated: plug it in again and the page ' +
-          'writes the image anew.'],
+          'It stays in boot mode until it is updated: plug it in again and click USB ' +
+          'Update to write the image anew.'],
         deviceCommand: (where) => [`The controller stopped answering while ${where}.`,
-          'It stays in boot mode: unplug it and plug it in again, and the page writes the ' +
-          'image anew.'],
+          'It stays in boot mode: unplug it and plug it in again, then click USB Update ' +
+          'to write the image anew.'],
         deviceNotOpen: () => ['The browser could not open the controller in boot mode.',
           'Unplug it and plug it in again. On Linux, install the controller\'s udev rule ' +
           '(see the README).'],
         crcMismatch: () => ['The check after writing failed: the controller holds other ' +
-          'bytes than the image.', 'It stays in boot mode: unplug it and plug it in again, ' +
-          'and the page writes the image anew.'],
+          'bytes than the image.', 'It stays in boot mode: click USB Update to write the ' +
+          'image anew.'],
         image: () => ['The image cannot be written into this controller.',
-          'Choose an image built for it, then unplug the controller and plug it in again: ' +
-          'it waits in boot mode.'],
+          'Choose an image built for it, then click USB Update: the controller waits in ' +
+          'boot mode.'],
         declined: () => ['Nothing was written.', 'The controller waits in boot mode: ' +
-          'unplug it and plug it in again to be asked again.'],
+          'click USB Update to be asked again.'],
         noImageChosen: () => ['No image was chosen, so nothing was written.',
-          'Choose the image, then unplug the controller and plug it in again.'],
+          'Choose the image, then click USB Update.'],
         other: (where) => [`The update stopped while ${where}.`,
           'Unplug the controller and plug it in again.'],
       },
@@ -105,7 +104,6 @@
           '出现，浏览器还没有获准使用它。请点击下面的按钮并选择手柄，只需一次；之后更新会自动继续。',
       whyApp: '手柄已用新固件重启，以浏览器还没有获准使用的 USB 设备出现。请点击下面的按钮' +
           '并选择它，以读取新的版本。',
-      chooseFirst: '请选择要写入手柄的固件文件 (.dat)。',
       cancel: '取消',
       steps: {
         linking: '打开手柄', queryingRegion: '查询写入区域', checkingImage: '检查固件文件',
@@ -123,18 +121,18 @@
           '请选择适用于这个手柄的完整固件文件。',
       failures: {
         gone: (where) => [`${where}时手柄被断开。`,
-          '更新完成之前手柄会停留在 BOOT 模式：重新插上手柄，页面会重新写入固件。'],
+          '更新完成之前手柄会停留在 BOOT 模式：重新插上手柄，然后点击 USB 升级重新写入固件。'],
         deviceCommand: (where) => [`${where}时手柄停止了应答。`,
-          '手柄停留在 BOOT 模式：请拔下后重新插上，页面会重新写入固件。'],
+          '手柄停留在 BOOT 模式：请拔下后重新插上，然后点击 USB 升级重新写入固件。'],
         deviceNotOpen: () => ['浏览器无法打开 BOOT 模式下的手柄。',
           '请拔下后重新插上。在 Linux 上请安装手柄的 udev 规则（见 README）。'],
         crcMismatch: () => ['写入后的校验失败：手柄中的数据与固件文件不同。',
-          '手柄停留在 BOOT 模式：请拔下后重新插上，页面会重新写入固件。'],
+          '手柄停留在 BOOT 模式：请点击 USB 升级重新写入固件。'],
         image: () => ['这个固件文件无法写入这个手柄。',
-          '请选择适用于它的固件文件，然后拔下并重新插上手柄：它在 BOOT 模式下等待。'],
-        declined: () => ['没有写入任何数据。', '手柄在 BOOT 模式下等待：拔下并重新插上后会再次询问。'],
+          '请选择适用于它的固件文件，然后点击 USB 升级：手柄在 BOOT 模式下等待。'],
+        declined: () => ['没有写入任何数据。', '手柄在 BOOT 模式下等待：点击 USB 升级会再次询问。'],
         noImageChosen: () => ['没有选择固件文件，所以没有写入任何数据。',
-          '请选择固件文件，然后拔下并重新插上手柄。'],
+          '请选择固件文件，然后点击 USB 升级。'],
         other: (where) => [`${where}时更新停止。`, '请拔下手柄后重新插上。'],
       },
       noWebHid: '这个页面通过 WebHID 连接手柄，而这个浏览器不支持 WebHID。请在 Windows、' +
@@ -158,6 +156,7 @@
   let updateAfterChoice = false;
   let expecting = null;   // 'boot' after the switch, 'app' after a completed run
   let expectTimer = 0;
+  let roadTimer = 0;      // the road's bound, while it waits for the controller
   let lastState = null;
 
   // One call into the module, after the calls before it.
@@ -298,25 +297,12 @@
         dialog.showModal();
       });
     },
-    chooseImage(label) {
-      $('choose-why').textContent = say.chooseFirst + (label ? ` (${label})` : '');
-      show('choose-box', true);
-      return new Promise((resolve) => {
-        const done = (path) => {
-          show('choose-box', false);
-          $('image').removeEventListener('change', chosen);
-          $('choose-cancel').removeEventListener('click', cancelled);
-          resolve(path);
-        };
-        const chosen = async () => {
-          const file = $('image').files[0];
-          if (file) await chooseImage(file);
-          done(file ? image.path : null);
-        };
-        const cancelled = () => done(null);
-        $('image').addEventListener('change', chosen);
-        $('choose-cancel').addEventListener('click', cancelled);
-      });
+    armTimer(milliseconds) {
+      clearTimeout(roadTimer);
+      if (milliseconds >= 0) {
+        roadTimer = setTimeout(() => call('update_timer', null, ['number'], [session]).then(refresh),
+                               milliseconds);
+      }
     },
     progress(position) {
       $('progress').value = Math.max(0, Math.min(100, position));
@@ -375,7 +361,6 @@
     $('connect').textContent = say.connect;
     $('image-label').textContent = say.image;
     $('ask-cancel').textContent = say.cancel;
-    $('choose-cancel').textContent = say.cancel;
     show('notice', languageId !== kChineseLanguageId);
 
     if (!Module.webHid.available()) {
@@ -393,9 +378,8 @@
     $('message-ok').addEventListener('click', () => show('message', false));
     $('image').addEventListener('change', async () => {
       const file = $('image').files[0];
-      if (!file || !$('choose-box').hidden) return;  // a run asked for it and takes it
+      if (!file) return;
       await chooseImage(file);
-      await call('update_choose_image', null, ['number', 'string'], [session, image.path]);
       if (updateAfterChoice) {
         updateAfterChoice = false;
         onUpdateClicked();

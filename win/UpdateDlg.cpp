@@ -7,7 +7,6 @@
 #include "hid/windows/Win32Errors.h"
 #include "text/LocalizedText.h"
 #include "text/UiLanguage.h"
-#include "update/EventLines.h"
 #include "win/FileDialog.h"
 
 namespace win {
@@ -29,7 +28,10 @@ enum : UINT {
 
 // How long the end of the modal run waits for a run's worker to reach its next block
 // boundary and stop; commands there time out well within it.
-constexpr DWORD kRunStopBoundMs = 30000;
+constexpr auto kRunStopBound = std::chrono::seconds(30);
+
+// The road's one timer: its bounds (the controller's return in the other mode).
+constexpr UINT_PTR kRoadTimerId = 1;
 
 // The notice for other markets; 8-bit text, as it was always stored.
 constexpr const char* kNoticeText = "For Corvane 2nd gen Vantor 2.4G Wired Controller only";
@@ -51,37 +53,40 @@ DialogOptions WithWholeLines(DialogOptions options) {
 CUpdateDlg::CUpdateDlg(std::shared_ptr<hid::IHidPlatform> platform, DialogOptions options)
     : m_Options(WithWholeLines(std::move(options))),
       m_Platform(std::move(platform)),
-      m_Hid(m_Platform, m_Options.debug),
       m_hIcon(LoadIconOfSize(SM_CXICON, SM_CYICON)),
       m_hSmallIcon(LoadIconOfSize(SM_CXSMICON, SM_CYSMICON)) {
-  const std::optional<std::uint16_t> language = m_Options.languageId;
-  update::ControllerOptions control;
-  control.commands = m_Options.commands;
-  control.texts = [language](text::TextId id) {
-    return language ? text::LoadLocalizedText(id, *language) : text::LoadLocalizedText(id);
-  };
-  control.debug = m_Options.debug;
-  control.onRunFinished = [this](const update::RunOutcome& outcome) {
-    // Failures stay silent in the window; the debugger (and -v) hear how every run ended.
-    base::WriteDebugLine(m_Options.debug, update::RunEndedLine(outcome));
-    {
-      std::lock_guard lock(m_OutcomeMutex);
-      m_LastOutcome = outcome;
-    }
-    // From the worker: the dialog's thread ends the run (a run the asking ended is over
-    // already, and this finds nothing to end).
-    PostToDialog([this] { (void)m_Controller->OnRunEnded(); });
-  };
+  update::RoadOptions road;
+  road.commands = m_Options.commands;
+  road.languageId = m_Options.languageId;
+  road.debug = m_Options.debug;
+  road.waits = m_Options.waits;
   // The asking before a run opens its file dialog from the dialog's own loop, over the
-  // shown window, never inside a notice or OnInitDialog.
-  control.postToOwner = [this](std::function<void()> work) { PostToDialog(std::move(work)); };
-  m_Controller = std::make_unique<update::CUpdateController>(m_Hid, *this, std::move(control));
+  // shown window, never inside a notice or OnInitDialog; a run's end comes back the same
+  // way from its worker.
+  road.postToOwner = [this](std::function<void()> work) { PostToDialog(std::move(work)); };
+  road.armTimer = [this](std::optional<std::chrono::milliseconds> wait) {
+    const HWND window = Window();
+    if (window == nullptr) {
+      return;
+    }
+    if (wait) {
+      ::SetTimer(window, kRoadTimerId, static_cast<UINT>(std::max<std::int64_t>(1, wait->count())),
+                 nullptr);
+    } else {
+      ::KillTimer(window, kRoadTimerId);
+    }
+  };
+  road.onEnded = [this](const update::RoadEnd& end) {
+    std::lock_guard lock(m_OutcomeMutex);
+    m_LastOutcome = end.outcome;
+  };
+  m_Road = std::make_unique<update::CRoad>(m_Platform, *this, std::move(road));
 }
 
 CUpdateDlg::~CUpdateDlg() {
-  // The modal run is over and has ended any run; the controller joins what is left.
-  m_Controller->RequestStop();
-  m_Controller.reset();
+  // The modal run is over and has ended any run; the road joins what is left.
+  m_Road->RequestStop();
+  m_Road.reset();
   for (HICON icon : {m_hIcon, m_hSmallIcon}) {
     if (icon != nullptr) {
       ::DestroyIcon(icon);
@@ -100,11 +105,9 @@ INT_PTR CUpdateDlg::DoModal() {
   // is ended here, on the dialog's thread, with nothing left to show it on. Work still
   // queued runs first: an asking that never got its turn ends its run without asking.
   m_Closing = true;
-  m_Controller->RequestStop();
+  m_Road->RequestStop();
   RunPostedWork();
-  if (m_Controller->IsRunActive()) {
-    (void)m_Controller->WaitForRunEnd(std::chrono::milliseconds(kRunStopBoundMs));
-  }
+  (void)m_Road->WaitForRunEnd(kRunStopBound);
   return result;
 }
 
@@ -173,23 +176,23 @@ void CUpdateDlg::OnInitDialog() {
   }
 
   // 10. Notices of the system's devices come to this window as WM_DEVICECHANGE.
-  m_Hid.SetNotifyWindow(reinterpret_cast<hid::NativeWindow>(window));
+  m_Road->Link().SetNotifyWindow(reinterpret_cast<hid::NativeWindow>(window));
 
   // 11. to 13. The first scan: version unread, search, identify, the button, the title.
-  // A device already in boot mode starts a run here.
-  m_Controller->StartUp();
+  // A device already in boot mode is asked for its image once the loop turns.
+  m_Road->StartUp();
   // The simulated platform signals its notices by an event instead.
   WatchNoticeEvent();
 }
 
-INT_PTR CUpdateDlg::OnMessage(UINT message, WPARAM wParam, LPARAM lParam) {
+INT_PTR CUpdateDlg::OnMessage(UINT message, WPARAM wParam, LPARAM /*lParam*/) {
   const HWND window = Window();
   switch (message) {
     case WM_COMMAND:
       switch (LOWORD(wParam)) {
         case kIdUpdateButton:
           if (HIWORD(wParam) == BN_CLICKED && !m_Closing) {
-            m_Controller->OnUpdateClicked();
+            m_Road->OnUpdateClicked();
           }
           return TRUE;
         case IDOK:      // Enter while the update button lacks the focus
@@ -202,10 +205,7 @@ INT_PTR CUpdateDlg::OnMessage(UINT message, WPARAM wParam, LPARAM lParam) {
     case WM_DEVICECHANGE:
       // Every notice goes to the control as it is; its data is not examined.
       if (!m_Closing) {
-        base::WriteDebugLine(m_Options.debug,
-                             update::DeviceNoticeLine(static_cast<std::uint32_t>(wParam)));
-        m_Controller->OnDeviceChange(static_cast<std::uint32_t>(wParam),
-                                     static_cast<std::uintptr_t>(lParam));
+        m_Road->OnDeviceChange(static_cast<std::uint32_t>(wParam));
       }
       ::SetWindowLongPtrW(window, DWLP_MSGRESULT, TRUE);
       return TRUE;
@@ -217,6 +217,15 @@ INT_PTR CUpdateDlg::OnMessage(UINT message, WPARAM wParam, LPARAM lParam) {
       return TRUE;
     case WM_QUERYDRAGICON:
       return reinterpret_cast<INT_PTR>(m_hIcon);
+    case WM_TIMER:
+      if (wParam != kRoadTimerId) {
+        return FALSE;
+      }
+      ::KillTimer(window, kRoadTimerId);
+      if (!m_Closing) {
+        m_Road->OnTimer();
+      }
+      return TRUE;
     case kMsgSetProgress:
       SetProgress(static_cast<std::int32_t>(wParam));
       return TRUE;
@@ -286,15 +295,12 @@ VOID CALLBACK CUpdateDlg::OnNoticeEventSignalled(PVOID context, BOOLEAN /*timedO
 
 void CUpdateDlg::OnNoticesPending() {
   StopWatchingNoticeEvent();
-  const std::vector<std::uint32_t> codes = m_Platform->TakeNotices();
-  WatchNoticeEvent();
-  for (const std::uint32_t code : codes) {
-    if (m_Closing) {
-      break;
-    }
-    base::WriteDebugLine(m_Options.debug, update::DeviceNoticeLine(code));
-    m_Controller->OnDeviceChange(code);
+  if (m_Closing) {
+    (void)m_Platform->TakeNotices();
+  } else {
+    m_Road->HandleNotices();
   }
+  WatchNoticeEvent();
 }
 
 void CUpdateDlg::End(INT_PTR result) {
@@ -302,9 +308,7 @@ void CUpdateDlg::End(INT_PTR result) {
   // a box or file dialog open over the window is cancelled. That one runs on this very
   // thread, further up the stack, and returns once this handler has.
   m_Closing = true;
-  if (m_Controller->IsRunActive()) {
-    m_Controller->RequestStop();
-  }
+  m_Road->RequestStop();
   const HWND window = Window();
   ::EnumThreadWindows(
       ::GetCurrentThreadId(),

@@ -31,7 +31,7 @@
 #include "base/DebugOutput.h"
 #include "hid/Hid.h"
 #include "protocol/DeviceCommands.h"
-#include "update/UpdateController.h"
+#include "update/Road.h"
 #include "update/UserInterface.h"
 
 namespace win {
@@ -49,6 +49,7 @@ struct DialogOptions {
   std::optional<std::uint16_t> languageId;
   base::DebugSink debug;
   protocol::CommandOptions commands;
+  update::Waits waits;
 };
 
 class CUpdateDlg final : public update::IUserInterface {
@@ -64,8 +65,8 @@ class CUpdateDlg final : public update::IUserInterface {
 
   // The window while the modal run goes on, else null; from any thread.
   HWND Window() const { return m_hWnd.load(); }
-  update::CUpdateController& Controller() { return *m_Controller; }
-  // How the last run ended, once the dialog has heard it; from any thread.
+  update::CRoad& Road() { return *m_Road; }
+  // How the last road ended, once the dialog has heard it; from any thread.
   std::optional<update::RunOutcome> LastRunOutcome() const;
 
   // update::IUserInterface
@@ -98,7 +99,6 @@ class CUpdateDlg final : public update::IUserInterface {
 
   const DialogOptions m_Options;
   const std::shared_ptr<hid::IHidPlatform> m_Platform;
-  hid::CHid m_Hid;
   HICON m_hIcon = nullptr;
   HICON m_hSmallIcon = nullptr;
   std::atomic<HWND> m_hWnd{nullptr};
@@ -118,9 +118,9 @@ class CUpdateDlg final : public update::IUserInterface {
   mutable std::mutex m_OutcomeMutex;
   std::optional<update::RunOutcome> m_LastOutcome;
 
-  // Destroyed before the link: the controller joins its worker, which by then has left
-  // every user-interface call.
-  std::unique_ptr<update::CUpdateController> m_Controller;
+  // Destroyed first: the road joins its worker, which by then has left every
+  // user-interface call.
+  std::unique_ptr<update::CRoad> m_Road;
 };
 
 }  // namespace win

@@ -27,6 +27,7 @@
 #include "tests/support/Images.h"
 #include "tests/support/Replies.h"
 #include "tests/support/TempDir.h"
+#include "update/Words.h"
 
 namespace {
 
@@ -140,7 +141,11 @@ struct Rig {
              std::optional<QString> image = std::nullopt) {
     dialog = std::make_unique<app::CUpdateDlg>(
         platform ? platform : device,
-        app::DialogOptions{language, {}, {std::chrono::milliseconds(5000)}});
+        app::DialogOptions{language,
+                           {},
+                           {std::chrono::milliseconds(5000)},
+                           // A scripted controller never comes back: its road ends soon.
+                           {std::chrono::milliseconds(2000), std::chrono::milliseconds(200)}});
     if (image) {
       dialog->AnswerNextFileDialog(image->toStdString());
     }
@@ -169,7 +174,8 @@ struct Rig {
     Bytes payload;
     const QString path = WriteImage(blocks, &payload);
     device->interfaces = {kBootDevice};
-    for (int i = 0; i < typeQueries; ++i) {
+    // The identifications', then the run's own, which asks the type again.
+    for (int i = 0; i < typeQueries + 1; ++i) {
       device->QueueReport(BootReply(0x0008, Le16(0x600A)));
     }
     device->QueueReport(BootReply(0x00C1, Le32(0)));
@@ -208,9 +214,8 @@ class WindowTest : public QObject {
     QTest::newRow("file dialog cancelled")
         << false << QList<int>{int(Action::kCancel)} << int(RunFailure::kNoImageChosen)
         << QStringList{kFileDialog};
-    QTest::newRow("window closed over it")
-        << false << QList<int>{int(Action::kCloseMainWindow)} << int(RunFailure::kNoImageChosen)
-        << QStringList{kFileDialog};
+    QTest::newRow("window closed over it") << false << QList<int>{int(Action::kCloseMainWindow)}
+                                           << int(RunFailure::kStopped) << QStringList{kFileDialog};
     QTest::newRow("prompt escaped")
         << false << QList<int>{choose, int(Action::kEscape)} << int(RunFailure::kDeclined)
         << QStringList{kFileDialog, unknown};
@@ -244,7 +249,7 @@ class WindowTest : public QObject {
     QVERIFY(ended.wait(10000));
     QCOMPARE(answerer.seen, seen);
     QCOMPARE(int(rig.dialog->LastRunOutcome()->failure), failure);
-    QCOMPARE(rig.dialog->Controller().GetDeviceKind(), 5);
+    QCOMPARE(rig.dialog->Road().Control().GetDeviceKind(), 5);
     // Nothing of a run was sent: only the type queries, the second one looking again
     // once the run had ended.
     const Codes sent = rig.Sent();
@@ -286,7 +291,7 @@ class WindowTest : public QObject {
                               }}});
     QSignalSpy ended(rig.dialog.get(), &app::CUpdateDlg::RunEnded);
     QVERIFY(ended.wait(10000));
-    QCOMPARE(rig.dialog->Controller().GetCurrentFirmwareInfo(), 214u);
+    QCOMPARE(rig.dialog->Road().Control().GetCurrentFirmwareInfo(), 214u);
     QVERIFY(rig.Button()->isEnabled());
     QCOMPARE(rig.Sent(), (Codes{0x0008, 0x0101}));
   }
@@ -432,7 +437,7 @@ class WindowTest : public QObject {
     QCOMPARE(progress.back(), 0);
     QVERIFY(rig.Completion()->isVisible());
     // The controller comes back in application mode and is read again: 2.15.
-    QTRY_COMPARE_WITH_TIMEOUT(rig.dialog->Controller().GetCurrentFirmwareInfo(), 215u, 10000);
+    QTRY_COMPARE_WITH_TIMEOUT(rig.dialog->Road().Control().GetCurrentFirmwareInfo(), 215u, 10000);
   }
 
   void closingWhileStreamingStopsTheRunThenEnds() {
@@ -444,7 +449,7 @@ class WindowTest : public QObject {
     // only when the close has happened, so the stop meets it at that block boundary.
     std::promise<void> closed;
     QObject::connect(rig.dialog.get(), &QDialog::finished, [&] { closed.set_value(); });
-    rig.dialog->Controller().SetRunProgressObserver([&](const update::RunOutcome& now) {
+    rig.dialog->Road().SetRunProgressObserver([&](const update::RunOutcome& now) {
       if (now.step == update::RunStep::kStreaming && now.block == 10) {
         QMetaObject::invokeMethod(rig.dialog.get(), &QWidget::close, Qt::QueuedConnection);
         (void)closed.get_future().wait_for(std::chrono::seconds(10));
@@ -468,7 +473,7 @@ class WindowTest : public QObject {
     rig.BootDeviceWithImage(1);
     rig.Start();
     // The run holds the link; its file dialog opens once the event loop turns.
-    QVERIFY(rig.dialog->Controller().IsRunActive());
+    QVERIFY(rig.dialog->Road().IsRunActive());
     rig.dialog.reset();
     QTest::qWait(0);  // the queued asking finds no window and does nothing
     QCOMPARE(rig.Sent(), Codes{0x0008});

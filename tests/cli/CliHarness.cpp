@@ -29,7 +29,8 @@ std::vector<std::uint16_t> RoadCodes(bool startInBootMode) {
   if (!startInBootMode) {
     codes = {0x0101, 0x000C};
   }
-  codes.insert(codes.end(), {0x0008, 0x00C1, 0x0004});
+  // Identified in boot mode, then asked its type again by the run before anything else.
+  codes.insert(codes.end(), {0x0008, 0x0008, 0x00C1, 0x0004});
   codes.insert(codes.end(), kBlocks, 0x0003);
   codes.insert(codes.end(), {0x00C2, 0x00C3, 0x0007, 0x0101});
   return codes;
@@ -44,26 +45,19 @@ std::string WriteImage(const testing_support::CTempDir& dir, const std::string& 
 
 base::Result<std::unique_ptr<hid::IHidHandle>> CWriteWatch::Open(const std::string& path,
                                                                  hid::Access access) {
-  struct CHandle final : hid::IHidHandle {
+  struct CHandle final : hid::CForwardingHandle {
     CHandle(std::unique_ptr<hid::IHidHandle> inner, std::string path, const OnWrite& onWrite)
-        : m_Inner(std::move(inner)), m_Path(std::move(path)), m_OnWrite(onWrite) {}
-    hid::ReadResult ReadFrame(hid::Frame& frame, std::chrono::milliseconds timeout) override {
-      return m_Inner->ReadFrame(frame, timeout);
-    }
+        : CForwardingHandle(std::move(inner)), m_Path(std::move(path)), m_OnWrite(onWrite) {}
     base::Status WriteFrame(std::span<const std::uint8_t> frame) override {
       m_OnWrite(m_Path, frame);
-      return m_Inner->WriteFrame(frame);
+      return CForwardingHandle::WriteFrame(frame);
     }
-    std::unique_ptr<hid::IHidHandle> m_Inner;
     const std::string m_Path;
     const OnWrite& m_OnWrite;  // the platform's, which outlives its handles
   };
-  auto handle = m_Inner->Open(path, access);
-  if (!handle) {
-    return handle.error();
-  }
-  return std::unique_ptr<hid::IHidHandle>(
-      std::make_unique<CHandle>(std::move(handle.value()), path, m_OnWrite));
+  return OpenWrapped(path, access, [&](std::unique_ptr<hid::IHidHandle> handle) {
+    return std::make_unique<CHandle>(std::move(handle), path, m_OnWrite);
+  });
 }
 
 bool IsBlockWrite(std::span<const std::uint8_t> frame) {

@@ -12,8 +12,9 @@
 #include <string>
 #include <vector>
 
+#include "base/Wake.h"
 #include "cli/Session.h"
-#include "cli/WakeFd.h"
+#include "hid/ForwardingPlatform.h"
 #include "sim/SimPlatform.h"
 #include "tests/support/Images.h"
 #include "tests/support/TempDir.h"
@@ -52,27 +53,16 @@ inline bool Contains(const std::string& text, const std::string& part) {
 
 // Passes everything to the platform it wraps and tells onWrite of each frame written
 // (from the thread that writes it), for tests that act at a point of the road.
-class CWriteWatch final : public hid::IHidPlatform {
+class CWriteWatch final : public hid::CForwardingPlatform {
  public:
   using OnWrite = std::function<void(const std::string& path, std::span<const std::uint8_t>)>;
   CWriteWatch(std::shared_ptr<hid::IHidPlatform> inner, OnWrite onWrite)
-      : m_Inner(std::move(inner)), m_OnWrite(std::move(onWrite)) {}
+      : CForwardingPlatform(std::move(inner)), m_OnWrite(std::move(onWrite)) {}
 
-  std::vector<hid::InterfaceInfo> EnumerateInterfaces() override {
-    return m_Inner->EnumerateInterfaces();
-  }
   base::Result<std::unique_ptr<hid::IHidHandle>> Open(const std::string& path,
                                                       hid::Access access) override;
-  bool RegisterForDeviceNotices(hid::NativeWindow window) override {
-    return m_Inner->RegisterForDeviceNotices(window);
-  }
-  void UnregisterDeviceNotices() override { m_Inner->UnregisterDeviceNotices(); }
-  int NoticeFd() const override { return m_Inner->NoticeFd(); }
-  void* NoticeEvent() const override { return m_Inner->NoticeEvent(); }
-  std::vector<std::uint32_t> TakeNotices() override { return m_Inner->TakeNotices(); }
 
  private:
-  const std::shared_ptr<hid::IHidPlatform> m_Inner;
   const OnWrite m_OnWrite;
 };
 
@@ -93,7 +83,7 @@ class CCliHarness {
   std::string input;  // what the user types
   std::map<std::string, std::string> environment;
   cli::Waits waits{std::chrono::seconds(10), std::chrono::seconds(10)};
-  cli::CWakeFd interrupt;  // Ctrl-C
+  base::CWakeFd interrupt;  // Ctrl-C
 
   // Adds a controller with this configuration.
   sim::CSimController& AddDevice(sim::SimConfig config = {});

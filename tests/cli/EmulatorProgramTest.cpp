@@ -15,6 +15,7 @@
 #include <filesystem>
 #include <functional>
 #include <future>
+#include <sstream>
 
 #include "cli/Messages.h"
 #include "tests/cli/CliHarness.h"
@@ -232,10 +233,13 @@ TEST(Program, AnswersAsAUserExpects) {
       {"--lang zh over LANG=en_US.UTF-8",
        With({"flash", image, "--simulate", "--yes", "--lang", "zh"}, "", {"LANG=en_US.UTF-8"}), 0,
        "手柄已回到应用模式，固件版本为 2.15。\n",
-       "升级新固件 2.15 当前版本为 2.14 [y/N] 是 (--yes)\n正在切换到 BOOT 模式..."},
+       "升级新固件 2.15 当前版本为 2.14 [是(y)/否(N)] 是 (--yes)\n正在切换到 BOOT 模式..."},
+      {"answered 是 in Chinese", With({"flash", image, "--simulate"}, "是\n", {"LANG=zh_CN.UTF-8"}),
+       0, "手柄已回到应用模式，固件版本为 2.15。\n",
+       "升级新固件 2.15 当前版本为 2.14 [是(y)/否(N)] 是\n正在切换到 BOOT 模式..."},
       {"flash --all in Chinese",
        With({"flash", image, "--all", "--simulate=2"}, "y\n", {"LANG=zh_CN.UTF-8"}), 0,
-       "已更新 2 个，失败 0 个，跳过 0 个。\n", "将这 2 个手柄更新到固件 2.15？ [y/N] y\n"},
+       "已更新 2 个，失败 0 个，跳过 0 个。\n", "将这 2 个手柄更新到固件 2.15？ [是(y)/否(N)] y\n"},
       {"a folder as the output",
        With({"image", "pack", "--type", "0x600A", "--version", "2.15", image, "-o", folder}), 1, "",
        "update-cli: cannot write " + folder + ": Is a directory\n"},
@@ -253,6 +257,36 @@ TEST(Program, AnswersAsAUserExpects) {
       EXPECT_EQ(run.out.rfind(row.out, 0), 0u) << run.out;
     }
     EXPECT_TRUE(Contains(run.err, row.err)) << run.err;
+  }
+}
+
+// The help in Chinese is Chinese throughout: the parser's own words too (its headings
+// and markers), in the help of every command. The names of options and of the values
+// to type (PATH, FILE, TEXT) stay as they are. Each description starts at the 31st
+// column, also after a Chinese word, which takes two columns a character.
+TEST(Program, TheHelpInChineseKeepsNoEnglishHeadingOrMarker) {
+  const std::vector<std::vector<std::string>> helps = {
+      {"--help"},          {"devices", "--help"},          {"flash", "--help"},
+      {"image", "--help"}, {"image", "inspect", "--help"}, {"image", "pack", "--help"}};
+  for (std::vector<std::string> arguments : helps) {
+    SCOPED_TRACE(arguments.front());
+    arguments.insert(arguments.end(), {"--lang", "zh"});
+    const ProgramRun run = RunProgram(With(arguments));
+    EXPECT_EQ(run.code, 0) << run.err;
+    EXPECT_TRUE(Contains(run.out, "\n用法: update-cli ")) << run.out;
+    EXPECT_TRUE(Contains(run.out, "\n选项:\n  -h,--help ")) << run.out;
+    for (const char* english : {"Usage", "Options", "OPTIONS", "Positionals", "REQUIRED",
+                                "Excludes", "Subcommands", "SUBCOMMAND", "Needs", "Env:"}) {
+      EXPECT_FALSE(Contains(run.out, english)) << english << " in\n" << run.out;
+    }
+    std::istringstream lines(run.out);
+    for (std::string line; std::getline(lines, line);) {
+      const auto gap = line.find("  ", 2);
+      if (line.rfind("  ", 0) != 0 || line[2] == ' ' || gap == std::string::npos) {
+        continue;  // not an option's line, or one whose description is on the next
+      }
+      EXPECT_EQ(cli::DisplayWidth(line.substr(0, line.find_first_not_of(' ', gap))), 30) << line;
+    }
   }
 }
 
@@ -298,6 +332,114 @@ TEST_F(Emulator, TheProgressBarFitsTheTerminalAndFollowsItsWidth) {
   }
   EXPECT_TRUE(Contains(drawn.back(), "100%")) << drawn.back();
   EXPECT_LT(cli::DisplayWidth(drawn.back()), 40) << drawn.back();
+}
+
+// What a terminal `columns` wide shows after `shown`, row by row: a character that
+// would pass the right edge starts the next row (the cursor waits on the last column
+// until then), \r goes back to the row's start, \n one row down.
+std::vector<std::string> ScreenRows(const std::string& shown, int columns) {
+  std::vector<std::vector<std::string>> cells(1);
+  std::size_t row = 0;
+  int column = 0;
+  bool wrapNext = false;
+  for (std::size_t i = 0; i < shown.size();) {
+    const auto lead = static_cast<unsigned char>(shown[i]);
+    const std::size_t length = lead < 0x80 ? 1 : lead >= 0xF0 ? 4 : lead >= 0xE0 ? 3 : 2;
+    const std::string character = shown.substr(i, length);
+    i += length;
+    if (character == "\r") {
+      column = 0;
+      wrapNext = false;
+    } else if (character == "\n") {
+      ++row;
+      wrapNext = false;
+    } else if (lead >= 0x20) {
+      const int width = cli::DisplayWidth(character);
+      if (wrapNext || column + width > columns) {
+        ++row;
+        column = 0;
+        wrapNext = false;
+      }
+      if (cells.size() <= row) {
+        cells.resize(row + 1);
+      }
+      std::vector<std::string>& line = cells[row];
+      line.resize(std::max<std::size_t>(line.size(), static_cast<std::size_t>(column + width)),
+                  " ");
+      line[static_cast<std::size_t>(column)] = character;
+      if (width == 2) {
+        line[static_cast<std::size_t>(column) + 1] = "";
+      }
+      column += width;
+      wrapNext = column >= columns;
+      column = std::min(column, columns - 1);
+    }
+    if (cells.size() <= row) {
+      cells.resize(row + 1);
+    }
+  }
+  std::vector<std::string> rows;
+  for (const auto& line : cells) {
+    std::string text;
+    for (const std::string& each : line) {
+      text += each;
+    }
+    rows.push_back(text.substr(0, text.find_last_not_of(' ') + 1));
+  }
+  return rows;
+}
+
+// Ctrl-C typed at a terminal while the bar is drawn, at several widths: the terminal
+// echoes "^C" after the bar, and the program stops. What the screen then shows is the
+// bar on one row, the message that the run is stopping on the next, and no other bar:
+// neither the row of a bar that the echo wrapped, nor a bar drawn after the message.
+TEST_F(Emulator, CtrlCWhileTheBarIsDrawnLeavesNoStaleBarAtAnyWidth) {
+  Start({"--latency-us", "2000"});
+  struct Row {
+    unsigned short columns;
+    int blocks;
+    const char* at;  // Ctrl-C once this is drawn
+  };
+  const Row cases[] = {
+      // The line at its widest ("230 bytes of 22.5 KiB"), up to the terminal's edge.
+      {50, 500, "  1%"},
+      {51, 500, "  1%"},
+      {64, 500, "  1%"},
+      {80, 500, "  1%"},
+      {120, 500, "  1%"},
+      // Each block a new percentage, drawn at once: also the block confirmed after Ctrl-C.
+      {50, 40, "  5%"},
+      {80, 40, "  5%"},
+  };
+  for (const Row& row : cases) {
+    SCOPED_TRACE(std::to_string(row.columns) + " columns, " + std::to_string(row.blocks) +
+                 " blocks");
+    const std::string image = cli_test::WriteImage(dir, "fw" + std::to_string(row.blocks) + ".dat",
+                                                   cli_test::Pattern(46 * row.blocks));
+    Invocation how = With({"flash", image, "--yes", "--emulator", socket});
+    how.terminal = winsize{24, row.columns, 0, 0};
+    how.at = row.at;
+    how.then = [](pid_t, int terminal) {
+      const char ctrlC = 0x03;  // typed: the terminal echoes it and sends SIGINT
+      ASSERT_EQ(write(terminal, &ctrlC, 1), 1);
+    };
+    const ProgramRun run = RunProgram(how);
+    EXPECT_EQ(run.code, 9) << run.out;
+    const std::vector<std::string> lines = ScreenRows(run.out, row.columns);
+    std::string screen;
+    for (const std::string& line : lines) {
+      screen += "|" + line + "|\n";
+    }
+    std::vector<std::size_t> bars;
+    for (std::size_t k = 0; k < lines.size(); ++k) {
+      if (Contains(lines[k], "Writing [")) {
+        bars.push_back(k);
+      }
+    }
+    ASSERT_EQ(bars.size(), 1u) << screen;
+    ASSERT_LT(bars[0] + 1, lines.size()) << screen;
+    EXPECT_EQ(lines[bars[0] + 1].rfind("Stopping at the next block boundary", 0), 0u) << screen;
+  }
 }
 
 // Ctrl-C and a request to end (SIGTERM) stop at a block boundary; only the first is

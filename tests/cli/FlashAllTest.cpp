@@ -7,7 +7,6 @@
 #include <mutex>
 #include <nlohmann/json.hpp>
 
-#include "cli/ControllerPlaces.h"
 #include "tests/cli/CliHarness.h"
 
 namespace {
@@ -179,16 +178,6 @@ TEST_F(FlashAll, EachRunFollowsItsOwnControllerWhenTheyComeBackInTheOtherOrder) 
   for (const sim::CSimController* device : {&first, &second}) {
     EXPECT_EQ(ReceivedCodes(*device), RoadCodes(false));
     EXPECT_EQ(device->StoredRegion(), kPayload);
-  }
-}
-
-TEST(Places, CountAsPeopleCountPorts) {
-  const std::vector<std::string> ordered = {"",    "1-2",        "1-2.3",      "1-10",
-                                            "2-1", "sim-port-2", "sim-port-10"};
-  for (std::size_t i = 0; i < ordered.size(); ++i) {
-    for (std::size_t j = 0; j < ordered.size(); ++j) {
-      EXPECT_EQ(cli::PlaceBefore(ordered[i], ordered[j]), i < j) << ordered[i] << " " << ordered[j];
-    }
   }
 }
 

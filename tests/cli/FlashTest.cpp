@@ -6,6 +6,7 @@
 #include <fstream>
 #include <functional>
 #include <nlohmann/json.hpp>
+#include <tuple>
 
 #include "tests/cli/CliHarness.h"
 #include "tests/support/FakeHidPlatform.h"
@@ -104,27 +105,75 @@ TEST_F(Flash, TheTraceHoldsEveryFrameTheControllerReceivedInOrder) {
   EXPECT_GE(reads, received.size() - 1);  // every command but the button is answered
 }
 
-TEST_F(Flash, DeclinedQuestionsLeaveTheControllerUntouched) {
-  const std::pair<std::string, std::string> cases[] = {
+// y, yes and 是 in any case go on; n, no, 否, anything else and nothing leave the
+// controller untouched.
+TEST_F(Flash, TheQuestionTakesYesAndNoInEitherLanguage) {
+  const std::tuple<std::string, bool, std::string> cases[] = {
       // An answer from a pipe is shown after its question, which then ends its line.
-      {"n\n", "New firmware 2.15 and current is 2.14 [y/N] n\n"},
-      {"", "[y/N] "},  // the end of the input
-      {"sure\n", "[y/N] "},
+      {"n\n", false, "New firmware 2.15 and current is 2.14 [y/N] n\n"},
+      {"", false, "[y/N] "},  // the end of the input
+      {"sure\n", false, "[y/N] sure\n"},
+      {"yesterday\n", false, "[y/N] yesterday\n"},
+      {"No\n", false, "[y/N] No\n"},
+      {"否\n", false, "[y/N] 否\n"},
+      {"y\n", true, "[y/N] y\n"},
+      {"YES\n", true, "[y/N] YES\n"},
+      {" Yes \r\n", true, "[y/N] Yes\n"},
+      {"是\n", true, "[y/N] 是\n"},
   };
-  for (const auto& [input, question] : cases) {
+  for (const auto& [input, yes, question] : cases) {
     SCOPED_TRACE(input);
     CCliHarness one;
     auto& device = one.AddDevice();
     one.input = input;
     const auto run = one.Run({"flash", image});
-    EXPECT_EQ(run.code, 6);
     EXPECT_TRUE(Contains(run.err, question)) << run.err;
+    if (yes) {
+      EXPECT_EQ(run.code, 0) << run.err;
+      EXPECT_EQ(device.StoredRegion(), kPayload);
+      continue;
+    }
+    EXPECT_EQ(run.code, 6);
     EXPECT_EQ(LastLine(run.err),
               "update-cli: declined: the controller was not touched (--yes answers the question "
               "for scripts)");
     EXPECT_EQ(run.out, "");
     EXPECT_EQ(ReceivedCodes(device), Codes{0x0101});
     EXPECT_EQ(device.Mode(), sim::SimMode::kApplication);
+  }
+}
+
+// --yes answers the question for a newer image only: an older one, or the version the
+// controller has, takes a flag of its own; asked at the terminal, the question says so.
+TEST_F(Flash, YesWritesAnOlderImageOrTheSameVersionOnlyWithItsFlag) {
+  struct Row {
+    std::uint16_t version;
+    std::vector<std::string> flags;
+    int code;
+    const char* said;
+  };
+  const Row rows[] = {
+      {213, {"--yes"}, 6, "older than the controller's 2.14: --allow-older writes it"},
+      {214, {"--yes"}, 6, "the version the controller has already: --allow-reinstall writes"},
+      {213, {"--yes", "--allow-reinstall"}, 6, "--allow-older"},
+      {213,
+       {"--yes", "--allow-older"},
+       0,
+       "current is 2.14 (older than the controller's firmware)"},
+      {214, {"--yes", "--allow-reinstall"}, 0, "current is 2.14 (the same version) [y/N] yes"},
+      {214, {}, 6, "current is 2.14 (the same version) [y/N] \n"},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(std::to_string(row.version) + " " + std::to_string(row.flags.size()));
+    CCliHarness one;
+    auto& device = one.AddDevice();
+    std::vector<std::string> arguments = {"flash",
+                                          WriteImage(dir, "v.dat", kPayload, 0x600A, row.version)};
+    arguments.insert(arguments.end(), row.flags.begin(), row.flags.end());
+    const auto run = one.Run(arguments);
+    EXPECT_EQ(run.code, row.code) << run.err;
+    EXPECT_TRUE(Contains(run.err, row.said)) << run.err;
+    EXPECT_EQ(ReceivedCodes(device).size() > 1, row.code == 0);
   }
 }
 
@@ -150,13 +199,13 @@ TEST_F(Flash, RefusedImagesSayWhyAndWhereTheControllerIsLeft) {
            " is built for type 0x6011, the controller is type 0x600A: use an image for 0x600A; "
            "the controller was not touched",
        "The firmware type is error!\n"},
-      {"another type, boot mode",  // asked its type again once the run ended
+      {"another type, boot mode",  // refused once identification told its type
        other,
        true,
-       {0x0008, 0x0008},
+       {0x0008},
        "image refused: " + other +
-           " is built for type 0x6011, the controller is type 0x600A; the controller stays in "
-           "boot mode: run the same command again with an image for 0x600A",
+           " is built for type 0x6011, the controller is type 0x600A: use an image for 0x600A; "
+           "the controller was not touched",
        "The firmware type is error!\n"},
       {"payload past the end of the file",
        shortImage,

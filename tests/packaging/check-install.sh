@@ -49,12 +49,24 @@ fi
 metainfo=$usr/share/metainfo/$id.metainfo.xml
 report=$(appstreamcli validate --no-net "$metainfo" 2>&1) || fail "appstreamcli validate: $report"
 
-desktop_key() { sed -n "s/^$1=//p" "$desktop"; }
+# A key's value in the [Desktop Entry] group (not a localized key, not another group).
+desktop_key() {
+  awk -v key="$1" '/^\[/ { group = $0; next }
+    group == "[Desktop Entry]" && index($0, key "=") == 1 { print substr($0, length(key) + 2) }' \
+    "$desktop"
+}
 [ "$(desktop_key Icon)" = "$id" ] || fail "the desktop entry's Icon is not $id"
-for key in Exec TryExec; do
-  program=$(desktop_key "$key" | cut -d' ' -f1)
-  [ -x "$usr/bin/$program" ] || fail "the desktop entry's $key '$program' is not installed"
-done
+# A menu built with GLib (GNOME and others) hides an entry whose TryExec, taken whole,
+# is not a program on PATH, and one whose Exec's first word is not: both must name a
+# program of the package, by its name alone (a program of the same name elsewhere on
+# this machine does not count).
+installed_program() { [[ -n $1 && $1 != */* && -f $usr/bin/$1 && -x $usr/bin/$1 ]]; }
+try_exec=$(desktop_key TryExec)
+installed_program "$try_exec" ||
+  fail "the desktop entry's TryExec '$try_exec' is not the name of an installed program"
+read -r -a exec_words <<<"$(desktop_key Exec)"
+installed_program "${exec_words[0]:-}" ||
+  fail "the desktop entry's Exec '${exec_words[0]:-}' is not the name of an installed program"
 if ! grep -q '^Name\[zh_CN\]=' "$desktop" || ! grep -q '^Comment\[zh_CN\]=' "$desktop"; then
   fail "the desktop entry has no Chinese name or comment"
 fi

@@ -13,7 +13,8 @@
 #include "tests/support/Images.h"
 #include "tests/support/RecordingUi.h"
 #include "tests/support/TempDir.h"
-#include "update/UpdateController.h"
+#include "update/Road.h"
+#include "update/Words.h"
 
 namespace {
 
@@ -61,14 +62,15 @@ const BadImage kCorpus[] = {
     {"a header cut one byte short", File(Shortened(Image(100, 0), 1)), RunFailure::kImageRefused,
      RunStep::kChoosing, ImageProblem::kHeaderTruncated},
     {"a header without its payload", File(Image(100, 0)), RunFailure::kImageRefused,
-     RunStep::kCheckingImage, ImageProblem::kPayloadPastEnd},
+     RunStep::kChoosing, ImageProblem::kPayloadPastEnd},
     {"a payload one byte short", File(Image(4600, 4599)), RunFailure::kImageRefused,
-     RunStep::kCheckingImage, ImageProblem::kPayloadPastEnd},
+     RunStep::kChoosing, ImageProblem::kPayloadPastEnd},
     {"a payload length of 2^32 - 1", File(Image(0xFFFFFFFF, 64)), RunFailure::kImageRefused,
-     RunStep::kCheckingImage, ImageProblem::kPayloadPastEnd},
+     RunStep::kChoosing, ImageProblem::kPayloadPastEnd},
     {"a payload length of 2^31", File(Image(0x80000000, 46 * 30)), RunFailure::kImageRefused,
-     RunStep::kCheckingImage, ImageProblem::kPayloadPastEnd},
-    {"a zero payload", File(Image(0, 500)), RunFailure::kEmptyPayload, RunStep::kQueryingRegion},
+     RunStep::kChoosing, ImageProblem::kPayloadPastEnd},
+    {"a zero payload", File(Image(0, 500)), RunFailure::kImageRefused, RunStep::kChoosing,
+     ImageProblem::kNoPayload},
     {"a type with bit 16 set", File(Image(100, 100, 0x1600A)), RunFailure::kImageRefused,
      RunStep::kChoosing, ImageProblem::kTypeOutOfRange},
     {"a type with the top bits set", File(Image(100, 100, 0xFFFF600A)), RunFailure::kImageRefused,
@@ -123,24 +125,25 @@ TEST(BadImages, EachEndsWithItsOwnOutcomeAndNoneErasesWhatItCouldSpare) {
     config.startInBootMode = true;
     config.regionStart = bad.regionStart;
     const auto device = std::make_shared<sim::CSimController>(config);
-    hid::CHid link(std::make_shared<sim::CSimPlatform>(device));
     testing_support::CRecordingUi ui;
     const std::string path = bad.make(dir);
     ui.QueueFile(path);
-    update::ControllerOptions options;
-    options.texts = [](text::TextId id) { return text::LoadLocalizedText(id, 1033); };
-    update::CUpdateController controller(link, ui, options);
+    update::RoadOptions options;
+    options.languageId = 1033;
+    update::CRoad road(std::make_shared<sim::CSimPlatform>(device), ui, options);
     // On the run's own thread, as it goes: the file changes under it.
-    controller.SetRunProgressObserver([&](const update::RunOutcome& now) {
+    road.SetRunProgressObserver([&](const update::RunOutcome& now) {
       if (now.step == bad.cutAt && now.block == bad.cutBlock) {
         std::filesystem::resize_file(path, bad.cutTo);
       }
     });
 
-    controller.StartUp();
-    ASSERT_EQ(controller.RunsStarted(), 1);
-    const auto outcome = controller.WaitForRunEnd(20s);  // only a hang takes that long
-    ASSERT_TRUE(outcome.has_value());
+    road.StartUp();  // found in boot mode: asked for its image at once
+    if (road.Stage() == update::RoadStage::kRunning) {
+      ASSERT_TRUE(road.WaitForRunEnd(20s));  // only a hang takes that long
+    }
+    ASSERT_EQ(road.RoadsEnded(), 1);
+    const std::optional<update::RunOutcome> outcome = road.LastEnd()->outcome;
     EXPECT_EQ(outcome->failure, bad.failure) << update::Describe(*outcome);
     EXPECT_EQ(outcome->step, bad.step) << update::Describe(*outcome);
     EXPECT_EQ(outcome->imageProblem, bad.problem) << update::Describe(*outcome);

@@ -29,7 +29,8 @@
 #include "tests/reliability/SoakPlan.h"
 #include "tests/support/Images.h"
 #include "tests/support/TempDir.h"
-#include "update/UpdateController.h"
+#include "update/Road.h"
+#include "update/Words.h"
 
 namespace soak {
 namespace {
@@ -57,11 +58,11 @@ std::string OutcomeKind(const std::optional<update::RunOutcome>& outcome) {
   if (outcome->Completed()) {
     return "completed";
   }
-  std::string kind = update::ToString(outcome->failure);
+  std::string kind = update::WordsOf(outcome->failure).english;
   if (outcome->failure == update::RunFailure::kDeviceCommand && outcome->error) {
     kind += " (" + outcome->error->message + ")";
   }
-  return kind + ", " + update::ToString(outcome->step);
+  return kind + ", " + update::WordsOf(outcome->step).english;
 }
 
 struct Figures {
@@ -186,7 +187,7 @@ class CSoakUi : public update::IUserInterface {
   int m_MostRunsAtOnce = 0;
 };
 
-// One scenario: a device, a window (link, controller, user interface), two runs.
+// One scenario: a device, a window (its road and user interface), two runs.
 class CScenario {
  public:
   CScenario(const Plan& plan, Figures& figures) : m_Plan(plan), m_Figures(figures) {}
@@ -206,12 +207,15 @@ class CScenario {
     const auto first = RunToEnd([this] { OpenWindow(); }, m_Plan.payload, m_Plan.faultCost);
     ++m_Figures.firstOutcomes[OutcomeKind(first)];
     CheckFirstOutcome(first);
+    if (m_Road && m_Road->Stage() == update::RoadStage::kAwaitingReturn) {
+      AwaitReturn();
+    }
 
     // The next run, with the device back and no faults: it must complete.
     m_Device->SetFaults({});
     if (m_Stopped) {
-      m_Controller.reset();  // the program ends (if the window did not close already),
-      m_Link.reset();        // and is started again below
+      m_Road.reset();  // the program ends (if the window did not close already), and is
+                       // started again below
     }
     m_Device->Unplug();
     m_Device->PlugIn(sim::SimMode::kBoot);
@@ -220,7 +224,7 @@ class CScenario {
     m_Ui.Prepare(m_Dir.WriteFile("next.dat", testing_support::ImageBytes(payload)));
     const auto next = RunToEnd(
         [this] {
-          if (m_Controller) {
+          if (m_Road) {
             DeliverNotices();  // the removal and the arrival
           } else {
             OpenWindow();
@@ -231,7 +235,7 @@ class CScenario {
     Check(next && next->Completed(),
           "the run after the device came back did not complete: " + OutcomeKind(next));
     Check(m_Ui.MostRunsAtOnce() <= 1, "two runs were in the user interface at once");
-    m_Controller.reset();
+    m_Road.reset();
   }
 
  private:
@@ -243,24 +247,41 @@ class CScenario {
   }
 
   void OpenWindow() {
-    m_Link = std::make_unique<hid::CHid>(m_Platform);
-    update::ControllerOptions options;
+    update::RoadOptions options;
     options.commands.eraseBound = kEraseBound;
-    options.texts = [](text::TextId id) { return text::LoadLocalizedText(id, 1033); };
+    options.languageId = 1033;
+    // The simulated controller is back within milliseconds, or never (a removal fault).
+    options.waits.application = 1s;
     options.onRunFinished = [this](const update::RunOutcome& outcome) {
       m_Ui.RunFinished();
       std::lock_guard lock(m_FinishedMutex);
       m_Finished = outcome;
       m_FramesAtFinish = m_Device->Received().size();
     };
-    m_Controller = std::make_unique<update::CUpdateController>(*m_Link, m_Ui, options);
-    m_Controller->StartUp();
+    options.onEnded = [this](const update::RoadEnd& end) {
+      if (!end.ran) {
+        m_Ui.RunFinished();  // the asking ended it: no worker tells
+      }
+    };
+    m_Road = std::make_unique<update::CRoad>(m_Platform, m_Ui, options);
+    m_Road->StartUp();
   }
 
-  void DeliverNotices() {
-    for (const std::uint32_t code : m_Platform->TakeNotices()) {
-      m_Controller->OnDeviceChange(code);
+  void DeliverNotices() { m_Road->HandleNotices(); }
+
+  // A completed run's controller restarts in application mode: its road ends when it is
+  // back, well within its bound.
+  void AwaitReturn() {
+    const auto deadline = Clock::now() + 20s;
+    while (m_Road->Stage() == update::RoadStage::kAwaitingReturn && Clock::now() < deadline) {
+      if (m_Platform->Notices().WaitFor(20ms)) {
+        DeliverNotices();
+      } else if (const auto bound = m_Road->NextDeadline(); bound && Clock::now() >= *bound) {
+        m_Road->OnTimer();
+      }
     }
+    Check(m_Road->Stage() != update::RoadStage::kAwaitingReturn,
+          "the controller was not seen back after a completed run");
   }
 
   // Lets `start` start a run (a window opening, notices), then hands notices to the
@@ -271,7 +292,7 @@ class CScenario {
                                              std::chrono::milliseconds faultCost) {
     const std::size_t framesBefore = m_Device->Received().size();
     const Bytes storageBefore = m_Device->Storage();
-    const int runsBefore = m_Controller ? m_Controller->RunsStarted() : 0;
+    const int runsBefore = m_Road ? m_Road->RunsStarted() : 0;
     const std::uint32_t regionLength =
         payload.size() > m_Plan.regionStart
             ? static_cast<std::uint32_t>(payload.size()) - m_Plan.regionStart
@@ -285,21 +306,27 @@ class CScenario {
     bool closing = false;
     const auto stop = [&] {
       m_Stopped = true;
-      m_Controller->RequestStop();
+      m_Road->RequestStop();
       closing = m_Plan.stopByClosing;
     };
     m_Ui.SetStop(stop);
+    {
+      std::lock_guard lock(m_FinishedMutex);
+      m_Finished.reset();
+    }
     start();
-    if (m_Controller->RunsStarted() == runsBefore) {
+    if (m_Road->RunsStarted() == runsBefore) {
       return std::nullopt;
     }
-    std::optional<update::RunOutcome> outcome;
-    while (!closing && !(outcome = m_Controller->WaitForRunEnd(0ms))) {
+    const auto runOver = [&] {
+      return m_Road->Stage() != update::RoadStage::kRunning || m_Road->WaitForRunEnd(0ms);
+    };
+    while (!closing && !runOver()) {
       if (Clock::now() > deadline) {
         Check(false, "the run did not end within " + std::to_string(bound.count()) + " ms");
-        m_Controller->RequestStop();
+        m_Road->RequestStop();
         m_Ui.Release();
-        outcome = m_Controller->WaitForRunEnd(60s);
+        (void)m_Road->WaitForRunEnd(60s);
         break;
       }
       DeliverNotices();
@@ -309,14 +336,16 @@ class CScenario {
       }
     }
     if (closing) {
-      // The window goes: its controller waits for the run to end. (After Ctrl-C the run
-      // ends by itself, then the program exits.)
-      m_Controller.reset();
-      m_Link.reset();
+      // The window goes: its road waits for the run to end. (After Ctrl-C the run ends by
+      // itself, then the program exits.)
+      m_Road.reset();
+    }
+    std::optional<update::RunOutcome> outcome;
+    {
       std::lock_guard lock(m_FinishedMutex);
       outcome = m_Finished;
     }
-    Check(!m_Controller || m_Controller->RunsStarted() == runsBefore + 1,
+    Check(!m_Road || m_Road->RunsStarted() == runsBefore + 1,
           "a notice started another run while one was going on");
     std::size_t framesAtFinish = 0;
     {
@@ -337,10 +366,10 @@ class CScenario {
   // The run is held inside the user interface: every notice a window may get now must
   // leave it alone (an arrival of the same device, a device-tree change).
   void PokeDuringRun(int runs) {
-    m_Controller->OnDeviceChange(hid::kNoticeArrival);
-    m_Controller->OnDeviceChange(hid::kNoticeDevNodesChanged);
-    m_Controller->OnUpdateClicked();
-    Check(m_Controller->RunsStarted() == runs, "an arrival during a run started a second run");
+    m_Road->OnDeviceChange(hid::kNoticeArrival);
+    m_Road->OnDeviceChange(hid::kNoticeDevNodesChanged);
+    m_Road->OnUpdateClicked();
+    Check(m_Road->RunsStarted() == runs, "an arrival during a run started a second run");
   }
 
   // Between the run's first command and its completing command (or its end), only its
@@ -355,7 +384,7 @@ class CScenario {
       const auto& bytes = frames[i].bytes;
       const std::uint16_t code = base::LoadU16(&bytes[2]);
       if (code == 0x00C1) {
-        inRun = true;
+        inRun = true;  // the run's own type query comes before: it is the run's
       } else if (code == 0x0007) {
         inRun = false;  // the device restarts: identifying it again is the window's to do
       } else {
@@ -414,8 +443,7 @@ class CScenario {
   std::mutex m_FinishedMutex;
   std::optional<update::RunOutcome> m_Finished;  // told by the last run as it ended
   std::size_t m_FramesAtFinish = 0;              // what the device had received by then
-  std::unique_ptr<hid::CHid> m_Link;
-  std::unique_ptr<update::CUpdateController> m_Controller;  // after the link: goes first
+  std::unique_ptr<update::CRoad> m_Road;
   bool m_Stopped = false;
 };
 

@@ -21,11 +21,23 @@ void CRecordingUi::WhileFileDialogOpen(std::function<void()> meanwhile) {
   m_WhileFileDialogOpen = std::move(meanwhile);
 }
 
+void CRecordingUi::WhileQuestionOpen(std::function<void()> meanwhile) {
+  std::lock_guard lock(m_Mutex);
+  m_WhileQuestionOpen = std::move(meanwhile);
+}
+
 update::MessageResult CRecordingUi::ShowMessageBox(const std::string& text,
                                                    const std::string& caption,
                                                    update::MessageButtons buttons) {
-  std::lock_guard lock(m_Mutex);
+  std::unique_lock lock(m_Mutex);
   const bool okCancel = buttons == update::MessageButtons::kOkCancel;
+  if (okCancel) {
+    if (auto meanwhile = std::exchange(m_WhileQuestionOpen, nullptr)) {
+      lock.unlock();
+      meanwhile();
+      lock.lock();
+    }
+  }
   m_Calls.push_back(std::string("ShowMessageBox(") + (okCancel ? "OkCancel" : "Ok") + "," +
                     caption + "):" + text);
   m_BoxTexts.push_back(text);

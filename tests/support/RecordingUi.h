@@ -21,6 +21,8 @@ class CRecordingUi : public update::IUserInterface {
   // Runs `meanwhile` while the next file dialog is open, as a window's nested event
   // loop runs notices and clicks then.
   void WhileFileDialogOpen(std::function<void()> meanwhile);
+  // The same while the next OK-and-Cancel box (the version question) is open.
+  void WhileQuestionOpen(std::function<void()> meanwhile);
 
   std::vector<std::string> Calls() const { return Copy(m_Calls); }
   std::vector<update::OpenFileRequest> FileRequests() const { return Copy(m_FileRequests); }
@@ -56,6 +58,7 @@ class CRecordingUi : public update::IUserInterface {
   std::vector<std::string> m_BoxTexts;
   std::vector<int> m_Progress;
   std::function<void()> m_WhileFileDialogOpen;
+  std::function<void()> m_WhileQuestionOpen;
   bool m_Button = false;
   bool m_Label = false;
 };

@@ -6,7 +6,7 @@
 #include "tests/support/FakeHidPlatform.h"
 #include "tests/support/RecordingUi.h"
 #include "tests/support/Replies.h"
-#include "update/UpdateController.h"
+#include "update/Road.h"
 
 namespace {
 
@@ -24,15 +24,14 @@ const hid::InterfaceInfo kBootDevice{"/dev/hidraw1", hid::kVendorId, hid::kBootP
 struct PresenceRig {
   std::shared_ptr<CFakeHidPlatform> platform = std::make_shared<CFakeHidPlatform>();
   std::vector<std::string> debug;
-  hid::CHid link{platform, [this](std::string_view line) { debug.emplace_back(line); }};
   CRecordingUi ui;
-  update::CUpdateController controller{
-      link, ui, [this] {
-        update::ControllerOptions options;
-        options.texts = [](text::TextId id) { return text::LoadLocalizedText(id, 1033); };
-        options.debug = [this](std::string_view line) { debug.emplace_back(line); };
-        return options;
-      }()};
+  update::CRoad road{platform, ui, [this] {
+                       update::RoadOptions options;
+                       options.languageId = 1033;
+                       options.debug = [this](std::string_view line) { debug.emplace_back(line); };
+                       return options;
+                     }()};
+  update::CUpdateController& controller = road.Control();
 
   void AppDeviceAnswers(std::uint16_t type, std::uint32_t versionWord) {
     platform->QueueReport(AppReply(0x0101, AppInfo(type, versionWord)));
@@ -43,7 +42,7 @@ struct PresenceFixture : ::testing::Test, PresenceRig {};
 TEST_F(PresenceFixture, StartUpReadsTypeAndVersionOfAnApplicationModeDevice) {
   platform->interfaces = {kAppDevice};
   AppDeviceAnswers(0x6011, 0x80010103);
-  controller.StartUp();
+  road.StartUp();
   EXPECT_EQ(controller.GetDeviceKind(), 6);
   // Bit 31 is dropped: version 2.59, beta 1.
   EXPECT_EQ(controller.GetCurrentFirmwareInfo(), 0x00010103u);
@@ -55,20 +54,20 @@ TEST_F(PresenceFixture, StartUpReadsTypeAndVersionOfAnApplicationModeDevice) {
 TEST_F(PresenceFixture, AnUnknownTypeKeepsItsVersionButNotAKind) {
   platform->interfaces = {kAppDevice};
   AppDeviceAnswers(0x7001, 0x00000120);
-  controller.StartUp();
+  road.StartUp();
   EXPECT_EQ(controller.GetDeviceKind(), 7);
   EXPECT_EQ(controller.GetCurrentFirmwareInfo(), 0x120u);
   // The start-up scan enables the button because a version was read...
   EXPECT_EQ(ui.Calls(), (Calls{"EnableUpdateButton(1)", kTitle}));
   // ...but a click on a device of no known kind sends nothing.
-  controller.OnUpdateClicked();
+  road.OnUpdateClicked();
   EXPECT_EQ(platform->Written().size(), 1u);
   EXPECT_EQ(ui.Calls().size(), 2u);
 }
 
 TEST_F(PresenceFixture, AFailedIdentificationLeavesTheButtonDisabled) {
   platform->interfaces = {kAppDevice};
-  controller.StartUp();  // no replies: five reads, six queries
+  road.StartUp();  // no replies: five reads, six queries
   EXPECT_EQ(platform->Written().size(), 6u);
   EXPECT_EQ(ui.Calls(), (Calls{kTitle}));
   EXPECT_EQ(controller.GetCurrentFirmwareInfo(), 0x5A5A5A5Au);
@@ -87,7 +86,9 @@ TEST_F(PresenceFixture, NoticeTable) {
   };
   const Calls gone = {"EnableUpdateButton(0)", kTitle};
   const Case cases[] = {
-      {"tree changed, device, version", 0x0007, true, true, {"EnableUpdateButton(1)"}, false, true},
+      // A controller found on a change of the tree is identified before the button may
+      // send it anything; this one does not answer.
+      {"tree changed, device, version", 0x0007, true, true, {}, false, true},
       {"tree changed, device, no version", 0x0007, true, false, {}, false, true},
       {"tree changed, no device", 0x0007, false, true, gone, false, true},
       {"removal, device left", 0x8004, true, true, {}, false, true},
@@ -106,7 +107,7 @@ TEST_F(PresenceFixture, NoticeTable) {
     f.platform->interfaces =
         c.present ? std::vector{kBootDevice} : std::vector<hid::InterfaceInfo>{};
     // A boot-mode device that does not answer its type query starts no run here.
-    EXPECT_TRUE(f.controller.OnDeviceChange(c.code, 0x1234));
+    f.road.OnDeviceChange(c.code);
     EXPECT_EQ(f.ui.Calls(), c.calls);
     EXPECT_EQ(f.platform->enumerateCalls, c.searched ? 1 : 0);
     const bool wroteTitle = std::count(f.debug.begin(), f.debug.end(), "Corvane Update v2.15") > 0;
@@ -119,17 +120,18 @@ TEST_F(PresenceFixture, NoticeTable) {
 TEST_F(PresenceFixture, ABootModeDeviceStartsARunOnlyForAKnownType) {
   platform->interfaces = {kBootDevice};
   platform->QueueReport(BootReply(0x0008, {0x34, 0x12}));
-  controller.StartUp();
-  EXPECT_EQ(controller.RunsStarted(), 0);
+  road.StartUp();
+  EXPECT_EQ(ui.FileRequests().size(), 0u);
   EXPECT_EQ(controller.GetDeviceKind(), 7);
+  EXPECT_EQ(road.View().unusable, update::Unusable::kUnknownType);
 
   platform->QueueReport(BootReply(0x0008, {0x0A, 0x60}));
-  controller.OnDeviceChange(hid::kNoticeArrival);
-  EXPECT_EQ(controller.RunsStarted(), 1);
+  road.OnDeviceChange(hid::kNoticeArrival);
   EXPECT_EQ(controller.GetDeviceKind(), 5);
-  const auto outcome = controller.WaitForRunEnd(std::chrono::seconds(10));
-  ASSERT_TRUE(outcome.has_value());
-  EXPECT_EQ(outcome->failure, update::RunFailure::kNoImageChosen);  // the dialog was cancelled
+  ASSERT_EQ(road.RoadsEnded(), 1);
+  // The dialog was cancelled: nothing ran.
+  EXPECT_EQ(road.LastEnd()->outcome.failure, update::RunFailure::kNoImageChosen);
+  EXPECT_EQ(road.RunsStarted(), 0);
   EXPECT_EQ(ui.FileRequests().size(), 1u);
   // The run leaves the button and the version as they were.
   EXPECT_EQ(controller.GetCurrentFirmwareInfo(), 0x5A5A5A5Au);
@@ -143,19 +145,18 @@ TEST_F(PresenceFixture, WhileARunHoldsTheLinkNoticesAndClicksLeaveItAlone) {
     const auto writtenBefore = platform->Written().size();
     // Another boot-mode arrival: no second run, and the link is not reopened.
     platform->QueueReport(BootReply(0x0008, {0x11, 0x60}));
-    controller.OnDeviceChange(hid::kNoticeArrival);
-    controller.OnDeviceChange(hid::kNoticeDevNodesChanged);
-    controller.OnUpdateClicked();
-    EXPECT_EQ(controller.RunsStarted(), 1);
+    road.OnDeviceChange(hid::kNoticeArrival);
+    road.OnDeviceChange(hid::kNoticeDevNodesChanged);
+    road.OnUpdateClicked();
+    EXPECT_EQ(road.Stage(), update::RoadStage::kAsking);
     EXPECT_EQ(platform->opened.size(), openedBefore);
     EXPECT_EQ(platform->Written().size(), writtenBefore);
   });
-  controller.StartUp();
+  road.StartUp();
   EXPECT_EQ(ui.FileRequests().size(), 1u);
   // The dialog was cancelled: the run is over, the controller was identified again and
   // waits for the button.
-  EXPECT_FALSE(controller.IsRunActive());
-  EXPECT_FALSE(controller.IsLinkHeldByRun());
+  EXPECT_EQ(road.Stage(), update::RoadStage::kReady);
   EXPECT_TRUE(ui.ButtonEnabled());
 }
 

@@ -3,7 +3,6 @@
 #include <string>
 #include <vector>
 
-#include "base/FilePath.h"
 #include "base/LittleEndian.h"
 #include "protocol/Crc16.h"
 #include "tests/support/FakeHidPlatform.h"
@@ -12,6 +11,7 @@
 #include "tests/support/Replies.h"
 #include "tests/support/TempDir.h"
 #include "update/UpdateController.h"
+#include "update/Words.h"
 
 namespace {
 
@@ -41,35 +41,38 @@ Image MakeImage(std::uint32_t payloadLength, std::size_t trailing = 0) {
 struct RunRig {
   testing_support::CTempDir dir;
   std::shared_ptr<CFakeHidPlatform> platform = std::make_shared<CFakeHidPlatform>();
-  std::vector<std::string> debug;
   hid::CHid link{platform};
   CRecordingUi ui;
-  update::CUpdateController controller{
-      link, ui, [this] {
-        update::ControllerOptions options;
-        options.commands.eraseBound = std::chrono::milliseconds(100);
-        options.texts = [](text::TextId id) { return text::LoadLocalizedText(id, 1033); };
-        options.debug = [this](std::string_view line) { debug.emplace_back(line); };
-        return options;
-      }()};
-  std::string path;
+  update::CUpdateController controller{link, ui, [] {
+                                         update::ControllerOptions options;
+                                         options.commands.eraseBound =
+                                             std::chrono::milliseconds(100);
+                                         return options;
+                                       }()};
+  update::CheckedImage image;
 
   void SetUp() {
     platform->interfaces = {{"/dev/hidraw0", hid::kVendorId, hid::kBootProductId}};
     ASSERT_EQ(link.FindDevice(), 1);
-    controller.SetDeviceKind(5);
-    controller.SetCurrentFirmwareInfo(214);
   }
 
-  void Choose(const Image& image) {
-    path = dir.WriteFile("image.dat", image.bytes);
-    ui.QueueFile(path);
+  void Choose(const Image& chosen) {
+    image.path = dir.WriteFile("image.dat", chosen.bytes);
+    image.header.firmwareType = 0x600A;
+    image.header.payloadLength = chosen.payloadLength;
   }
 
-  // Scripts the device's replies for a run: the region start, the erase, `blocks` block
-  // echoes, then (when `blocks` covers the region) finish, CRC and completion.
+  // The type the run asks again before anything else.
+  void AnswerType(std::uint16_t type = 0x600A) {
+    platform->QueueReport(BootReply(0x0008, Le16(type)));
+  }
+
+  // Scripts the device's replies for a run: its type, the region start, the erase,
+  // `blocks` block echoes, then (when `blocks` covers the region) finish, CRC and
+  // completion.
   void Script(std::uint32_t regionStart, std::size_t blocks, bool tail = true,
               std::optional<std::uint16_t> crc = std::nullopt, const Image* image = nullptr) {
+    AnswerType();
     platform->QueueReport(BootReply(0x00C1, Le32(regionStart)));
     platform->QueueReport(BootReply(0x0004));
     for (std::size_t i = 0; i < blocks; ++i) {
@@ -88,12 +91,13 @@ struct RunRig {
     platform->QueueReport(BootReply(0x0007));
   }
 
-  update::RunOutcome RunWorker() { return controller.RunInPlace(); }
-  // The run's own commands: without the type queries of the identification that looks
-  // again once a run has ended (a run never sends 0x0008).
+  update::RunOutcome RunWorker() { return controller.UpdateWorker(image, 0x600A, {}); }
+  // The run's commands after it asked the type again.
   Codes Sent() const {
     Codes codes = CodesOf(platform->Written());
-    std::erase(codes, std::uint16_t{0x0008});
+    if (!codes.empty() && codes.front() == 0x0008) {
+      codes.erase(codes.begin());
+    }
     return codes;
   }
 };
@@ -114,11 +118,12 @@ TEST_F(RunFixture, ACompleteRunSendsEveryCommandInOrderAndTellsTheUser) {
   EXPECT_EQ(outcome.blockCount, 173u);
   EXPECT_TRUE(outcome.completeConfirmed);
 
-  Codes expected = {0x00C1, 0x0004};
+  Codes expected = {0x0008, 0x00C1, 0x0004};
   expected.insert(expected.end(), blocks, 0x0003);
   expected.insert(expected.end(), {0x00C2, 0x00C3, 0x0007});
-  const auto written = platform->Written();
+  auto written = platform->Written();
   EXPECT_EQ(CodesOf(written), expected);
+  written.erase(written.begin());  // the type, asked again
 
   // The erase covers the region; each block carries its offset, length, the region
   // length and its own CRC; the last one the remaining 40 bytes.
@@ -146,21 +151,6 @@ TEST_F(RunFixture, ACompleteRunSendsEveryCommandInOrderAndTellsTheUser) {
   // The completing command goes out with the query's bytes still in the transmit buffer.
   EXPECT_EQ(Bytes(written.back().begin() + 18, written.back().begin() + 38),
             Bytes(crcQuery.begin() + 18, crcQuery.begin() + 38));
-  EXPECT_EQ(ui.FileRequests()[0].filter, "File type(*.dat)|*.dat||");
-  EXPECT_EQ(ui.FileRequests()[0].defaultExtension, "*.*");
-}
-
-// The first file dialog opens where the window chooses (empty: the user's downloads), never
-// in the program's own folder; the next one where the last image was chosen, even one
-// that was refused.
-TEST_F(RunFixture, TheFileDialogOpensWhereTheLastImageWasChosen) {
-  ui.QueueFile(dir.WriteFile("empty.dat", {}));
-  EXPECT_EQ(RunWorker().failure, RunFailure::kImageRefused);
-  EXPECT_EQ(RunWorker().failure, RunFailure::kNoImageChosen);
-  const auto requests = ui.FileRequests();
-  ASSERT_EQ(requests.size(), 2u);
-  EXPECT_EQ(requests[0].initialDirectory, "");
-  EXPECT_EQ(requests[1].initialDirectory, base::Utf8FromPath(dir.Path()));
 }
 
 TEST_F(RunFixture, TrailingBytesTakeTheBarTo100AndTheLastBlockStopsAtTheRegionEnd) {
@@ -170,15 +160,15 @@ TEST_F(RunFixture, TrailingBytesTakeTheBarTo100AndTheLastBlockStopsAtTheRegionEn
   const auto outcome = RunWorker();
   ASSERT_TRUE(outcome.Completed()) << update::Describe(outcome);
   const auto written = platform->Written();
-  ASSERT_EQ(CodesOf(written).size(), 8u);
-  EXPECT_EQ(written[4][6], 8);  // 46 + 46 + 8: nothing from beyond the region
-  EXPECT_EQ(written[4][18 + 8], 0);
+  ASSERT_EQ(CodesOf(written).size(), 9u);
+  EXPECT_EQ(written[5][6], 8);  // 46 + 46 + 8: nothing from beyond the region
+  EXPECT_EQ(written[5][18 + 8], 0);
   const auto history = ui.ProgressHistory();
   EXPECT_EQ(history[history.size() - 2], 100);
 }
 
 // Every way the device can end a run early: what was sent, what the user saw, and the
-// reason. (The ways the asking before a run ends it are the window's tests.)
+// reason. (The ways the asking before a run ends it are the road's tests.)
 TEST_F(RunFixture, FailureTable) {
   struct Case {
     const char* name;
@@ -196,13 +186,24 @@ TEST_F(RunFixture, FailureTable) {
        RunStep::kLinking,
        RunFailure::kDeviceNotOpen,
        {}},
-      {"region query unanswered",
+      {"type unanswered",
        [](RunRig&) {},
+       RunStep::kLinking,
+       RunFailure::kDeviceCommand,
+       {0x0008, 0x0008, 0x0008, 0x0008, 0x0008}},
+      {"another type answers",
+       [](RunRig& f) { f.AnswerType(0x6011); },
+       RunStep::kLinking,
+       RunFailure::kTypeChanged,
+       {}},
+      {"region query unanswered",
+       [](RunRig& f) { f.AnswerType(); },
        RunStep::kQueryingRegion,
        RunFailure::kDeviceCommand,
        {0x00C1}},
       {"device gone during the erase",
        [](RunRig& f) {
+         f.AnswerType();
          f.platform->QueueReport(BootReply(0x00C1, Le32(0)));
          f.platform->QueueRead({hid::ReadOutcome::kDeviceGone, {}});
        },
@@ -230,11 +231,9 @@ TEST_F(RunFixture, FailureTable) {
     EXPECT_EQ(outcome.step, c.step) << update::Describe(outcome);
     EXPECT_EQ(outcome.failure, c.failure) << update::Describe(outcome);
     EXPECT_EQ(f.Sent(), c.sent);
-    EXPECT_EQ(f.ui.BoxTexts(), std::vector<std::string>{"New firmware 2.15 and current is 2.14\n"});
-    // A failed run never shows the label, never touches the button.
-    EXPECT_FALSE(f.ui.LabelVisible());
+    // A failed run shows nothing itself: no box, no label, no button.
     for (const auto& call : f.ui.Calls()) {
-      EXPECT_EQ(call.find("EnableUpdateButton"), std::string::npos);
+      EXPECT_EQ(call.rfind("SetProgress", 0), 0u) << call;
     }
   }
 }
@@ -248,41 +247,6 @@ TEST_F(RunFixture, AFailedBlockFreezesTheBarAndKeepsTheBlock) {
   EXPECT_EQ(outcome.block, 4u);
   EXPECT_EQ(ui.Progress(), 40);
   EXPECT_EQ(Sent().back(), 0x0003);  // nothing after the failed block
-}
-
-TEST_F(RunFixture, CancellingThePromptWritesTheDebugLine) {
-  Choose(MakeImage(46));
-  ui.QueueBoxAnswer(update::MessageResult::kCancel);
-  (void)RunWorker();
-  EXPECT_EQ(debug, (std::vector<std::string>{"MessageBox == IDCANCEL\n"}));
-}
-
-TEST_F(RunFixture, ADeviceBackInApplicationModeBeforeTheLastEchoIsReadIsStillIdentified) {
-  // The controller restarts right after it answers the completing command; on a busy
-  // machine its return can be handled before the worker has read that answer.
-  const Image image = MakeImage(46);
-  Choose(image);
-  platform->QueueReport(BootReply(0x0008, {0x0A, 0x60}));
-  platform->QueueReport(BootReply(0x00C1, Le32(0)));
-  platform->QueueReport(BootReply(0x0004));
-  platform->QueueReport(BootReply(0x0003));
-  platform->QueueReport(BootReply(0x00C2));
-  platform->QueueReport(BootReply(0x00C3, Le16(protocol::Crc16(image.bytes.data() + 28, 46))));
-  platform->QueueReport(testing_support::AppReply(0x0101, testing_support::AppInfo(0x600A, 215)));
-  platform->QueueReport(BootReply(0x0007));
-  controller.SetRunProgressObserver([this](const update::RunOutcome& progress) {
-    if (progress.step == RunStep::kCompleting) {
-      platform->interfaces = {{"/dev/hidraw0", hid::kVendorId, hid::kAppProductId}};
-      ASSERT_EQ(link.FindDevice(), 1);
-      controller.IdentifyDevice();
-    }
-  });
-  controller.StartUp();
-  const auto outcome = controller.WaitForRunEnd(std::chrono::seconds(10));
-  ASSERT_TRUE(outcome.has_value());
-  EXPECT_TRUE(outcome->Completed()) << update::Describe(*outcome);
-  EXPECT_EQ(controller.GetCurrentFirmwareInfo(), 215u);
-  EXPECT_EQ(controller.VersionAfterUpdate(), 215u);
 }
 
 }  // namespace

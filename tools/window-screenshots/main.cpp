@@ -26,6 +26,7 @@
 #include "app/UpdateApp.h"
 #include "app/UpdateDlg.h"
 #include "firmware/FirmwareHeader.h"
+#include "hid/ForwardingPlatform.h"
 #include "platform/DeviceAccess.h"
 #include "sim/SimPlatform.h"
 
@@ -75,9 +76,10 @@ bool WaitFor(const std::function<bool()>& condition, int timeoutMs = 20000) {
 
 // The simulated controller's platform with a gate: the run's write of one block waits
 // until the gate opens, so that the picture of a run is taken at a known block.
-class CGatedPlatform final : public hid::IHidPlatform {
+class CGatedPlatform final : public hid::CForwardingPlatform {
  public:
-  explicit CGatedPlatform(std::shared_ptr<hid::IHidPlatform> inner) : m_Inner(std::move(inner)) {}
+  explicit CGatedPlatform(std::shared_ptr<hid::IHidPlatform> inner)
+      : CForwardingPlatform(std::move(inner)) {}
   void Open() {
     {
       std::lock_guard lock(m_Mutex);
@@ -85,33 +87,17 @@ class CGatedPlatform final : public hid::IHidPlatform {
     }
     m_Changed.notify_all();
   }
-  std::vector<hid::InterfaceInfo> EnumerateInterfaces() override {
-    return m_Inner->EnumerateInterfaces();
-  }
   base::Result<std::unique_ptr<hid::IHidHandle>> Open(const std::string& path,
                                                       hid::Access access) override {
-    auto handle = m_Inner->Open(path, access);
-    if (!handle) {
-      return handle.error();
-    }
-    return std::unique_ptr<hid::IHidHandle>(
-        std::make_unique<CHandle>(std::move(handle.value()), *this));
+    return OpenWrapped(path, access, [this](std::unique_ptr<hid::IHidHandle> handle) {
+      return std::make_unique<CHandle>(std::move(handle), *this);
+    });
   }
-  bool RegisterForDeviceNotices(hid::NativeWindow window) override {
-    return m_Inner->RegisterForDeviceNotices(window);
-  }
-  void UnregisterDeviceNotices() override { m_Inner->UnregisterDeviceNotices(); }
-  int NoticeFd() const override { return m_Inner->NoticeFd(); }
-  void* NoticeEvent() const override { return m_Inner->NoticeEvent(); }
-  std::vector<std::uint32_t> TakeNotices() override { return m_Inner->TakeNotices(); }
 
  private:
-  struct CHandle final : hid::IHidHandle {
+  struct CHandle final : hid::CForwardingHandle {
     CHandle(std::unique_ptr<hid::IHidHandle> inner, CGatedPlatform& owner)
-        : m_Inner(std::move(inner)), m_Owner(owner) {}
-    hid::ReadResult ReadFrame(hid::Frame& frame, std::chrono::milliseconds timeout) override {
-      return m_Inner->ReadFrame(frame, timeout);
-    }
+        : CForwardingHandle(std::move(inner)), m_Owner(owner) {}
     base::Status WriteFrame(std::span<const std::uint8_t> frame) override {
       // A boot-mode write command: report 0, then the command code 0x0003.
       if (frame.size() > 3 && frame[2] == 0x03 && frame[3] == 0x00 &&
@@ -119,12 +105,10 @@ class CGatedPlatform final : public hid::IHidPlatform {
         std::unique_lock lock(m_Owner.m_Mutex);
         m_Owner.m_Changed.wait(lock, [this] { return m_Owner.m_Open; });
       }
-      return m_Inner->WriteFrame(frame);
+      return CForwardingHandle::WriteFrame(frame);
     }
-    std::unique_ptr<hid::IHidHandle> m_Inner;
     CGatedPlatform& m_Owner;
   };
-  const std::shared_ptr<hid::IHidPlatform> m_Inner;
   std::atomic<std::uint32_t> m_Blocks{0};
   std::mutex m_Mutex;
   std::condition_variable m_Changed;
@@ -149,7 +133,7 @@ bool ShootLanguage(std::uint16_t languageId, const char* language, const QDir& o
   {
     app::CUpdateDlg dialog(
         std::make_shared<sim::CSimPlatform>(std::make_shared<sim::CSimController>(absent)),
-        app::DialogOptions{languageId, {}, {}});
+        app::DialogOptions{languageId, {}, {}, {}});
     dialog.show();
     if (!Save(dialog, out, language, "no-device")) {
       return false;
@@ -158,7 +142,7 @@ bool ShootLanguage(std::uint16_t languageId, const char* language, const QDir& o
 
   auto gate = std::make_shared<CGatedPlatform>(std::make_shared<sim::CSimPlatform>(
       std::make_shared<sim::CSimController>(platform::SimulatedControllerConfig())));
-  app::CUpdateDlg dialog(gate, app::DialogOptions{languageId, {}, {}});
+  app::CUpdateDlg dialog(gate, app::DialogOptions{languageId, {}, {}, {}});
   dialog.AnswerNextFileDialog(image.toStdString());
   auto* button = qobject_cast<QPushButton*>(dialog.GetDlgItem(1007));
   auto* bar = qobject_cast<QProgressBar*>(dialog.GetDlgItem(1003));
@@ -186,8 +170,8 @@ bool ShootLanguage(std::uint16_t languageId, const char* language, const QDir& o
   }
   gate->Open();
   if (!WaitFor([&] {
-        return completion->isVisible() && dialog.Controller().VersionAfterUpdate().has_value() &&
-               !dialog.Controller().IsRunActive();
+        return completion->isVisible() && dialog.Road().LastEnd().has_value() &&
+               !dialog.Road().IsRunActive();
       }) ||
       !Save(dialog, out, language, "done")) {
     std::fprintf(stderr, "update-window-screenshots: the run did not complete\n");

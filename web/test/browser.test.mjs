@@ -1,12 +1,14 @@
 // The page in headless Chromium against the simulated controller behind the stand-in
 // navigator.hid: the whole update with the click that allows the boot-mode device, a
 // refused image, the controller pulled out while writing, the page in Chinese without
-// WebHID. CTest runs this file (node --test); UPDATE_WEB_BUILD names the build.
+// WebHID, the page opened from a file or with its program blocked. CTest runs this file (node --test); UPDATE_WEB_BUILD names the build.
 import assert from 'node:assert/strict';
 import {after, before, test} from 'node:test';
 
-import {answer, chooseImage, clickWhenShown, launch, makeImage, openPage, payloadOf, serve, textOf,
-        waitForText, writeImage} from './harness.mjs';
+import {pathToFileURL} from 'node:url';
+
+import {answer, chooseImage, clickWhenShown, launch, makeImage, openPage, payloadOf, serve, siteDir,
+        textOf, waitForText, writeImage} from './harness.mjs';
 
 // The wire, derived here from the device's rules alone (packet layout, the shared
 // transmit buffer and its left-overs, CRC-16/MODBUS, word sum), so that every frame the
@@ -48,6 +50,8 @@ function expectedRoad(payload, regionStart) {
     return tx.slice(0, 65);
   };
   const wire = [app(packet(4, 0x0101, {length: 8, size: 8})), app(packet(4, 0x000C)),
+                boot(packet(5, 0x0008, {length: 2, size: 2}), 17),
+                // The run asks the type once more before anything else.
                 boot(packet(5, 0x0008, {length: 2, size: 2}), 17),
                 boot(packet(5, 0x00C1), 17),
                 boot(packet(5, 0x0004, {crc: 0xFFFF, size: region.length}), 17)];
@@ -144,8 +148,11 @@ test('the controller pulled out while writing, then a new run from boot mode', a
                     'The controller was disconnected while writing block 10 of 30.');
   assert.match(await textOf(page, '#failure-todo'), /plug it in again/);
 
-  await page.evaluate(() => standIn.plugIn(true));  // back in boot mode: asked again
-  await answer(page, 'New firmware 2.15 and current is 2.14');
+  // Back in boot mode: it waits for the click, then the question comes again. Its
+  // version was never read in boot mode.
+  await page.evaluate(() => standIn.plugIn(true));
+  await clickWhenShown(page, '#update:not([disabled])');
+  await answer(page, 'New firmware 2.15 and current is unknown');
   await waitForText(page, '#status', 'The controller is back with firmware 2.15.', 20000);
   assert.deepEqual(await page.evaluate(() => standIn.storedRegion()), payload.slice(64));
   await page.close();
@@ -157,4 +164,39 @@ test('in Chinese, in a browser without WebHID, the page says which browsers have
   assert.match(await textOf(page, '#no-webhid'), /Chrome、Edge 或 Opera/);
   assert.equal(await page.$eval('#notice', (notice) => notice.hidden), true);
   await page.close();
+});
+
+// Without its program (update.wasm) nothing on the page works: it says how to open it
+// and none of its controls can be used.
+test('opened from a file or with its program blocked, the page says how to open it', async () => {
+  // The program's fetch fails, or brings a page that says it is not there.
+  const wasmAnswer = (answer) => async (page) => {
+    await page.setRequestInterception(true);
+    page.on('request', (request) => (request.url().endsWith('.wasm') ? answer(request) : request.continue()));
+  };
+  const blockWasm = wasmAnswer((request) => request.abort());
+  const wasmMissing = wasmAnswer((request) => request.respond({status: 404, body: 'not here'}));
+  const cases = [
+    {name: 'from a file', url: pathToFileURL(`${siteDir}/index.html`).href, language: 'en-US',
+     why: /opened from a file \(file:\/\/\).*Open it over http\(s\)/, folder: siteDir},
+    {name: 'from a file, in Chinese', url: pathToFileURL(`${siteDir}/index.html`).href,
+     language: 'zh-CN', why: /从文件（file:\/\/）打开.*请改为通过 http\(s\) 打开/, folder: siteDir},
+    {name: 'its program blocked', url: server.url, language: 'en-US', prepare: blockWasm,
+     why: /could not load its program \(update\.wasm.*over http\(s\)/, folder: 'build-web/web/site'},
+    {name: 'its program not found, in Chinese', url: server.url, language: 'zh-CN', prepare: wasmMissing,
+     why: /浏览器无法加载它的程序（update\.wasm.*通过 http\(s\)/, folder: 'build-web/web/site'},
+  ];
+  for (const c of cases) {
+    const page = await openPage(chromium.browser, c.url, {language: c.language, prepare: c.prepare});
+    assert.equal(await page.evaluate(() => document.body.dataset.ready), 'no-module', c.name);
+    assert.equal(await page.$eval('#no-module', (box) => box.hidden), false, c.name);
+    assert.match(await textOf(page, '#no-module-why'), c.why, c.name);
+    assert.equal(await textOf(page, '#no-module-command'),
+                 `python3 -m http.server -b 127.0.0.1 -d ${c.folder} 8000`, c.name);
+    assert.match(await textOf(page, '#no-module-then'), /http:\/\/127\.0\.0\.1:8000\//, c.name);
+    for (const control of ['#connect', '#image', '#update']) {
+      assert.equal(await page.$eval(control, (element) => element.disabled), true, `${c.name}: ${control}`);
+    }
+    await page.close();
+  }
 });

@@ -65,13 +65,19 @@ export const defaultStandIn = {
 };
 
 // Opens the page in the browser language given, with the stand-in (null: a browser
-// without WebHID), and waits until it has looked for the controller.
-export async function openPage(browser, url, {language = 'en-US', standIn = defaultStandIn} = {}) {
+// without WebHID), and waits until it has looked for the controller (or said why it
+// cannot). prepare(page) runs before the page is loaded.
+export async function openPage(browser, url,
+                               {language = 'en-US', standIn = defaultStandIn, prepare = null} = {}) {
   const page = await browser.newPage();
   const errors = [];
-  page.on('pageerror', (error) => errors.push(error.message));
+  page.on('pageerror', (error) => {
+    errors.push(error.message);
+    if (process.env.UPDATE_WEB_DEBUG) console.log('page error:', error.message);
+  });
   page.on('console', (message) => {
     if (message.type() === 'error') errors.push(message.text());
+    if (process.env.UPDATE_WEB_DEBUG) console.log('page:', message.type(), message.text());
   });
   page.errors = errors;
   await page.evaluateOnNewDocument((lang) => {
@@ -86,6 +92,7 @@ export async function openPage(browser, url, {language = 'en-US', standIn = defa
       Object.defineProperty(Navigator.prototype, 'hid', {get: () => undefined});
     });
   }
+  if (prepare) await prepare(page);
   await page.goto(url);
   await page.waitForSelector('body[data-ready]', {timeout: 20000});
   return page;

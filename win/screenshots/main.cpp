@@ -82,7 +82,7 @@ bool Shoot(Scene scene, std::uint16_t language, const std::wstring& file) {
   sim::SimConfig config = platform::SimulatedControllerConfig();
   config.presentAtStart = scene != Scene::kNoDevice;
   auto device = std::make_shared<sim::CSimPlatform>(std::make_shared<sim::CSimController>(config));
-  win::CUpdateDlg dialog(device, win::DialogOptions{language, {}, {}});
+  win::CUpdateDlg dialog(device, win::DialogOptions{language, {}, {}, {}});
 
   bool saved = false;
   std::thread photographer([&] {

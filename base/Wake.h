@@ -1,18 +1,16 @@
-// Waking the command line's main thread: a wake that becomes ready once something has
-// happened (Ctrl-C, the end of a run) and stays ready until cleared, and one wait for
-// any of several of them beside the platform's notices and the user's answers. What a
-// wait watches is what the system waits on: descriptors for poll() on POSIX
-// (WakeFdPosix.cpp), event handles for WaitForMultipleObjects on Windows
-// (WakeFdWindows.cpp).
+// Waking a thread that waits: a wake that becomes ready once something has happened
+// (Ctrl-C, the end of a run) and stays ready until cleared, and one wait for any of
+// several of them beside the platform's notices (hid::NoticeWaitable) and the user's
+// answers. What a wait watches is what the system waits on: descriptors for poll() on
+// POSIX (WakePosix.cpp), event handles for WaitForMultipleObjects on Windows
+// (WakeWindows.cpp). Not in the WebAssembly build, where the browser's loop waits.
 #pragma once
 
 #include <chrono>
 #include <optional>
 #include <span>
 
-#include "hid/HidPlatform.h"
-
-namespace cli {
+namespace base {
 
 #if defined(_WIN32)
 using Waitable = void*;  // a manual-reset event (HANDLE)
@@ -34,9 +32,6 @@ inline constexpr int kWaitFailed = -2;
 // kWaitTimedOut or kWaitFailed.
 int WaitForAny(std::span<const Waitable> waitables,
                std::optional<std::chrono::milliseconds> timeout);
-
-// What to wait on for the platform's notices: NoticeFd() or NoticeEvent().
-Waitable NoticeWaitable(const hid::IHidPlatform& platform);
 
 enum class InputByte {
   kByte,  // one byte of the answer was read
@@ -85,4 +80,4 @@ class CInterruptRoute {
   Waitable m_Signal = kNoWaitable;  // a duplicate of the wake's signalling end, owned here
 };
 
-}  // namespace cli
+}  // namespace base

@@ -8,7 +8,8 @@
 // ms counts from the start of the trace; op is "write" or "write-failed" for output
 // reports, "read" for an input report, and "timeout", "gone", "abandoned" or "failed"
 // for a read that brought none. hex is the frame exactly as it crossed the platform
-// interface, report ID first. The link itself (CHid) knows nothing of this.
+// interface, report ID first; path is a JSON string, its bytes as they are (a byte that
+// is not UTF-8 becomes U+FFFD). The link itself (CHid) knows nothing of this.
 #pragma once
 
 #include <chrono>
@@ -17,11 +18,17 @@
 #include <mutex>
 #include <span>
 #include <string>
+#include <string_view>
 
 #include "base/Error.h"
-#include "hid/HidPlatform.h"
+#include "hid/ForwardingPlatform.h"
 
-namespace cli {
+namespace hid {
+
+// text as a JSON string, quotes included, as the command line's JSON documents write
+// one: UTF-8 kept, '"', '\\' and control characters escaped, and each piece that is not
+// UTF-8 replaced by U+FFFD.
+std::string JsonString(std::string_view text);
 
 // The trace file. Lines from the UI thread and the worker never interleave.
 class CTraceLog {
@@ -42,23 +49,15 @@ class CTraceLog {
   const std::chrono::steady_clock::time_point m_Start;
 };
 
-class CTracePlatform final : public hid::IHidPlatform {
+class CTracePlatform final : public CForwardingPlatform {
  public:
-  CTracePlatform(std::shared_ptr<hid::IHidPlatform> inner, std::shared_ptr<CTraceLog> log);
+  CTracePlatform(std::shared_ptr<IHidPlatform> inner, std::shared_ptr<CTraceLog> log);
 
-  std::vector<hid::InterfaceInfo> EnumerateInterfaces() override;
-  base::Result<std::unique_ptr<hid::IHidHandle>> Open(const std::string& path,
-                                                      hid::Access access) override;
-  bool RegisterForDeviceNotices(hid::NativeWindow notifyWindow) override;
-  void UnregisterDeviceNotices() override;
-  int NoticeFd() const override;
-  void* NoticeEvent() const override;
-  std::vector<std::uint32_t> TakeNotices() override;
+  base::Result<std::unique_ptr<IHidHandle>> Open(const std::string& path, Access access) override;
 
  private:
   class CHandle;
-  const std::shared_ptr<hid::IHidPlatform> m_Inner;
   const std::shared_ptr<CTraceLog> m_Log;
 };
 
-}  // namespace cli
+}  // namespace hid

@@ -5,9 +5,9 @@
 #include <atomic>
 #include <vector>
 
-#include "cli/WakeFd.h"
+#include "base/Wake.h"
 
-namespace cli {
+namespace base {
 
 int WaitForAny(std::span<const Waitable> waitables,
                std::optional<std::chrono::milliseconds> timeout) {
@@ -36,10 +36,6 @@ int WaitForAny(std::span<const Waitable> waitables,
     return indexes[result - WAIT_OBJECT_0];
   }
   return result == WAIT_TIMEOUT ? kWaitTimedOut : kWaitFailed;
-}
-
-Waitable NoticeWaitable(const hid::IHidPlatform& platform) {
-  return platform.NoticeEvent();
 }
 
 InputByte ReadInputByte(int inputFd, Waitable interrupt, char& byte) {
@@ -127,4 +123,4 @@ CInterruptRoute::~CInterruptRoute() {
   }
 }
 
-}  // namespace cli
+}  // namespace base

@@ -1,4 +1,4 @@
-#include "cli/WakeFd.h"
+#include "base/Wake.h"
 
 #include <fcntl.h>
 #include <poll.h>
@@ -11,7 +11,7 @@
 #include <csignal>
 #include <vector>
 
-namespace cli {
+namespace base {
 
 int WaitForAny(std::span<const Waitable> waitables,
                std::optional<std::chrono::milliseconds> timeout) {
@@ -36,10 +36,6 @@ int WaitForAny(std::span<const Waitable> waitables,
     }
   }
   return kWaitTimedOut;
-}
-
-Waitable NoticeWaitable(const hid::IHidPlatform& platform) {
-  return platform.NoticeFd();
 }
 
 InputByte ReadInputByte(int inputFd, Waitable interrupt, char& byte) {
@@ -144,4 +140,4 @@ CInterruptRoute::~CInterruptRoute() {
   }
 }
 
-}  // namespace cli
+}  // namespace base

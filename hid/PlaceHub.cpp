@@ -1,14 +1,15 @@
-#include "cli/ControllerPlaces.h"
+#include "hid/PlaceHub.h"
 
 #include <algorithm>
 #include <atomic>
 #include <cctype>
 #include <set>
 
+#include "hid/ForwardingPlatform.h"
 #include "hid/Hid.h"
 #include "hid/NoticeQueue.h"
 
-namespace cli {
+namespace hid {
 namespace {
 
 bool IsDigit(char c) {
@@ -60,26 +61,26 @@ bool PlaceBefore(const std::string& a, const std::string& b) {
   return a.size() - i < b.size() - j;
 }
 
-std::vector<hid::InterfaceInfo> ControllersByPlace(hid::IHidPlatform& platform) {
-  std::vector<hid::InterfaceInfo> controllers;
+std::vector<InterfaceInfo> ControllersByPlace(IHidPlatform& platform) {
+  std::vector<InterfaceInfo> controllers;
   std::set<std::string> places;
-  for (hid::InterfaceInfo& info : hid::ListControllers(platform)) {
+  for (InterfaceInfo& info : ListControllers(platform)) {
     // A controller with several HID interfaces shows each at its one place.
     if (info.location.empty() || places.insert(info.location).second) {
       controllers.push_back(std::move(info));
     }
   }
   std::stable_sort(controllers.begin(), controllers.end(),
-                   [](const hid::InterfaceInfo& a, const hid::InterfaceInfo& b) {
+                   [](const InterfaceInfo& a, const InterfaceInfo& b) {
                      return PlaceBefore(a.location, b.location);
                    });
   return controllers;
 }
 
-class CPlaceHub::CPlacePlatform final : public hid::IHidPlatform {
+class CPlaceHub::CPlacePlatform final : public CForwardingPlatform {
  public:
-  CPlacePlatform(std::shared_ptr<hid::IHidPlatform> system, std::string place)
-      : m_System(std::move(system)), m_Place(std::move(place)) {}
+  CPlacePlatform(std::shared_ptr<IHidPlatform> system, std::string place)
+      : CForwardingPlatform(std::move(system)), m_Place(std::move(place)) {}
 
   void Tell(std::uint32_t code) {
     if (m_Registered.load()) {
@@ -87,21 +88,18 @@ class CPlaceHub::CPlacePlatform final : public hid::IHidPlatform {
     }
   }
 
-  std::vector<hid::InterfaceInfo> EnumerateInterfaces() override {
-    std::vector<hid::InterfaceInfo> interfaces = m_System->EnumerateInterfaces();
+  std::vector<InterfaceInfo> EnumerateInterfaces() override {
+    std::vector<InterfaceInfo> interfaces = Inner().EnumerateInterfaces();
     std::erase_if(interfaces,
-                  [this](const hid::InterfaceInfo& info) { return info.location != m_Place; });
+                  [this](const InterfaceInfo& info) { return info.location != m_Place; });
     return interfaces;
   }
 
-  // Not checked against the place: the link opens only paths its search found here, and
-  // a path alone no longer tells where its device was once it has gone.
-  base::Result<std::unique_ptr<hid::IHidHandle>> Open(const std::string& path,
-                                                      hid::Access access) override {
-    return m_System->Open(path, access);
-  }
+  // Open is not checked against the place: the link opens only paths its search found
+  // here, and a path alone no longer tells where its device was once it has gone.
 
-  bool RegisterForDeviceNotices(hid::NativeWindow /*notifyWindow*/) override {
+  // Notices come from the hub, for this place alone; the system's own go to the hub.
+  bool RegisterForDeviceNotices(NativeWindow /*notifyWindow*/) override {
     m_Registered.store(true);
     return true;
   }
@@ -111,13 +109,12 @@ class CPlaceHub::CPlacePlatform final : public hid::IHidPlatform {
   std::vector<std::uint32_t> TakeNotices() override { return m_Notices.Take(); }
 
  private:
-  const std::shared_ptr<hid::IHidPlatform> m_System;
   const std::string m_Place;
   std::atomic<bool> m_Registered{false};
-  hid::CNoticeQueue m_Notices;
+  CNoticeQueue m_Notices;
 };
 
-CPlaceHub::CPlaceHub(std::shared_ptr<hid::IHidPlatform> system) : m_System(std::move(system)) {}
+CPlaceHub::CPlaceHub(std::shared_ptr<IHidPlatform> system) : m_System(std::move(system)) {}
 
 CPlaceHub::~CPlaceHub() {
   if (m_Registered) {
@@ -132,7 +129,7 @@ bool CPlaceHub::Start() {
   return m_Registered;
 }
 
-std::shared_ptr<hid::IHidPlatform> CPlaceHub::PlatformAt(const std::string& place) {
+std::shared_ptr<IHidPlatform> CPlaceHub::PlatformAt(const std::string& place) {
   auto& platform = m_Places[place];
   if (!platform) {
     platform = std::make_shared<CPlacePlatform>(m_System, place);
@@ -140,10 +137,10 @@ std::shared_ptr<hid::IHidPlatform> CPlaceHub::PlatformAt(const std::string& plac
   return platform;
 }
 
-CPlaceHub::Occupant CPlaceHub::OccupantAt(const std::vector<hid::InterfaceInfo>& present,
+CPlaceHub::Occupant CPlaceHub::OccupantAt(const std::vector<InterfaceInfo>& present,
                                           const std::string& place) const {
-  for (const hid::InterfaceInfo& info : present) {
-    if (info.location == place && hid::IsController(info)) {
+  for (const InterfaceInfo& info : present) {
+    if (info.location == place && IsController(info)) {
       return std::pair(info.path, info.productId);
     }
   }
@@ -156,25 +153,25 @@ void CPlaceHub::Pump() {
     return;
   }
   const bool treeChanged =
-      std::find(codes.begin(), codes.end(), hid::kNoticeDevNodesChanged) != codes.end();
-  std::vector<hid::InterfaceInfo> present = m_System->EnumerateInterfaces();
+      std::find(codes.begin(), codes.end(), kNoticeDevNodesChanged) != codes.end();
+  std::vector<InterfaceInfo> present = m_System->EnumerateInterfaces();
   for (const auto& [place, platform] : m_Places) {
     const Occupant before = OccupantAt(m_Present, place);
     const Occupant now = OccupantAt(present, place);
     if (before != now) {
       // A controller that restarted between two looks left and came back: both told.
       if (before) {
-        platform->Tell(hid::kNoticeRemoveComplete);
+        platform->Tell(kNoticeRemoveComplete);
       }
       if (now) {
-        platform->Tell(hid::kNoticeArrival);
+        platform->Tell(kNoticeArrival);
       }
     }
     if (treeChanged) {
-      platform->Tell(hid::kNoticeDevNodesChanged);
+      platform->Tell(kNoticeDevNodesChanged);
     }
   }
   m_Present = std::move(present);
 }
 
-}  // namespace cli
+}  // namespace hid

@@ -22,7 +22,7 @@
 
 #include "hid/HidPlatform.h"
 
-namespace cli {
+namespace hid {
 
 // Orders places as people count ports: "1-2" before "1-10", "sim-port-2" before
 // "sim-port-10". Runs of digits compare by their value, everything else byte by byte.
@@ -31,11 +31,11 @@ bool PlaceBefore(const std::string& a, const std::string& b);
 // One controller per place (the first interface there, as CHid's search takes it), in
 // the order of places. Interfaces without a place cannot be told apart from each other:
 // each counts as a controller of its own.
-std::vector<hid::InterfaceInfo> ControllersByPlace(hid::IHidPlatform& platform);
+std::vector<InterfaceInfo> ControllersByPlace(IHidPlatform& platform);
 
 class CPlaceHub {
  public:
-  explicit CPlaceHub(std::shared_ptr<hid::IHidPlatform> system);
+  explicit CPlaceHub(std::shared_ptr<IHidPlatform> system);
   ~CPlaceHub();
   CPlaceHub(const CPlaceHub&) = delete;
   CPlaceHub& operator=(const CPlaceHub&) = delete;
@@ -46,9 +46,9 @@ class CPlaceHub {
 
   // The platform on which only the interfaces at place are present. Its notices are
   // those of its place; it is safe to use from the road's thread.
-  std::shared_ptr<hid::IHidPlatform> PlatformAt(const std::string& place);
+  std::shared_ptr<IHidPlatform> PlatformAt(const std::string& place);
 
-  hid::IHidPlatform& System() { return *m_System; }
+  IHidPlatform& System() { return *m_System; }
 
   // On the owner's thread, when the system's notices are pending: takes them, looks once
   // at what is plugged in where, and tells the places that changed.
@@ -57,13 +57,12 @@ class CPlaceHub {
  private:
   class CPlacePlatform;
   using Occupant = std::optional<std::pair<std::string, std::uint16_t>>;  // path, product
-  Occupant OccupantAt(const std::vector<hid::InterfaceInfo>& present,
-                      const std::string& place) const;
+  Occupant OccupantAt(const std::vector<InterfaceInfo>& present, const std::string& place) const;
 
-  const std::shared_ptr<hid::IHidPlatform> m_System;
+  const std::shared_ptr<IHidPlatform> m_System;
   bool m_Registered = false;
-  std::vector<hid::InterfaceInfo> m_Present;  // at Start and at the last Pump
+  std::vector<InterfaceInfo> m_Present;  // at Start and at the last Pump
   std::map<std::string, std::shared_ptr<CPlacePlatform>> m_Places;
 };
 
-}  // namespace cli
+}  // namespace hid
