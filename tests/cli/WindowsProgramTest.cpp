@@ -145,7 +145,7 @@ std::string RunOnConsole(const std::vector<std::wstring>& arguments,
     DWORD got = 0;
     while (::ReadFile(outRead, buffer, sizeof buffer, &got, nullptr) && got > 0) {
       shown.append(buffer, got);
-      if (!answered && shown.find("[y/N]") != std::string::npos) {
+      if (!answered && shown.find("(N)]") != std::string::npos) {
         DWORD written = 0;
         ::WriteFile(inWrite, answer.data(), static_cast<DWORD>(answer.size()), &written, nullptr);
         answered = true;
@@ -244,14 +244,15 @@ TEST_F(WindowsProgram, SpeaksChineseOnAConsoleAndLeavesItsCodePagesAsFound) {
                 .exitCode,
             0u);
 
-  const std::string flash = RunOnConsole({L"--lang", L"zh", L"flash", image, L"--simulate"}, "y\r");
+  const std::string flash =
+      RunOnConsole({L"--lang", L"zh", L"flash", image, L"--simulate"}, "是\r");
   EXPECT_EQ(flash.rfind("exit 0\ncode pages 936 936\n", 0), 0u) << flash;
   EXPECT_EQ(LinesWith(flash, "正在切换到 BOOT 模式...").size(), 1u) << flash;
   EXPECT_TRUE(LinesWith(flash, "写入：").empty()) << "plain progress lines\n" << flash;
   const auto bar = LinesWith(flash, "写入 [");
   ASSERT_EQ(bar.size(), 1u) << flash;
   EXPECT_LT(cli::DisplayWidth(bar[0]), 60) << flash;  // narrower than on 80 columns
-  EXPECT_FALSE(Contains(flash, "\ny\n")) << "the typed answer was echoed again\n" << flash;
+  EXPECT_FALSE(Contains(flash, "\n是\n")) << "the typed answer was echoed again\n" << flash;
 
   const std::wstring missing = Path(L"不存在.dat");
   const std::string refused = RunOnConsole({L"--lang", L"zh", L"image", L"inspect", missing});

@@ -243,7 +243,7 @@ TEST(WindowsDialog, UpdatesWithAnImageInAFolderNamedInChineseAndAccentedLetters)
   SimRig rig(Config(true, false, std::chrono::microseconds(500)));
   std::mutex linesMutex;
   std::vector<std::string> lines;
-  win::DialogOptions options{text::kLangChinesePrc, {}, {}};
+  win::DialogOptions options{text::kLangChinesePrc, {}, {}, {}};
   options.debug = [&](std::string_view line) {
     std::lock_guard lock(linesMutex);
     lines.emplace_back(line);
@@ -258,7 +258,7 @@ TEST(WindowsDialog, UpdatesWithAnImageInAFolderNamedInChineseAndAccentedLetters)
   ASSERT_TRUE(dialog->WaitUntil([&] { return (success = dialog->OpenPopup()) != nullptr; }));
   CDialogHarness::Press(success, IDOK);
   ASSERT_TRUE(dialog->WaitUntil([&] {
-    return dialog->Dlg().Controller().GetCurrentFirmwareInfo() == 215 &&
+    return dialog->Dlg().Road().Control().GetCurrentFirmwareInfo() == 215 &&
            ::IsWindowEnabled(dialog->Item(win::kIdUpdateButton));
   }));
   dialog->Click(win::kIdUpdateButton);

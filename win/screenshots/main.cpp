@@ -145,7 +145,7 @@ bool ShootWholeUpdate(const std::wstring& out) {
   sim::SimConfig config = platform::SimulatedControllerConfig();
   config.replyLatency = std::chrono::microseconds(500);
   auto device = std::make_shared<sim::CSimPlatform>(std::make_shared<sim::CSimController>(config));
-  CDialogHarness dialog(device, win::DialogOptions{2052, {}, {}});
+  CDialogHarness dialog(device, win::DialogOptions{2052, {}, {}, {}});
   const std::wstring prefix = out + L"\\windows-zh-chinese-folder-";
 
   dialog.Click(win::kIdUpdateButton);
@@ -177,7 +177,7 @@ bool ShootWholeUpdate(const std::wstring& out) {
   }
   CDialogHarness::Press(success, IDOK);
   if (!dialog.WaitUntil([&] {
-        return dialog.Dlg().Controller().GetCurrentFirmwareInfo() == 215 &&
+        return dialog.Dlg().Road().Control().GetCurrentFirmwareInfo() == 215 &&
                ::IsWindowEnabled(dialog.Item(win::kIdUpdateButton));
       })) {
     return false;
