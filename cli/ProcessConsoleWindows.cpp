@@ -65,6 +65,9 @@ struct CProcessConsole::State {
     }
     argv.push_back(nullptr);
     err.setf(std::ios::unitbuf);  // as std::cerr: every write shows at once
+    if (IsConsole(::GetStdHandle(STD_OUTPUT_HANDLE))) {
+      out.setf(std::ios::unitbuf);  // on the same console as err: in the order written
+    }
   }
 
   const std::vector<std::string> arguments;
