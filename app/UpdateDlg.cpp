@@ -21,6 +21,8 @@
 #include "app/DialogTemplate.h"
 #include "text/LocalizedText.h"
 #include "text/UiLanguage.h"
+#include "update/Diagnosis.h"
+#include "update/RoadWords.h"
 
 namespace app {
 namespace {
@@ -77,6 +79,7 @@ CUpdateDlg::CUpdateDlg(std::shared_ptr<hid::IHidPlatform> platform, DialogOption
     }
   };
   road.onEnded = [this](const update::RoadEnd& end) { OnRoadEnded(end); };
+  road.onChanged = [this](const update::RoadView&) { ShowStatus(); };
   m_Road = std::make_unique<update::CRoad>(std::move(platform), *this, std::move(road));
 }
 
@@ -276,8 +279,13 @@ void CUpdateDlg::keyPressEvent(QKeyEvent* event) {
 }
 
 void CUpdateDlg::done(int result) {
-  // No confirmation and no waiting: a run going on stops at its next block boundary, and
-  // a file dialog or box open over the window is cancelled.
+  // While a run writes the controller, closing asks first; then the run stops at its next
+  // block boundary, and a file dialog or box open over the window is cancelled.
+  if (!m_Closing && m_Road->Stage() == update::RoadStage::kRunning &&
+      ShowMessageBox(update::CloseQuestion(LanguageId()), Text(text::kWindowTitle),
+                     update::MessageButtons::kOkCancel) != update::MessageResult::kOk) {
+    return;  // the run goes on
+  }
   m_Closing = true;
   m_Road->RequestStop();
   for (QDialog* modal : findChildren<QDialog*>(Qt::FindDirectChildrenOnly)) {
@@ -290,6 +298,19 @@ void CUpdateDlg::done(int result) {
 
 void CUpdateDlg::OnRoadEnded(const update::RoadEnd& end) {
   m_LastOutcome = end.outcome;
+  if (const auto failed = update::FailureText(end, LanguageId()); failed && !m_Closing) {
+    // A failure is said, not left to look like work in progress. After the road's own
+    // call has returned: the box's loop must not run inside it.
+    m_ProgressBar->setValue(0);
+    QMetaObject::invokeMethod(
+        this,
+        [this, text = *failed] {
+          if (!m_Closing) {
+            (void)ShowMessageBox(text, Text(text::kWindowTitle), update::MessageButtons::kOk);
+          }
+        },
+        Qt::QueuedConnection);
+  }
   emit RunEnded();
 }
 
@@ -331,7 +352,47 @@ void CUpdateDlg::EnableUpdateButton(bool enabled) {
 }
 
 void CUpdateDlg::ShowCompletionLabel(bool visible) {
-  OnUiThread([this, visible] { m_CompletionLabel->setVisible(visible); });
+  OnUiThread([this, visible] {
+    m_UpgradedShown = visible;
+    ShowStatus();
+  });
+}
+
+std::uint16_t CUpdateDlg::LanguageId() const {
+  return m_Options.languageId.value_or(text::GetUserDefaultUILanguage());
+}
+
+void CUpdateDlg::ShowStatus() {
+  if (m_CompletionLabel == nullptr) {
+    return;  // before the first show
+  }
+  // What the user must act on: why no controller can be used (none found, or found but
+  // not opened), a controller waiting in boot mode, or the firmware just written.
+  std::optional<std::string> line;
+  const update::RoadView view = m_Road->View();
+  if (view.stage == update::RoadStage::kNoDevice && !m_UpgradedShown) {
+    line = update::WhyNoController(m_Road->Link().Platform(), LanguageId(), m_Options.debug);
+  } else {
+    line = update::StatusLine(view, m_Road->LastEnd(), LanguageId());
+  }
+  // The line takes the place of the instructions, and may be selected and copied: it may
+  // hold a command. Otherwise the label is as the template has it: "Firmware upgraded!"
+  // while the controller restarts, hidden before.
+  const DialogRect templateUnits =
+      std::find_if(std::begin(kDialog102), std::end(kDialog102), [](const ControlTemplate& c) {
+        return c.id == kIdCompletionLabel;
+      })->units;
+  const DialogRect area =
+      MapDialogRect(line ? DialogRect{7, 25, 230, 74} : templateUnits, m_BaseUnits);
+  m_CompletionLabel->setGeometry(area.x, area.y, area.width, area.height);
+  m_CompletionLabel->setWordWrap(line.has_value());
+  m_CompletionLabel->setAlignment(line ? Qt::AlignLeft | Qt::AlignTop
+                                       : Qt::AlignHCenter | Qt::AlignTop);
+  m_CompletionLabel->setTextInteractionFlags(line ? Qt::TextSelectableByMouse
+                                                  : Qt::NoTextInteraction);
+  m_CompletionLabel->setText(DisplayText(line ? *line : Text(text::kFirmwareUpgraded)));
+  m_CompletionLabel->setVisible(line.has_value() || m_UpgradedShown);
+  m_InstructionLabel->setVisible(!line.has_value());
 }
 
 void CUpdateDlg::SetWindowTitle(const std::string& title) {

@@ -97,6 +97,11 @@ class CUpdateDlg : public QDialog, public update::IUserInterface {
   void OnNoticesReadable();
   void OnUpdateClicked();
   void OnRoadEnded(const update::RoadEnd& end);
+  std::uint16_t LanguageId() const;
+  // The completion label tells the state the user must act on (update::StatusLine), and
+  // while no controller can be used, why (update::WhyNoController), across the window
+  // above the button; otherwise it is as the template has it.
+  void ShowStatus();
 
   // Runs operation on the UI thread: in place when called there, else queued without
   // waiting (a window gone by then drops it).
@@ -115,6 +120,7 @@ class CUpdateDlg : public QDialog, public update::IUserInterface {
   std::optional<std::string> m_NextImage;
   bool m_Initialised = false;
   bool m_Closing = false;
+  bool m_UpgradedShown = false;  // ShowCompletionLabel's: "Firmware upgraded!" is shown
   std::optional<update::RunOutcome> m_LastOutcome;
 
   // The notifier and the timer go before the road (which joins its run's worker), and the

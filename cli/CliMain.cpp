@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "cli/DevicesCommand.h"
+#include "cli/DoctorCommand.h"
 #include "cli/FlashCommand.h"
 #include "cli/ImageCommands.h"
 #include "cli/Messages.h"
@@ -117,7 +118,8 @@ CLI::Option* AddGlobalOptions(CLI::App& app, GlobalOptions& options, std::string
                  Tr("Which controller, when several are present (a path from devices)"))
       ->type_name("PATH");
   app.add_flag("--json", options.json,
-               Tr("Print one JSON document on stdout (devices, flash, image inspect, image pack)"));
+               Tr("Print one JSON document on stdout (devices, flash, doctor, image inspect, image "
+                  "pack)"));
   app.add_flag("-v,--verbose", options.verbose, Tr("Print debug lines on stderr"));
   app.add_option("--trace", options.trace,
                  Tr("Write every frame written and read to FILE, one JSON line each"))
@@ -161,6 +163,7 @@ int RunMain(int argc, const char* const* argv, CliContext& context) {
   };
   add(app, std::make_unique<CDevicesCommand>());
   add(app, std::make_unique<CFlashCommand>());
+  add(app, std::make_unique<CDoctorCommand>());
   CLI::App* image = app.add_subcommand("image", Tr("Inspect or make .dat firmware images"));
   image->require_subcommand(1);
   add(*image, std::make_unique<CImageInspectCommand>());
@@ -172,7 +175,7 @@ int RunMain(int argc, const char* const* argv, CliContext& context) {
          "verification failed,\n9 interrupted, 10 not back in boot mode in time, 11 several "
          "controllers (use --device)."));
   for (CLI::App* sub : {static_cast<CLI::App*>(image), commands[0].first, commands[1].first,
-                        commands[2].first, commands[3].first}) {
+                        commands[2].first, commands[3].first, commands[4].first}) {
     sub->footer(
         Tr("Options for every command (--simulate, --emulator PATH, --device PATH, "
            "--json, --verbose,\n--trace FILE, --lang LANG) and the exit codes: see "

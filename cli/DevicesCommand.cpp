@@ -4,6 +4,7 @@
 #include <ostream>
 
 #include "cli/DeviceChoice.h"
+#include "cli/DoctorCommand.h"
 #include "cli/ImageCommands.h"
 #include "cli/Messages.h"
 #include "hid/Hid.h"
@@ -52,6 +53,15 @@ const char* ModeName(const hid::InterfaceInfo& info) {
   return info.productId == hid::kAppProductId ? "application" : "boot";
 }
 
+// Under the empty list: why no controller is there, and what to do.
+void TellWhyNone(CSession& session, hid::IHidPlatform& platform, CommandResult& result) {
+  const auto findings = update::DiagnosePlatform(platform, session.DebugSink());
+  if (!session.Options().json) {
+    PrintFindings(session.Human(), findings, session.LanguageId());
+  }
+  (*result.document)["findings"] = FindingsJson(findings, session.LanguageId());
+}
+
 }  // namespace
 
 CLI::App* CDevicesCommand::Register(CLI::App& parent) {
@@ -76,6 +86,9 @@ CommandResult CDevicesCommand::Run(CSession& session) {
   }
   if (auto* failure = std::get_if<CommandResult>(&choice)) {
     failure->document = Json{{"devices", Json::array()}};
+    if (!notPresent && failure->code == ExitCode::kNoDevice) {
+      TellWhyNone(session, *platform, *failure);
+    }
     return notPresent ? *notPresent : *failure;
   }
   const ControllerChoice& controllers = std::get<ControllerChoice>(choice);

@@ -25,6 +25,8 @@ class CForwardingPlatform : public IHidPlatform {
   int NoticeFd() const override;
   void* NoticeEvent() const override;
   std::vector<std::uint32_t> TakeNotices() override;
+  // What the system shows, whatever this platform hides.
+  SystemSurvey Survey() override { return m_Inner->Survey(); }
 
  protected:
   IHidPlatform& Inner() const { return *m_Inner; }

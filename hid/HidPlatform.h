@@ -14,6 +14,7 @@
 #include "base/Error.h"
 #include "base/Wake.h"
 #include "hid/HidTypes.h"
+#include "hid/Survey.h"
 
 namespace hid {
 
@@ -89,6 +90,11 @@ class IHidPlatform {
   // Takes the pending notice codes (kNoticeArrival, ...), oldest first. Call on the
   // owner's event loop thread.
   virtual std::vector<std::uint32_t> TakeNotices() { return {}; }
+
+  // What the platform sees of the controller's maker, for telling a user why no
+  // controller can be used (hid/Survey.h). Sends nothing. By default only the listed
+  // interfaces (SurveyByListing); a platform that sees the system's device tree says more.
+  virtual SystemSurvey Survey() { return SurveyByListing(*this); }
 };
 
 // What a wait (base::WaitForAny) watches for the platform's notices: NoticeEvent() on

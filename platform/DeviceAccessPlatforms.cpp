@@ -24,7 +24,7 @@ base::Result<std::shared_ptr<hid::IHidPlatform>> CreateHidPlatform(const DeviceA
                                                                    const PlatformOptions& options) {
   switch (access.kind) {
     case DeviceAccessKind::kSystem:
-      return CreateSystemPlatform();
+      return CreateSystemPlatform(options.debug);
     case DeviceAccessKind::kSimulated: {
       std::vector<std::shared_ptr<sim::CSimController>> controllers;
       for (int i = 0; i < access.simulatedControllers; ++i) {

@@ -11,7 +11,8 @@
 namespace platform {
 
 // The machine's own HID devices, or kUnsupported where this build has no link for them.
-base::Result<std::shared_ptr<hid::IHidPlatform>> CreateSystemPlatform();
+// debug receives the link's own diagnostic lines (how it hears of devices).
+base::Result<std::shared_ptr<hid::IHidPlatform>> CreateSystemPlatform(const base::DebugSink& debug);
 
 // Connects to the emulator listening at path, or says why not.
 base::Result<std::shared_ptr<hid::IHidPlatform>> ConnectEmulator(const std::string& path,

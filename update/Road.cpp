@@ -232,11 +232,15 @@ void CRoad::NoticeReady(std::uint32_t code) {
     NoticeUnpinned(code);
     return;
   }
-  if (code == hid::kNoticeArrival || m_Hid.DevicePath() != m_Device->path ||
-      m_Hid.GetMatchedDeviceIds().ProductId != m_Device->productId) {
-    // An arrival, or ours at its place under a new path or in its other mode (replugged,
-    // or restarted by hand): what it is now is asked again, as at its first arrival.
-    (void)Identify(code == hid::kNoticeArrival && !m_Options.asksFirst);
+  const bool asks = code == hid::kNoticeArrival && !m_Options.asksFirst;
+  if (m_Hid.DevicePath() != m_Device->path ||
+      m_Hid.GetMatchedDeviceIds().ProductId != m_Device->productId ||
+      (asks && m_Device->InBootMode())) {
+    // Ours at its place under a new path or in its other mode (replugged, or restarted by
+    // hand), or an arrival while it waits in boot mode (it may have been replugged there,
+    // which the path alone does not show): what it is now is asked again, as at its first
+    // arrival, and in boot mode a window asks for its image.
+    (void)Identify(asks);
     return;
   }
   if (code == hid::kNoticeDevNodesChanged) {

@@ -53,6 +53,11 @@ EMSCRIPTEN_KEEPALIVE const char* update_state(web::CPageSession* session) {
   return session->Keep(session->StateJson());
 }
 
+// May suspend.
+EMSCRIPTEN_KEEPALIVE const char* update_diagnosis(web::CPageSession* session) {
+  return session->Keep(session->DiagnosisJson());
+}
+
 EMSCRIPTEN_KEEPALIVE const char* update_check_image(web::CPageSession* session, const char* path) {
   return session->Keep(session->CheckImageJson(path));
 }

@@ -11,6 +11,7 @@
 #include "firmware/VersionPrompt.h"
 #include "text/LocalizedText.h"
 #include "update/Words.h"
+#include "update/Diagnosis.h"
 
 // The page's side is page.js (Module.page); these only carry the calls across.
 // clang-format off
@@ -167,6 +168,20 @@ std::string CPageSession::StateJson() const {
          ",\"openError\":" + (openError ? JsonString(openError->message) : "null") +
          ",\"openRefused\":" +
          (openError && openError->kind == base::ErrorKind::kPermissionDenied ? "true" : "false") +
+         "}";
+}
+
+std::string CPageSession::DiagnosisJson() {
+  std::string list;
+  for (const update::Finding& finding : update::Diagnose(m_Platform->Survey())) {
+    const update::FindingWords words = update::WordsOf(finding, m_LanguageId);
+    list += std::string(list.empty() ? "" : ",") +
+            "{\"kind\":" + JsonString(update::KindName(finding.kind)) +
+            ",\"passed\":" + (finding.Passed() ? "true" : "false") +
+            ",\"text\":" + JsonString(words.text) + ",\"advice\":" + JsonString(words.advice) + "}";
+  }
+  return "{\"findings\":[" + list +
+         "],\"readme\":" + JsonString(UPDATE_HOMEPAGE_URL "#permissions-on-linux-the-udev-rule") +
          "}";
 }
 

@@ -42,6 +42,11 @@ class CPageSession final : public update::IUserInterface {
   // What the page shows of the device, as a JSON object.
   std::string StateJson() const;
 
+  // Why no controller can be used, most useful first (update/Diagnosis.h), as a JSON
+  // object: {"findings": [{"kind", "passed", "text", "advice"}...], "readme": URL of the
+  // README's section on the udev rule}. May suspend (it lists the allowed devices).
+  std::string DiagnosisJson();
+
   // The image decision for the controller identified now, as a JSON object with the
   // version question to ask when it passes; ConfirmImage hands the image last checked to
   // the road. False when it is not acceptable or its controller has changed since.

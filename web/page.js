@@ -84,6 +84,7 @@
           'macOS, Linux or ChromeOS; Firefox and Safari do not have WebHID.',
       notSecure: 'Browsers offer WebHID only to pages opened over https:// or from ' +
           'localhost: open this page from such an address.',
+      readme: 'The udev rule, in the README',
     },
     zh: {
       lang: 'zh-CN',
@@ -139,6 +140,7 @@
           'macOS、Linux 或 ChromeOS 上用 Chrome、Edge 或 Opera（89 或更高版本）打开；' +
           'Firefox 和 Safari 不支持 WebHID。',
       notSecure: '浏览器只向通过 https:// 或从 localhost 打开的页面提供 WebHID：请从这样的地址打开本页。',
+      readme: 'README 中的 udev 规则说明',
     },
   };
 
@@ -186,10 +188,43 @@
     } else {
       line.textContent = say.unknownDevice;
     }
+    explainNoController(state);
     if (expecting === 'app' && state.versionAfterUpdate) {
       stopExpecting();
       $('status').textContent = say.newVersion(
           version(state.versionAfterUpdate & 0xFFFF, state.versionAfterUpdate >>> 16));
+    }
+  }
+
+  // While no controller can be used: why, and what to do, from the core's diagnosis (the
+  // first finding that did not pass), with the README's section on the udev rule when the
+  // browser may not open the controller.
+  async function explainNoController(state) {
+    if ((state.connected && !state.openRefused) || expecting) {
+      show('diagnosis', false);
+      return;
+    }
+    const diagnosis = JSON.parse(await call('update_diagnosis', 'string', ['number'], [session]));
+    const first = diagnosis.findings.find((finding) => !finding.passed);
+    show('diagnosis', !!first);
+    if (!first) return;
+    $('diagnosis').dataset.kind = first.kind;
+    $('diagnosis-text').textContent = first.text;
+    $('diagnosis-advice').textContent = first.advice;
+    const link = $('diagnosis-link');
+    link.href = diagnosis.readme;
+    link.textContent = say.readme;
+    link.hidden = first.kind !== 'browser-open-refused';
+    if (first.kind === 'browser-open-refused') $('device').textContent = '';  // said below
+  }
+
+  // How the browser's chooser ended, for the diagnosis; a choice comes back as an arrival.
+  function noteRequest(devices, failure) {
+    Module.webHid.requested(devices, failure);
+    if (devices.length > 0) {
+      Module.webHid.granted(devices[0]);
+    } else {
+      refresh();
     }
   }
 
@@ -225,13 +260,15 @@
 
   async function connect(productIds) {
     let devices = [];
+    let failure = null;
     try {
       devices = await navigator.hid.requestDevice(
           {filters: productIds.map((productId) => ({vendorId: kVendorId, productId}))});
     } catch (error) {
       console.error(error);
+      failure = error;
     }
-    if (devices.length > 0) Module.webHid.granted(devices[0]);
+    noteRequest(devices, failure);
   }
 
   function showFailure(what, todo, detail) {

@@ -7,7 +7,10 @@
 #include "hid/windows/Win32Errors.h"
 #include "text/LocalizedText.h"
 #include "text/UiLanguage.h"
+#include "update/Diagnosis.h"
+#include "update/RoadWords.h"
 #include "win/FileDialog.h"
+#include "win/ReasonLabel.h"
 
 namespace win {
 namespace {
@@ -77,9 +80,20 @@ CUpdateDlg::CUpdateDlg(std::shared_ptr<hid::IHidPlatform> platform, DialogOption
     }
   };
   road.onEnded = [this](const update::RoadEnd& end) {
-    std::lock_guard lock(m_OutcomeMutex);
-    m_LastOutcome = end.outcome;
+    {
+      std::lock_guard lock(m_OutcomeMutex);
+      m_LastOutcome = end.outcome;
+    }
+    if (const auto failed = update::FailureText(end, LanguageId()); failed && !m_Closing) {
+      // A failure is said, not left to look like work in progress; the box opens once the
+      // road's own call has returned, not inside it.
+      SetProgress(0);
+      PostToDialog([this, text = *failed] {
+        (void)ShowMessageBox(text, Text(text::kWindowTitle), update::MessageButtons::kOk);
+      });
+    }
   };
+  road.onChanged = [this](const update::RoadView&) { ShowStatus(); };
   m_Road = std::make_unique<update::CRoad>(m_Platform, *this, std::move(road));
 }
 
@@ -304,6 +318,12 @@ void CUpdateDlg::OnNoticesPending() {
 }
 
 void CUpdateDlg::End(INT_PTR result) {
+  // While a run writes the controller, closing asks first.
+  if (!m_Closing && m_Road->Stage() == update::RoadStage::kRunning &&
+      ShowMessageBox(update::CloseQuestion(LanguageId()), Text(text::kWindowTitle),
+                     update::MessageButtons::kOkCancel) != update::MessageResult::kOk) {
+    return;  // the run goes on
+  }
   // No confirmation and no waiting: a run going on stops at its next block boundary, and
   // a box or file dialog open over the window is cancelled. That one runs on this very
   // thread, further up the stack, and returns once this handler has.
@@ -415,7 +435,34 @@ void CUpdateDlg::ShowCompletionLabel(bool visible) {
     Post(kMsgShowCompletion, visible ? 1 : 0, 0);
     return;
   }
-  ::ShowWindow(m_CompletionLabel, visible ? SW_SHOWNA : SW_HIDE);
+  m_UpgradedShown = visible;
+  ShowStatus();
+}
+
+std::uint16_t CUpdateDlg::LanguageId() const {
+  return m_Options.languageId.value_or(text::GetUserDefaultUILanguage());
+}
+
+void CUpdateDlg::ShowStatus() {
+  if (m_CompletionLabel == nullptr || m_Closing) {
+    return;
+  }
+  // What the user must act on: why no controller can be used (none found, or found but
+  // not opened), a controller waiting in boot mode, or the firmware just written; in the
+  // place of the instructions. Otherwise the label as the template has it: "Firmware
+  // upgraded!" while the controller restarts, hidden before.
+  std::optional<std::string> line;
+  const update::RoadView view = m_Road->View();
+  if (view.stage == update::RoadStage::kNoDevice && !m_UpgradedShown) {
+    line = update::WhyNoController(*m_Platform, LanguageId(), m_Options.debug);
+  } else {
+    line = update::StatusLine(view, m_Road->LastEnd(), LanguageId());
+  }
+  ShowReasonInLabel(Window(), m_CompletionLabel, m_InstructionLabel, line,
+                    Text(text::kFirmwareUpgraded));
+  if (!line && m_UpgradedShown) {
+    ::ShowWindow(m_CompletionLabel, SW_SHOWNA);
+  }
 }
 
 void CUpdateDlg::SetWindowTitle(const std::string& title) {

@@ -85,6 +85,11 @@ class CUpdateDlg final : public update::IUserInterface {
   void OnInitDialog();
   void OnPaint();
   void OnNoticesPending();
+  // The completion label tells the state the user must act on (update::StatusLine), and
+  // while no controller can be used, why (update::WhyNoController), in the place of the
+  // instructions; otherwise it is as the template has it.
+  void ShowStatus();
+  std::uint16_t LanguageId() const;
   void WatchNoticeEvent();
   void StopWatchingNoticeEvent();
   void End(INT_PTR result);
@@ -110,6 +115,7 @@ class CUpdateDlg final : public update::IUserInterface {
   HWND m_InstructionLabel = nullptr;
 
   bool m_Closing = false;
+  bool m_UpgradedShown = false;  // ShowCompletionLabel's: "Firmware upgraded!" is shown
   HANDLE m_NoticeWait = nullptr;
 
   std::mutex m_PostedMutex;

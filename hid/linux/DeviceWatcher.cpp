@@ -78,9 +78,13 @@ void CDeviceWatcher::Run() {
       continue;
     }
     pollfd waits[2] = {{m_StopFd, POLLIN, 0}, {udev_monitor_get_fd(m_Monitor.get()), POLLIN, 0}};
-    const int ready = ::poll(waits, 2, -1);
+    const int ready = ::poll(waits, 2, static_cast<int>(m_Settings.monitorRescanInterval.count()));
     if (ready < 0 && errno != EINTR) {
       return;
+    }
+    if (ready == 0) {
+      Rescan();
+      continue;
     }
     if ((waits[0].revents & POLLIN) != 0) {
       return;

@@ -5,8 +5,10 @@
 // "udev", so the event comes after the rules have given the user access) wakes the
 // thread. Without one (containers, CI) that monitor stays silent, so the thread rescans
 // the hidraw nodes every interval and turns the differences into the same notices.
-// Either way a node is known by its sysfs path: an add for a known node or a remove
-// for an unknown one says nothing new and is dropped.
+// The monitor is not trusted alone: where /run/udev is shared into a container, udevd
+// runs outside and its events never reach us, so the thread also rescans now and then
+// while monitoring. Either way a node is known by its sysfs path: an add for a known node or a
+// remove for an unknown one says nothing new and is dropped.
 //
 // Arrival and access. A node that has just appeared may refuse open() for a moment
 // (permissions not applied yet, node not created yet). For the controller's own
@@ -41,6 +43,8 @@ class CDeviceWatcher {
   struct Settings {
     bool useUdevMonitor = false;
     std::chrono::milliseconds rescanInterval{500};
+    // While monitoring: how often the nodes are compared all the same.
+    std::chrono::milliseconds monitorRescanInterval{2000};
     std::chrono::milliseconds accessWait{2000};
     std::chrono::milliseconds accessRetryStep{100};
     // Opens a node as a probe; -1 with errno set like open(2).

@@ -103,6 +103,14 @@ bool CLinuxHidPlatform::RegisterForDeviceNotices(NativeWindow) {
     settings.accessWait = m_Options.arrivalAccessWait;
     settings.openNode = m_Options.openNode;
     m_Watcher = CDeviceWatcher::Start(std::move(settings), m_Notices);
+    if (m_Watcher && m_Watcher->Source() == NoticeSource::kRescan && !m_bToldRescan) {
+      m_bToldRescan = true;
+      base::WriteDebugLine(m_Options.debug,
+                           "no udev daemon runs (no /run/udev/control): looking for controllers "
+                           "every " +
+                               std::to_string(m_Options.rescanInterval.count()) +
+                               " ms instead of waiting for its notices\n");
+    }
   }
   return m_Watcher != nullptr;
 }
@@ -114,6 +122,15 @@ void CLinuxHidPlatform::UnregisterDeviceNotices() {
     watcher = std::move(m_Watcher);
   }
   watcher.reset();  // joins the thread, outside the lock
+}
+
+SystemSurvey CLinuxHidPlatform::Survey() {
+  const auto context = udev_support::NewContext();
+  LinuxSurveySettings settings;
+  settings.openNode = m_Options.openNode;
+  settings.udevRunning = m_Options.isUdevRunning();
+  settings.ruleDirectories = m_Options.udevRuleDirectories;
+  return SurveyLinux(context.get(), settings);
 }
 
 NoticeSource CLinuxHidPlatform::ActiveNoticeSource() const {

@@ -26,9 +26,11 @@
 #include <string>
 #include <vector>
 
+#include "base/DebugOutput.h"
 #include "hid/HidPlatform.h"
 #include "hid/NoticeQueue.h"
 #include "hid/linux/DeviceWatcher.h"
+#include "hid/linux/LinuxSurvey.h"
 
 namespace hid {
 
@@ -45,6 +47,10 @@ struct LinuxHidOptions {
   // open(2) for device nodes, replaceable by tests: returns a descriptor, or -1 with
   // errno set. Empty: ::open.
   std::function<int(const char* path, int flags)> openNode;
+  // Where Survey looks for the udev rule.
+  std::vector<std::string> udevRuleDirectories = kUdevRuleDirectories;
+  // Receives the one line that says notices come from rescanning (no udev daemon).
+  base::DebugSink debug;
 };
 
 class CLinuxHidPlatform final : public IHidPlatform {
@@ -73,6 +79,10 @@ class CLinuxHidPlatform final : public IHidPlatform {
   int NoticeFd() const override { return m_Notices.Fd(); }
   std::vector<std::uint32_t> TakeNotices() override { return m_Notices.Take(); }
 
+  // The maker's USB and HID devices as sysfs shows them, the controller's nodes probed
+  // for access (opened and closed), udev, and the rule file when a node is refused.
+  SystemSurvey Survey() override;
+
   // Which source delivers notices now, for diagnostics and tests.
   NoticeSource ActiveNoticeSource() const;
 
@@ -83,6 +93,7 @@ class CLinuxHidPlatform final : public IHidPlatform {
   CNoticeQueue m_Notices;
   mutable std::mutex m_WatcherMutex;
   std::unique_ptr<CDeviceWatcher> m_Watcher;
+  bool m_bToldRescan = false;  // under m_WatcherMutex: the rescan's debug line is said once
 };
 
 // What the front ends call.

@@ -11,6 +11,7 @@
 namespace hid::udev_support {
 namespace {
 
+constexpr std::uint16_t kBusUsb = 0x03;           // BUS_USB of HID_ID
 constexpr std::size_t kMaxDescriptorSize = 4096;  // the kernel's HID_MAX_DESCRIPTOR_SIZE
 
 std::optional<std::uint32_t> ParseHex(std::string_view text) {
@@ -47,10 +48,11 @@ std::optional<UsbIds> ParseHidId(std::string_view hidId) {
   const auto bus = ParseHex(hidId.substr(0, first));
   const auto vendor = ParseHex(hidId.substr(first + 1, second - first - 1));
   const auto product = ParseHex(hidId.substr(second + 1));
-  if (!bus || !vendor || !product || *vendor > 0xFFFF || *product > 0xFFFF) {
+  if (!bus || !vendor || !product || *bus > 0xFFFF || *vendor > 0xFFFF || *product > 0xFFFF) {
     return std::nullopt;
   }
-  return UsbIds{static_cast<std::uint16_t>(*vendor), static_cast<std::uint16_t>(*product)};
+  return UsbIds{static_cast<std::uint16_t>(*vendor), static_cast<std::uint16_t>(*product),
+                static_cast<std::uint16_t>(*bus)};
 }
 
 std::optional<HidrawNode> DescribeHidraw(udev_device* hidraw) {
@@ -63,7 +65,7 @@ std::optional<HidrawNode> DescribeHidraw(udev_device* hidraw) {
     return std::nullopt;
   }
   const auto ids = ParseHidId(hidId);
-  if (!ids) {
+  if (!ids || ids->bus != kBusUsb) {
     return std::nullopt;
   }
   // The USB device above the interface is named after its bus and port chain ("1-2.3"),

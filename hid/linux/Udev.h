@@ -39,6 +39,7 @@ UdevPtr NewContext();
 struct UsbIds {
   std::uint16_t vendorId = 0;
   std::uint16_t productId = 0;
+  std::uint16_t bus = 0;  // 0x03 USB, 0x05 Bluetooth, ...
 };
 std::optional<UsbIds> ParseHidId(std::string_view hidId);
 
@@ -50,7 +51,9 @@ struct HidrawNode {
 };
 
 // The node behind a hidraw device; nullopt when it has no device node or its IDs
-// cannot be read (no parent hid device, no or a malformed HID_ID).
+// cannot be read (no parent hid device, no or a malformed HID_ID), and for a device on
+// another bus than USB: a controller paired over Bluetooth shows the same IDs, but its
+// bootloader comes back only on the cable, so the link must never take it for one.
 std::optional<HidrawNode> DescribeHidraw(udev_device* hidraw);
 
 // Every hidraw node present now, in libudev's enumeration order.

@@ -26,6 +26,9 @@ EM_ASYNC_JS(int, web_hid_read, (int reader, std::uint8_t* frame, int timeoutMs),
 EM_ASYNC_JS(int, web_hid_write, (std::uint32_t device, const std::uint8_t* frame, int length), {
   return await Module.webHid.write(device, frame, length);
 });
+EM_JS(int, web_hid_request_state, (char* reason, int size), {
+  return Module.webHid.requestState(reason, size);
+});
 // clang-format on
 
 namespace hid {
@@ -139,7 +142,12 @@ base::Result<std::unique_ptr<IHidHandle>> CWebHidPlatform::Open(const std::strin
   const int result = web_hid_open(*device, access == Access::kRead ? 1 : 0, why.data(),
                                   static_cast<int>(why.size()));
   if (result >= 0) {
+    m_Access[path] = {NodeAccess::kOpenable, {}};
     return std::unique_ptr<IHidHandle>(std::make_unique<CWebHidHandle>(*device, result));
+  }
+  if (result != -kJsOpenNotFound && result != -kJsOpenGone) {
+    m_Access[path] = {result == -kJsOpenRefused ? NodeAccess::kDenied : NodeAccess::kFailed,
+                      why.data()};
   }
   switch (-result) {
     case kJsOpenNotFound:
@@ -153,6 +161,31 @@ base::Result<std::unique_ptr<IHidHandle>> CWebHidPlatform::Open(const std::strin
       return base::Error{base::ErrorKind::kIo,
                          "open " + path + ": the browser could not open it (" + why.data() + ")"};
   }
+}
+
+SystemSurvey CWebHidPlatform::Survey() {
+  SystemSurvey survey;
+  survey.source = SurveySource::kWeb;
+  WebGrants web;
+  web.available = IsAvailable();
+  if (web.available) {
+    // The page asks only for the controller's two modes: what it may use is what it lists.
+    for (const InterfaceInfo& info : EnumerateInterfaces()) {
+      const auto known = m_Access.find(info.path);
+      const auto access = known == m_Access.end()
+                              ? std::pair<NodeAccess, std::string>{NodeAccess::kNotChecked, {}}
+                              : known->second;
+      survey.interfaces.push_back(
+          SurveyedInterface{info.path, info.productId, HidBus::kUsb, access.first, access.second});
+    }
+    web.granted = static_cast<int>(survey.interfaces.size());
+    std::array<char, 160> reason{};
+    web.request = static_cast<WebGrants::Request>(
+        web_hid_request_state(reason.data(), static_cast<int>(reason.size())));
+    web.reason = reason.data();
+  }
+  survey.web = web;
+  return survey;
 }
 
 bool CWebHidPlatform::RegisterForDeviceNotices(NativeWindow /*notifyWindow*/) {

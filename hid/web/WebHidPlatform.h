@@ -18,9 +18,11 @@
 #pragma once
 
 #include <cstdint>
+#include <map>
 #include <memory>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "hid/HidPlatform.h"
@@ -46,6 +48,15 @@ class CWebHidPlatform : public IHidPlatform {
   bool RegisterForDeviceNotices(NativeWindow notifyWindow) override;
   void UnregisterDeviceNotices() override;
   std::vector<std::uint32_t> TakeNotices() override;
+
+  // Whether the browser has WebHID, the controllers the user has allowed, how the last
+  // request in the browser's chooser ended (page.js tells web-hid.js), and how the last
+  // opening of each allowed controller went. Opens nothing.
+  SystemSurvey Survey() override;
+
+ private:
+  // The last opening of each path: opened, or refused with the browser's words.
+  std::map<std::string, std::pair<NodeAccess, std::string>> m_Access;
 };
 
 }  // namespace hid

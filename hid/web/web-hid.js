@@ -28,6 +28,9 @@ Module['webHid'] = (function () {
   let nextNumber = 1;
   let nextReader = 1;
   let noticesWanted = false;
+  // How the user's last request in the browser's chooser ended, as the Request values of
+  // hid/Survey.h: 0 not asked, 1 a device chosen, 2 closed without a choice, 3 blocked.
+  let request = {state: 0, reason: ''};
 
   const isController = (device) =>
       device.vendorId === kVendorId && kProductIds.includes(device.productId);
@@ -202,6 +205,17 @@ Module['webHid'] = (function () {
       } catch (error) {
         return 0;
       }
+    },
+
+    // The page's requestDevice() ended: with the devices chosen, or with its error.
+    requested(devices, error) {
+      request = error ? {state: 3, reason: error.name + ': ' + error.message}
+                      : {state: devices.length > 0 ? 1 : 2, reason: ''};
+    },
+
+    requestState(reasonPtr, reasonSize) {
+      stringToUTF8(request.reason, reasonPtr, reasonSize);
+      return request.state;
     },
 
     setNoticesWanted(wanted) {

@@ -3,6 +3,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <cwctype>
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
@@ -80,6 +81,16 @@ class CPathReader {
   DWORD m_Size = 0;  // bytes offered to the service; 0 while no buffer is held
 };
 
+}  // namespace
+
+bool IsUsbDevice(std::wstring id) {
+  for (wchar_t& c : id) {
+    c = static_cast<wchar_t>(std::towupper(c));
+  }
+  const std::size_t hardware = id.find(L'\\', 4);
+  return id.rfind(L"USB\\", 0) == 0 && id.substr(0, hardware).find(L"&MI_") == std::wstring::npos;
+}
+
 std::wstring DeviceId(IWin32Api& api, DEVINST node) {
   wchar_t id[MAX_DEVICE_ID_LEN + 1] = {};
   if (api.CM_Get_Device_IDW(node, id, MAX_DEVICE_ID_LEN + 1) != CR_SUCCESS) {
@@ -89,18 +100,7 @@ std::wstring DeviceId(IWin32Api& api, DEVINST node) {
   return id;
 }
 
-// A USB device as a whole: "USB\VID_4B2E&PID_6E21\...", but not one interface of a
-// composite device ("USB\VID_4B2E&PID_6E21&MI_00\..."), whose parent the device is.
-bool IsUsbDevice(std::wstring id) {
-  for (wchar_t& c : id) {
-    c = static_cast<wchar_t>(std::towupper(c));
-  }
-  const std::size_t hardware = id.find(L'\\', 4);
-  return id.rfind(L"USB\\", 0) == 0 && id.substr(0, hardware).find(L"&MI_") == std::wstring::npos;
-}
-
-// A registry property of a device node that holds a list of strings: the first of them.
-std::wstring FirstString(IWin32Api& api, DEVINST node, ULONG property) {
+std::wstring StringProperty(IWin32Api& api, DEVINST node, ULONG property) {
   ULONG type = 0;
   ULONG length = 0;
   if (api.CM_Get_DevNode_Registry_PropertyW(node, property, &type, nullptr, &length) !=
@@ -113,13 +113,11 @@ std::wstring FirstString(IWin32Api& api, DEVINST node, ULONG property) {
   ULONG size = length;
   if (api.CM_Get_DevNode_Registry_PropertyW(node, property, &type, buffer.data(), &size) !=
           CR_SUCCESS ||
-      type != REG_MULTI_SZ) {
+      (type != REG_MULTI_SZ && type != REG_SZ)) {
     return {};
   }
   return buffer.data();
 }
-
-}  // namespace
 
 std::string LocationOf(IWin32Api& api, DEVINST hidNode) {
   DEVINST node = hidNode;
@@ -135,7 +133,7 @@ std::string LocationOf(IWin32Api& api, DEVINST hidNode) {
   if (!found) {
     return {};  // not on USB: Bluetooth, a virtual device
   }
-  if (std::wstring path = FirstString(api, node, CM_DRP_LOCATION_PATHS); !path.empty()) {
+  if (std::wstring path = StringProperty(api, node, CM_DRP_LOCATION_PATHS); !path.empty()) {
     return Utf8FromWide(path);
   }
   // Without location paths: the hub it hangs on and the number of its port there.
@@ -174,13 +172,13 @@ std::optional<InterfaceInfo> ReadIds(IWin32Api& api, const std::wstring& path) {
 
 }  // namespace
 
-std::vector<InterfaceInfo> EnumerateHidInterfaces(IWin32Api& api) {
+void ForEachHidInterface(IWin32Api& api,
+                         const std::function<void(const std::wstring& path, DEVINST node)>& visit) {
   const GUID hidClass = api.HidD_GetHidGuid();
   const HDEVINFO set = api.SetupDiGetClassDevsW(hidClass, DIGCF_PRESENT | DIGCF_DEVICEINTERFACE);
   if (set == INVALID_HANDLE_VALUE) {
-    return {};
+    return;
   }
-  std::vector<InterfaceInfo> interfaces;
   CPathReader paths(api, set);
   for (DWORD index = 0;; ++index) {
     SP_DEVICE_INTERFACE_DATA data{};
@@ -189,16 +187,21 @@ std::vector<InterfaceInfo> EnumerateHidInterfaces(IWin32Api& api) {
       break;  // ERROR_NO_MORE_ITEMS: the end of the snapshot
     }
     DEVINST node = 0;
-    const std::optional<std::wstring> path = paths.Read(data, node);
-    if (!path) {
-      continue;
-    }
-    if (auto info = ReadIds(api, *path)) {
-      info->location = LocationOf(api, node);
-      interfaces.push_back(std::move(*info));
+    if (const std::optional<std::wstring> path = paths.Read(data, node)) {
+      visit(*path, node);
     }
   }
   api.SetupDiDestroyDeviceInfoList(set);
+}
+
+std::vector<InterfaceInfo> EnumerateHidInterfaces(IWin32Api& api) {
+  std::vector<InterfaceInfo> interfaces;
+  ForEachHidInterface(api, [&](const std::wstring& path, DEVINST node) {
+    if (auto info = ReadIds(api, path)) {
+      info->location = LocationOf(api, node);
+      interfaces.push_back(std::move(*info));
+    }
+  });
   return interfaces;
 }
 

@@ -1,6 +1,7 @@
 // The HID interfaces present now, found with the device setup services.
 #pragma once
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -25,6 +26,22 @@ inline constexpr int kLocationDepth = 8;
 // its port number there (CM_DRP_ADDRESS). Empty for a device not on USB (Bluetooth,
 // virtual), or when neither can be read: two controllers must never share a place.
 std::string LocationOf(IWin32Api& api, DEVINST hidNode);
+
+// A device node's instance id ("USB\VID_4B2E&PID_6E21\5&2A3B4C&0&3"); empty when unknown.
+std::wstring DeviceId(IWin32Api& api, DEVINST node);
+
+// A USB device as a whole: "USB\VID_4B2E&PID_6E21\...", but not one interface of a
+// composite device ("USB\VID_4B2E&PID_6E21&MI_00\..."), whose parent the device is.
+bool IsUsbDevice(std::wstring id);
+
+// A string property of a node's registry entry (CM_DRP_...), the first of a list; empty
+// when it has none.
+std::wstring StringProperty(IWin32Api& api, DEVINST node, ULONG property);
+
+// Calls visit with the path and the device node of each present HID interface (a snapshot
+// as below); interfaces whose path cannot be read are left out.
+void ForEachHidInterface(IWin32Api& api,
+                         const std::function<void(const std::wstring& path, DEVINST node)>& visit);
 
 // Walks a snapshot of the present HID interfaces (SetupDiGetClassDevsW with
 // DIGCF_PRESENT | DIGCF_DEVICEINTERFACE) by index until the first index with no entry.

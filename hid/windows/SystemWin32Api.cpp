@@ -27,6 +27,15 @@ class CSystemWin32Api final : public IWin32Api {
                                               deviceInfo);
   }
 
+  HDEVINFO SetupDiGetClassDevsW(const GUID* classGuid, const wchar_t* enumerator,
+                                DWORD flags) override {
+    return ::SetupDiGetClassDevsW(classGuid, enumerator, nullptr, flags);
+  }
+
+  BOOL SetupDiEnumDeviceInfo(HDEVINFO set, DWORD index, SP_DEVINFO_DATA* data) override {
+    return ::SetupDiEnumDeviceInfo(set, index, data);
+  }
+
   BOOL SetupDiDestroyDeviceInfoList(HDEVINFO set) override {
     return ::SetupDiDestroyDeviceInfoList(set);
   }
@@ -61,6 +70,18 @@ class CSystemWin32Api final : public IWin32Api {
   CONFIGRET CM_Get_DevNode_Registry_PropertyW(DEVINST node, ULONG property, ULONG* type,
                                               void* buffer, ULONG* length) override {
     return ::CM_Get_DevNode_Registry_PropertyW(node, property, type, buffer, length, 0);
+  }
+
+  CONFIGRET CM_Get_Child(DEVINST* child, DEVINST node) override {
+    return ::CM_Get_Child(child, node, 0);
+  }
+
+  CONFIGRET CM_Get_Sibling(DEVINST* sibling, DEVINST node) override {
+    return ::CM_Get_Sibling(sibling, node, 0);
+  }
+
+  CONFIGRET CM_Get_DevNode_Status(ULONG* status, ULONG* problem, DEVINST node) override {
+    return ::CM_Get_DevNode_Status(status, problem, node, 0);
   }
 
   HANDLE CreateFileW(const wchar_t* path, DWORD access, DWORD share, DWORD disposition,

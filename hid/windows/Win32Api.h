@@ -44,6 +44,11 @@ class IWin32Api {
                                                 SP_DEVICE_INTERFACE_DETAIL_DATA_W* detail,
                                                 DWORD detailSize, DWORD* requiredSize,
                                                 SP_DEVINFO_DATA* deviceInfo) = 0;
+  // Every device node of one enumerator ("USB"), of any class: flags DIGCF_ALLCLASSES |
+  // DIGCF_PRESENT and classGuid null. Walked by index with SetupDiEnumDeviceInfo.
+  virtual HDEVINFO SetupDiGetClassDevsW(const GUID* classGuid, const wchar_t* enumerator,
+                                        DWORD flags) = 0;
+  virtual BOOL SetupDiEnumDeviceInfo(HDEVINFO set, DWORD index, SP_DEVINFO_DATA* data) = 0;
   virtual BOOL SetupDiDestroyDeviceInfoList(HDEVINFO set) = 0;
   virtual BOOLEAN HidD_GetAttributes(HANDLE device, HIDD_ATTRIBUTES* attributes) = 0;
   // HidD_GetPreparsedData, HidP_GetCaps and HidD_FreePreparsedData in one: false when
@@ -57,6 +62,11 @@ class IWin32Api {
   virtual CONFIGRET CM_Get_Device_IDW(DEVINST node, wchar_t* buffer, ULONG length) = 0;
   virtual CONFIGRET CM_Get_DevNode_Registry_PropertyW(DEVINST node, ULONG property, ULONG* type,
                                                       void* buffer, ULONG* length) = 0;
+  // A node's first child and its next sibling, and its status (DN_...) with its problem
+  // code (CM_PROB_..., meaningful when the status has DN_HAS_PROBLEM).
+  virtual CONFIGRET CM_Get_Child(DEVINST* child, DEVINST node) = 0;
+  virtual CONFIGRET CM_Get_Sibling(DEVINST* sibling, DEVINST node) = 0;
+  virtual CONFIGRET CM_Get_DevNode_Status(ULONG* status, ULONG* problem, DEVINST node) = 0;
 
   // Files and waiting.
   virtual HANDLE CreateFileW(const wchar_t* path, DWORD access, DWORD share, DWORD disposition,

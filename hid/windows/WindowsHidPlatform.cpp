@@ -3,6 +3,7 @@
 #include "hid/windows/HidEnumeration.h"
 #include "hid/windows/Win32Errors.h"
 #include "hid/windows/WindowsHidHandle.h"
+#include "hid/windows/WindowsSurvey.h"
 
 namespace hid::windows {
 
@@ -14,6 +15,10 @@ CWindowsHidPlatform::~CWindowsHidPlatform() {
 
 std::vector<InterfaceInfo> CWindowsHidPlatform::EnumerateInterfaces() {
   return EnumerateHidInterfaces(*m_Api);
+}
+
+SystemSurvey CWindowsHidPlatform::Survey() {
+  return SurveyWindows(*m_Api);
 }
 
 base::Result<std::unique_ptr<IHidHandle>> CWindowsHidPlatform::Open(const std::string& path,

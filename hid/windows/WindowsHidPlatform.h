@@ -50,6 +50,10 @@ class CWindowsHidPlatform final : public IHidPlatform {
   std::vector<std::uint32_t> TakeNotices() override { return m_Notices.Take(); }
   bool WaitForNotices(std::chrono::milliseconds timeout) { return m_Notices.WaitFor(timeout); }
 
+  // The maker's USB devices with their problem codes, and its HID interfaces, the
+  // controller's opened and closed again (WindowsSurvey.h).
+  SystemSurvey Survey() override;
+
   // The hidden window while it runs, else null; for tests.
   HWND NoticeWindow() const;
 

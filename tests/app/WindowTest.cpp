@@ -294,22 +294,39 @@ class WindowTest : public QObject {
     QCOMPARE(rig.Sent(), (Codes{0x0008, 0x0101}));
   }
 
-  // Without a controller: the button disabled, the bar empty, the instructions shown;
-  // the controls where template 102 puts them in the font's base units. The texts' table,
-  // and Qt's own words (the file dialog's buttons) from Qt's catalog.
+  // Without a controller: the button disabled, the bar empty, the reason in the place of
+  // the instructions; the controls where template 102 puts them in the font's base units.
+  // The texts' table, and Qt's own words (the file dialog's buttons) from Qt's catalog.
+  // A controller the system will not let this user open: the label names it and the fix.
+  void aControllerThatMayNotBeOpenedIsExplainedInTheLabel() {
+    Rig rig;
+    rig.device->interfaces = {{"/dev/hidraw5", hid::kVendorId, hid::kAppProductId}};
+    rig.device->writeOpenError = base::Error{base::ErrorKind::kPermissionDenied, "EACCES"};
+    rig.Start();
+    QVERIFY(rig.Completion()->isVisible() && !rig.Button()->isEnabled());
+    QVERIFY2(rig.Completion()->text().startsWith(
+                 "The controller in application mode is at /dev/hidraw5, but this user may not "
+                 "open it (EACCES). Install the controller's udev rule with echo"),
+             qPrintable(rig.Completion()->text()));
+  }
+
   void startsWithoutADeviceInItsLanguageLaidOutAsTemplate102_data() {
     QTest::addColumn<int>("language");
     QTest::addColumn<QString>("button");
     QTest::addColumn<QString>("completion");
     QTest::addColumn<QString>("instructions");
     QTest::addColumn<QStringList>("fileButtons");
-    QTest::newRow("2052") << 2052 << QStringLiteral("USB 升级") << QStringLiteral("升级成功。")
+    QTest::newRow("2052") << 2052 << QStringLiteral("USB 升级")
+                          << QStringLiteral(
+                                 "没有连接任何来自手柄厂商（厂商 ID 0x4B2E）的设备。请检查")
                           << QStringLiteral(
                                  "1. 将接收器通过USB口连接电脑。 \n\n"
                                  "2. 点击 USB 升级按钮，选择固件文件(.dat)升级。")
                           << QStringList{QStringLiteral("打开(&O)"), QStringLiteral("取消")};
     QTest::newRow("1033") << 1033 << QStringLiteral("USB Update")
-                          << QStringLiteral("Firmware upgraded!")
+                          << QStringLiteral(
+                                 "No device of the controller's maker (vendor ID 0x4B2E) is "
+                                 "connected, on any bus. Check that the cable carries data")
                           << QStringLiteral(
                                  "1. Connect the receiver to the PC via USB.\n\n"
                                  "2. Click \"USB Update\" button and select firmware file\n"
@@ -330,13 +347,13 @@ class WindowTest : public QObject {
     rig.Start(static_cast<std::uint16_t>(language));
     QCOMPARE(rig.dialog->windowTitle(), kTitle);
     QCOMPARE(rig.Button()->text(), button);
-    QCOMPARE(rig.Completion()->text(), completion);
+    QVERIFY2(rig.Completion()->text().startsWith(completion), qPrintable(rig.Completion()->text()));
     QCOMPARE(rig.Instructions()->text(), instructions);
     QVERIFY(!rig.Button()->isEnabled());
     QCOMPARE(rig.Bar()->value(), 0);
     QCOMPARE(rig.Bar()->maximum(), 100);
-    QVERIFY(!rig.Completion()->isVisible());
-    QVERIFY(rig.Instructions()->isVisible());
+    QVERIFY(rig.Completion()->isVisible());
+    QVERIFY(!rig.Instructions()->isVisible());
     QVERIFY(rig.dialog->GetDlgItem(1011) == nullptr);
     const auto pixels = [&](int x, int y, int w, int h) {
       const app::DialogRect r = app::MapDialogRect({x, y, w, h}, rig.dialog->BaseUnits());
@@ -345,7 +362,7 @@ class WindowTest : public QObject {
     QCOMPARE(QRect(QPoint(), rig.dialog->size()), pixels(0, 0, 244, 130));
     QCOMPARE(rig.Bar()->geometry(), pixels(7, 7, 230, 14));
     QCOMPARE(rig.Button()->geometry(), pixels(7, 101, 230, 22));
-    QCOMPARE(rig.Completion()->geometry(), pixels(83, 86, 85, 12));
+    QCOMPARE(rig.Completion()->geometry(), pixels(7, 25, 230, 74));  // over the instructions
     QCOMPARE(rig.Instructions()->geometry(), pixels(7, 25, 230, 42));
 
     QStringList shown;
@@ -436,31 +453,72 @@ class WindowTest : public QObject {
     QVERIFY(rig.Completion()->isVisible());
     // The controller comes back in application mode and is read again: 2.15.
     QTRY_COMPARE_WITH_TIMEOUT(rig.dialog->Road().Control().GetCurrentFirmwareInfo(), 215u, 10000);
+    // Back with its new firmware: the label says so in place of the instructions, and the
+    // button may start another update.
+    QTRY_COMPARE(rig.Completion()->text(),
+                 QStringLiteral("Firmware upgraded to 2.15. You can unplug the controller."));
+    QVERIFY(rig.Completion()->isVisible() && !rig.Instructions()->isVisible());
+    QVERIFY(rig.Button()->isEnabled());
   }
 
-  void closingWhileStreamingStopsTheRunThenEnds() {
+  // Closing while blocks stream asks first. Yes: the run stops at the next block boundary
+  // and the window ends; No: the run goes on to the end.
+  void closingWhileStreamingAsksThenStopsOrGoesOn_data() {
+    QTest::addColumn<bool>("stop");
+    QTest::newRow("yes") << true;
+    QTest::newRow("no") << false;
+  }
+  void closingWhileStreamingAsksThenStopsOrGoesOn() {
+    QFETCH(bool, stop);
     Rig rig;
     const QString image = rig.BootDeviceWithImage(100);
     rig.Start();
-    CModalAnswerer answerer(rig.dialog.get(), {{Action::kChoose, image}, {Action::kOk}});
     // The user closes the window once block 10 of 100 is confirmed; the worker goes on
-    // only when the close has happened, so the stop meets it at that block boundary.
-    std::promise<void> closed;
-    QObject::connect(rig.dialog.get(), &QDialog::finished, [&] { closed.set_value(); });
+    // only once the answer has taken effect, so a stop meets it at that block boundary.
+    std::promise<void> decided;
+    std::atomic<bool> told{false};
+    const auto decide = [&] {
+      if (!told.exchange(true)) {
+        decided.set_value();
+      }
+    };
+    QObject::connect(rig.dialog.get(), &QDialog::finished, decide);
+    CModalAnswerer answerer(rig.dialog.get(),
+                            {{Action::kChoose, image},
+                             {Action::kOk},
+                             {stop ? Action::kOk : Action::kCancel,
+                              {},
+                              [&] {
+                                if (!stop) {
+                                  QObject::connect(
+                                      qobject_cast<QDialog*>(QApplication::activeModalWidget()),
+                                      &QDialog::finished, decide);
+                                }
+                              }},
+                             {Action::kOk}});  // the success box, when the run went on
     rig.dialog->Road().SetRunProgressObserver([&](const update::RunOutcome& now) {
       if (now.step == update::RunStep::kStreaming && now.block == 10) {
         QMetaObject::invokeMethod(rig.dialog.get(), &QWidget::close, Qt::QueuedConnection);
-        (void)closed.get_future().wait_for(std::chrono::seconds(10));
+        (void)decided.get_future().wait_for(std::chrono::seconds(10));
       }
     });
     QSignalSpy ended(rig.dialog.get(), &app::CUpdateDlg::RunEnded);
     QVERIFY(ended.wait(10000));
-    QVERIFY(!rig.dialog->isVisible());
+    QCOMPARE(answerer.seen.mid(2, 1),
+             QStringList{"box:" + kTitle +
+                         "|An update is running. Stop it? The controller will stay in boot "
+                         "mode."});
     const auto outcome = rig.dialog->LastRunOutcome();
+    const Codes sent = rig.Sent();
+    QCOMPARE(rig.dialog->isVisible(), !stop);
+    if (!stop) {
+      QVERIFY(outcome->Completed());
+      QCOMPARE(std::count(sent.begin(), sent.end(), 0x0003), 100);
+      return;
+    }
     QCOMPARE(outcome->failure, RunFailure::kStopped);
     QCOMPARE(outcome->step, update::RunStep::kStreaming);
     QCOMPARE(outcome->block, 10u);
-    const Codes sent = rig.Sent();
     QCOMPARE(std::count(sent.begin(), sent.end(), 0x0003), 10);
     QCOMPARE(std::count(sent.begin(), sent.end(), 0x00C2), 0);
     rig.dialog.reset();  // joins the worker

@@ -37,10 +37,17 @@ TEST(Devices, ListsEveryControllerWithWhatItSaysAboutItself) {
 }
 
 TEST(Devices, NoneOrLockedSayWhatToDo) {
+  // Under the empty list: why there is none, and what to do.
   CCliHarness empty;
   const auto none = empty.Run({"devices", "--json"});
   EXPECT_EQ(none.code, 3);
-  EXPECT_EQ(none.out, "{\n  \"devices\": []\n}\n");
+  const auto document = cli::Json::parse(none.out);
+  EXPECT_EQ(document["devices"], cli::Json::array());
+  EXPECT_EQ(document["findings"][0]["kind"], "nothing-found");
+  const auto plain = empty.Run({"devices"});
+  EXPECT_TRUE(cli_test::Contains(plain.out, "problem: No device of the controller's maker"))
+      << plain.out;
+  EXPECT_TRUE(cli_test::Contains(plain.out, "  what to do: Check that the cable carries data"));
 
   CCliHarness cli;
   auto locked = std::make_shared<testing_support::CFakeHidPlatform>();
@@ -54,6 +61,36 @@ TEST(Devices, NoneOrLockedSayWhatToDo) {
                             cli::PermissionHint()),
             std::string::npos)
       << denied.out;
+}
+
+TEST(Doctor, TellsWhetherAControllerCanBeUsedAndSendsItNothing) {
+  CCliHarness ready;
+  ready.AddDevice();
+  const auto ok = ready.Run({"doctor"});
+  EXPECT_EQ(ok.code, 0) << ok.err;
+  EXPECT_EQ(ok.out, "passed: The controller in application mode is ready at sim:0.\n");
+  EXPECT_TRUE(cli_test::ReceivedCodes(*ready.devices[0]).empty());
+
+  CCliHarness cli;
+  auto locked = std::make_shared<testing_support::CFakeHidPlatform>();
+  locked->interfaces = {{"/dev/hidraw5", hid::kVendorId, hid::kBootProductId}};
+  locked->writeOpenError = base::Error{base::ErrorKind::kPermissionDenied, "Permission denied"};
+  cli.platform = [locked] { return locked; };
+  const auto denied = cli.Run({"doctor"});
+  EXPECT_EQ(denied.code, 3);
+  EXPECT_EQ(denied.out.substr(0, denied.out.find("udevadm trigger")),
+            "problem: The controller in boot mode is at /dev/hidraw5, but this user may not open "
+            "it (Permission denied).\n  what to do: Install the controller's udev rule with echo "
+            "'SUBSYSTEM==\"hidraw\", ATTRS{idVendor}==\"4b2e\", ATTRS{idProduct}==\"6e21|6e30\", "
+            "TAG+=\"uaccess\"' | sudo tee /etc/udev/rules.d/70-corvane-update.rules && sudo "
+            "udevadm control --reload-rules && sudo ");
+  EXPECT_TRUE(locked->Written().empty());
+
+  const auto json = cli::Json::parse(cli.Run({"doctor", "--json", "--lang", "zh"}).out);
+  EXPECT_EQ(json["usable"], false);
+  EXPECT_EQ(json["findings"][0]["kind"], "permission-denied");
+  EXPECT_EQ(json["findings"][0]["subject"], "/dev/hidraw5");
+  EXPECT_TRUE(cli_test::Contains(json["findings"][0]["text"], "当前用户无权打开它"));
 }
 
 TEST(Simulate, TheSimulatedControllerTakesTheImagesVersion) {

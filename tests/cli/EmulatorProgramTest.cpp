@@ -228,7 +228,7 @@ TEST(Program, AnswersAsAUserExpects) {
       {"--lang xx", With({"--lang", "xx", "devices", "--simulate"}), 2, "",
        "update-cli: --lang xx: "},
       {"LANG=zh_CN.UTF-8", With({"bogus"}, "", {"LANG=zh_CN.UTF-8"}), 2, "",
-       "update-cli: 未知的命令“bogus”：可用的命令有 devices, flash, image（见 update-cli "
+       "update-cli: 未知的命令“bogus”：可用的命令有 devices, flash, doctor, image（见 update-cli "
        "--help）\n"},
       {"--lang zh over LANG=en_US.UTF-8",
        With({"flash", image, "--simulate", "--yes", "--lang", "zh"}, "", {"LANG=en_US.UTF-8"}), 0,

@@ -25,6 +25,7 @@ TEST(Help, EveryCommandMatchesItsGoldenText) {
       {"update-cli", {"--help"}},
       {"devices", {"devices", "--help"}},
       {"flash", {"flash", "--help"}},
+      {"doctor", {"doctor", "--help"}},
       {"image", {"image", "--help"}},
       {"image-inspect", {"image", "inspect", "--help"}},
       {"image-pack", {"image", "pack", "--help"}},
@@ -48,7 +49,8 @@ TEST(Help, EveryCommandMatchesItsGoldenText) {
 // help of the command it was in.
 TEST(Help, UsageErrorsNameWhatWasWrong) {
   const std::pair<std::vector<std::string>, std::string> wrong[] = {
-      {{}, "no command given: the commands are devices, flash, image (see update-cli --help)"},
+      {{},
+       "no command given: the commands are devices, flash, doctor, image (see update-cli --help)"},
       {{"--frob", "devices"}, "unknown option --frob (see update-cli devices --help)"},
       {{"flash"}, "flash needs IMAGE (see update-cli flash --help)"},
       {{"image", "frob"},

@@ -3,11 +3,13 @@
 #include <algorithm>
 #include <cstddef>
 #include <cstring>
+#include <iterator>
 
 namespace testing_support {
 namespace {
 
 const HDEVINFO kSnapshot = reinterpret_cast<HDEVINFO>(0x5000);
+const HDEVINFO kDeviceSnapshot = reinterpret_cast<HDEVINFO>(0x5001);
 constexpr std::size_t kPathOffset = offsetof(SP_DEVICE_INTERFACE_DETAIL_DATA_W, DevicePath);
 
 }  // namespace
@@ -133,6 +135,11 @@ CONFIGRET CFakeWin32Api::CM_Get_DevNode_Registry_PropertyW(DEVINST node, ULONG p
     list += L'\0';
     const auto* bytes = reinterpret_cast<const std::uint8_t*>(list.data());
     value.assign(bytes, bytes + list.size() * sizeof(wchar_t));
+  } else if (property == CM_DRP_SERVICE && !found->second.service.empty()) {
+    *type = REG_SZ;
+    const std::wstring& service = found->second.service;
+    const auto* bytes = reinterpret_cast<const std::uint8_t*>(service.c_str());
+    value.assign(bytes, bytes + (service.size() + 1) * sizeof(wchar_t));
   } else if (property == CM_DRP_ADDRESS && found->second.address) {
     *type = REG_DWORD;
     const auto* bytes = reinterpret_cast<const std::uint8_t*>(&*found->second.address);
@@ -149,8 +156,72 @@ CONFIGRET CFakeWin32Api::CM_Get_DevNode_Registry_PropertyW(DEVINST node, ULONG p
   return CR_SUCCESS;
 }
 
+HDEVINFO CFakeWin32Api::SetupDiGetClassDevsW(const GUID* classGuid, const wchar_t* enumerator,
+                                             DWORD flags) {
+  snapshotFlags.push_back(flags);
+  if (classGuid != nullptr || enumerator == nullptr || (flags & DIGCF_ALLCLASSES) == 0) {
+    ++refusedCalls;
+    Fail(ERROR_INVALID_PARAMETER);
+    return INVALID_HANDLE_VALUE;
+  }
+  m_DeviceSnapshot.clear();
+  const std::wstring prefix = std::wstring(enumerator) + L"\\";
+  for (const auto& [node, entry] : devNodes) {
+    if (entry.id.rfind(prefix, 0) == 0) {
+      m_DeviceSnapshot.push_back(node);
+    }
+  }
+  return kDeviceSnapshot;
+}
+
+BOOL CFakeWin32Api::SetupDiEnumDeviceInfo(HDEVINFO set, DWORD index, SP_DEVINFO_DATA* data) {
+  if (set != kDeviceSnapshot || data->cbSize != sizeof(SP_DEVINFO_DATA)) {
+    ++refusedCalls;
+    return Fail(ERROR_INVALID_PARAMETER);
+  }
+  if (index >= m_DeviceSnapshot.size()) {
+    return Fail(ERROR_NO_MORE_ITEMS);
+  }
+  data->DevInst = m_DeviceSnapshot[index];
+  return TRUE;
+}
+
+CONFIGRET CFakeWin32Api::CM_Get_Child(DEVINST* child, DEVINST node) {
+  for (const auto& [each, entry] : devNodes) {
+    if (entry.parent == node) {
+      *child = each;
+      return CR_SUCCESS;
+    }
+  }
+  return CR_NO_SUCH_DEVNODE;
+}
+
+CONFIGRET CFakeWin32Api::CM_Get_Sibling(DEVINST* sibling, DEVINST node) {
+  const auto found = devNodes.find(node);
+  if (found == devNodes.end()) {
+    return CR_NO_SUCH_DEVNODE;
+  }
+  for (auto next = std::next(found); next != devNodes.end(); ++next) {
+    if (next->second.parent == found->second.parent) {
+      *sibling = next->first;
+      return CR_SUCCESS;
+    }
+  }
+  return CR_NO_SUCH_DEVNODE;
+}
+
+CONFIGRET CFakeWin32Api::CM_Get_DevNode_Status(ULONG* status, ULONG* problem, DEVINST node) {
+  const auto found = devNodes.find(node);
+  if (found == devNodes.end()) {
+    return CR_NO_SUCH_DEVNODE;
+  }
+  *problem = found->second.problem;
+  *status = found->second.problem != 0 ? DN_HAS_PROBLEM : (DN_DRIVER_LOADED | DN_STARTED);
+  return CR_SUCCESS;
+}
+
 BOOL CFakeWin32Api::SetupDiDestroyDeviceInfoList(HDEVINFO set) {
-  if (set != kSnapshot) {
+  if (set != kSnapshot && set != kDeviceSnapshot) {
     ++refusedCalls;
     return Fail(ERROR_INVALID_HANDLE);
   }

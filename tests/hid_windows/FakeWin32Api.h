@@ -33,6 +33,8 @@ struct FakeDevNode {
   DEVINST parent = 0;
   std::vector<std::wstring> locationPaths;  // CM_DRP_LOCATION_PATHS; none when empty
   std::optional<DWORD> address;             // CM_DRP_ADDRESS
+  std::wstring service = {};                // CM_DRP_SERVICE: its driver; none when empty
+  ULONG problem = 0;                        // CM_PROB_...; 0: started without a problem
 };
 
 // How the next ReadFile goes.
@@ -95,6 +97,10 @@ class CFakeWin32Api final : public hid::windows::IWin32Api {
   BOOL SetupDiGetDeviceInterfaceDetailW(HDEVINFO set, SP_DEVICE_INTERFACE_DATA* data,
                                         SP_DEVICE_INTERFACE_DETAIL_DATA_W* detail, DWORD detailSize,
                                         DWORD* requiredSize, SP_DEVINFO_DATA* deviceInfo) override;
+  // The device nodes whose instance id starts with the enumerator, in the order of devNodes.
+  HDEVINFO SetupDiGetClassDevsW(const GUID* classGuid, const wchar_t* enumerator,
+                                DWORD flags) override;
+  BOOL SetupDiEnumDeviceInfo(HDEVINFO set, DWORD index, SP_DEVINFO_DATA* data) override;
   BOOL SetupDiDestroyDeviceInfoList(HDEVINFO set) override;
   BOOLEAN HidD_GetAttributes(HANDLE device, HIDD_ATTRIBUTES* attributes) override;
   bool GetReportLengths(HANDLE device, hid::windows::ReportLengths& lengths) override;
@@ -102,6 +108,10 @@ class CFakeWin32Api final : public hid::windows::IWin32Api {
   CONFIGRET CM_Get_Device_IDW(DEVINST node, wchar_t* buffer, ULONG length) override;
   CONFIGRET CM_Get_DevNode_Registry_PropertyW(DEVINST node, ULONG property, ULONG* type,
                                               void* buffer, ULONG* length) override;
+  // Children and siblings in the order of devNodes.
+  CONFIGRET CM_Get_Child(DEVINST* child, DEVINST node) override;
+  CONFIGRET CM_Get_Sibling(DEVINST* sibling, DEVINST node) override;
+  CONFIGRET CM_Get_DevNode_Status(ULONG* status, ULONG* problem, DEVINST node) override;
   HANDLE CreateFileW(const wchar_t* path, DWORD access, DWORD share, DWORD disposition,
                      DWORD flags) override;
   BOOL CloseHandle(HANDLE handle) override;
@@ -137,6 +147,7 @@ class CFakeWin32Api final : public hid::windows::IWin32Api {
   std::map<HANDLE, std::size_t> m_InterfaceOf;
   DWORD m_LastError = 0;
   std::optional<PendingRead> m_Pending;
+  std::vector<DEVINST> m_DeviceSnapshot;  // the nodes the last enumerator snapshot holds
 };
 
 }  // namespace testing_support

@@ -88,7 +88,8 @@ std::wstring StartUpdate(CDialogHarness& dialog, const std::wstring& image, bool
 }
 
 TEST(WindowsDialog, LaysOutTemplate102AsTheSystemMapsIt) {
-  SimRig rig(Config(false, false));
+  // With a controller: without one the completion label moves to say why.
+  SimRig rig(Config(true, false));
   const auto dialog = rig.Start();
   const HWND window = dialog->Dialog();
 
@@ -182,8 +183,11 @@ TEST(WindowsDialog, StartsInTheStateOfTheDevicePresentInItsLanguage) {
     ::SendMessageW(dialog->Item(win::kIdProgressBar), PBM_GETRANGE, FALSE,
                    reinterpret_cast<LPARAM>(&range));
     EXPECT_EQ(range.iHigh, 100);
-    EXPECT_FALSE(::IsWindowVisible(dialog->Item(win::kIdCompletionLabel)));
-    EXPECT_TRUE(::IsWindowVisible(dialog->Item(win::kIdInstructionLabel)));
+    // Without a controller the completion label says why, over the instructions; with one
+    // waiting in boot mode (the file dialog was cancelled) it says so there.
+    const bool said = !c.present || c.bootMode;
+    EXPECT_EQ(::IsWindowVisible(dialog->Item(win::kIdCompletionLabel)) != 0, said);
+    EXPECT_EQ(::IsWindowVisible(dialog->Item(win::kIdInstructionLabel)) != 0, !said);
     EXPECT_EQ(CDialogHarness::TextOf(dialog->Dialog()), kTitle);
     const bool chinese = c.language == text::kLangChinesePrc;
     EXPECT_EQ(CDialogHarness::TextOf(dialog->Item(win::kIdUpdateButton)),
@@ -193,8 +197,14 @@ TEST(WindowsDialog, StartsInTheStateOfTheDevicePresentInItsLanguage) {
                         L"升级按钮，选择固件文件(.dat)升级。"
                       : L"1. Connect the receiver to the PC via USB.\r\n\r\n2. Click \"USB "
                         L"Update\" button and select firmware file\r\n   (.dat).");
-    EXPECT_EQ(CDialogHarness::TextOf(dialog->Item(win::kIdCompletionLabel)),
-              chinese ? L"升级成功。" : L"Firmware upgraded!");
+    EXPECT_EQ(
+        CDialogHarness::TextOf(dialog->Item(win::kIdCompletionLabel))
+            .substr(0, c.present ? std::wstring::npos : 10),
+        !c.present ? L"没有连接任何来自手柄"
+        : c.bootMode
+            ? L"The controller is waiting in boot mode: click USB Update to choose the firmware"
+        : chinese ? L"升级成功。"
+                  : L"Firmware upgraded!");
   }
 }
 
@@ -263,10 +273,10 @@ TEST(WindowsDialog, UpdatesTheSimulatedControllerFromClickToNewFirmware) {
   std::filesystem::remove(image);
 }
 
-// Closing while the version prompt is open cancels it; closing while blocks stream
-// stops the run at the next block. Either way the road ends as stopped, and the dialog
-// once the run has.
-TEST(WindowsDialog, ClosingDuringARunStopsItThenEnds) {
+// Closing while the version prompt is open cancels it; closing while blocks stream asks
+// first: No goes on writing, Yes stops the run at the next block. Either way the road ends
+// as stopped, and the dialog once the run has.
+TEST(WindowsDialog, ClosingDuringARunAsksThenStops) {
   for (const bool whileStreaming : {false, true}) {
     SCOPED_TRACE(whileStreaming ? "while streaming" : "while the prompt is open");
     SimRig rig(Config(true, false, std::chrono::milliseconds(2)));
@@ -276,8 +286,24 @@ TEST(WindowsDialog, ClosingDuringARunStopsItThenEnds) {
               L"New firmware 2.15 and current is 2.14\n");
     if (whileStreaming) {
       ASSERT_TRUE(dialog->WaitUntil([&] { return dialog->Progress() > 0; }));
+      for (const int answer : {IDCANCEL, IDOK}) {
+        ::PostMessageW(dialog->Dialog(), WM_CLOSE, 0, 0);
+        const HWND question = dialog->WaitForPopup();
+        ASSERT_NE(question, nullptr);
+        EXPECT_EQ(CDialogHarness::BoxText(question),
+                  L"An update is running. Stop it? The controller will stay in boot mode.");
+        const int before = dialog->Progress();
+        CDialogHarness::Press(question, answer);
+        if (answer == IDCANCEL) {
+          // No: the question goes, the window stays and the bar goes on.
+          ASSERT_TRUE(dialog->WaitUntil([&] { return dialog->OpenPopup() == nullptr; }));
+          ASSERT_TRUE(dialog->WaitUntil([&] { return dialog->Progress() > before; }));
+          EXPECT_NE(dialog->Dialog(), nullptr);
+        }
+      }
+    } else {
+      ::PostMessageW(dialog->Dialog(), WM_CLOSE, 0, 0);
     }
-    ::PostMessageW(dialog->Dialog(), WM_CLOSE, 0, 0);
     ASSERT_TRUE(dialog->WaitForEnd());
     EXPECT_EQ(dialog->Result(), IDCANCEL);
     EXPECT_EQ(dialog->Dlg().LastRunOutcome()->failure, RunFailure::kStopped);

@@ -158,6 +158,31 @@ test('the controller pulled out while writing, then a new run from boot mode', a
   await page.close();
 });
 
+test('no controller allowed yet, then none chosen: the page says why and how to allow it', async () => {
+  const page = await openPage(chromium.browser, server.url, {standIn: {granted: []}});
+  await waitForText(page, '#diagnosis-text', 'The page has not been allowed to use a controller yet.');
+  assert.match(await textOf(page, '#diagnosis-advice'), /click Connect and choose it/);
+  await page.evaluate(() => standIn.unplug());  // the chooser then has nothing to offer
+  await page.click('#connect');
+  await waitForText(page, '#diagnosis-text', 'No controller was chosen in the browser\'s list.');
+  assert.match(await textOf(page, '#diagnosis-advice'), /check that the cable carries data/);
+  assert.equal(await page.$eval('#diagnosis-link', (link) => link.hidden), true);
+  await page.close();
+});
+
+test('a controller the browser may not open: the udev rule, with the README\'s section', async () => {
+  const page = await openPage(chromium.browser, server.url, {standIn: {refuseOpen: true}});
+  await waitForText(page, '#diagnosis-text',
+                    'The browser may not open the controller in application mode');
+  assert.match(await textOf(page, '#diagnosis-text'), /NotAllowedError: Failed to open the device/);
+  assert.match(await textOf(page, '#diagnosis-advice'), /udev rule/);
+  const link = await page.$eval('#diagnosis-link', (a) => ({hidden: a.hidden, href: a.href}));
+  assert.equal(link.hidden, false);
+  assert.match(link.href, /#permissions-on-linux-the-udev-rule$/);
+  assert.deepEqual(await page.evaluate(() => standIn.received()), []);  // nothing was sent
+  await page.close();
+});
+
 test('in Chinese, in a browser without WebHID, the page says which browsers have it', async () => {
   const page = await openPage(chromium.browser, server.url, {language: 'zh-CN', standIn: null});
   assert.equal(await textOf(page, '#update'), 'USB 升级');

@@ -5,7 +5,8 @@
 // restarts comes back as a new HIDDevice with its new product ID, which the page may use
 // only once the user has chosen it in requestDevice (itself only from a click).
 //
-// config: {granted: [product IDs allowed at the start], latencyMs (per reply),
+// config: {granted: [product IDs allowed at the start], refuseOpen (open() fails as on
+//          Linux without the udev rule), latencyMs (per reply),
 //          reenumerateMs, sim: {typeCode, version, updatedVersion, regionStart,
 //          startInBootMode, removeAtBlock}}
 // window.standIn gives the test the device's side: the frames it received, what it
@@ -55,6 +56,7 @@
     async open() {
       if (this.gone) throw new DOMException('Failed to open the device.', 'NotFoundError');
       if (this.opened) throw new DOMException('The device is already open.', 'InvalidStateError');
+      if (config.refuseOpen) throw new DOMException('Failed to open the device.', 'NotAllowedError');
       this.connection = sim._sim_connect(handle);
       if (this.connection === 0) throw new DOMException('Failed to open the device.', 'NetworkError');
       this.opened = true;
