@@ -103,20 +103,20 @@ CommandResult CDevicesCommand::Run(CSession& session) {
 
     Json entry = {{"path", info.path},
                   {"mode", ModeName(info)},
-                  {"type", report.type ? Json(FormatTypeCode(*report.type)) : Json()}};
+                  {"type", report.type ? Json(firmware::FormatTypeCode(*report.type)) : Json()}};
     std::string line =
         info.path + "  " +
         (info.productId == hid::kAppProductId ? Tr("application mode") : Tr("boot mode"));
     if (report.type) {
-      line += "  " + Fmt(Tr("type {0}"), {FormatTypeCode(*report.type)});
+      line += "  " + Fmt(Tr("type {0}"), {firmware::FormatTypeCode(*report.type)});
     }
     if (info.productId == hid::kAppProductId) {
       if (report.versionWord) {
         const auto version = static_cast<std::uint16_t>(*report.versionWord);
         const auto beta = static_cast<std::uint16_t>(*report.versionWord >> 16);
-        entry["version"] = FormatVersion(version, 0);
+        entry["version"] = firmware::FormatVersion(version, 0);
         entry["beta"] = beta;
-        line += "  " + Fmt(Tr("firmware {0}"), {FormatVersion(version, beta)});
+        line += "  " + Fmt(Tr("firmware {0}"), {firmware::FormatVersion(version, beta)});
       } else {
         entry["version"] = nullptr;
         entry["beta"] = nullptr;

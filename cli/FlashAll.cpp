@@ -15,6 +15,7 @@
 #include "firmware/FirmwareHeader.h"
 #include "hid/Hid.h"
 #include "hid/PlaceHub.h"
+#include "update/RoadWords.h"
 #include "update/RunThread.h"
 
 namespace cli {
@@ -72,17 +73,14 @@ int Columns(CSession& session) {
   return 80;
 }
 
-std::string VersionText(std::uint32_t word) {
-  return FormatVersion(static_cast<std::uint16_t>(word), static_cast<std::uint16_t>(word >> 16));
-}
-
 // "sim-port-0  sim:0  type 0x600A  firmware 2.14": what the question lists.
 std::string Describe(const Road& road, const std::optional<FoundController>& found) {
   std::string text = road.place + "  " + road.controller.path;
   if (found) {
-    text += "  " + Fmt(Tr("type {0}"), {FormatTypeCode(found->type)});
-    text += "  " + (found->versionWord ? Fmt(Tr("firmware {0}"), {VersionText(*found->versionWord)})
-                                       : std::string(Tr("in boot mode, firmware not known")));
+    text += "  " + Fmt(Tr("type {0}"), {firmware::FormatTypeCode(found->type)});
+    text += "  " + (found->versionWord
+                        ? Fmt(Tr("firmware {0}"), {update::VersionText(*found->versionWord)})
+                        : std::string(Tr("in boot mode, firmware not known")));
   }
   return text;
 }
@@ -95,8 +93,8 @@ bool AskOnce(CTerminalUi& people, CFlashBoard& board,
   if (asking.empty()) {
     return false;
   }
-  const std::string version = FormatVersion(image.header.version, image.header.beta);
-  const std::string type = FormatTypeCode(image.header.firmwareType);
+  const std::string version = firmware::FormatVersion(image.header.version, image.header.beta);
+  const std::string type = firmware::FormatTypeCode(image.header.firmwareType);
   people.Line(roads.size() == 1
                   ? Fmt(Tr("1 controller found; {0} holds firmware {1} for type {2}:"),
                         {imagePath, version, type})
@@ -134,8 +132,8 @@ std::string FinalText(const Road& road) {
 
 Json ImageJson(const std::string& imagePath, const firmware::ImageInfo& image) {
   return Json{{"path", imagePath},
-              {"type", FormatTypeCode(image.header.firmwareType)},
-              {"version", FormatVersion(image.header.version, 0)},
+              {"type", firmware::FormatTypeCode(image.header.firmwareType)},
+              {"version", firmware::FormatVersion(image.header.version, 0)},
               {"beta", image.header.beta}};
 }
 

@@ -10,6 +10,7 @@
 #include "firmware/FirmwareHeader.h"
 #include "update/Road.h"
 #include "update/RoadLoop.h"
+#include "update/RoadWords.h"
 #include "update/Words.h"
 
 namespace cli {
@@ -23,16 +24,6 @@ std::string Seconds(std::chrono::milliseconds wait) {
   char text[16];
   std::snprintf(text, sizeof text, "%g s", static_cast<double>(wait.count()) / 1000.0);
   return text;
-}
-
-std::string Hex16(std::uint16_t value) {
-  char text[8];
-  std::snprintf(text, sizeof text, "0x%04X", value);
-  return text;
-}
-
-std::string VersionText(std::uint32_t word) {
-  return FormatVersion(static_cast<std::uint16_t>(word), static_cast<std::uint16_t>(word >> 16));
 }
 
 class CFlashRoad {
@@ -109,10 +100,11 @@ CommandResult CFlashRoad::Execute() {
   if (m_Device->InBootMode()) {
     m_Ui.Line(Fmt(Tr("Found {0} waiting in boot mode (type {1}): flashing it directly; its "
                      "current firmware is not known."),
-                  {m_Path, Hex16(m_Device->type)}));
+                  {m_Path, firmware::FormatTypeCode(m_Device->type)}));
   } else {
     m_Ui.Line(Fmt(Tr("Found {0}: type {1}, firmware {2} (application mode)."),
-                  {m_Path, Hex16(m_Device->type), VersionText(m_Device->version.value_or(0))}));
+                  {m_Path, firmware::FormatTypeCode(m_Device->type),
+                   update::VersionText(m_Device->version.value_or(0))}));
   }
   // Asked here, before the controller is switched: an image it cannot take, or a "no",
   // must not leave it waiting in boot mode. The road then writes what was confirmed.
@@ -159,7 +151,8 @@ std::optional<CommandResult> CFlashRoad::Ask(const update::DeviceIdentity& devic
         ExitCode::kImageRefused,
         Fmt(Tr("image refused: {0} is built for type {1}, the controller is type {2}: use an "
                "image for {2}; the controller was not touched"),
-            {m_ImagePath, FormatTypeCode(m_Image.header.firmwareType), Hex16(device.type)}));
+            {m_ImagePath, firmware::FormatTypeCode(m_Image.header.firmwareType),
+             firmware::FormatTypeCode(device.type)}));
   }
   if (!check.Acceptable()) {
     RunOutcome why;
@@ -170,8 +163,9 @@ std::optional<CommandResult> CFlashRoad::Ask(const update::DeviceIdentity& devic
   }
   // The user sees both versions and decides; --yes decides for a script only what it
   // says: an older image, or the same version again, needs a flag of its own.
-  const std::string version = FormatVersion(check.info.header.version, check.info.header.beta);
-  const std::string current = VersionText(device.version.value_or(0));
+  const std::string version =
+      firmware::FormatVersion(check.info.header.version, check.info.header.beta);
+  const std::string current = update::VersionText(device.version.value_or(0));
   std::string question = Trim(check.prompt);
   if (check.order == update::VersionOrder::kOlder) {
     if (m_Flags.yes && !m_Flags.allowOlder) {
@@ -257,7 +251,7 @@ CommandResult CFlashRoad::FromEnd(const update::RoadEnd& end) {
     m_NewVersion = end.newVersion;
     if (end.newVersion) {
       m_Ui.Result(Fmt(Tr("The controller is back in application mode with firmware {0}."),
-                      {VersionText(*end.newVersion)}));
+                      {update::VersionText(*end.newVersion)}));
     } else {
       m_Ui.Result(Fmt(Tr("The controller did not come back in application mode within {0}; the "
                          "update itself was verified. Unplug and replug it if it does not "
@@ -322,7 +316,8 @@ CommandResult CFlashRoad::FromRun(const RunOutcome& outcome) {
           Fmt(Tr("verification failed: the CRC-16 of the first {0} bytes written differs (image "
                  "{1}, controller {2}); {3}"),
               {std::to_string(std::min(update::kVerifiedLength, outcome.regionLength)),
-               Hex16(outcome.imageCrc), Hex16(outcome.deviceCrc),
+               firmware::FormatTypeCode(outcome.imageCrc),
+               firmware::FormatTypeCode(outcome.deviceCrc),
                StaysInBootMode(Tr("the controller stays in boot mode and a new run writes it "
                                   "anew: run the same command again"))}));
     case RunFailure::kStopped: {
@@ -344,7 +339,7 @@ CommandResult CFlashRoad::FromRun(const RunOutcome& outcome) {
 CommandResult CFlashRoad::Finish(CommandResult result) {
   m_Ui.Finish();
   const auto version = [](const std::optional<std::uint32_t>& word) {
-    return word ? Json(VersionText(*word)) : Json();
+    return word ? Json(update::VersionText(*word)) : Json();
   };
   Json run;
   const std::optional<RunOutcome>& outcome = m_Road.LastRun();
@@ -357,8 +352,8 @@ CommandResult CFlashRoad::Finish(CommandResult result) {
            {"blockCount", outcome->blockCount},
            {"blocksConfirmed", outcome->block}};
     if (outcome->Completed() || outcome->failure == RunFailure::kCrcMismatch) {
-      run["imageCrc"] = Hex16(outcome->imageCrc);
-      run["deviceCrc"] = Hex16(outcome->deviceCrc);
+      run["imageCrc"] = firmware::FormatTypeCode(outcome->imageCrc);
+      run["deviceCrc"] = firmware::FormatTypeCode(outcome->deviceCrc);
     }
     run["completeConfirmed"] = outcome->completeConfirmed;
   }
@@ -371,13 +366,13 @@ CommandResult CFlashRoad::Finish(CommandResult result) {
             success ? Json() : Json{{"kind", ToName(result.code)}, {"message", result.message}}},
            {"device",
             {{"path", m_Path},
-             {"type", m_Device ? Json(Hex16(m_Device->type)) : Json()},
+             {"type", m_Device ? Json(firmware::FormatTypeCode(m_Device->type)) : Json()},
              {"startMode", m_Device && m_Device->InBootMode() ? "boot" : "application"},
              {"previousVersion", m_Device ? version(m_Device->version) : Json()}}},
            {"image",
             {{"path", m_ImagePath},
-             {"type", FormatTypeCode(m_Image.header.firmwareType)},
-             {"version", FormatVersion(m_Image.header.version, 0)},
+             {"type", firmware::FormatTypeCode(m_Image.header.firmwareType)},
+             {"version", firmware::FormatVersion(m_Image.header.version, 0)},
              {"beta", m_Image.header.beta}}},
            {"run", std::move(run)},
            {"newVersion", version(m_NewVersion)},

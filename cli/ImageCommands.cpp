@@ -71,8 +71,9 @@ void PrintImage(std::ostream& out, const std::string& path, const firmware::Imag
   PrintField(out, Tr("beta"),
              header.beta == 0 ? Fmt(Tr("{0} (release)"), {std::to_string(header.beta)})
                               : std::to_string(header.beta));
-  PrintField(out, Tr("type"),
-             FormatTypeCode(header.firmwareType) + " (" + TypeRemark(header.firmwareType) + ")");
+  PrintField(
+      out, Tr("type"),
+      firmware::FormatTypeCode(header.firmwareType) + " (" + TypeRemark(header.firmwareType) + ")");
   PrintField(out, Tr("payload"), Fmt(Tr("{0} bytes"), {std::to_string(header.payloadLength)}));
   PrintField(out, Tr("file"),
              Fmt(info.HoldsPayload() ? Tr("{0} bytes, holds the whole payload")
@@ -101,86 +102,6 @@ std::optional<std::string> RefuseUnwritable(const std::string& path,
   return std::nullopt;
 }
 
-std::optional<std::uint16_t> ParseTypeCode(const std::string& text) {
-  if (text.empty()) {
-    return std::nullopt;
-  }
-  const bool hex = text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X');
-  const std::string digits = hex ? text.substr(2) : text;
-  if (digits.empty() || digits.size() > 5) {
-    return std::nullopt;
-  }
-  std::uint32_t value = 0;
-  for (const char c : digits) {
-    int digit = -1;
-    if (c >= '0' && c <= '9') {
-      digit = c - '0';
-    } else if (hex && c >= 'a' && c <= 'f') {
-      digit = c - 'a' + 10;
-    } else if (hex && c >= 'A' && c <= 'F') {
-      digit = c - 'A' + 10;
-    }
-    if (digit < 0) {
-      return std::nullopt;
-    }
-    value = value * (hex ? 16 : 10) + static_cast<std::uint32_t>(digit);
-  }
-  if (value > 0xFFFF) {
-    return std::nullopt;
-  }
-  return static_cast<std::uint16_t>(value);
-}
-
-std::optional<std::uint16_t> ParseBeta(const std::string& text) {
-  if (text.empty() || text.size() > 5 ||
-      text.find_first_not_of("0123456789") != std::string::npos) {
-    return std::nullopt;
-  }
-  std::uint32_t value = 0;
-  for (const char c : text) {
-    value = value * 10 + static_cast<std::uint32_t>(c - '0');
-  }
-  if (value > 0xFFFF) {
-    return std::nullopt;
-  }
-  return static_cast<std::uint16_t>(value);
-}
-
-std::optional<std::uint16_t> ParseVersion(const std::string& text) {
-  const auto point = text.find('.');
-  if (point == std::string::npos || point == 0 || point > 3 || text.size() != point + 3) {
-    return std::nullopt;
-  }
-  std::uint32_t value = 0;
-  for (std::size_t i = 0; i < text.size(); ++i) {
-    if (i == point) {
-      continue;
-    }
-    if (text[i] < '0' || text[i] > '9') {
-      return std::nullopt;
-    }
-    value = value * 10 + static_cast<std::uint32_t>(text[i] - '0');
-  }
-  if (value > 0xFFFF) {
-    return std::nullopt;
-  }
-  return static_cast<std::uint16_t>(value);
-}
-
-std::string FormatTypeCode(std::uint32_t type) {
-  char text[16];
-  std::snprintf(text, sizeof text, type > 0xFFFF ? "0x%08X" : "0x%04X", type);
-  return text;
-}
-
-std::string FormatVersion(std::uint16_t hundredths, std::uint16_t beta) {
-  std::string text = firmware::FormatHundredths(hundredths);
-  if (beta != 0) {
-    text += " beta" + std::to_string(beta);
-  }
-  return text;
-}
-
 Json DescribeImageJson(const std::string& path, const firmware::ImageInfo& info,
                        const std::optional<std::uint32_t>& payloadWordSum) {
   const firmware::FirmwareHeader& header = info.header;
@@ -189,7 +110,7 @@ Json DescribeImageJson(const std::string& path, const firmware::ImageInfo& info,
               {"version", firmware::FormatHundredths(header.version)},
               {"versionHundredths", header.version},
               {"beta", header.beta},
-              {"type", FormatTypeCode(header.firmwareType)},
+              {"type", firmware::FormatTypeCode(header.firmwareType)},
               {"typeSupported", IsSupportedType(header.firmwareType)},
               {"payloadLength", header.payloadLength},
               {"holdsPayload", info.HoldsPayload()},
@@ -228,7 +149,7 @@ CommandResult CImageInspectCommand::Run(CSession& session) {
   } else if (read.info.header.firmwareType > 0xFFFF) {
     result.code = ExitCode::kImageRefused;
     result.message = Fmt(Tr("{0}: the type field {1} is not a device type code: flash refuses it"),
-                         {m_ImagePath, FormatTypeCode(read.info.header.firmwareType)});
+                         {m_ImagePath, firmware::FormatTypeCode(read.info.header.firmwareType)});
   }
   return result;
 }
@@ -256,18 +177,18 @@ CLI::App* CImagePackCommand::Register(CLI::App& parent) {
 }
 
 CommandResult CImagePackCommand::Run(CSession& session) {
-  const auto type = ParseTypeCode(m_Type);
+  const auto type = firmware::ParseTypeCode(m_Type);
   if (!type) {
     return Failure(ExitCode::kUsage,
                    Fmt(Tr("--type {0}: give a 16-bit type code, as 0x600A or 24586"), {m_Type}));
   }
-  const auto version = ParseVersion(m_Version);
+  const auto version = firmware::ParseVersion(m_Version);
   if (!version) {
     return Failure(
         ExitCode::kUsage,
         Fmt(Tr("--version {0}: give the version as X.YY, from 0.00 to 655.35"), {m_Version}));
   }
-  const auto beta = ParseBeta(m_Beta);
+  const auto beta = firmware::ParseBeta(m_Beta);
   if (!beta) {
     return Failure(ExitCode::kUsage,
                    Fmt(Tr("--beta {0}: give a number from 0 to 65535"), {m_Beta}));
@@ -351,8 +272,8 @@ CommandResult CImagePackCommand::Run(CSession& session) {
   result.document = DescribeImageJson(m_OutputPath, info, PayloadWordSum(m_OutputPath, info));
   if (!session.Options().json) {
     session.Human() << Fmt(Tr("Wrote {0}: type {1}, version {2}, payload {3} bytes"),
-                           {m_OutputPath, FormatTypeCode(header.firmwareType),
-                            FormatVersion(header.version, header.beta),
+                           {m_OutputPath, firmware::FormatTypeCode(header.firmwareType),
+                            firmware::FormatVersion(header.version, header.beta),
                             std::to_string(payload.size())})
                     << '\n';
   }

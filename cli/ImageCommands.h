@@ -9,6 +9,7 @@
 #include "base/Error.h"
 #include "cli/Command.h"
 #include "firmware/ImageFile.h"
+#include "firmware/ImageText.h"
 
 namespace cli {
 
@@ -33,17 +34,6 @@ class CImagePackCommand final : public ICommand {
   std::string m_PayloadPath;
   std::string m_OutputPath;
 };
-
-// "0x600A" or "24586": a 16-bit device type code.
-std::optional<std::uint16_t> ParseTypeCode(const std::string& text);
-// "0" to "65535": a beta number.
-std::optional<std::uint16_t> ParseBeta(const std::string& text);
-// "2.15" (one to three digits, a point, exactly two digits) in hundredths: 215.
-std::optional<std::uint16_t> ParseVersion(const std::string& text);
-// "0x600A".
-std::string FormatTypeCode(std::uint32_t type);
-// "2.15", or "2.15 beta3".
-std::string FormatVersion(std::uint16_t hundredths, std::uint16_t beta);
 
 // Why flash refuses an image whose header it could read before a controller is touched:
 // the payload the header announces is not all in the file, or there is none. nullopt

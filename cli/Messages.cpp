@@ -47,29 +47,6 @@ Utf8Char CharAt(std::string_view text, std::size_t i) {
 
 }  // namespace
 
-std::string Fmt(std::string_view pattern, std::initializer_list<std::string_view> arguments) {
-  std::string text;
-  text.reserve(pattern.size() + 32);
-  for (std::size_t i = 0; i < pattern.size(); ++i) {
-    if (pattern[i] == '{' && i + 1 < pattern.size() && pattern[i + 1] == '{') {
-      text += '{';
-      ++i;
-      continue;
-    }
-    if (pattern[i] == '{' && i + 2 < pattern.size() && pattern[i + 1] >= '0' &&
-        pattern[i + 1] <= '9' && pattern[i + 2] == '}') {
-      const auto index = static_cast<std::size_t>(pattern[i + 1] - '0');
-      if (index < arguments.size()) {
-        text += *(arguments.begin() + index);
-        i += 2;
-        continue;
-      }
-    }
-    text += pattern[i];
-  }
-  return text;
-}
-
 std::string Trim(const std::string& text) {
   const auto first = text.find_first_not_of(" \r\n\t");
   if (first == std::string::npos) {

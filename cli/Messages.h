@@ -13,6 +13,8 @@
 #include <string>
 #include <string_view>
 
+#include "update/Words.h"
+
 namespace cli {
 
 // The message catalog's name.
@@ -22,10 +24,11 @@ inline constexpr const char* kTextDomain = "update-cli";
 // it, when English was chosen, and before any choice.
 const char* Tr(const char* msgid);
 
-// pattern with {0} to {9} replaced by the arguments, so that a translation may put them
-// in another order; "{{" stands for "{". Placeholders without an argument stay as they
-// are.
-std::string Fmt(std::string_view pattern, std::initializer_list<std::string_view> arguments);
+// pattern with {0} to {9} replaced by the arguments (update::Fill).
+inline std::string Fmt(std::string_view pattern,
+                       std::initializer_list<std::string_view> arguments) {
+  return update::Fill(pattern, arguments);
+}
 
 // The process's choice of language for Tr, made once by main(): Chinese (PRC) or
 // English. Binds the catalog in localeDirectory. Changes the process's locale for

@@ -59,6 +59,13 @@ enum class Access {
   kRead,   // reads with a time-out
 };
 
+class IHidPlatform;
+
+// The survey every platform can make: its list of HID interfaces with the vendor ID
+// (taken to be on USB), the controller's among them checked by opening them for writing
+// and closing them at once.
+SystemSurvey SurveyByListing(IHidPlatform& platform);
+
 class IHidPlatform {
  public:
   virtual ~IHidPlatform() = default;

@@ -13,8 +13,6 @@
 
 namespace hid {
 
-class IHidPlatform;
-
 // The bus a HID interface reaches the machine over (the first field of Linux's HID_ID).
 enum class HidBus {
   kUsb,        // 0003: on the cable (or behind a USB receiver)
@@ -99,10 +97,5 @@ struct SystemSurvey {
 
   bool operator==(const SystemSurvey&) const = default;
 };
-
-// The survey every platform can make: its list of HID interfaces with the vendor ID
-// (taken to be on USB), the controller's among them checked by opening them for writing
-// and closing them at once.
-SystemSurvey SurveyByListing(IHidPlatform& platform);
 
 }  // namespace hid

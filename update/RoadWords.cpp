@@ -2,18 +2,12 @@
 
 #include <cstdio>
 
-#include "firmware/VersionPrompt.h"
+#include "firmware/ImageText.h"
 #include "text/UiLanguage.h"
 #include "update/Words.h"
 
 namespace update {
 namespace {
-
-std::string Hex16(std::uint16_t value) {
-  char text[8];
-  std::snprintf(text, sizeof text, "0x%04X", value);
-  return text;
-}
 
 // Where the run was: "erasing", "writing block 12 of 173".
 std::string Where(const RunOutcome& outcome, bool chinese) {
@@ -31,9 +25,8 @@ std::string Reason(const RunOutcome& outcome) {
 }  // namespace
 
 std::string VersionText(std::uint32_t versionWord) {
-  const auto beta = static_cast<std::uint16_t>(versionWord >> 16);
-  return firmware::FormatHundredths(static_cast<std::uint16_t>(versionWord)) +
-         (beta != 0 ? " beta" + std::to_string(beta) : std::string());
+  return firmware::FormatVersion(static_cast<std::uint16_t>(versionWord),
+                                 static_cast<std::uint16_t>(versionWord >> 16));
 }
 
 std::optional<std::string> StatusLine(const RoadView& view, const std::optional<RoadEnd>& lastEnd,
@@ -109,7 +102,8 @@ std::optional<std::string> FailureText(const RoadEnd& end, std::uint16_t languag
       what = Fill(chinese ? "写入后的校验失败：手柄中的数据与映像不同（映像 {0}，手柄 {1}）。"
                           : "The check after writing failed: the controller holds other bytes "
                             "than the image (image {0}, controller {1}).",
-                  {Hex16(outcome.imageCrc), Hex16(outcome.deviceCrc)});
+                  {firmware::FormatTypeCode(outcome.imageCrc),
+                   firmware::FormatTypeCode(outcome.deviceCrc)});
       break;
     case RunFailure::kBootModeTimeout:
       what = chinese ? "手柄没有以 BOOT 模式重新连接。"
@@ -126,7 +120,8 @@ std::optional<std::string> FailureText(const RoadEnd& end, std::uint16_t languag
       what = Fill(chinese ? "另一个手柄应答了：它报告类型 {0}，映像适用于 {1}。没有写入任何数据。"
                           : "Another controller answered: it reports type {0}, the image is for "
                             "{1}. Nothing was written.",
-                  {Hex16(outcome.deviceType), Hex16(outcome.imageType)});
+                  {firmware::FormatTypeCode(outcome.deviceType),
+                   firmware::FormatTypeCode(outcome.imageType)});
       todo = replug;
       break;
   }

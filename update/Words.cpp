@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <string_view>
 
+#include "firmware/ImageText.h"
 #include "text/LocalizedText.h"
 
 namespace update {
@@ -104,28 +105,30 @@ Words WordsOf(firmware::ImageProblem problem) {
   return {"unusable", "the image is not usable", "映像不可用"};
 }
 
-std::string Fill(const std::string& pattern, std::initializer_list<std::string> arguments) {
+std::string Fill(std::string_view pattern, std::initializer_list<std::string_view> arguments) {
   std::string text;
+  text.reserve(pattern.size() + 32);
   for (std::size_t i = 0; i < pattern.size(); ++i) {
-    if (pattern[i] == '{' && i + 2 < pattern.size() && pattern[i + 2] == '}' &&
-        pattern[i + 1] >= '0' && pattern[i + 1] <= '9' &&
-        static_cast<std::size_t>(pattern[i + 1] - '0') < arguments.size()) {
-      text += *(arguments.begin() + (pattern[i + 1] - '0'));
-      i += 2;
-    } else {
-      text += pattern[i];
+    if (pattern[i] == '{' && i + 1 < pattern.size() && pattern[i + 1] == '{') {
+      text += '{';
+      ++i;
+      continue;
     }
+    if (pattern[i] == '{' && i + 2 < pattern.size() && pattern[i + 1] >= '0' &&
+        pattern[i + 1] <= '9' && pattern[i + 2] == '}') {
+      const auto index = static_cast<std::size_t>(pattern[i + 1] - '0');
+      if (index < arguments.size()) {
+        text += *(arguments.begin() + index);
+        i += 2;
+        continue;
+      }
+    }
+    text += pattern[i];
   }
   return text;
 }
 
 namespace {
-
-std::string Hex16(std::uint16_t value) {
-  char text[8];
-  std::snprintf(text, sizeof text, "0x%04X", value);
-  return text;
-}
 
 // The reasons the link and the commands word themselves end the message ("read: the
 // device went away"); the system's own words (errno's text) are left as they are.
@@ -172,7 +175,8 @@ std::string Describe(const RunOutcome& outcome, std::uint16_t languageId) {
     case RunFailure::kCrcMismatch:
       why = Fill(chinese ? "CRC-16 校验失败（映像 {0}，设备 {1}）"
                          : "the CRC-16 check failed (image {0}, device {1})",
-                 {Hex16(outcome.imageCrc), Hex16(outcome.deviceCrc)});
+                 {firmware::FormatTypeCode(outcome.imageCrc),
+                  firmware::FormatTypeCode(outcome.deviceCrc)});
       break;
     case RunFailure::kRegionOutOfRange:
       why = Fill(chinese ? "设备的写入区域从 {0} 开始，不在映像的有效数据之内"
@@ -182,7 +186,8 @@ std::string Describe(const RunOutcome& outcome, std::uint16_t languageId) {
     case RunFailure::kTypeChanged:
       why = Fill(chinese ? "手柄现在报告类型 {0}，映像适用于 {1}"
                          : "the controller now reports type {0}, the image is for {1}",
-                 {Hex16(outcome.deviceType), Hex16(outcome.imageType)});
+                 {firmware::FormatTypeCode(outcome.deviceType),
+                  firmware::FormatTypeCode(outcome.imageType)});
       break;
     default:
       why = WordsOf(outcome.failure).In(languageId);

@@ -5,7 +5,9 @@
 #pragma once
 
 #include <cstdint>
+#include <initializer_list>
 #include <string>
+#include <string_view>
 
 #include "firmware/ImageFile.h"
 #include "update/RunOutcome.h"
@@ -32,7 +34,9 @@ std::string Describe(const RunOutcome& outcome, std::uint16_t languageId);
 // The same in English: for debug lines and logs.
 std::string Describe(const RunOutcome& outcome);
 
-// "{0} of {1}" with {n} replaced by the n-th argument.
-std::string Fill(const std::string& pattern, std::initializer_list<std::string> arguments);
+// pattern with {0} to {9} replaced by the arguments, so that a translation may put them
+// in another order; "{{" stands for "{". Placeholders without an argument stay as they
+// are.
+std::string Fill(std::string_view pattern, std::initializer_list<std::string_view> arguments);
 
 }  // namespace update

@@ -95,18 +95,18 @@ TEST_F(Image, InspectRefusesWhatNoControllerWouldTake) {
 }
 
 TEST(ImageValues, TypeCodesAndVersionsAreParsedStrictly) {
-  EXPECT_EQ(cli::ParseTypeCode("0x600A"), 0x600A);
-  EXPECT_EQ(cli::ParseTypeCode("0X6011"), 0x6011);
-  EXPECT_EQ(cli::ParseTypeCode("24586"), 0x600A);
-  EXPECT_EQ(cli::ParseTypeCode("65535"), 0xFFFF);
+  EXPECT_EQ(firmware::ParseTypeCode("0x600A"), 0x600A);
+  EXPECT_EQ(firmware::ParseTypeCode("0X6011"), 0x6011);
+  EXPECT_EQ(firmware::ParseTypeCode("24586"), 0x600A);
+  EXPECT_EQ(firmware::ParseTypeCode("65535"), 0xFFFF);
   for (const char* bad : {"", "0x", "0x10000", "65536", "600A", "-1", "0x60 0A", "010x"}) {
-    EXPECT_EQ(cli::ParseTypeCode(bad), std::nullopt) << bad;
+    EXPECT_EQ(firmware::ParseTypeCode(bad), std::nullopt) << bad;
   }
-  EXPECT_EQ(cli::ParseVersion("2.15"), 215);
-  EXPECT_EQ(cli::ParseVersion("0.00"), 0);
-  EXPECT_EQ(cli::ParseVersion("655.35"), 65535);
+  EXPECT_EQ(firmware::ParseVersion("2.15"), 215);
+  EXPECT_EQ(firmware::ParseVersion("0.00"), 0);
+  EXPECT_EQ(firmware::ParseVersion("655.35"), 65535);
   for (const char* bad : {"2.5", "2", "2.150", ".15", "655.36", "1000.00", "a.bc", "2,15"}) {
-    EXPECT_EQ(cli::ParseVersion(bad), std::nullopt) << bad;
+    EXPECT_EQ(firmware::ParseVersion(bad), std::nullopt) << bad;
   }
 }
 

@@ -1,5 +1,3 @@
-#include "hid/Survey.h"
-
 #include "hid/HidPlatform.h"
 
 namespace hid {
