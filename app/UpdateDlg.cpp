@@ -281,9 +281,7 @@ void CUpdateDlg::keyPressEvent(QKeyEvent* event) {
 void CUpdateDlg::done(int result) {
   // While a run writes the controller, closing asks first; then the run stops at its next
   // block boundary, and a file dialog or box open over the window is cancelled.
-  if (!m_Closing && m_Road->Stage() == update::RoadStage::kRunning &&
-      ShowMessageBox(update::CloseQuestion(LanguageId()), Text(text::kWindowTitle),
-                     update::MessageButtons::kOkCancel) != update::MessageResult::kOk) {
+  if (!m_Closing && !m_Road->MayClose()) {
     return;  // the run goes on
   }
   m_Closing = true;

@@ -10,10 +10,7 @@
 #include <utility>
 #include <vector>
 
-#include "cli/DevicesCommand.h"
-#include "cli/DoctorCommand.h"
-#include "cli/FlashCommand.h"
-#include "cli/ImageCommands.h"
+#include "cli/Commands.h"
 #include "cli/Messages.h"
 #include "cli/UsageError.h"
 #include "text/UiLanguage.h"

@@ -1,11 +1,9 @@
-#include "cli/DevicesCommand.h"
+#include "cli/Commands.h"
 
 #include <CLI/CLI.hpp>
 #include <ostream>
 
 #include "cli/DeviceChoice.h"
-#include "cli/DoctorCommand.h"
-#include "cli/ImageCommands.h"
 #include "cli/Messages.h"
 #include "hid/Hid.h"
 #include "update/Road.h"

@@ -1,4 +1,4 @@
-#include "cli/DoctorCommand.h"
+#include "cli/Commands.h"
 
 #include <CLI/CLI.hpp>
 #include <ostream>

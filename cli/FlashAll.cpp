@@ -7,8 +7,8 @@
 #include <memory>
 #include <vector>
 
+#include "cli/Commands.h"
 #include "cli/FlashBoard.h"
-#include "cli/ImageCommands.h"
 #include "cli/Messages.h"
 #include "cli/RoadUi.h"
 #include "cli/TerminalUi.h"
@@ -130,13 +130,6 @@ std::string FinalText(const Road& road) {
   return Tr("Updated (not back in application mode yet)");
 }
 
-Json ImageJson(const std::string& imagePath, const firmware::ImageInfo& image) {
-  return Json{{"path", imagePath},
-              {"type", firmware::FormatTypeCode(image.header.firmwareType)},
-              {"version", firmware::FormatVersion(image.header.version, 0)},
-              {"beta", image.header.beta}};
-}
-
 }  // namespace
 
 CommandResult FlashAll(CSession& session, std::shared_ptr<hid::IHidPlatform> platform,
@@ -210,11 +203,10 @@ CommandResult FlashAll(CSession& session, std::shared_ptr<hid::IHidPlatform> pla
       if (road->ended.load() && !road->told) {
         road->told = true;
         const std::vector<std::size_t> waited = gate.Waiting();
-        const std::optional<FoundController> found = board.Found(road->row);
-        // Of another type: refused before it was asked anything, and not a failure.
-        road->skipped =
-            std::find(waited.begin(), waited.end(), road->row) == waited.end() && found &&
-            firmware::CheckFirmwareType(image.header, found->type) != firmware::TypeCheck::kMatch;
+        // Refused by its road before it was asked anything: the image was read whole
+        // before any road began, so its type does not fit this controller. Not a failure.
+        road->skipped = std::find(waited.begin(), waited.end(), road->row) == waited.end() &&
+                        road->result.code == ExitCode::kImageRefused;
         board.SetFinal(road->row, FinalText(*road));
       }
     }
@@ -321,32 +313,23 @@ CommandResult FlashAll(CSession& session, std::shared_ptr<hid::IHidPlatform> pla
   Json list = Json::array();
   for (const auto& road : roads) {
     Json entry = {{"place", road->place}};
-    if (road->result.document) {
-      for (const auto& [key, value] : road->result.document->items()) {
-        if (key != "image") {
-          entry[key] = value;
-        }
+    const Json document = road->result.document ? *road->result.document : ResultJson(road->result);
+    for (const auto& [key, value] : document.items()) {
+      if (key != "image") {
+        entry[key] = value;
       }
-    } else {
-      entry["result"] = road->result.code == ExitCode::kSuccess ? "completed" : "failed";
-      entry["exitCode"] = static_cast<int>(road->result.code);
-      entry["error"] = Json{{"kind", ToName(road->result.code)}, {"message", road->result.message}};
     }
     if (road->skipped) {
       entry["result"] = "skipped";
     }
     list.push_back(std::move(entry));
   }
-  const bool success = result.code == ExitCode::kSuccess;
-  result.document =
-      Json{{"result", success ? "completed" : "failed"},
-           {"exitCode", static_cast<int>(result.code)},
-           {"error",
-            success ? Json() : Json{{"kind", ToName(result.code)}, {"message", result.message}}},
-           {"image", ImageJson(imagePath, image)},
-           {"summary", {{"updated", updated}, {"failed", failed}, {"skipped", skipped}}},
-           {"controllers", std::move(list)},
-           {"stillInBootMode", std::move(stillInBootMode)}};
+  Json document = ResultJson(result);
+  document["image"] = ImageJson(imagePath, image);
+  document["summary"] = {{"updated", updated}, {"failed", failed}, {"skipped", skipped}};
+  document["controllers"] = std::move(list);
+  document["stillInBootMode"] = std::move(stillInBootMode);
+  result.document = std::move(document);
   return result;
 }
 

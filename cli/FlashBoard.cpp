@@ -45,34 +45,16 @@ void CFlashBoard::Progress(std::size_t row, const update::RunOutcome& now) {
   Row& line = m_Rows.at(row);
   if (line.step != now.step) {
     line.step = now.step;
-    switch (now.step) {
-      case update::RunStep::kErasing:
-        line.status = Fmt(Tr("Erasing {0}..."), {FormatBytes(now.regionLength)});
-        PlainLocked(line, line.status);
-        break;
-      case update::RunStep::kStreaming:
-        line.writing = true;
-        line.regionLength = now.regionLength;
-        line.bytes = 0;
-        line.lastTenth = -1;
-        line.writeStart = std::chrono::steady_clock::now();
-        break;
-      case update::RunStep::kFinishing:
-        line.writing = false;
-        line.status = Tr("Verifying...");
-        PlainLocked(line, line.status);
-        break;
-      case update::RunStep::kCompleting:
-        line.status = Tr("Completing...");
-        PlainLocked(line, line.status);
-        break;
-      case update::RunStep::kChoosing:
-      case update::RunStep::kSwitching:
-      case update::RunStep::kLinking:
-      case update::RunStep::kQueryingRegion:
-      case update::RunStep::kCheckingImage:
-      case update::RunStep::kVerifying:
-        break;
+    if (now.step == update::RunStep::kStreaming) {
+      line.writing = true;
+      line.regionLength = now.regionLength;
+      line.bytes = 0;
+      line.lastTenth = -1;
+      line.writeStart = std::chrono::steady_clock::now();
+    } else if (const auto phase = PhaseLine(now)) {
+      line.writing = false;
+      line.status = *phase;
+      PlainLocked(line, line.status);
     }
     m_Dirty = true;
   }

@@ -1,10 +1,9 @@
-#include "cli/FlashCommand.h"
+#include "cli/Commands.h"
 
 #include <CLI/CLI.hpp>
 
 #include "cli/DeviceChoice.h"
 #include "cli/FlashAll.h"
-#include "cli/ImageCommands.h"
 #include "cli/Messages.h"
 #include "cli/RoadUi.h"
 #include "cli/TerminalUi.h"

@@ -4,7 +4,7 @@
 #include <cstdio>
 #include <filesystem>
 
-#include "cli/ImageCommands.h"
+#include "cli/Commands.h"
 #include "cli/Messages.h"
 #include "cli/RoadUi.h"
 #include "firmware/FirmwareHeader.h"
@@ -203,8 +203,12 @@ CommandResult CFlashRoad::Follow() {
   bool toldWaiting = false;
   for (;;) {
     const auto wake = m_Loop.RunUntil(m_Road, [&] {
-      return m_Road.RoadsEnded() > 0 ||
-             (!toldWaiting && m_Road.Stage() == RoadStage::kAwaitingReturn);
+      // A road under way is switching, running or awaiting its controller's return, each
+      // with its bound; one back at ready or without its controller is over.
+      const RoadStage stage = m_Road.Stage();
+      return m_Road.RoadsEnded() > 0 || stage == RoadStage::kReady ||
+             stage == RoadStage::kNoDevice ||
+             (!toldWaiting && stage == RoadStage::kAwaitingReturn);
     });
     if (wake == update::CRoadLoop::Wake::kFailed) {
       return Failure(ExitCode::kFailure, Tr("the flashing run did not end"));
@@ -236,6 +240,9 @@ CommandResult CFlashRoad::Follow() {
     }
     if (m_Road.RoadsEnded() > 0) {
       break;
+    }
+    if (m_Road.Stage() != RoadStage::kAwaitingReturn) {
+      return Failure(ExitCode::kFailure, Tr("the flashing run did not end"));
     }
     toldWaiting = true;
     m_Ui.Finish();
@@ -358,29 +365,28 @@ CommandResult CFlashRoad::Finish(CommandResult result) {
     run["completeConfirmed"] = outcome->completeConfirmed;
   }
   const bool completed = outcome && outcome->Completed();
-  const bool success = result.code == ExitCode::kSuccess;
-  result.document =
-      Json{{"result", success ? "completed" : "failed"},
-           {"exitCode", static_cast<int>(result.code)},
-           {"error",
-            success ? Json() : Json{{"kind", ToName(result.code)}, {"message", result.message}}},
-           {"device",
-            {{"path", m_Path},
-             {"type", m_Device ? Json(firmware::FormatTypeCode(m_Device->type)) : Json()},
-             {"startMode", m_Device && m_Device->InBootMode() ? "boot" : "application"},
-             {"previousVersion", m_Device ? version(m_Device->version) : Json()}}},
-           {"image",
-            {{"path", m_ImagePath},
-             {"type", firmware::FormatTypeCode(m_Image.header.firmwareType)},
-             {"version", firmware::FormatVersion(m_Image.header.version, 0)},
-             {"beta", m_Image.header.beta}}},
-           {"run", std::move(run)},
-           {"newVersion", version(m_NewVersion)},
-           {"returnedToApplication", completed ? Json(m_NewVersion.has_value()) : Json()}};
+  Json document = ResultJson(result);
+  document["device"] = {
+      {"path", m_Path},
+      {"type", m_Device ? Json(firmware::FormatTypeCode(m_Device->type)) : Json()},
+      {"startMode", m_Device && m_Device->InBootMode() ? "boot" : "application"},
+      {"previousVersion", m_Device ? version(m_Device->version) : Json()}};
+  document["image"] = ImageJson(m_ImagePath, m_Image);
+  document["run"] = std::move(run);
+  document["newVersion"] = version(m_NewVersion);
+  document["returnedToApplication"] = completed ? Json(m_NewVersion.has_value()) : Json();
+  result.document = std::move(document);
   return result;
 }
 
 }  // namespace
+
+Json ImageJson(const std::string& imagePath, const firmware::ImageInfo& image) {
+  return Json{{"path", imagePath},
+              {"type", firmware::FormatTypeCode(image.header.firmwareType)},
+              {"version", firmware::FormatVersion(image.header.version, 0)},
+              {"beta", image.header.beta}};
+}
 
 CommandResult RunFlashRoad(CSession& session, std::shared_ptr<hid::IHidPlatform> platform,
                            const std::string& path, const std::string& imagePath,

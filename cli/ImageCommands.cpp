@@ -1,4 +1,4 @@
-#include "cli/ImageCommands.h"
+#include "cli/Commands.h"
 
 #include <CLI/CLI.hpp>
 #include <algorithm>

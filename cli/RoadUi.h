@@ -45,6 +45,9 @@ struct FlashFlags {
   bool allowReinstall = false;  // with --yes: the version the controller has already
 };
 
+// The image's part of flash's JSON document.
+Json ImageJson(const std::string& imagePath, const firmware::ImageInfo& image);
+
 // One controller's road as `flash` takes it (identification, the question, the switch
 // to boot mode, the run, the return), shown and asked through ui; `flash --all` takes
 // one for each controller on a thread of its own. The platform shows this controller

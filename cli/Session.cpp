@@ -43,6 +43,15 @@ CommandResult Failure(ExitCode code, std::string message) {
   return CommandResult{code, std::move(message), std::nullopt};
 }
 
+Json ResultJson(const CommandResult& result) {
+  const bool success = result.code == ExitCode::kSuccess;
+  return Json{
+      {"result", success ? "completed" : "failed"},
+      {"exitCode", static_cast<int>(result.code)},
+      {"error",
+       success ? Json() : Json{{"kind", ToName(result.code)}, {"message", result.message}}}};
+}
+
 CSession::CSession(CliContext& context, GlobalOptions options)
     : m_Context(context),
       m_Options(std::move(options)),

@@ -99,6 +99,9 @@ struct CommandResult {
 
 CommandResult Failure(ExitCode code, std::string message);
 
+// The head of a command's JSON document: result, exitCode and error.
+Json ResultJson(const CommandResult& result);
+
 // The platform a request names, built as update-cli builds it when the context names no
 // factory of its own.
 base::Result<std::shared_ptr<hid::IHidPlatform>> CreateRequestedPlatform(

@@ -161,34 +161,33 @@ void CTerminalUi::LineLocked(const std::string& text) {
   *m_Options.out << text << '\n' << std::flush;
 }
 
+std::optional<std::string> PhaseLine(const update::RunOutcome& now) {
+  switch (now.step) {
+    case update::RunStep::kErasing:
+      return Fmt(Tr("Erasing {0}..."), {FormatBytes(now.regionLength)});
+    case update::RunStep::kFinishing:
+      return Tr("Verifying...");
+    case update::RunStep::kCompleting:
+      return Tr("Completing...");
+    default:
+      return std::nullopt;  // writing has its bar; the other steps pass in a moment
+  }
+}
+
 void CTerminalUi::OnRunProgress(const update::RunOutcome& now) {
   std::lock_guard lock(m_OutMutex);
   if (m_Step != now.step) {
     m_Step = now.step;
-    switch (now.step) {
-      case update::RunStep::kErasing:
-        LineLocked(Fmt(Tr("Erasing {0}..."), {FormatBytes(now.regionLength)}));
-        break;
-      case update::RunStep::kStreaming:
-        m_RegionLength = now.regionLength;
-        m_BytesConfirmed = 0;
-        m_LastPercent = -1;
-        m_StreamStart = std::chrono::steady_clock::now();
-        DrawBarLocked(true);
-        return;
-      case update::RunStep::kFinishing:
-        LineLocked(Tr("Verifying..."));
-        break;
-      case update::RunStep::kCompleting:
-        LineLocked(Tr("Completing..."));
-        break;
-      case update::RunStep::kChoosing:
-      case update::RunStep::kSwitching:
-      case update::RunStep::kLinking:
-      case update::RunStep::kQueryingRegion:
-      case update::RunStep::kCheckingImage:
-      case update::RunStep::kVerifying:
-        break;
+    if (now.step == update::RunStep::kStreaming) {
+      m_RegionLength = now.regionLength;
+      m_BytesConfirmed = 0;
+      m_LastPercent = -1;
+      m_StreamStart = std::chrono::steady_clock::now();
+      DrawBarLocked(true);
+      return;
+    }
+    if (const auto line = PhaseLine(now)) {
+      LineLocked(*line);
     }
   }
   if (now.step == update::RunStep::kStreaming) {

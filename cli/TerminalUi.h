@@ -92,6 +92,9 @@ class CTerminalUi final : public IRoadUi {
 // first (to 10), then the rate and the byte counts go, then the label and the bar.
 std::string FormatProgressBar(const std::string& label, int percent, std::uint64_t bytes,
                               std::uint64_t total, double bytesPerSecond, int columns);
+// The line that tells a run's step as it begins ("Erasing 48.0 KiB...", "Verifying...",
+// "Completing..."); nullopt for the steps that have none (writing has its bar).
+std::optional<std::string> PhaseLine(const update::RunOutcome& now);
 // "900 bytes" below 1 KiB, then "64.0 KiB", then "1.2 MiB".
 std::string FormatBytes(std::uint64_t bytes);
 

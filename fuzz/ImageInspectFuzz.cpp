@@ -7,7 +7,7 @@
 
 #include "base/LittleEndian.h"
 #include "cli/ExitCode.h"
-#include "cli/ImageCommands.h"
+#include "cli/Commands.h"
 #include "cli/Session.h"
 #include "firmware/FirmwareHeader.h"
 #include "fuzz/FuzzSupport.h"

@@ -160,6 +160,9 @@ class CRoad {
   bool WaitForRunEnd(std::chrono::milliseconds timeout);
   // Stops a run at its next block boundary; the road then ends and looks for nothing more.
   void RequestStop();
+  // Before the owner's window closes: while a run writes the controller, asks whether to
+  // stop it (the controller then stays in boot mode). True when the window may close.
+  bool MayClose();
 
   // The image decision for the controller as identified now; Confirm hands a checked and
   // confirmed image to the road for its controller's next run. False when the image is not

@@ -3,6 +3,7 @@
 #include "base/FilePath.h"
 #include "update/EventLines.h"
 #include "update/Road.h"
+#include "update/RoadWords.h"
 #include "update/Words.h"
 
 namespace update {
@@ -197,6 +198,12 @@ void CRoad::OnRunEnded() {
     LookForReturn();  // it may be back already
   }
   Changed();
+}
+
+bool CRoad::MayClose() {
+  return m_Stage != RoadStage::kRunning ||
+         m_Ui.ShowMessageBox(CloseQuestion(LanguageId()), Text(text::kWindowTitle),
+                             MessageButtons::kOkCancel) == MessageResult::kOk;
 }
 
 void CRoad::RequestStop() {

@@ -36,17 +36,17 @@ EMSCRIPTEN_KEEPALIVE const char* update_text(web::CPageSession* session, int id)
 
 // May suspend.
 EMSCRIPTEN_KEEPALIVE void update_start_up(web::CPageSession* session) {
-  session->StartUp();
+  session->Call(&update::CRoad::StartUp);
 }
 
 // May suspend.
 EMSCRIPTEN_KEEPALIVE void update_handle_notices(web::CPageSession* session) {
-  session->HandleNotices();
+  session->Call(&update::CRoad::HandleNotices);
 }
 
 // May suspend.
 EMSCRIPTEN_KEEPALIVE void update_clicked(web::CPageSession* session) {
-  session->OnUpdateClicked();
+  session->Call(&update::CRoad::OnUpdateClicked);
 }
 
 EMSCRIPTEN_KEEPALIVE const char* update_state(web::CPageSession* session) {
@@ -69,7 +69,7 @@ EMSCRIPTEN_KEEPALIVE int update_confirm_image(web::CPageSession* session) {
 
 // The road's timer (Module.page.armTimer) has run out. May suspend.
 EMSCRIPTEN_KEEPALIVE void update_timer(web::CPageSession* session) {
-  session->OnTimer();
+  session->Call(&update::CRoad::OnTimer);
 }
 
 }  // extern "C"

@@ -10,8 +10,8 @@
 #include "firmware/ImageFile.h"
 #include "firmware/VersionPrompt.h"
 #include "text/LocalizedText.h"
-#include "update/Words.h"
 #include "update/Diagnosis.h"
+#include "update/Words.h"
 
 // The page's side is page.js (Module.page); these only carry the calls across.
 // clang-format off
@@ -124,28 +124,10 @@ std::uint16_t CPageSession::DeviceType() const {
   return view.device ? view.device->type : firmware::kTypeCodeUnknown;
 }
 
-void CPageSession::EndRun() {
+void CPageSession::Call(void (update::CRoad::*operation)()) {
+  ((*m_Road).*operation)();
+  // A run called in place has ended by now: the road ends it here, on the page's thread.
   (void)m_Road->WaitForRunEnd(std::chrono::milliseconds(0));
-}
-
-void CPageSession::StartUp() {
-  m_Road->StartUp();
-  EndRun();
-}
-
-void CPageSession::HandleNotices() {
-  m_Road->HandleNotices();
-  EndRun();
-}
-
-void CPageSession::OnUpdateClicked() {
-  m_Road->OnUpdateClicked();
-  EndRun();
-}
-
-void CPageSession::OnTimer() {
-  m_Road->OnTimer();
-  EndRun();
 }
 
 std::string CPageSession::StateJson() const {

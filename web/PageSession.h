@@ -32,12 +32,10 @@ class CPageSession final : public update::IUserInterface {
 
   std::string Text(text::TextId id) const;
 
-  // The start-up scan, the notices the platform has queued, the update button and the
-  // road's timer: each may run a whole flashing run, and end it, before it returns.
-  void StartUp();
-  void HandleNotices();
-  void OnUpdateClicked();
-  void OnTimer();
+  // A road operation the page calls (the start-up scan, the notices the platform has
+  // queued, the update button, the road's timer): each may run a whole flashing run, and
+  // end it, before it returns.
+  void Call(void (update::CRoad::*operation)());
 
   // What the page shows of the device, as a JSON object.
   std::string StateJson() const;
@@ -68,9 +66,6 @@ class CPageSession final : public update::IUserInterface {
   void SetWindowTitle(const std::string& title) override;
 
  private:
-  // A run called in place has ended by the time the call that started it returns: the
-  // road ends it here, on the page's thread.
-  void EndRun();
   // The type code of the identified controller (0xFFFE when there is none).
   std::uint16_t DeviceType() const;
 

@@ -319,9 +319,7 @@ void CUpdateDlg::OnNoticesPending() {
 
 void CUpdateDlg::End(INT_PTR result) {
   // While a run writes the controller, closing asks first.
-  if (!m_Closing && m_Road->Stage() == update::RoadStage::kRunning &&
-      ShowMessageBox(update::CloseQuestion(LanguageId()), Text(text::kWindowTitle),
-                     update::MessageButtons::kOkCancel) != update::MessageResult::kOk) {
+  if (!m_Closing && !m_Road->MayClose()) {
     return;  // the run goes on
   }
   // No confirmation and no waiting: a run going on stops at its next block boundary, and

@@ -6,7 +6,7 @@
 #include <utility>
 
 #include "base/LittleEndian.h"
-#include "cli/ImageCommands.h"
+#include "cli/Commands.h"
 #include "firmware/FirmwareHeader.h"
 #include "firmware/ImageFile.h"
 #include "tests/cli/CliHarness.h"
