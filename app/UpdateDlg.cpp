@@ -1,5 +1,6 @@
 #include "app/UpdateDlg.h"
 
+#include <QDir>
 #include <QFileDialog>
 #include <QKeyEvent>
 #include <QLabel>
@@ -9,10 +10,10 @@
 #include <QPushButton>
 #include <QScreen>
 #include <QSocketNotifier>
+#include <QStandardPaths>
 #include <QThread>
 #include <QTimer>
 #include <algorithm>
-#include <cstdio>
 #include <utility>
 
 #include "app/AppIcon.h"
@@ -400,7 +401,16 @@ std::optional<std::string> CUpdateDlg::ShowOpenFileDialog(const update::OpenFile
   if (m_NextImage) {
     return std::exchange(m_NextImage, std::nullopt);
   }
-  QFileDialog dialog(this, QString(), QString::fromStdString(request.initialDirectory));
+  // Where the last image was chosen, else the user's downloads (their home when there is
+  // no such folder): never the folder the program was started in.
+  QString folder = QString::fromStdString(request.initialDirectory);
+  if (folder.isEmpty()) {
+    folder = QStandardPaths::writableLocation(QStandardPaths::DownloadLocation);
+    if (!QDir(folder).exists()) {
+      folder = QDir::homePath();
+    }
+  }
+  QFileDialog dialog(this, QString(), folder);
   dialog.setAcceptMode(QFileDialog::AcceptOpen);
   // The dialog does not insist that the file exists; opening it tells.
   dialog.setFileMode(QFileDialog::AnyFile);

@@ -4,12 +4,28 @@
 #pragma once
 
 #include <functional>
+#include <string>
 #include <string_view>
 
 namespace base {
 
 // Receives one diagnostic line, its trailing newline included. May be empty (discard).
 using DebugSink = std::function<void(std::string_view line)>;
+
+// The same sink, every line ending with its line break: the window title written when
+// the device goes has none, and would be glued to the next line.
+inline DebugSink WholeLines(DebugSink sink) {
+  if (!sink) {
+    return sink;
+  }
+  return [sink = std::move(sink)](std::string_view line) {
+    if (!line.empty() && line.back() == '\n') {
+      sink(line);
+    } else {
+      sink(std::string(line) + '\n');
+    }
+  };
+}
 
 inline void WriteDebugLine(const DebugSink& sink, std::string_view line) {
   if (sink) {

@@ -3,9 +3,11 @@
 
 #include <algorithm>
 #include <atomic>
+#include <string>
 #include <vector>
 
 #include "base/Wake.h"
+#include "base/WideText.h"
 
 namespace base {
 
@@ -38,6 +40,30 @@ int WaitForAny(std::span<const Waitable> waitables,
   return result == WAIT_TIMEOUT ? kWaitTimedOut : kWaitFailed;
 }
 
+namespace {
+
+// What a console read returned and was not handed out yet, as UTF-8. A console gives
+// typed text right only as UTF-16: its 8-bit reads in the UTF-8 code page lose every
+// character beyond ASCII (是 arrives as nothing) on many versions of Windows.
+thread_local std::string t_ConsoleInput;
+
+// One byte of a console's typed line: a line is read as UTF-16 and handed out in UTF-8.
+int ReadConsoleByte(HANDLE console, char& byte) {
+  if (t_ConsoleInput.empty()) {
+    wchar_t typed[256];
+    DWORD got = 0;
+    if (!::ReadConsoleW(console, typed, 256, &got, nullptr) || got == 0) {
+      return 0;
+    }
+    t_ConsoleInput = Utf8FromWide(std::wstring_view(typed, got));
+  }
+  byte = t_ConsoleInput.front();
+  t_ConsoleInput.erase(0, 1);
+  return 1;
+}
+
+}  // namespace
+
 InputByte ReadInputByte(int inputFd, Waitable interrupt, char& byte) {
   const auto interrupted = [interrupt] {
     return interrupt != kNoWaitable &&
@@ -48,7 +74,10 @@ InputByte ReadInputByte(int inputFd, Waitable interrupt, char& byte) {
   }
   // Console and pipe input cannot be waited for beside an event, so the read blocks.
   // Ctrl-C ends a console read at once (with nothing read), and is seen here then.
-  const int got = ::_read(inputFd, &byte, 1);
+  const auto handle = reinterpret_cast<HANDLE>(::_get_osfhandle(inputFd));
+  DWORD mode = 0;
+  const int got =
+      ::GetConsoleMode(handle, &mode) ? ReadConsoleByte(handle, byte) : ::_read(inputFd, &byte, 1);
   if (interrupted()) {
     return InputByte::kStop;
   }

@@ -174,7 +174,7 @@ std::optional<CommandResult> CFlashRoad::Ask(const update::DeviceIdentity& devic
                             "--allow-older writes it all the same; the controller was not touched"),
                          {m_ImagePath, version, current}));
     }
-    question += " " + std::string(Tr("(older than the controller's firmware)"));
+    question.append(" ").append(Tr("(older than the controller's firmware)"));
   } else if (check.order == update::VersionOrder::kSame) {
     if (m_Flags.yes && !m_Flags.allowReinstall) {
       return Failure(ExitCode::kDeclined,
@@ -183,7 +183,7 @@ std::optional<CommandResult> CFlashRoad::Ask(const update::DeviceIdentity& devic
                             "touched"),
                          {m_ImagePath, version}));
     }
-    question += " " + std::string(Tr("(the same version)"));
+    question.append(" ").append(Tr("(the same version)"));
   }
   if (m_Ui.ShowMessageBox(question, m_Road.Text(text::kWindowTitle),
                           update::MessageButtons::kOkCancel) != update::MessageResult::kOk) {

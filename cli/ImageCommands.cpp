@@ -11,6 +11,7 @@
 #include <ostream>
 #include <vector>
 
+#include "base/FilePath.h"
 #include "cli/Messages.h"
 #include "firmware/FirmwareHeader.h"
 #include "firmware/VersionPrompt.h"
@@ -194,13 +195,14 @@ CommandResult CImagePackCommand::Run(CSession& session) {
   }
 
   std::error_code ec;
-  if (!std::filesystem::is_regular_file(m_PayloadPath, ec)) {
+  const std::filesystem::path payloadPath = base::PathFromUtf8(m_PayloadPath);
+  if (!std::filesystem::is_regular_file(payloadPath, ec)) {
     return Failure(ExitCode::kUsage, Fmt(Tr("the payload {0}: {1}"),
-                                         {m_PayloadPath, std::filesystem::exists(m_PayloadPath, ec)
+                                         {m_PayloadPath, std::filesystem::exists(payloadPath, ec)
                                                              ? Tr("not a regular file")
                                                              : std::strerror(ENOENT)}));
   }
-  std::ifstream input(m_PayloadPath, std::ios::binary);
+  std::ifstream input(payloadPath, std::ios::binary);
   if (!input.is_open()) {
     return Failure(ExitCode::kFailure, Fmt(Tr("cannot read the payload {0}: {1}"),
                                            {m_PayloadPath, std::strerror(errno)}));
@@ -222,7 +224,8 @@ CommandResult CImagePackCommand::Run(CSession& session) {
         Fmt(Tr("the payload {0} is larger than an image can announce (4 GiB)"), {m_PayloadPath}));
   }
   // A folder, or a path whose folder is missing, is named before anything is written.
-  if (std::filesystem::is_directory(m_OutputPath, ec)) {
+  const std::filesystem::path outputPath = base::PathFromUtf8(m_OutputPath);
+  if (std::filesystem::is_directory(outputPath, ec)) {
     return Failure(ExitCode::kFailure,
                    Fmt(Tr("cannot write {0}: {1}"), {m_OutputPath, std::strerror(EISDIR)}));
   }
@@ -236,7 +239,7 @@ CommandResult CImagePackCommand::Run(CSession& session) {
 
   // Written beside the target and renamed over it, so that a failed write never
   // leaves a half image where a whole one is expected.
-  const std::string temporary = m_OutputPath + ".part";
+  const std::filesystem::path temporary = base::PathFromUtf8(m_OutputPath + ".part");
   {
     std::ofstream output(temporary, std::ios::binary | std::ios::trunc);
     if (!output.is_open()) {
@@ -257,7 +260,7 @@ CommandResult CImagePackCommand::Run(CSession& session) {
                      Fmt(Tr("cannot write {0}: {1}"), {m_OutputPath, std::strerror(error)}));
     }
   }
-  std::filesystem::rename(temporary, m_OutputPath, ec);
+  std::filesystem::rename(temporary, outputPath, ec);
   if (ec) {
     std::filesystem::remove(temporary, ec);
     return Failure(ExitCode::kFailure,

@@ -4,8 +4,8 @@
 // "update-cli" that is installed under share/locale. The controller's own texts are not
 // among them: they come from their table (text/), byte-exact, in either language.
 //
-// The Windows build has no gettext (Debian ships none for mingw): there Tr gives the
-// English message itself.
+// The Windows build has no gettext (Debian ships none for mingw): there the same
+// catalog is built into update-cli.exe and read by CMessageCatalog (MessagesWindows.cpp).
 #pragma once
 
 #include <cstdint>

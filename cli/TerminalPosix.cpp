@@ -1,8 +1,13 @@
 #include <sys/ioctl.h>
+#include <unistd.h>
 
 #include "cli/Terminal.h"
 
 namespace cli {
+
+bool IsTerminal(int fd) {
+  return ::isatty(fd) == 1;
+}
 
 int TerminalColumns(int fd) {
   winsize size{};

@@ -1,9 +1,14 @@
 #include <io.h>
 #include <windows.h>
 
+#include "cli/ConsoleStreamWindows.h"
 #include "cli/Terminal.h"
 
 namespace cli {
+
+bool IsTerminal(int fd) {
+  return IsConsole(reinterpret_cast<HANDLE>(::_get_osfhandle(fd)));
+}
 
 int TerminalColumns(int fd) {
   const auto handle = reinterpret_cast<HANDLE>(::_get_osfhandle(fd));

@@ -1,34 +1,36 @@
 // update-cli: the terminal front end. Everything but the process itself lives in
 // CliMain, so that tests run the same code in-process.
-#include <unistd.h>
-
-#if defined(_WIN32)
-#include <windows.h>
-#endif
-
+#include <cstdio>
 #include <cstdlib>
-#include <iostream>
 
 #include "base/Wake.h"
 #include "cli/CliMain.h"
 #include "cli/Messages.h"
+#include "cli/ProcessConsole.h"
 #include "cli/Terminal.h"
 
+namespace {
+
+constexpr int kStdin = 0;
+constexpr int kStdout = 1;
+constexpr int kStderr = 2;
+
+}  // namespace
+
 int main(int argc, char** argv) {
-#if defined(_WIN32)
-  // The texts are UTF-8 (the Chinese ones too); a console shows them right only when told.
-  ::SetConsoleOutputCP(CP_UTF8);
-#endif
+  // First: its console handler is asked after the interrupt route's, and its code pages
+  // go back after everything else has written.
+  cli::CProcessConsole process(argc, argv);
   base::CWakeFd interrupt;
   const base::CInterruptRoute route(interrupt);
   cli::CliContext context;
-  context.out = &std::cout;
-  context.err = &std::cerr;
-  context.inputFd = STDIN_FILENO;
-  context.inputIsTerminal = ::isatty(STDIN_FILENO) == 1;
-  context.outIsTerminal = ::isatty(STDOUT_FILENO) == 1;
-  context.errIsTerminal = ::isatty(STDERR_FILENO) == 1;
-  context.errColumns = [] { return cli::TerminalColumns(STDERR_FILENO); };
+  context.out = &process.Out();
+  context.err = &process.Err();
+  context.inputFd = kStdin;
+  context.inputIsTerminal = cli::IsTerminal(kStdin);
+  context.outIsTerminal = cli::IsTerminal(kStdout);
+  context.errIsTerminal = cli::IsTerminal(kStderr);
+  context.errColumns = [] { return cli::TerminalColumns(kStderr); };
   context.environment = [](const char* name) -> std::optional<std::string> {
     const char* value = std::getenv(name);
     return value != nullptr ? std::optional<std::string>(value) : std::nullopt;
@@ -38,5 +40,5 @@ int main(int argc, char** argv) {
   context.useMessageLanguage = [](std::uint16_t languageId) {
     cli::UseMessageLanguage(languageId, cli::MessageCatalogDirectory());
   };
-  return cli::RunMain(argc, argv, context);
+  return cli::RunMain(process.Argc(), process.Argv(), context);
 }

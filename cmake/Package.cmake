@@ -22,7 +22,9 @@ set(CPACK_STRIP_FILES ON)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SECTION utils)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
-set(CPACK_DEBIAN_PACKAGE_HOMEPAGE "${UPDATE_HOMEPAGE_URL}")
+if(UPDATE_HOMEPAGE_URL)
+  set(CPACK_DEBIAN_PACKAGE_HOMEPAGE "${UPDATE_HOMEPAGE_URL}")
+endif()
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 # Qt's own words in the window (the buttons of the boxes and of the file dialog) in the
 # user's language; the libraries themselves are found by dpkg-shlibdeps.

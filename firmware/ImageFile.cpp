@@ -5,6 +5,7 @@
 #include <filesystem>
 #include <vector>
 
+#include "base/FilePath.h"
 #include "base/LittleEndian.h"
 
 namespace firmware {
@@ -30,7 +31,7 @@ base::Error SystemError(const std::string& what, int error) {
 base::Status CImageFile::Open(const std::string& path) {
   Close();
   errno = 0;
-  m_File = std::fopen(path.c_str(), "rb");
+  m_File = base::OpenFile(path, "rb");
   if (m_File == nullptr) {
     return SystemError("open " + path, errno);
   }
@@ -65,7 +66,8 @@ base::Result<std::size_t> CImageFile::ReadAt(std::uint64_t offset, std::uint8_t*
 ImageRead ReadImageInfo(const std::string& path) {
   ImageRead result;
   std::error_code ec;
-  const auto status = std::filesystem::status(path, ec);
+  const std::filesystem::path name = base::PathFromUtf8(path);
+  const auto status = std::filesystem::status(name, ec);
   if (ec || !std::filesystem::exists(status)) {
     result.problem = ImageProblem::kCannotOpen;
     result.detail = ec ? ec.message() : "no such file";
@@ -96,7 +98,7 @@ ImageRead ReadImageInfo(const std::string& path) {
     result.problem = ImageProblem::kHeaderTruncated;
     return result;
   }
-  const std::uintmax_t size = std::filesystem::file_size(path, ec);
+  const std::uintmax_t size = std::filesystem::file_size(name, ec);
   if (ec) {
     result.problem = ImageProblem::kReadError;
     result.detail = ec.message();

@@ -3,6 +3,8 @@
 #include <cerrno>
 #include <cstring>
 
+#include "base/FilePath.h"
+
 namespace hid {
 namespace {
 
@@ -94,7 +96,7 @@ std::string JsonString(std::string_view text) {
 }
 
 base::Result<std::shared_ptr<CTraceLog>> CTraceLog::Create(const std::string& path) {
-  std::FILE* file = std::fopen(path.c_str(), "w");
+  std::FILE* file = base::OpenFile(path, "w");
   if (file == nullptr) {
     const int error = errno;
     return base::Error{error == EACCES ? base::ErrorKind::kPermissionDenied : base::ErrorKind::kIo,

@@ -7,11 +7,11 @@ wineserver=/usr/lib/wine/wineserver
 export WINEDLLOVERRIDES=winemenubuilder.exe=d
 
 # What a Windows build needs: the cross compiler, GoogleTest's source and CLI11 for it,
-# wine for the tests, the packagers (wixl, msiinfo, icotool), and for the icon a native
-# build of update-icons (Qt).
+# gettext for update-cli.exe's Chinese catalog, wine for the tests, the packagers (wixl,
+# msiinfo, icotool, wrestool), and for the icon a native build of update-icons (Qt).
 windows_packages() {
   scripts/install-packages cmake ninja-build g++-mingw-w64-x86-64-posix mingw-w64-tools \
-    googletest libcli11-dev nlohmann-json3-dev wine64 wixl msitools icoutils \
+    googletest libcli11-dev nlohmann-json3-dev gettext wine64 wixl msitools icoutils \
     g++ pkg-config libudev-dev qt6-base-dev qt6-svg-dev
 }
 

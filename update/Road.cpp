@@ -1,7 +1,7 @@
 // The road's searching and identifying: start-up, notices, the button, the bounds.
 #include "update/Road.h"
 
-#include <cstdio>
+#include "update/EventLines.h"
 
 #include "text/UiLanguage.h"
 
@@ -153,9 +153,7 @@ void CRoad::HandleNotices() {
 }
 
 void CRoad::OnDeviceChange(std::uint32_t eventType) {
-  char line[32];
-  std::snprintf(line, sizeof line, "device notice 0x%04X\n", eventType);
-  Debug(line);
+  Debug(DeviceNoticeLine(eventType));
   const std::uint32_t code = eventType & 0xFFFFu;
   if (code != hid::kNoticeDevNodesChanged && code != hid::kNoticeArrival &&
       code != hid::kNoticeRemoveComplete) {

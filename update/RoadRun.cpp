@@ -1,6 +1,7 @@
 // The road's asking, running and ending.
-#include <filesystem>
 
+#include "base/FilePath.h"
+#include "update/EventLines.h"
 #include "update/Road.h"
 #include "update/RoadWords.h"
 #include "update/Words.h"
@@ -60,7 +61,7 @@ void CRoad::Ask() {
     outcome.failure = RunFailure::kStopped;
   }
   if (!chosen || m_StopRequested) {
-    Debug("run ended: " + Describe(outcome) + "\n");
+    Debug(RunEndedLine(outcome));
     EndRoad(outcome, false);
     return;
   }
@@ -78,7 +79,7 @@ bool CRoad::AskForImage(RunOutcome& outcome) {
     outcome.failure = RunFailure::kNoImageChosen;
     return false;
   }
-  m_LastImageFolder = std::filesystem::path(*path).parent_path().string();
+  m_LastImageFolder = base::Utf8FromPath(base::PathFromUtf8(*path).parent_path());
   const ImageCheck check = CheckImage(*path);
   if (!check.Acceptable()) {
     if (check.IsTypeProblem()) {
@@ -171,7 +172,7 @@ void CRoad::OnRunEnded() {
   }
   m_Control.JoinRun();  // it ends right after telling
   m_LastRun = outcome;
-  Debug("run ended: " + Describe(*outcome) + "\n");
+  Debug(RunEndedLine(*outcome));
   if (!outcome->Completed()) {
     EndRoad(*outcome, true);
     Changed();

@@ -43,6 +43,17 @@ void WriteLine(HANDLE output, std::string_view line) {
   }
 }
 
+// The help as a message box shows it, in the system's proportional font: each option on
+// a line of its own and its description indented under it, so that nothing needs to
+// line up in columns.
+class CBoxHelpFormatter final : public CLI::Formatter {
+ public:
+  std::string make_option(const CLI::Option* option, bool positional) const override {
+    return "  " + make_option_name(option, positional) + make_option_opts(option) + "\n      " +
+           make_option_desc(option) + "\n";
+  }
+};
+
 }  // namespace
 
 CommandLine ParseCommandLine(const std::vector<std::string>& arguments,
@@ -50,6 +61,8 @@ CommandLine ParseCommandLine(const std::vector<std::string>& arguments,
   // The options and values of the window on Linux, so that instructions hold for both.
   CLI::App parser("Writes new firmware into the Corvane controller through its bootloader.",
                   "update");
+  parser.formatter(std::make_shared<CBoxHelpFormatter>());
+  parser.set_help_flag("-h,--help", "Print this help message and exit (also /?).");
   std::string simulateCount;
   bool verbose = false;
   std::optional<std::string> emulator;
@@ -82,6 +95,8 @@ CommandLine ParseCommandLine(const std::vector<std::string>& arguments,
   if (!reversed.empty()) {
     reversed.pop_back();
   }
+  // The question Windows programs answer with their help.
+  std::replace(reversed.begin(), reversed.end(), std::string("/?"), std::string("--help"));
   try {
     parser.parse(reversed);
   } catch (const CLI::CallForHelp&) {

@@ -1,7 +1,6 @@
 #include "win/UpdateDlg.h"
 
 #include <commctrl.h>
-#include <commdlg.h>
 
 #include <algorithm>
 
@@ -10,6 +9,7 @@
 #include "text/UiLanguage.h"
 #include "update/Diagnosis.h"
 #include "update/RoadWords.h"
+#include "win/FileDialog.h"
 #include "win/ReasonLabel.h"
 
 namespace win {
@@ -45,23 +45,16 @@ HICON LoadIconOfSize(int widthMetric, int heightMetric) {
       ::GetSystemMetrics(widthMetric), ::GetSystemMetrics(heightMetric), LR_DEFAULTCOLOR));
 }
 
-// "label|pattern||" as the file dialog wants it: label, NUL, pattern, NUL, NUL.
-std::wstring FileDialogFilter(const std::string& filter) {
-  std::wstring result;
-  if (const auto entry = update::FirstFilterEntry(filter)) {
-    result = WideFromUtf8(entry->label);
-    result += L'\0';
-    result += WideFromUtf8(entry->pattern);
-    result += L'\0';
-    result += L'\0';
-  }
-  return result;
+// Every line whole, whoever wrote it (the link, the control, this dialog).
+DialogOptions WithWholeLines(DialogOptions options) {
+  options.debug = base::WholeLines(std::move(options.debug));
+  return options;
 }
 
 }  // namespace
 
 CUpdateDlg::CUpdateDlg(std::shared_ptr<hid::IHidPlatform> platform, DialogOptions options)
-    : m_Options(std::move(options)),
+    : m_Options(WithWholeLines(std::move(options))),
       m_Platform(std::move(platform)),
       m_hIcon(LoadIconOfSize(SM_CXICON, SM_CYICON)),
       m_hSmallIcon(LoadIconOfSize(SM_CXSMICON, SM_CYSMICON)) {
@@ -418,31 +411,7 @@ std::optional<std::string> CUpdateDlg::ShowOpenFileDialog(const update::OpenFile
     return std::nullopt;
   }
   ShowBeforeAsking();
-  const std::wstring filter = FileDialogFilter(request.filter);
-  const std::wstring directory = WideFromUtf8(request.initialDirectory);
-  // A default extension of wildcards ("*.*") names none to add.
-  std::wstring extension = WideFromUtf8(request.defaultExtension);
-  if (extension.find_first_of(L"*?") != std::wstring::npos) {
-    extension.clear();
-  }
-  std::wstring file = WideFromUtf8(request.initialFileName);
-  file.resize(std::max<std::size_t>(file.size() + 1, 32768), L'\0');
-
-  OPENFILENAMEW dialog{};
-  dialog.lStructSize = sizeof dialog;
-  dialog.hwndOwner = Window();
-  dialog.lpstrFilter = filter.empty() ? nullptr : filter.c_str();
-  dialog.nFilterIndex = 1;
-  dialog.lpstrFile = file.data();
-  dialog.nMaxFile = static_cast<DWORD>(file.size());
-  dialog.lpstrInitialDir = directory.empty() ? nullptr : directory.c_str();
-  dialog.lpstrDefExt = extension.empty() ? nullptr : extension.c_str();
-  // The file need not exist: opening it tells. The current directory stays.
-  dialog.Flags = OFN_EXPLORER | OFN_HIDEREADONLY | OFN_NOCHANGEDIR | OFN_ENABLESIZING;
-  if (!::GetOpenFileNameW(&dialog)) {
-    return std::nullopt;
-  }
-  return Utf8FromWide(file.c_str());
+  return AskForFile(Window(), request);
 }
 
 void CUpdateDlg::SetProgress(std::int32_t position) {

@@ -3,13 +3,16 @@
 // closing during a run.
 #include <QApplication>
 #include <QDialogButtonBox>
+#include <QDir>
 #include <QFileDialog>
+#include <QFileInfo>
 #include <QLabel>
 #include <QMessageBox>
 #include <QPointer>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QSignalSpy>
+#include <QStandardPaths>
 #include <QTest>
 #include <QTimer>
 #include <future>
@@ -53,7 +56,8 @@ class CModalAnswerer : public QObject {
     m_Timer.start(10);
   }
 
-  QStringList seen;  // "file:<filter>" or "box:<caption>|<text>", in order
+  QStringList seen;     // "file:<filter>" or "box:<caption>|<text>", in order
+  QStringList folders;  // the folder each file dialog opened in
   bool plainOwnedBoxes = true;
 
  private:
@@ -72,6 +76,7 @@ class CModalAnswerer : public QObject {
       m_Answer = m_Answers[m_Next++];
       if (files != nullptr) {
         seen << QStringLiteral("file:") + files->nameFilters().join(u';');
+        folders << files->directory().absolutePath();
       } else if (box != nullptr) {
         seen << QStringLiteral("box:") + box->windowTitle() + u'|' + box->text();
         plainOwnedBoxes &= box->icon() == QMessageBox::NoIcon && box->parentWidget() == m_Main;
@@ -249,6 +254,13 @@ class WindowTest : public QObject {
     QTest::mouseClick(rig.Button(), Qt::LeftButton);
     QVERIFY(ended.wait(10000));
     QCOMPARE(answerer.seen.mid(seen.size()), QStringList{kFileDialog});
+    // The first file dialog opens in the user's downloads (home without one), never in
+    // the folder the program was started in; once an image was chosen, where it was.
+    const QString found = QStandardPaths::writableLocation(QStandardPaths::DownloadLocation);
+    const QString downloads = QDir(QDir(found).exists() ? found : QDir::homePath()).absolutePath();
+    QCOMPARE(answerer.folders.first(), given ? QFileInfo(image).absolutePath() : downloads);
+    const bool chosen = given || first.front() != int(Action::kCancel);
+    QCOMPARE(answerer.folders.last(), chosen ? QFileInfo(image).absolutePath() : downloads);
   }
 
   // A controller the system will not let this user open: the label names it and the fix.

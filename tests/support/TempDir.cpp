@@ -4,6 +4,8 @@
 #include <fstream>
 #include <random>
 
+#include "base/FilePath.h"
+
 namespace testing_support {
 
 CTempDir::CTempDir() {
@@ -24,11 +26,12 @@ CTempDir::~CTempDir() {
 
 std::string CTempDir::WriteFile(const std::string& name,
                                 const std::vector<std::uint8_t>& bytes) const {
-  const auto path = m_Path / name;
+  // The name is UTF-8, as every path the programs take: Chinese and accented names too.
+  const auto path = m_Path / base::PathFromUtf8(name);
   std::ofstream out(path, std::ios::binary | std::ios::trunc);
   out.write(reinterpret_cast<const char*>(bytes.data()),
             static_cast<std::streamsize>(bytes.size()));
-  return path.string();
+  return base::Utf8FromPath(path);
 }
 
 }  // namespace testing_support

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "base/FilePath.h"
 #include "base/LittleEndian.h"
 #include "sim/SimPlatform.h"
 #include "tests/support/FakeHidPlatform.h"
@@ -221,6 +222,15 @@ TEST_F(RoadRig, AnUnusableImageIsRefusedBeforeAnythingIsSent) {
       // The controller waits in boot mode for the next click.
       EXPECT_EQ(road->Stage(), RoadStage::kReady);
       EXPECT_TRUE(road->View().device->InBootMode());
+      // The first file dialog opens where the window chooses (its user's downloads), the
+      // next one where the last image was chosen: never in the program's own folder.
+      ui->QueueFile(std::nullopt);
+      road->OnUpdateClicked();
+      ASSERT_TRUE(DriveToEnd(2));
+      const auto requests = ui->FileRequests();
+      ASSERT_EQ(requests.size(), 2u);
+      EXPECT_EQ(requests[0].initialDirectory, "");
+      EXPECT_EQ(requests[1].initialDirectory, base::Utf8FromPath(dir.Path()));
     }
   }
 }

@@ -1,6 +1,7 @@
 #include "tests/win/DialogHarness.h"
 
 #include <commctrl.h>
+#include <commdlg.h>
 #include <dlgs.h>
 
 #include <future>
@@ -166,6 +167,12 @@ std::wstring CDialogHarness::FileTypes(HWND fileDialog) {
     all += entry + L"\n";
   }
   return all;
+}
+
+std::wstring CDialogHarness::FolderOf(HWND fileDialog) {
+  wchar_t folder[MAX_PATH] = {};
+  ::SendMessageW(fileDialog, CDM_GETFOLDERPATH, MAX_PATH, reinterpret_cast<LPARAM>(folder));
+  return folder;
 }
 
 void CDialogHarness::ChooseFile(HWND fileDialog, const std::wstring& path) {

@@ -47,6 +47,8 @@ class CDialogHarness {
   static std::wstring BoxText(HWND box);
   static bool IsFileDialog(HWND popup);
   static std::wstring FileTypes(HWND fileDialog);
+  // The folder a file dialog shows.
+  static std::wstring FolderOf(HWND fileDialog);
   // Types path into the file dialog's name field and presses Open.
   static void ChooseFile(HWND fileDialog, const std::wstring& path);
   // Presses a button of a popup (IDOK, IDCANCEL) by its command.

@@ -7,7 +7,10 @@
 // After windows.h, which it needs.
 #include <commctrl.h>
 
+#include <filesystem>
+#include <fstream>
 #include <functional>
+#include <mutex>
 
 #include "app/DialogTemplate.h"
 #include "hid/windows/Win32Errors.h"
@@ -17,6 +20,7 @@
 #include "tests/support/RoadEndings.h"
 #include "tests/support/TempDir.h"
 #include "tests/win/DialogHarness.h"
+#include "win/FileDialog.h"
 #include "win/UpdateApp.h"
 
 namespace {
@@ -67,11 +71,16 @@ HWND NextPopup(
 
 // Clicks the update button, chooses the image in the file dialog and confirms the
 // version prompt (or leaves it open); the prompt's text.
-std::wstring StartUpdate(CDialogHarness& dialog, const std::wstring& image, bool confirm = true) {
+// folder gets the folder the file dialog opened in.
+std::wstring StartUpdate(CDialogHarness& dialog, const std::wstring& image, bool confirm = true,
+                         std::wstring* folder = nullptr) {
   dialog.Click(win::kIdUpdateButton);
   const HWND files = dialog.WaitForPopup();
   if (files == nullptr || !CDialogHarness::IsFileDialog(files)) {
     return L"no file dialog";
+  }
+  if (folder != nullptr) {
+    *folder = CDialogHarness::FolderOf(files);
   }
   CDialogHarness::ChooseFile(files, image);
   const HWND prompt = NextPopup(dialog, files);
@@ -262,6 +271,60 @@ TEST(WindowsDialog, SaysHowARoadEnded) {
   }
 }
 
+// The image lies where a Chinese user keeps it, C:\用户\José\固件.dat. The file dialog
+// opens in the user's Downloads, the next time in the image's folder; the debugger hears
+// every notice and how each run ended, each a whole line.
+TEST(WindowsDialog, UpdatesTheSimulatedControllerFromClickToNewFirmware) {
+  const std::filesystem::path image(L"C:\\用户\\José\\固件.dat");
+  std::filesystem::create_directories(image.parent_path());
+  const auto bytes = testing_support::ImageBytes(testing_support::Pattern(300 * 46));
+  std::ofstream(image, std::ios::binary)
+      .write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
+  SimRig rig(Config(true, false, std::chrono::microseconds(500)));
+  std::mutex linesMutex;
+  std::vector<std::string> lines;
+  const auto record = [&](std::string_view line) {
+    std::lock_guard lock(linesMutex);
+    lines.emplace_back(line);
+  };
+  const auto dialog = std::make_unique<CDialogHarness>(
+      rig.device, win::DialogOptions{text::kLangEnglishUs, record, {}, {}});
+  ASSERT_TRUE(::IsWindowEnabled(dialog->Item(win::kIdUpdateButton)));
+
+  std::wstring folder;
+  EXPECT_EQ(StartUpdate(*dialog, image.wstring(), true, &folder),
+            L"New firmware 2.15 and current is 2.14\n");
+  EXPECT_FALSE(folder.empty());
+  EXPECT_EQ(folder, win::DownloadsFolder());
+  // The success box, and the controller back with its new firmware (SaysHowARoadEnded
+  // looks at both).
+  const HWND success = NextPopup(*dialog, nullptr);
+  ASSERT_NE(success, nullptr);
+  CDialogHarness::Press(success, IDOK);
+  ASSERT_TRUE(dialog->WaitUntil([&] {
+    return dialog->Dlg().Road().Control().GetCurrentFirmwareInfo() == 215 &&
+           ::IsWindowEnabled(dialog->Item(win::kIdUpdateButton));
+  }));
+
+  dialog->Click(win::kIdUpdateButton);
+  const HWND again = dialog->WaitForPopup();
+  ASSERT_NE(again, nullptr);
+  EXPECT_EQ(CDialogHarness::FolderOf(again), image.parent_path().wstring());
+  CDialogHarness::Press(again, IDCANCEL);
+  ASSERT_TRUE(dialog->WaitUntil(
+      [&] { return dialog->Dlg().LastRunOutcome()->failure == RunFailure::kNoImageChosen; }));
+  std::lock_guard lock(linesMutex);
+  for (const char* line :
+       {"device notice 0x8004\n", "device notice 0x8000\n", "run ended: completed\n",
+        "run ended: choosing the image: no image was chosen\n"}) {
+    EXPECT_NE(std::find(lines.begin(), lines.end(), line), lines.end()) << line;
+  }
+  for (const std::string& line : lines) {
+    EXPECT_TRUE(!line.empty() && line.find('\n') == line.size() - 1) << line;
+  }
+  std::filesystem::remove(image);
+}
+
 // Closing while the version prompt is open cancels it; closing while blocks stream asks
 // first: No goes on writing, Yes stops the run at the next block. Either way the road ends
 // as stopped, and the dialog once the run has.
@@ -309,6 +372,15 @@ TEST(WindowsDialogOptions, TakesTheOptionsOfTheLinuxWindowAndNamesThemOnAMistake
   EXPECT_EQ(simulated.options.languageId, 2052);
   EXPECT_TRUE(simulated.options.verbose);
   EXPECT_EQ(win::ParseCommandLine({"update", "--language", "1033"}, {}).options.languageId, 1033);
+
+  // "/?" is the help; the box lists each option on a line of its own with its words
+  // under it, as the box's font lines up no columns.
+  const auto help = win::ParseCommandLine({"update", "/?"}, {});
+  ASSERT_TRUE(help.message);
+  EXPECT_EQ(help.message, win::ParseCommandLine({"update", "--help"}, {}).message);
+  EXPECT_NE(help.message->find("\n  --simulate\n      Use a simulated controller"),
+            std::string::npos)
+      << *help.message;
 
   const auto version = win::ParseCommandLine({"update", "-V"}, {});
   ASSERT_TRUE(version.message);

@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Installs the MSI into the build's wine prefix as an administrator would, without a
-# user interface; checks that both programs and the Start menu entry landed, that Apps
-# & features knows the version, and that the command line runs from the install folder;
-# then uninstalls and checks that no file is left behind.
+# user interface; checks that both programs, their notices and the Start menu entry
+# landed, that Apps & features knows the version and the maker and links to no
+# placeholder, and that the command line runs from the install folder; then uninstalls
+# and checks that no file is left behind.
 #   check-msi.sh MSI WINE64 WINEPREFIX
 set -euo pipefail
 msi="$1" wine="$2"
@@ -27,7 +28,7 @@ shortcuts() {
 "$wine" msiexec /x "$msi_path" /qn >/dev/null 2>&1 || true
 
 "$wine" msiexec /i "$msi_path" /qn || fail "msiexec /i failed with $?"
-for program in update.exe update-cli.exe; do
+for program in update.exe update-cli.exe NOTICES.txt; do
   [ -f "$folder/$program" ] || fail "$program is not in $folder"
 done
 [ -n "$(shortcuts)" ] || fail "no Start menu entry Corvane Update"
@@ -35,6 +36,8 @@ entry=$("$wine" reg query 'HKLM\Software\Microsoft\Windows\CurrentVersion\Uninst
   tr -d '\r' | grep -A20 'Corvane Update' || true)
 grep -q "DisplayVersion.*$version" <<<"$entry" ||
   fail "Apps & features has no entry with version $version"
+grep -q "Publisher.*Corvane" <<<"$entry" || fail "Apps & features does not say who made it"
+! grep -qi 'example' <<<"$entry" || fail "Apps & features links to a placeholder: $entry"
 help=$("$wine" 'C:\Program Files\Corvane Update\update-cli.exe' --help) ||
   fail "update-cli.exe --help failed from the install folder"
 grep -q 'flash' <<<"$help" || fail "update-cli.exe --help printed no commands"

@@ -3,8 +3,11 @@
 // done. Each picture is the real dialog, run modally as the program runs it; a second
 // thread brings it into the state through the user-interface operations a run uses
 // (posted to the dialog, as from a run's worker), lets it paint, and copies the window,
-// frame and all, from the screen into a BMP. scripts/screenshots --windows runs this
-// under wine on a virtual display and turns the BMPs into PNGs.
+// frame and all, from the screen into a BMP. Then a whole update in Chinese as a user
+// makes it, of an image in C:\用户\José\固件.dat: the file dialog on that folder, the
+// version question, the success box and the dialog afterwards, each as it shows.
+// scripts/screenshots --windows runs this under wine on a virtual display and turns the
+// BMPs into PNGs.
 //   update-dialog-screenshots OUTPUT_DIR
 #include <windows.h>
 
@@ -199,6 +202,69 @@ bool Shoot(Scene scene, std::uint16_t language, const std::wstring& file) {
   return saved;
 }
 
+// Lets the display show what the window painted, then copies it.
+bool ShowAndSave(HWND window, const std::wstring& file) {
+  ::RedrawWindow(window, nullptr, nullptr,
+                 RDW_INVALIDATE | RDW_ERASE | RDW_FRAME | RDW_ALLCHILDREN | RDW_UPDATENOW);
+  ::Sleep(500);
+  return SaveWindow(window, file);
+}
+
+bool ShootWholeUpdate(const std::wstring& out) {
+  using testing_support::CDialogHarness;
+  const std::wstring folder = L"C:\\用户\\José";
+  ::CreateDirectoryW(L"C:\\用户", nullptr);
+  ::CreateDirectoryW(folder.c_str(), nullptr);
+  const auto image = testing_support::ImageBytes(testing_support::Pattern(46 * 400));
+  FILE* file = _wfopen((folder + L"\\固件.dat").c_str(), L"wb");
+  if (file == nullptr || std::fwrite(image.data(), image.size(), 1, file) != 1) {
+    return false;
+  }
+  std::fclose(file);
+
+  sim::SimConfig config = platform::SimulatedControllerConfig();
+  config.replyLatency = std::chrono::microseconds(500);
+  auto device = std::make_shared<sim::CSimPlatform>(std::make_shared<sim::CSimController>(config));
+  CDialogHarness dialog(device, win::DialogOptions{2052, {}, {}, {}});
+  const std::wstring prefix = out + L"\\windows-zh-chinese-folder-";
+
+  dialog.Click(win::kIdUpdateButton);
+  const HWND files = dialog.WaitForPopup();
+  if (files == nullptr) {
+    return false;
+  }
+  // Typed into the name field, a folder opens in the dialog.
+  CDialogHarness::ChooseFile(files, folder);
+  if (!dialog.WaitUntil([&] { return CDialogHarness::FolderOf(files) == folder; }) ||
+      !ShowAndSave(files, prefix + L"1-file-dialog.bmp")) {
+    return false;
+  }
+  CDialogHarness::ChooseFile(files, L"固件.dat");
+  HWND question = nullptr;
+  if (!dialog.WaitUntil(
+          [&] { return (question = dialog.OpenPopup()) != nullptr && question != files; }) ||
+      !ShowAndSave(question, prefix + L"2-question.bmp")) {
+    return false;
+  }
+  CDialogHarness::Press(question, IDOK);
+  HWND success = nullptr;
+  if (!dialog.WaitUntil([&] {
+        success = dialog.OpenPopup();
+        return success != nullptr && success != question && ::IsWindow(success);
+      }) ||
+      !ShowAndSave(success, prefix + L"3-success.bmp")) {
+    return false;
+  }
+  CDialogHarness::Press(success, IDOK);
+  if (!dialog.WaitUntil([&] {
+        return dialog.Dlg().Road().Control().GetCurrentFirmwareInfo() == 215 &&
+               ::IsWindowEnabled(dialog.Item(win::kIdUpdateButton));
+      })) {
+    return false;
+  }
+  return ShowAndSave(dialog.Dialog(), prefix + L"4-updated.bmp");
+}
+
 }  // namespace
 
 int wmain(int argc, wchar_t** argv) {
@@ -243,5 +309,9 @@ int wmain(int argc, wchar_t** argv) {
     }
   }
   ::DeleteFileW(sample.c_str());
+  if (!ShootWholeUpdate(out)) {
+    std::fprintf(stderr, "update-dialog-screenshots: the update from the Chinese folder failed\n");
+    return 1;
+  }
   return 0;
 }
