@@ -263,10 +263,11 @@ void CRoad::OnUpdateClicked() {
   if (m_Device->place.empty()) {
     // The controller comes back under a new path, and nothing tells it apart from another
     // one: the first controller that comes back in boot mode is taken, and its type must
-    // be ours (it is asked again before the run and at the run's start).
+    // be ours (it is asked again before the run and at the run's start). One that waits
+    // in boot mode already (allowed meanwhile, plugged in meanwhile) is not ours.
     Debug("no place known for " + m_Device->path +
           ": the road takes the first controller that comes back in boot mode\n");
-    m_Hid.PinDevice(hid::DevicePin{"", "", hid::kBootProductId});
+    m_Hid.PinDevice(hid::DevicePin{"", "", hid::kBootProductId, PathsInMode(hid::kBootProductId)});
   }
   SetStage(RoadStage::kSwitching);
   SetDeadline(m_Options.waits.bootMode);
@@ -289,6 +290,12 @@ void CRoad::LookForBootMode() {
     return;
   }
   if (found.type != m_Device->type) {
+    if (m_Device->place.empty()) {
+      // Without a place, the type is all that tells ours: this is another one.
+      NotOurs(found.type);
+      LookForBootMode();
+      return;
+    }
     outcome.failure = RunFailure::kTypeChanged;
     outcome.deviceType = found.type;
     outcome.imageType =
@@ -313,8 +320,32 @@ void CRoad::LookForReturn() {
   if (!found.answered) {
     return;  // the next notice or the bound decides
   }
+  if (found.type != m_Device->type && m_Device->place.empty()) {
+    NotOurs(found.type);
+    LookForReturn();
+    return;
+  }
   const RunOutcome outcome = m_RunOutcome.value_or(RunOutcome{});
   EndRoad(outcome, true, found.type == m_Device->type ? found.version : std::nullopt);
+}
+
+std::vector<std::string> CRoad::PathsInMode(std::uint16_t productId) const {
+  std::vector<std::string> paths;
+  for (const hid::InterfaceInfo& info : hid::ListControllers(*m_Platform)) {
+    if (info.productId == productId) {
+      paths.push_back(info.path);
+    }
+  }
+  return paths;
+}
+
+void CRoad::NotOurs(std::uint16_t type) {
+  hid::DevicePin pin = m_Hid.Pin().value_or(hid::DevicePin{});
+  pin.notPaths.push_back(m_Hid.DevicePath());
+  char line[64];
+  std::snprintf(line, sizeof line, " reports type 0x%04X: not ours\n", type);
+  Debug(m_Hid.DevicePath() + line);
+  m_Hid.PinDevice(std::move(pin));
 }
 
 void CRoad::OnTimer() {
