@@ -260,20 +260,46 @@ void CRoad::OnUpdateClicked() {
     Changed();
     return;
   }
+  // Without a place, one that waits in boot mode already (allowed or plugged in meanwhile)
+  // is not ours when ours comes back there.
+  std::vector<std::string> waiting;
+  if (m_Device->place.empty()) {
+    waiting = PathsInMode(hid::kBootProductId);
+  }
+  if (!m_Control.EnterBootMode() && !SwitchAgain()) {
+    return;
+  }
   if (m_Device->place.empty()) {
     // The controller comes back under a new path, and nothing tells it apart from another
     // one: the first controller that comes back in boot mode is taken, and its type must
-    // be ours (it is asked again before the run and at the run's start). One that waits
-    // in boot mode already (allowed meanwhile, plugged in meanwhile) is not ours.
+    // be ours (it is asked again before the run and at the run's start).
     Debug("no place known for " + m_Device->path +
           ": the road takes the first controller that comes back in boot mode\n");
-    m_Hid.PinDevice(hid::DevicePin{"", "", hid::kBootProductId, PathsInMode(hid::kBootProductId)});
+    m_Hid.PinDevice(hid::DevicePin{"", "", hid::kBootProductId, std::move(waiting)});
   }
   SetStage(RoadStage::kSwitching);
   SetDeadline(m_Options.waits.bootMode);
-  (void)m_Control.EnterBootMode();
   m_Ui.ShowCompletionLabel(false);
   Changed();
+}
+
+bool CRoad::SwitchAgain() {
+  // The link was opened before the controller was replugged at its place (notices handled
+  // together show no change): it is identified anew and, still in application mode, sent
+  // the command once more. If that fails too, nothing was switched: the road ends so.
+  if (m_Hid.FindDevice() != 0 && Identify(false) && !m_Device->InBootMode() &&
+      m_Control.EnterBootMode()) {
+    return true;
+  }
+  if (m_Stage == RoadStage::kReady && m_Device && !m_Device->InBootMode()) {
+    RunOutcome outcome;
+    outcome.step = RunStep::kSwitching;
+    outcome.failure = RunFailure::kDeviceCommand;
+    outcome.error = m_Hid.LastIoError();
+    EndRoad(outcome, false);
+  }
+  Changed();
+  return false;
 }
 
 void CRoad::LookForBootMode() {

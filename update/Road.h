@@ -194,6 +194,7 @@ class CRoad {
   // Searching and identifying (Road.cpp).
   void NoticeUnpinned(std::uint32_t code);
   void NoticeReady(std::uint32_t code);
+  bool SwitchAgain();
   void LookForBootMode();
   void LookForReturn();
   bool Identify(bool askNow);

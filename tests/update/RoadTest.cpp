@@ -269,6 +269,30 @@ TEST_F(RoadRig, AnotherControllerArrivingMidRoadIsNeverTouched) {
   }
 }
 
+// Pulled out and plugged in again at its place in application mode, both notices handled
+// after it was back (a busy owner): its path and mode are as before, but the link the
+// road opened reaches nothing. The click identifies it anew and switches it, rather than
+// waiting in vain for a controller that never got the command.
+TEST_F(RoadRig, AClickReachesAControllerRepluggedUnnoticed) {
+  for (const Order asking : {Order::kRoadAsks, Order::kOwnerAsksFirst}) {
+    SCOPED_TRACE(asking == Order::kRoadAsks ? "the road asks" : "the owner asks first");
+    sim::SimConfig config;
+    config.reenumerateDelay = 20ms;
+    update::Waits waits;
+    waits.bootMode = 2s;
+    Start({config}, asking, waits);
+    platform->Controller().Unplug();
+    platform->Controller().PlugIn(sim::SimMode::kApplication);
+    road->HandleNotices();
+    ASSERT_TRUE(Click(WriteImage(Bytes(46 * 5, 0x21))));
+    ASSERT_TRUE(DriveToEnd());
+    EXPECT_TRUE(road->LastEnd()->outcome.Completed()) << update::Describe(road->LastEnd()->outcome);
+    Codes expected = WholeRoad(5);
+    expected.insert(expected.begin(), 0x0101);  // at start-up; then the click's
+    EXPECT_EQ(CodesTo(0), expected);
+  }
+}
+
 // Without places (the web page), a controller is awaited in boot mode as the first one that
 // comes back there. One that already waited there when ours was switched, granted while the
 // question was asked, is not ours, whatever its type: ours is written, it gets nothing.
