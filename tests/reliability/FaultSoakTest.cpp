@@ -341,7 +341,7 @@ class CScenario {
   void AwaitReturn() {
     const auto deadline = Clock::now() + 20s;
     while (m_Road->Stage() == update::RoadStage::kAwaitingReturn && Clock::now() < deadline) {
-      m_Hands->Tick();
+      m_Hands->At(Moment::kLater);
       if (m_Platform->Notices().WaitFor(2ms)) {
         DeliverNotices();
       } else if (const auto bound = m_Road->NextDeadline(); bound && Clock::now() >= *bound) {
@@ -386,7 +386,7 @@ class CScenario {
     // Clicked: the run begins when the controller is back in boot mode.
     while (m_Road && m_Road->RunsStarted() == runsBefore &&
            m_Road->Stage() == update::RoadStage::kSwitching && Clock::now() < deadline) {
-      m_Hands->Tick();
+      m_Hands->At(Moment::kLater);
       if (m_Platform->Notices().WaitFor(2ms)) {
         DeliverNotices();
       } else if (const auto due = m_Road->NextDeadline(); due && Clock::now() >= *due) {
@@ -408,7 +408,7 @@ class CScenario {
         break;
       }
       DeliverNotices();
-      m_Hands->Tick();
+      m_Hands->At(Moment::kLater);
       if (const auto hold = m_Ui.WaitForHold(2ms)) {
         *hold == Hold::kStop ? stop() : PokeDuringRun(runsBefore + 1);
         m_Ui.Release();

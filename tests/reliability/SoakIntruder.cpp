@@ -41,26 +41,15 @@ void CIntruderHands::Begin(const std::vector<IntruderStep>& steps) {
 }
 
 void CIntruderHands::At(Moment moment) {
-  const auto due = [&](const IntruderStep& step) { return step.moment == moment; };
-  for (const IntruderStep& step : m_Pending) {
-    if (due(step)) {
-      Take(step);
-    }
-  }
-  std::erase_if(m_Pending, due);
-}
-
-void CIntruderHands::Tick() {
   const auto now = std::chrono::steady_clock::now();
-  const auto due = [&](const IntruderStep& step) {
-    return step.moment == Moment::kLater && now >= m_Began + step.after;
-  };
-  for (const IntruderStep& step : m_Pending) {
-    if (due(step)) {
+  std::erase_if(m_Pending, [&](const IntruderStep& step) {
+    const bool due =
+        step.moment == moment && (moment != Moment::kLater || now >= m_Began + step.after);
+    if (due) {
       Take(step);
     }
-  }
-  std::erase_if(m_Pending, due);
+    return due;
+  });
 }
 
 void CIntruderHands::Leave() {

@@ -17,10 +17,9 @@ class CIntruderHands {
 
   // A run begins: its steps, the later ones timed from now.
   void Begin(const std::vector<IntruderStep>& steps);
-  // The run has reached `moment`: the steps drawn for it, in order.
+  // The run has reached `moment`: the steps drawn for it, in order (kLater: those whose
+  // time has come).
   void At(Moment moment);
-  // The later steps whose time has come.
-  void Tick();
   // The run is over: the steps left are dropped, and the controller is pulled out, so
   // that the next road begins without it.
   void Leave();

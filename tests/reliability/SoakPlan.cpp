@@ -167,24 +167,11 @@ std::string Plan::Describe() const {
     text += std::string(" ") + kFaultNames[static_cast<int>(kind)];
   }
   text += kinds.empty() ? " none" : "";
-  const auto steps = [](const std::vector<IntruderStep>& list) {
-    constexpr const char* kMoments[] = {"choosing", "prompt", "first progress", "switching",
-                                        "later"};
-    std::string told;
-    for (const IntruderStep& step : list) {
-      told += std::string(told.empty() ? "" : ", ") + kMoments[static_cast<int>(step.moment)];
-      if (step.moment == Moment::kLater) {
-        told += " " + std::to_string(step.after.count()) + " ms";
-      }
-      told += step.mode == sim::SimMode::kBoot ? " (boot)" : " (application)";
-    }
-    return told;
-  };
-  char type[8];
-  std::snprintf(type, sizeof type, "0x%04X", intruder.typeCode);
-  return text + "; second controller " + type + (intruder.placedFirst ? " first" : " after") +
-         ", first run: " + steps(intruder.first) + "; next run" +
-         (nextFromApplication ? " (clicked)" : "") + ": " + steps(intruder.next);
+  char second[96];
+  std::snprintf(second, sizeof second, "; second controller 0x%04X %s, %zu + %zu steps%s",
+                intruder.typeCode, intruder.placedFirst ? "first" : "after", intruder.first.size(),
+                intruder.next.size(), nextFromApplication ? ", next run clicked" : "");
+  return text + second;
 }
 
 std::vector<std::uint8_t> DrawPayload(std::mt19937_64& random, std::uint32_t minimum) {
