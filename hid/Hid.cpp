@@ -59,7 +59,8 @@ bool DevicePin::Matches(const InterfaceInfo& info) const {
   if (!path.empty()) {
     return info.path == path;
   }
-  return info.productId == productId;
+  return info.productId == productId &&
+         std::find(notPaths.begin(), notPaths.end(), info.path) == notPaths.end();
 }
 
 std::vector<InterfaceInfo> ListControllers(IHidPlatform& platform) {

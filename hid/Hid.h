@@ -47,7 +47,8 @@ std::vector<InterfaceInfo> ListControllers(IHidPlatform& platform);
 struct DevicePin {
   std::string place;            // where it is plugged in; empty where the platform tells none
   std::string path;             // with no place: its interface
-  std::uint16_t productId = 0;  // with neither: the mode it is awaited in
+  std::uint16_t productId = 0;  // with neither: the mode it is awaited in,
+  std::vector<std::string> notPaths = {};  // at none of these interfaces (not it)
 
   bool Matches(const InterfaceInfo& info) const;
 };
@@ -75,7 +76,8 @@ class CHid {
   // Pins the search to one controller, until UnpinDevice: FindDevice then finds only an
   // interface at its place, which stays the same while the controller restarts into its
   // other mode under a new path. Where the platform tells no place, only its path; or,
-  // with no path either, the first controller in the mode `productId` names.
+  // with no path either, the first controller in the mode `productId` names that is at
+  // none of the interfaces `notPaths` names.
   void PinDevice(DevicePin pin);
   void UnpinDevice();
   std::optional<DevicePin> Pin() const;

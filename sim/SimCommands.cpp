@@ -101,7 +101,7 @@ bool CSimController::Receive(std::span<const std::uint8_t> frame, std::uint64_t 
     return false;
   }
   const Clock::time_point now = Clock::now();
-  m_Log.push_back({now, Direction::kToDevice, {frame.begin(), frame.end()}});
+  m_Log.push_back({now, Direction::kToDevice, {frame.begin(), frame.end()}, m_Presence});
   const std::uint32_t frameNo = ++m_FrameCount;
   std::optional<std::uint16_t> code;
   if (frame.size() >= 4) {

@@ -57,7 +57,7 @@ std::optional<SimConnection> CSimController::Connect() {
 }
 
 void CSimController::QueueReport(const hid::Frame& frame, Clock::time_point readyAt) {
-  m_Log.push_back({readyAt, Direction::kFromDevice, {frame.begin(), frame.end()}});
+  m_Log.push_back({readyAt, Direction::kFromDevice, {frame.begin(), frame.end()}, m_Presence});
   for (const auto& weak : m_Queues) {
     if (const auto queue = weak.lock()) {
       queue->Push(frame, readyAt);

@@ -81,6 +81,7 @@ struct SimFrameRecord {
   Clock::time_point at;  // received; for a reply, when it reaches the host
   Direction direction = Direction::kToDevice;
   std::vector<std::uint8_t> bytes;
+  std::uint64_t stay = 0;  // which stay of the device (its arrivals, counted from 1)
 };
 
 // What a handle opened on the device holds: which stay of the device it was opened in,

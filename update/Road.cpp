@@ -258,19 +258,46 @@ void CRoad::OnUpdateClicked() {
     Changed();
     return;
   }
+  // Without a place, one that waits in boot mode already (allowed or plugged in meanwhile)
+  // is not ours when ours comes back there.
+  std::vector<std::string> waiting;
+  if (m_Device->place.empty()) {
+    waiting = PathsInMode(hid::kBootProductId);
+  }
+  if (!m_Control.EnterBootMode() && !SwitchAgain()) {
+    return;
+  }
   if (m_Device->place.empty()) {
     // The controller comes back under a new path, and nothing tells it apart from another
     // one: the first controller that comes back in boot mode is taken, and its type must
     // be ours (it is asked again before the run and at the run's start).
     Debug("no place known for " + m_Device->path +
           ": the road takes the first controller that comes back in boot mode\n");
-    m_Hid.PinDevice(hid::DevicePin{"", "", hid::kBootProductId});
+    m_Hid.PinDevice(hid::DevicePin{"", "", hid::kBootProductId, std::move(waiting)});
   }
   SetStage(RoadStage::kSwitching);
   SetDeadline(m_Options.waits.bootMode);
-  (void)m_Control.EnterBootMode();
   m_Ui.ShowCompletionLabel(false);
   Changed();
+}
+
+bool CRoad::SwitchAgain() {
+  // The link was opened before the controller was replugged at its place (notices handled
+  // together show no change): it is identified anew and, still in application mode, sent
+  // the command once more. If that fails too, nothing was switched: the road ends so.
+  if (m_Hid.FindDevice() != 0 && Identify(false) && !m_Device->InBootMode() &&
+      m_Control.EnterBootMode()) {
+    return true;
+  }
+  if (m_Stage == RoadStage::kReady && m_Device && !m_Device->InBootMode()) {
+    RunOutcome outcome;
+    outcome.step = RunStep::kSwitching;
+    outcome.failure = RunFailure::kDeviceCommand;
+    outcome.error = m_Hid.LastIoError();
+    EndRoad(outcome, false);
+  }
+  Changed();
+  return false;
 }
 
 void CRoad::LookForBootMode() {
@@ -287,6 +314,12 @@ void CRoad::LookForBootMode() {
     return;
   }
   if (found.type != m_Device->type) {
+    if (m_Device->place.empty()) {
+      // Without a place, the type is all that tells ours: this is another one.
+      NotOurs(found.type);
+      LookForBootMode();
+      return;
+    }
     outcome.failure = RunFailure::kTypeChanged;
     outcome.deviceType = found.type;
     outcome.imageType =
@@ -311,8 +344,32 @@ void CRoad::LookForReturn() {
   if (!found.answered) {
     return;  // the next notice or the bound decides
   }
+  if (found.type != m_Device->type && m_Device->place.empty()) {
+    NotOurs(found.type);
+    LookForReturn();
+    return;
+  }
   const RunOutcome outcome = m_RunOutcome.value_or(RunOutcome{});
   EndRoad(outcome, true, found.type == m_Device->type ? found.version : std::nullopt);
+}
+
+std::vector<std::string> CRoad::PathsInMode(std::uint16_t productId) const {
+  std::vector<std::string> paths;
+  for (const hid::InterfaceInfo& info : hid::ListControllers(*m_Platform)) {
+    if (info.productId == productId) {
+      paths.push_back(info.path);
+    }
+  }
+  return paths;
+}
+
+void CRoad::NotOurs(std::uint16_t type) {
+  hid::DevicePin pin = m_Hid.Pin().value_or(hid::DevicePin{});
+  pin.notPaths.push_back(m_Hid.DevicePath());
+  char line[64];
+  std::snprintf(line, sizeof line, " reports type 0x%04X: not ours\n", type);
+  Debug(m_Hid.DevicePath() + line);
+  m_Hid.PinDevice(std::move(pin));
 }
 
 void CRoad::OnTimer() {

@@ -10,7 +10,8 @@
 // dropped when the road ends or another controller's identity is seen. Where the
 // platform tells no place (the web page), the only identity of a controller that restarts
 // into its other mode is that mode: the road then takes the first controller that comes
-// back in it, and its type decides whether it is ours.
+// back in it and was not waiting in it already when ours left (those are another's), and
+// its type decides whether it is ours (one of another type is passed over).
 //
 // Two orders of asking. A front end with dialogs (the windows) lets the road ask: when
 // the controller is back in boot mode the road opens the file dialog, checks the image and
@@ -36,6 +37,7 @@
 #include <mutex>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "base/DebugOutput.h"
 #include "hid/Hid.h"
@@ -195,6 +197,7 @@ class CRoad {
   // Searching and identifying (Road.cpp).
   void NoticeUnpinned(std::uint32_t code);
   void NoticeReady(std::uint32_t code);
+  bool SwitchAgain();
   void LookForBootMode();
   void LookForReturn();
   bool Identify(bool askNow);
@@ -202,6 +205,9 @@ class CRoad {
   void SetStage(RoadStage stage);
   void SetDeadline(std::optional<std::chrono::milliseconds> wait);
   void ShowGone();
+  // Without a place: the controllers in a mode now; the one just identified is not ours.
+  std::vector<std::string> PathsInMode(std::uint16_t productId) const;
+  void NotOurs(std::uint16_t type);
   void Debug(const std::string& line) const;
 
   // Asking, running and ending (RoadRun.cpp).
@@ -229,8 +235,9 @@ class CRoad {
   std::string m_LastImageFolder;        // where the file dialog opens next
   std::optional<Clock::time_point> m_Deadline;
   bool m_StopRequested = false;
-  bool m_LookAgain = false;                // notices came while the road could not look
-  std::optional<RunOutcome> m_RunOutcome;  // a completed run's, while its controller returns
+  bool m_LookAgain = false;                    // notices came while the road could not look
+  std::optional<RunOutcome> m_RunOutcome;      // a completed run's, while its controller returns
+  std::vector<std::string> m_AppModeAtLaunch;  // without a place: not ours when it returns
   std::mutex m_WorkerMutex;
   std::condition_variable m_WorkerEnded;
   std::optional<RunOutcome> m_WorkerOutcome;  // told by the worker, until OnRunEnded takes it

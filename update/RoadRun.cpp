@@ -115,6 +115,10 @@ void CRoad::Launch() {
       m_Device->path = m_Hid.DevicePath();
     }
   }
+  if (m_Device->place.empty()) {
+    // What waits in application mode now is not ours when it comes back there.
+    m_AppModeAtLaunch = PathsInMode(hid::kAppProductId);
+  }
   SetStage(RoadStage::kRunning);
   ++m_RunsStarted;
   {
@@ -191,7 +195,7 @@ void CRoad::OnRunEnded() {
   SetStage(RoadStage::kAwaitingReturn);
   SetDeadline(m_Options.waits.application);
   if (m_Device->place.empty()) {
-    m_Hid.PinDevice(hid::DevicePin{"", "", hid::kAppProductId});
+    m_Hid.PinDevice(hid::DevicePin{"", "", hid::kAppProductId, std::move(m_AppModeAtLaunch)});
   }
   m_LookAgain = false;
   if (!m_StopRequested) {
@@ -257,8 +261,9 @@ void CRoad::LookAfterEnd(const RoadEnd& end) {
   m_Device.reset();
   m_Unusable = Unusable::kNothingFound;
   SetStage(RoadStage::kNoDevice);
-  if (!end.device.place.empty()) {
-    m_Hid.PinDevice(hid::DevicePin{end.device.place, "", 0});
+  if (!end.device.place.empty() || !end.device.path.empty()) {
+    m_Hid.PinDevice(end.device.place.empty() ? hid::DevicePin{"", end.device.path, 0}
+                                             : hid::DevicePin{end.device.place, "", 0});
     if (m_Hid.FindDevice() != 0 && Identify(false)) {
       return;
     }

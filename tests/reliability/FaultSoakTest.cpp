@@ -1,13 +1,17 @@
 // The fault soak: many complete updates against the simulated controller, each first
 // run under faults drawn at random, each followed by a clean run after the device was
-// unplugged and plugged in again (or the window was closed and opened again). Checked
-// on every run:
+// unplugged and plugged in again (or the window was closed and opened again), in boot
+// mode or in application mode and then clicked. A second controller, at a place of its
+// own, comes and goes during both runs. Checked on every run:
 //   - it ends within the time the device rules allow for the faults it met (no hang);
 //   - it reports success only when the device stores exactly the image's region and the
 //     CRC-16 the device reported is the image's;
 //   - no block and no erase reaches outside the region, on the wire or in the flash;
 //   - no second run starts or talks to the device while one is going on;
-//   - after a removal and return (or a stop), the next run completes.
+//   - after a removal and return (or a stop), the next run completes;
+//   - the road is pinned to the soak's controller while it asks and runs; the second
+//     controller is sent nothing but identification, and the soak's controller an erase
+//     or a block only after its identification in boot mode and the run's own type query.
 //
 //   UPDATE_SOAK_RUNS   scenarios to run (200 by default)
 //   UPDATE_SOAK_SEED   first scenario's seed (by default drawn, and printed); scenario
@@ -26,6 +30,7 @@
 #include "base/LittleEndian.h"
 #include "protocol/Crc16.h"
 #include "sim/SimPlatform.h"
+#include "tests/reliability/SoakIntruder.h"
 #include "tests/reliability/SoakPlan.h"
 #include "tests/support/Images.h"
 #include "tests/support/TempDir.h"
@@ -70,6 +75,8 @@ struct Figures {
   std::array<int, kFaultKinds> faults{};
   std::map<std::string, int> firstOutcomes;
   int followUpsCompleted = 0;
+  int followUpsClicked = 0;
+  int intruderArrivals = 0;
   std::vector<std::string> violations;
 };
 
@@ -98,6 +105,8 @@ class CSoakUi : public update::IUserInterface {
     std::lock_guard lock(m_Mutex);
     m_Stop = std::move(stop);
   }
+  // Told on the owner's thread while the file dialog, then the question, is open.
+  void SetMoment(std::function<void(Moment)> moment) { m_Moment = std::move(moment); }
   // Waits at most `timeout` for the worker to be held; why it is.
   std::optional<Hold> WaitForHold(std::chrono::milliseconds timeout) {
     std::unique_lock lock(m_Mutex);
@@ -128,12 +137,14 @@ class CSoakUi : public update::IUserInterface {
       m_MostRunsAtOnce = std::max(m_MostRunsAtOnce, ++m_RunsInside);  // every run begins here
       image = m_Image;
     }
+    Tell(Moment::kChoosing);
     StopInPlace(StopPoint::kChoosing);
     return image;
   }
   update::MessageResult ShowMessageBox(const std::string&, const std::string&,
                                        update::MessageButtons buttons) override {
     if (buttons == update::MessageButtons::kOkCancel) {
+      Tell(Moment::kPrompt);
       StopInPlace(StopPoint::kPrompt);
     }
     return update::MessageResult::kOk;
@@ -160,6 +171,11 @@ class CSoakUi : public update::IUserInterface {
   void SetWindowTitle(const std::string&) override {}
 
  private:
+  void Tell(Moment moment) {
+    if (m_Moment) {
+      m_Moment(moment);
+    }
+  }
   void StopInPlace(StopPoint point) {
     std::function<void()> stop;
     {
@@ -182,6 +198,7 @@ class CSoakUi : public update::IUserInterface {
   int m_StopAtProgress = 0;
   bool m_Poked = false;
   std::function<void()> m_Stop;
+  std::function<void(Moment)> m_Moment;  // set before the window opens, then only read
   std::optional<Hold> m_Held;
   int m_RunsInside = 0;
   int m_MostRunsAtOnce = 0;
@@ -199,17 +216,29 @@ class CScenario {
     config.flashSize = kFlashSize;
     config.faults = m_Plan.faults;
     m_Device = std::make_shared<sim::CSimController>(config);
-    m_Platform = std::make_shared<sim::CSimPlatform>(m_Device);
+    sim::SimConfig second;
+    second.typeCode = m_Plan.intruder.typeCode;
+    second.presentAtStart = false;
+    second.flashSize = kFlashSize;
+    m_Intruder = std::make_shared<sim::CSimController>(second);
+    m_Hands = std::make_unique<CIntruderHands>(*m_Intruder);
+    m_DeviceIndex = m_Plan.intruder.placedFirst ? 1 : 0;
+    m_Platform = std::make_shared<sim::CSimPlatform>(m_Plan.intruder.placedFirst
+                                                         ? std::vector{m_Intruder, m_Device}
+                                                         : std::vector{m_Device, m_Intruder});
+    m_Ui.SetMoment([this](Moment moment) { AtMoment(moment); });
 
     // The first run: the device is in boot mode when the window opens.
     m_Ui.Prepare(m_Dir.WriteFile("first.dat", testing_support::ImageBytes(m_Plan.payload)),
                  m_Plan.stopAt, m_Plan.stopAtProgress);
+    m_Hands->Begin(m_Plan.intruder.first);
     const auto first = RunToEnd([this] { OpenWindow(); }, m_Plan.payload, m_Plan.faultCost);
     ++m_Figures.firstOutcomes[OutcomeKind(first)];
     CheckFirstOutcome(first);
     if (m_Road && m_Road->Stage() == update::RoadStage::kAwaitingReturn) {
       AwaitReturn();
     }
+    m_Hands->Leave();
 
     // The next run, with the device back and no faults: it must complete.
     m_Device->SetFaults({});
@@ -218,24 +247,41 @@ class CScenario {
                        // started again below
     }
     m_Device->Unplug();
-    m_Device->PlugIn(sim::SimMode::kBoot);
+    const bool clicked = m_Plan.nextFromApplication;
+    m_Device->PlugIn(clicked ? sim::SimMode::kApplication : sim::SimMode::kBoot);
     std::mt19937_64 random(m_Plan.seed ^ 0x5EEDF011u);
     const Bytes payload = DrawPayload(random, m_Plan.regionStart);
     m_Ui.Prepare(m_Dir.WriteFile("next.dat", testing_support::ImageBytes(payload)));
+    m_Hands->Begin(m_Plan.intruder.next);
     const auto next = RunToEnd(
-        [this] {
+        [&] {
           if (m_Road) {
             DeliverNotices();  // the removal and the arrival
           } else {
             OpenWindow();
           }
+          if (clicked) {
+            Click();
+          }
         },
         payload, 0ms);
+    if (m_Road && m_Road->Stage() == update::RoadStage::kAwaitingReturn) {
+      AwaitReturn();
+    }
+    m_Hands->Leave();
     m_Figures.followUpsCompleted += next && next->Completed() ? 1 : 0;
+    m_Figures.followUpsClicked += clicked ? 1 : 0;
+    m_Figures.intruderArrivals += m_Hands->Arrivals();
     Check(next && next->Completed(),
           "the run after the device came back did not complete: " + OutcomeKind(next));
     Check(m_Ui.MostRunsAtOnce() <= 1, "two runs were in the user interface at once");
     m_Road.reset();
+    for (const std::string& broken : CheckIntruderWire(m_Intruder->Received())) {
+      Check(false, broken);
+    }
+    for (const std::string& broken : CheckPinnedWire(m_Device->Received())) {
+      Check(false, broken);
+    }
   }
 
  private:
@@ -269,12 +315,34 @@ class CScenario {
 
   void DeliverNotices() { m_Road->HandleNotices(); }
 
+  // The user clicks for the controller that came back in application mode; the second
+  // controller may come right after.
+  void Click() {
+    const update::RoadView view = m_Road->View();
+    Check(view.stage == update::RoadStage::kReady && view.device && !view.device->InBootMode(),
+          "the controller back in application mode was not ready for the click");
+    m_Road->OnUpdateClicked();
+    m_Hands->At(Moment::kSwitching);
+  }
+
+  // While the road asks and runs, it is pinned to the soak's controller, wherever the
+  // second one is.
+  void AtMoment(Moment moment) {
+    const std::optional<update::DeviceIdentity> device =
+        m_Road ? m_Road->View().device : std::nullopt;
+    Check(device && device->place == sim::CSimPlatform::LocationOf(m_DeviceIndex) &&
+              device->path == sim::CSimPlatform::PathOf(m_DeviceIndex),
+          "the road asked or ran for another controller than the soak's");
+    m_Hands->At(moment);
+  }
+
   // A completed run's controller restarts in application mode: its road ends when it is
   // back, well within its bound.
   void AwaitReturn() {
     const auto deadline = Clock::now() + 20s;
     while (m_Road->Stage() == update::RoadStage::kAwaitingReturn && Clock::now() < deadline) {
-      if (m_Platform->Notices().WaitFor(20ms)) {
+      m_Hands->At(Moment::kLater);
+      if (m_Platform->Notices().WaitFor(2ms)) {
         DeliverNotices();
       } else if (const auto bound = m_Road->NextDeadline(); bound && Clock::now() >= *bound) {
         m_Road->OnTimer();
@@ -315,7 +383,17 @@ class CScenario {
       m_Finished.reset();
     }
     start();
-    if (m_Road->RunsStarted() == runsBefore) {
+    // Clicked: the run begins when the controller is back in boot mode.
+    while (m_Road && m_Road->RunsStarted() == runsBefore &&
+           m_Road->Stage() == update::RoadStage::kSwitching && Clock::now() < deadline) {
+      m_Hands->At(Moment::kLater);
+      if (m_Platform->Notices().WaitFor(2ms)) {
+        DeliverNotices();
+      } else if (const auto due = m_Road->NextDeadline(); due && Clock::now() >= *due) {
+        m_Road->OnTimer();
+      }
+    }
+    if (!m_Road || m_Road->RunsStarted() == runsBefore) {
       return std::nullopt;
     }
     const auto runOver = [&] {
@@ -330,6 +408,7 @@ class CScenario {
         break;
       }
       DeliverNotices();
+      m_Hands->At(Moment::kLater);
       if (const auto hold = m_Ui.WaitForHold(2ms)) {
         *hold == Hold::kStop ? stop() : PokeDuringRun(runsBefore + 1);
         m_Ui.Release();
@@ -366,6 +445,7 @@ class CScenario {
   // The run is held inside the user interface: every notice a window may get now must
   // leave it alone (an arrival of the same device, a device-tree change).
   void PokeDuringRun(int runs) {
+    AtMoment(Moment::kFirstProgress);
     m_Road->OnDeviceChange(hid::kNoticeArrival);
     m_Road->OnDeviceChange(hid::kNoticeDevNodesChanged);
     m_Road->OnUpdateClicked();
@@ -438,6 +518,9 @@ class CScenario {
   Figures& m_Figures;
   testing_support::CTempDir m_Dir;
   std::shared_ptr<sim::CSimController> m_Device;
+  std::shared_ptr<sim::CSimController> m_Intruder;  // the second controller
+  std::unique_ptr<CIntruderHands> m_Hands;
+  std::size_t m_DeviceIndex = 0;  // the soak's controller's place among the two
   std::shared_ptr<sim::CSimPlatform> m_Platform;
   CSoakUi m_Ui;
   std::mutex m_FinishedMutex;
@@ -458,8 +541,11 @@ void Print(const Figures& figures, std::uint64_t seed, double seconds) {
   for (const auto& [kind, count] : figures.firstOutcomes) {
     std::printf("    %5d  %s\n", count, kind.c_str());
   }
-  std::printf("  runs after the device came back: %d, completed %d\n", figures.scenarios,
-              figures.followUpsCompleted);
+  std::printf(
+      "  runs after the device came back: %d (%d clicked in application mode), "
+      "completed %d\n",
+      figures.scenarios, figures.followUpsClicked, figures.followUpsCompleted);
+  std::printf("  second controller: %d arrivals\n", figures.intruderArrivals);
   std::printf("  invariant violations: %zu\n", figures.violations.size());
   for (const std::string& violation : figures.violations) {
     std::printf("    %s\n", violation.c_str());

@@ -1,5 +1,7 @@
 #include "tests/reliability/SoakPlan.h"
 
+#include <cstdio>
+
 namespace soak {
 namespace {
 
@@ -128,6 +130,34 @@ void AddFault(Plan& plan, Fault kind, std::mt19937_64& random) {
   plan.faultCost += cost;
 }
 
+std::vector<IntruderStep> DrawSteps(std::mt19937_64& random, bool switching) {
+  // Each moment as likely as the others; a few later ones spread over a short run.
+  std::vector<Moment> moments = {Moment::kChoosing, Moment::kPrompt, Moment::kFirstProgress,
+                                 Moment::kLater, Moment::kLater};
+  if (switching) {
+    moments.push_back(Moment::kSwitching);
+    moments.push_back(Moment::kSwitching);
+  }
+  std::vector<IntruderStep> steps(Uniform<std::size_t>(random, 1, 4));
+  for (IntruderStep& step : steps) {
+    step.moment = moments[Uniform<std::size_t>(random, 0, moments.size() - 1)];
+    step.after = std::chrono::milliseconds(Uniform(random, 0, 40));
+    step.mode = Uniform(random, 0, 1) == 0 ? sim::SimMode::kBoot : sim::SimMode::kApplication;
+  }
+  return steps;
+}
+
+// From a stream of its own, so that a seed draws the same image and faults as before the
+// second controller joined the soak.
+void DrawIntruder(Plan& plan) {
+  std::mt19937_64 random(plan.seed ^ 0x1D7B0DE5C0FFEEull);
+  plan.intruder.typeCode = Uniform(random, 0, 1) == 0 ? 0x600A : 0x6011;
+  plan.intruder.placedFirst = Uniform(random, 0, 1) == 0;
+  plan.nextFromApplication = Uniform(random, 0, 1) == 0;
+  plan.intruder.first = DrawSteps(random, false);
+  plan.intruder.next = DrawSteps(random, plan.nextFromApplication);
+}
+
 }  // namespace
 
 std::string Plan::Describe() const {
@@ -136,7 +166,12 @@ std::string Plan::Describe() const {
   for (const Fault kind : kinds) {
     text += std::string(" ") + kFaultNames[static_cast<int>(kind)];
   }
-  return text + (kinds.empty() ? " none" : "");
+  text += kinds.empty() ? " none" : "";
+  char second[96];
+  std::snprintf(second, sizeof second, "; second controller 0x%04X %s, %zu + %zu steps%s",
+                intruder.typeCode, intruder.placedFirst ? "first" : "after", intruder.first.size(),
+                intruder.next.size(), nextFromApplication ? ", next run clicked" : "");
+  return text + second;
 }
 
 std::vector<std::uint8_t> DrawPayload(std::mt19937_64& random, std::uint32_t minimum) {
@@ -168,6 +203,7 @@ Plan DrawPlan(std::uint64_t seed) {
     }
     AddFault(plan, kind, random);
   }
+  DrawIntruder(plan);
   return plan;
 }
 

@@ -1,7 +1,7 @@
 // One scenario of the fault soak, drawn from a seed: the image, where the device's
-// region starts, the faults the simulated controller shows in the first run, and
-// whether the owner stops that run. Everything random about a scenario is here, so that
-// its seed alone replays it.
+// region starts, the faults the simulated controller shows in the first run, whether
+// the owner stops that run, and how a second controller comes and goes during the runs.
+// Everything random about a scenario is here, so that its seed alone replays it.
 #pragma once
 
 #include <algorithm>
@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "sim/SimController.h"
 #include "sim/SimFaults.h"
 
 namespace soak {
@@ -40,6 +41,28 @@ inline constexpr std::chrono::milliseconds kReadTimeout{200};
 inline constexpr std::chrono::milliseconds kEraseBound{300};
 inline constexpr std::uint32_t kBlockSize = 46;
 
+// The moments of a run at which the second controller may come or go: while the image is
+// chosen, while the question is asked, when the run first moves the bar, right after the
+// click that switches the controller to boot mode (the run after the device came back,
+// when it comes back in application mode), or a while after the run began.
+enum class Moment { kChoosing, kPrompt, kFirstProgress, kSwitching, kLater };
+
+// One coming or going: present, it is unplugged; absent, plugged in in `mode`.
+struct IntruderStep {
+  Moment moment = Moment::kLater;
+  std::chrono::milliseconds after{0};  // kLater: this long after the run began
+  sim::SimMode mode = sim::SimMode::kBoot;
+};
+
+// The second controller: at a place of its own, of the soak's controller's type or the
+// other one, absent whenever a road begins, coming and going during each run.
+struct Intruder {
+  std::uint16_t typeCode = 0x600A;
+  bool placedFirst = false;  // its place enumerates before the soak controller's
+  std::vector<IntruderStep> first;
+  std::vector<IntruderStep> next;
+};
+
 struct Plan {
   std::uint64_t seed = 0;
   std::vector<std::uint8_t> payload;
@@ -50,6 +73,10 @@ struct Plan {
   StopPoint stopAt = StopPoint::kNone;
   int stopAtProgress = 0;
   bool stopByClosing = false;  // the window closes; otherwise Ctrl-C asks the run to stop
+  Intruder intruder;
+  // The device comes back in application mode for the next run, which the user starts
+  // with a click (otherwise it comes back in boot mode and is asked for its image).
+  bool nextFromApplication = false;
 
   std::uint32_t RegionLength() const {
     const auto length = static_cast<std::uint32_t>(payload.size());

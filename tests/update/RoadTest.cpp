@@ -12,6 +12,7 @@
 #include "sim/SimPlatform.h"
 #include "tests/support/FakeHidPlatform.h"
 #include "tests/support/Images.h"
+#include "tests/support/Placeless.h"
 #include "tests/support/RecordingUi.h"
 #include "tests/support/Replies.h"
 #include "tests/support/TempDir.h"
@@ -38,9 +39,10 @@ struct RoadRig : ::testing::Test {
   testing_support::CTempDir dir;
   Order order = Order::kRoadAsks;
 
-  // Controllers at the ports "sim-port-0", "sim-port-1", ...
+  // Controllers at the ports "sim-port-0", "sim-port-1", ...; or, placeless, as a web page
+  // sees them: at no place the road is told of.
   void Start(const std::vector<sim::SimConfig>& configs, Order asking,
-             update::Waits waits = update::Waits{}) {
+             update::Waits waits = update::Waits{}, bool placeless = false) {
     road.reset();
     ui = std::make_unique<CRecordingUi>();
     std::vector<std::shared_ptr<sim::CSimController>> devices;
@@ -53,7 +55,11 @@ struct RoadRig : ::testing::Test {
     options.languageId = 1033;
     options.asksFirst = asking == Order::kOwnerAsksFirst;
     options.waits = waits;
-    road = std::make_unique<update::CRoad>(platform, *ui, options);
+    std::shared_ptr<hid::IHidPlatform> seen = platform;
+    if (placeless) {
+      seen = std::make_shared<testing_support::CPlaceless>(platform);
+    }
+    road = std::make_unique<update::CRoad>(seen, *ui, options);
     road->StartUp();
   }
 
@@ -270,6 +276,63 @@ TEST_F(RoadRig, AnotherControllerArrivingMidRoadIsNeverTouched) {
     ASSERT_TRUE(Drive([&] { return platform->Notices().Take().empty(); }));
     EXPECT_TRUE(CodesTo(0).empty());
     EXPECT_FALSE(platform->Controller(0).WasErased());
+  }
+}
+
+// Pulled out and plugged in again at its place in application mode, both notices handled
+// after it was back (a busy owner): its path and mode are as before, but the link the
+// road opened reaches nothing. The click identifies it anew and switches it, rather than
+// waiting in vain for a controller that never got the command.
+TEST_F(RoadRig, AClickReachesAControllerRepluggedUnnoticed) {
+  for (const Order asking : {Order::kRoadAsks, Order::kOwnerAsksFirst}) {
+    SCOPED_TRACE(asking == Order::kRoadAsks ? "the road asks" : "the owner asks first");
+    sim::SimConfig config;
+    config.reenumerateDelay = 20ms;
+    update::Waits waits;
+    waits.bootMode = 2s;
+    Start({config}, asking, waits);
+    platform->Controller().Unplug();
+    platform->Controller().PlugIn(sim::SimMode::kApplication);
+    road->HandleNotices();
+    ASSERT_TRUE(Click(WriteImage(Bytes(46 * 5, 0x21))));
+    ASSERT_TRUE(DriveToEnd());
+    EXPECT_TRUE(road->LastEnd()->outcome.Completed()) << update::Describe(road->LastEnd()->outcome);
+    Codes expected = WholeRoad(5);
+    expected.insert(expected.begin(), 0x0101);  // at start-up; then the click's
+    EXPECT_EQ(CodesTo(0), expected);
+  }
+}
+
+// Without places (the web page), a controller is awaited in boot mode as the first one that
+// comes back there. One that already waited there when ours was switched, granted while the
+// question was asked, is not ours, whatever its type: ours is written, it gets nothing.
+TEST_F(RoadRig, WithoutPlacesAControllerWaitingBeforeTheSwitchIsNotTakenForOurs) {
+  for (const std::uint16_t otherType : {0x600A, 0x6011}) {
+    for (const Order asking : {Order::kRoadAsks, Order::kOwnerAsksFirst}) {
+      SCOPED_TRACE(std::to_string(otherType) + (asking == Order::kRoadAsks ? ", road" : ", owner"));
+      sim::SimConfig other;
+      other.presentAtStart = false;
+      other.typeCode = otherType;
+      sim::SimConfig ours;
+      ours.reenumerateDelay = 30ms;
+      Start({other, ours}, asking, update::Waits{}, true);
+      ASSERT_EQ(road->Stage(), RoadStage::kReady);
+      platform->Controller(0).PlugIn(sim::SimMode::kBoot);  // it enumerates first
+      road->HandleNotices();
+      const Bytes payload(46 * 12, 0x3E);
+      ASSERT_TRUE(Click(WriteImage(payload)));
+      ASSERT_TRUE(DriveToEnd());
+      ASSERT_TRUE(road->LastEnd()->outcome.Completed())
+          << update::Describe(road->LastEnd()->outcome);
+      EXPECT_EQ(road->LastEnd()->newVersion, 215u);
+      EXPECT_EQ(platform->Controller(1).StoredRegion(), payload);
+      EXPECT_FALSE(platform->Controller(0).WasErased());
+      Codes sentToOther = CodesTo(0);
+      std::erase_if(sentToOther,
+                    [](std::uint16_t code) { return code == 0x0008 || code == 0x0101; });
+      EXPECT_EQ(sentToOther, Codes{});  // identification at most
+      EXPECT_EQ(road->View().device->path, sim::CSimPlatform::PathOf(1));
+    }
   }
 }
 

@@ -13,7 +13,9 @@
 #include "sim/SimController.h"
 
 // clang-format off
-EM_JS(void, sim_presence_changed, (int present), { Module.onPresence(!!present); });
+EM_JS(void, sim_presence_changed, (void* device, int present), {
+  Module.onPresence(device, !!present);
+});
 // clang-format on
 
 namespace {
@@ -21,7 +23,8 @@ namespace {
 struct CSimDevice {
   explicit CSimDevice(sim::SimConfig config)
       : controller(std::make_shared<sim::CSimController>(std::move(config))) {
-    controller->AddPresenceListener([](bool present) { sim_presence_changed(present ? 1 : 0); });
+    controller->AddPresenceListener(
+        [this](bool present) { sim_presence_changed(this, present ? 1 : 0); });
   }
   std::shared_ptr<sim::CSimController> controller;
   std::map<int, sim::SimConnection> connections;

@@ -1,7 +1,9 @@
 // The page in headless Chromium against the simulated controller behind the stand-in
 // navigator.hid: the whole update with the click that allows the boot-mode device, a
-// refused image, the controller pulled out while writing, the page in Chinese without
-// WebHID, the page opened from a file or with its program blocked. CTest runs this file (node --test); UPDATE_WEB_BUILD names the build.
+// refused image, the controller pulled out while writing, a second controller allowed
+// while the page asks, the page in Chinese without WebHID, the page opened from a file or
+// with its program blocked. CTest runs this file (node --test); UPDATE_WEB_BUILD names the
+// build.
 import assert from 'node:assert/strict';
 import {after, before, test} from 'node:test';
 
@@ -222,6 +224,48 @@ test('opened from a file or with its program blocked, the page says how to open 
     for (const control of ['#connect', '#image', '#update']) {
       assert.equal(await page.$eval(control, (element) => element.disabled), true, `${c.name}: ${control}`);
     }
+    await page.close();
+  }
+});
+
+// A second controller in boot mode, allowed to the page while it asks the version question
+// (or before the image is chosen), listed before ours. The page tells no USB place, so
+// the road follows ours into boot mode by its mode alone: a controller that already waited
+// there when ours left is not ours, whatever its type. Ours gets the whole road; the other
+// one is sent nothing but identification, and nothing is stored in it.
+test('a second controller allowed while the page asks is never written', async () => {
+  const cases = [{moment: 'question', typeCode: 0x600A}, {moment: 'image', typeCode: 0x6011}];
+  for (const c of cases) {
+    const page = await openPage(chromium.browser, server.url);
+    await waitForText(page, '#device', 'firmware 2.14');
+    const allowSecond = async () => {
+      const looked = await page.evaluate(() => standIn.enumerations());
+      await page.evaluate((typeCode) => standIn.addController({typeCode, startInBootMode: true}),
+                          c.typeCode);
+      await page.waitForFunction((n) => standIn.enumerations() > n, {timeout: 10000}, looked);
+    };
+    if (c.moment === 'image') await allowSecond();
+    const payload = payloadOf(64 + 46 * 12);
+    await chooseImage(page, writeImage('ours.dat', makeImage({payload})));
+    await page.click('#update');
+    if (c.moment === 'question') {
+      await page.waitForSelector('#ask[open]');
+      await allowSecond();
+    }
+    await answer(page, 'New firmware 2.15 and current is 2.14');
+    await waitForText(page, '#status', 'The controller is back with firmware 2.15.', 20000);
+
+    const seen = await page.evaluate(() => ({
+      ours: standIn.received(0), oursStored: standIn.storedRegion(0),
+      other: standIn.received(1).map((frame) => frame[2] | frame[3] << 8),
+      otherStored: standIn.storedRegion(1)}));
+    assert.deepEqual(seen.oursStored, payload.slice(64), c.moment);
+    const expected = expectedRoad(payload, 64);
+    assert.equal(seen.ours.length, expected.length, c.moment);
+    expected.forEach((frame, i) => assert.deepEqual(seen.ours[i], frame, `${c.moment}: frame ${i}`));
+    assert.deepEqual(seen.other.filter((code) => code !== 0x0101 && code !== 0x0008), [], c.moment);
+    assert.deepEqual(seen.otherStored, [], c.moment);
+    assert.deepEqual(page.errors, [], c.moment);
     await page.close();
   }
 });

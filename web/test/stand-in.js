@@ -10,15 +10,21 @@
 //          reenumerateMs, sim: {typeCode, version, updatedVersion, regionStart,
 //          startInBootMode, removeAtBlock}}
 // window.standIn gives the test the device's side: the frames it received, what it
-// stored, its version, unplugging, plugging in, and the timing of each report.
+// stored, its version, unplugging, plugging in, and the timing of each report; and a
+// second controller granted to the page (addController), which the browser lists first.
+// The calls that take `index` mean the controllers in the order they were made (0 the
+// one of the config).
 (function installStandIn(config) {
   const kVendorId = 0x4B2E;
   const granted = new Set(config.granted);
   const hid = new EventTarget();
   const timing = {sent: [], delivered: []};  // {at, code} of each output and input report
   let sim = null;
-  let device = null;  // the HIDDevice present now, if any
-  let handle = 0;     // the simulated controller
+  // One per simulated controller, in the order the browser lists them: its handle, and
+  // the HIDDevice present now, if any.
+  const units = [];
+  const made = [];  // the same, in the order they were made
+  let enumerations = 0;  // calls of getDevices, so that a test knows the page has looked
 
   // A task of its own for each report, as the browser's HID service delivers it; a
   // reply with a latency is held back by a loop of such tasks, which timers cannot do
@@ -42,8 +48,9 @@
   const echoOf = (frame) => frame[0] === 0 ? frame[5] | (frame[6] << 8) : frame[4] | (frame[5] << 8);
 
   class StandInDevice extends EventTarget {
-    constructor(productId) {
+    constructor(unit, productId) {
       super();
+      this.unit = unit;
       this.vendorId = kVendorId;
       this.productId = productId;
       this.productName = 'Vantor 2.4G Wired Controller';
@@ -57,13 +64,13 @@
       if (this.gone) throw new DOMException('Failed to open the device.', 'NotFoundError');
       if (this.opened) throw new DOMException('The device is already open.', 'InvalidStateError');
       if (config.refuseOpen) throw new DOMException('Failed to open the device.', 'NotAllowedError');
-      this.connection = sim._sim_connect(handle);
+      this.connection = sim._sim_connect(this.unit.handle);
       if (this.connection === 0) throw new DOMException('Failed to open the device.', 'NetworkError');
       this.opened = true;
     }
 
     async close() {
-      if (this.connection) sim._sim_disconnect(handle, this.connection);
+      if (this.connection) sim._sim_disconnect(this.unit.handle, this.connection);
       this.connection = 0;
       this.opened = false;
     }
@@ -77,7 +84,7 @@
       timing.sent.push({at: sentAt, code: codeOf(bytes)});
       const ptr = sim._malloc(bytes.length);
       sim.HEAPU8.set(bytes, ptr);
-      const taken = this.gone ? 0 : sim._sim_receive(handle, this.connection, ptr, bytes.length);
+      const taken = this.gone ? 0 : sim._sim_receive(this.unit.handle, this.connection, ptr, bytes.length);
       sim._free(ptr);
       if (!taken) throw new DOMException('Failed to write the report.', 'NetworkError');
       this.collectReplies(sentAt + config.latencyMs);
@@ -85,7 +92,7 @@
 
     collectReplies(deliverAt) {
       const ptr = sim._malloc(65);
-      while (this.connection && sim._sim_take_report(handle, this.connection, ptr) === 1) {
+      while (this.connection && sim._sim_take_report(this.unit.handle, this.connection, ptr) === 1) {
         const frame = sim.HEAPU8.slice(ptr, ptr + 65);
         at(deliverAt, () => this.deliver(frame));
       }
@@ -117,10 +124,12 @@
 
   // The controller left or came back (it calls this at once; the browser learns of a
   // return only after the re-enumeration time).
-  function presenceChanged(present) {
+  function presenceChanged(handle, present) {
+    const unit = units.find((u) => u.handle === handle);
+    if (!unit) return;  // being made: it is announced once it is
     if (!present) {
-      const left = device;
-      device = null;
+      const left = unit.device;
+      unit.device = null;
       if (!left) return;
       left.gone = true;
       left.opened = false;
@@ -128,24 +137,33 @@
       return;
     }
     setTimeout(() => {
-      const productId = sim._sim_product_id(handle);
-      if (productId === 0 || device) return;
-      device = new StandInDevice(productId);
-      announce('connect', device);
+      const productId = sim._sim_product_id(unit.handle);
+      if (productId === 0 || unit.device) return;
+      unit.device = new StandInDevice(unit, productId);
+      announce('connect', unit.device);
     }, config.reenumerateMs);
   }
 
-  const simReady = createUpdateSim({onPresence: (present) => presenceChanged(present)}).then((m) => {
+  // A simulated controller, present from now on (listed first, or last).
+  function makeController(c, first) {
+    const unit = {handle: 0, device: null};
+    unit.handle = sim._sim_create(c.typeCode, c.version, c.updatedVersion, c.regionStart,
+                                  c.startInBootMode ? 1 : 0, c.removeAtBlock || 0);
+    unit.device = new StandInDevice(unit, sim._sim_product_id(unit.handle));
+    first ? units.unshift(unit) : units.push(unit);
+    made.push(unit);
+    return unit;
+  }
+
+  const simReady = createUpdateSim({onPresence: presenceChanged}).then((m) => {
     sim = m;
-    const c = config.sim;
-    handle = sim._sim_create(c.typeCode, c.version, c.updatedVersion, c.regionStart,
-                             c.startInBootMode ? 1 : 0, c.removeAtBlock || 0);
-    device = new StandInDevice(sim._sim_product_id(handle));
+    makeController(config.sim, false);
   });
 
   hid.getDevices = async () => {
     await simReady;
-    return device && granted.has(device.productId) ? [device] : [];
+    ++enumerations;
+    return units.filter((u) => u.device && granted.has(u.device.productId)).map((u) => u.device);
   };
   hid.requestDevice = async ({filters}) => {
     await simReady;
@@ -153,11 +171,13 @@
       throw new DOMException('Must be handling a user gesture to show a permission request.',
                              'SecurityError');
     }
-    const matches = (filter) => (filter.vendorId === undefined || filter.vendorId === device.vendorId) &&
+    const matches = (device) => (filter) =>
+        (filter.vendorId === undefined || filter.vendorId === device.vendorId) &&
         (filter.productId === undefined || filter.productId === device.productId);
-    if (!device || !filters.some(matches)) return [];  // the user found nothing to choose
-    granted.add(device.productId);
-    return [device];
+    const unit = units.find((u) => u.device && filters.some(matches(u.device)));
+    if (!unit) return [];  // the user found nothing to choose
+    granted.add(unit.device.productId);
+    return [unit.device];
   };
   Object.defineProperty(Navigator.prototype, 'hid', {get: () => hid, configurable: true});
 
@@ -173,7 +193,8 @@
   window.standIn = {
     ready: () => simReady,
     // Every frame the device received, each an array of bytes.
-    received() {
+    received(index = 0) {
+      const handle = made[index].handle;
       const bytes = copyOut((ptr, capacity) => sim._sim_received(handle, ptr, capacity));
       const frames = [];
       for (let i = 0; i < bytes.length;) {
@@ -183,11 +204,20 @@
       }
       return frames;
     },
-    storedRegion: () =>
-        Array.from(copyOut((ptr, capacity) => sim._sim_stored_region(handle, ptr, capacity))),
-    versionWord: () => sim._sim_version_word(handle) >>> 0,
-    unplug: () => sim._sim_unplug(handle),
-    plugIn: (bootMode) => sim._sim_plug_in(handle, bootMode ? 1 : 0),
+    storedRegion: (index = 0) => Array.from(copyOut(
+        (ptr, capacity) => sim._sim_stored_region(made[index].handle, ptr, capacity))),
+    versionWord: (index = 0) => sim._sim_version_word(made[index].handle) >>> 0,
+    unplug: (index = 0) => sim._sim_unplug(made[index].handle),
+    plugIn: (bootMode, index = 0) => sim._sim_plug_in(made[index].handle, bootMode ? 1 : 0),
+    // Another controller ({typeCode, version, startInBootMode, ...} over the config's),
+    // listed before the others and allowed to the page as a user would allow it; its index.
+    addController(c) {
+      const unit = makeController({...config.sim, removeAtBlock: 0, ...c}, true);
+      granted.add(unit.device.productId);
+      setTimeout(() => announce('connect', unit.device), 0);
+      return made.length - 1;
+    },
+    enumerations: () => enumerations,
     timing,
   };
 })
