@@ -5,7 +5,7 @@
 
 #include <atomic>
 
-#include "cli/MessageCatalog.h"
+#include "text/MessageCatalog.h"
 #include "cli/Messages.h"
 #include "text/LocalizedText.h"
 
@@ -13,9 +13,9 @@ namespace cli {
 namespace {
 
 // The process's choice, as gettext's is: made once by main() before other threads start.
-std::atomic<const CMessageCatalog*> g_Catalog{nullptr};
+std::atomic<const text::CMessageCatalog*> g_Catalog{nullptr};
 
-std::optional<CMessageCatalog> LoadChineseCatalog() {
+std::optional<text::CMessageCatalog> LoadChineseCatalog() {
   const HMODULE program = ::GetModuleHandleW(nullptr);
   const HRSRC found = ::FindResourceW(program, L"UPDATE_CLI_ZH_CN", MAKEINTRESOURCEW(10));
   const HGLOBAL loaded = found != nullptr ? ::LoadResource(program, found) : nullptr;
@@ -24,14 +24,14 @@ std::optional<CMessageCatalog> LoadChineseCatalog() {
     return std::nullopt;
   }
   // A resource stays mapped for as long as the program runs.
-  return CMessageCatalog::Parse(std::span<const std::uint8_t>(
+  return text::CMessageCatalog::Parse(std::span<const std::uint8_t>(
       static_cast<const std::uint8_t*>(bytes), ::SizeofResource(program, found)));
 }
 
 }  // namespace
 
 const char* Tr(const char* msgid) {
-  const CMessageCatalog* catalog = g_Catalog.load();
+  const text::CMessageCatalog* catalog = g_Catalog.load();
   const char* translation = catalog != nullptr ? catalog->Find(msgid) : nullptr;
   return translation != nullptr ? translation : msgid;
 }
@@ -41,7 +41,7 @@ void UseMessageLanguage(std::uint16_t languageId, const std::string& /*localeDir
     g_Catalog.store(nullptr);
     return;
   }
-  static const std::optional<CMessageCatalog> chinese = LoadChineseCatalog();
+  static const std::optional<text::CMessageCatalog> chinese = LoadChineseCatalog();
   g_Catalog.store(chinese ? &*chinese : nullptr);
 }
 

@@ -6,8 +6,8 @@
 #include "base/Wake.h"
 #include "cli/CliMain.h"
 #include "cli/Messages.h"
-#include "cli/ProcessConsole.h"
-#include "cli/Terminal.h"
+#include "base/ProcessConsole.h"
+#include "base/Terminal.h"
 
 namespace {
 
@@ -20,17 +20,17 @@ constexpr int kStderr = 2;
 int main(int argc, char** argv) {
   // First: its console handler is asked after the interrupt route's, and its code pages
   // go back after everything else has written.
-  cli::CProcessConsole process(argc, argv);
+  base::CProcessConsole process(argc, argv);
   base::CWakeFd interrupt;
   const base::CInterruptRoute route(interrupt);
   cli::CliContext context;
   context.out = &process.Out();
   context.err = &process.Err();
   context.inputFd = kStdin;
-  context.inputIsTerminal = cli::IsTerminal(kStdin);
-  context.outIsTerminal = cli::IsTerminal(kStdout);
-  context.errIsTerminal = cli::IsTerminal(kStderr);
-  context.errColumns = [] { return cli::TerminalColumns(kStderr); };
+  context.inputIsTerminal = base::IsTerminal(kStdin);
+  context.outIsTerminal = base::IsTerminal(kStdout);
+  context.errIsTerminal = base::IsTerminal(kStderr);
+  context.errColumns = [] { return base::TerminalColumns(kStderr); };
   context.environment = [](const char* name) -> std::optional<std::string> {
     const char* value = std::getenv(name);
     return value != nullptr ? std::optional<std::string>(value) : std::nullopt;

@@ -7,8 +7,8 @@
 #include <iterator>
 #include <vector>
 
-#include "cli/ConsoleCodePages.h"
-#include "cli/MessageCatalog.h"
+#include "base/ConsoleCodePages.h"
+#include "text/MessageCatalog.h"
 
 namespace {
 
@@ -18,7 +18,7 @@ struct FakeConsole {
   bool refuse[2] = {false, false};
   int sets = 0;
 
-  cli::CodePageCalls Calls() {
+  base::CodePageCalls Calls() {
     const auto set = [this](int which) {
       return [this, which](unsigned page) {
         ++sets;
@@ -50,7 +50,7 @@ TEST(ConsoleCodePages, AreUtf8WhileTheProgramRunsAndAsFoundAfterEveryWayOut) {
     SCOPED_TRACE(c.name);
     FakeConsole console{{c.found, c.found}, {c.refuseInput, c.refuseOutput}, 0};
     {
-      cli::CConsoleCodePages pages(console.Calls(), 65001);
+      base::CConsoleCodePages pages(console.Calls(), 65001);
       const bool accepted = c.found != 0 && !c.refuseInput && !c.refuseOutput;
       EXPECT_EQ(pages.Set(), accepted);
       EXPECT_EQ(console.pages[1], accepted ? 65001u : c.found);
@@ -69,14 +69,14 @@ TEST(ConsoleCodePages, AreUtf8WhileTheProgramRunsAndAsFoundAfterEveryWayOut) {
 TEST(MessageCatalog, FindsTheChineseOfPoZhCnInMsgfmtsCatalog) {
   std::ifstream file(UPDATE_CLI_ZH_CN_CATALOG, std::ios::binary);
   const std::vector<std::uint8_t> bytes{std::istreambuf_iterator<char>(file), {}};
-  const auto catalog = cli::CMessageCatalog::Parse(bytes);
+  const auto catalog = text::CMessageCatalog::Parse(bytes);
   ASSERT_TRUE(catalog.has_value());
   EXPECT_STREQ(catalog->Find("Switching to boot mode..."), "正在切换到 BOOT 模式...");
   EXPECT_EQ(catalog->Find("a message nobody wrote"), nullptr);
   // Cut anywhere inside its tables or strings, it is no catalog; never read past the end.
   for (const std::size_t size :
        {std::size_t{0}, std::size_t{19}, bytes.size() / 2, bytes.size() - 1}) {
-    EXPECT_FALSE(cli::CMessageCatalog::Parse(std::span(bytes).first(size)).has_value()) << size;
+    EXPECT_FALSE(text::CMessageCatalog::Parse(std::span(bytes).first(size)).has_value()) << size;
   }
 }
 

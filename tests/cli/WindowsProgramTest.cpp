@@ -22,9 +22,9 @@
 
 #include "base/FilePath.h"
 #include "base/WideText.h"
-#include "cli/ConsoleStreamWindows.h"
+#include "base/ConsoleStreamWindows.h"
 #include "cli/Messages.h"
-#include "cli/Terminal.h"
+#include "base/Terminal.h"
 #include "tests/support/Images.h"
 
 namespace {
@@ -167,13 +167,13 @@ TEST(WindowsTerminal, IsAConsoleOnlyWhereTheConsoleAnswers) {
   // NUL is a character device: the C runtime's isatty says yes to it.
   const int nul = ::_wopen(L"NUL", _O_WRONLY);
   ASSERT_NE(::_isatty(nul), 0);
-  EXPECT_FALSE(cli::IsTerminal(nul));
+  EXPECT_FALSE(base::IsTerminal(nul));
   ::_close(nul);
 
   int pipe[2] = {-1, -1};
   ASSERT_EQ(::_pipe(pipe, 256, _O_BINARY), 0);
-  EXPECT_FALSE(cli::IsTerminal(pipe[0]));
-  EXPECT_FALSE(cli::IsTerminal(pipe[1]));
+  EXPECT_FALSE(base::IsTerminal(pipe[0]));
+  EXPECT_FALSE(base::IsTerminal(pipe[1]));
   ::_close(pipe[0]);
   ::_close(pipe[1]);
 }
@@ -185,8 +185,8 @@ TEST(WindowsConsoleStream, WritesWholeCharactersToAConsole) {
   for (std::size_t cut = 0; cut <= text.size(); ++cut) {
     std::wstring console;  // a character converted in two pieces would show as U+FFFD
     {
-      cli::CConsoleStreamBuf buffer(
-          cli::CConsoleStreamBuf::WideWriter([&](std::wstring_view part) { console += part; }));
+      base::CConsoleStreamBuf buffer(
+          base::CConsoleStreamBuf::WideWriter([&](std::wstring_view part) { console += part; }));
       std::ostream(&buffer) << text.substr(0, cut) << std::flush << text.substr(cut);
     }
     EXPECT_EQ(console, L"固件 José ✓\n") << "cut after byte " << cut;

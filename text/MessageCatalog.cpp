@@ -1,6 +1,6 @@
-#include "cli/MessageCatalog.h"
+#include "text/MessageCatalog.h"
 
-namespace cli {
+namespace text {
 namespace {
 
 constexpr std::uint32_t kMagic = 0x950412DE;
@@ -69,4 +69,4 @@ const char* CMessageCatalog::Find(std::string_view msgid) const {
   return found != m_Translations.end() ? found->second : nullptr;
 }
 
-}  // namespace cli
+}  // namespace text

@@ -12,7 +12,7 @@
 #include <string>
 #include <string_view>
 
-namespace cli {
+namespace base {
 
 // A console handle: one that answers GetConsoleMode. False for files, pipes and NUL.
 bool IsConsole(HANDLE handle);
@@ -49,4 +49,4 @@ class CConsoleStreamBuf final : public std::streambuf {
   std::string m_Pending;  // the start of a character whose rest has not come yet
 };
 
-}  // namespace cli
+}  // namespace base

@@ -1,10 +1,10 @@
-#include "cli/ConsoleStreamWindows.h"
+#include "base/ConsoleStreamWindows.h"
 
 #include <utility>
 
 #include "base/WideText.h"
 
-namespace cli {
+namespace base {
 
 bool IsConsole(HANDLE handle) {
   DWORD mode = 0;
@@ -84,4 +84,4 @@ void CConsoleStreamBuf::Drain() {
   setp(m_Buffer.data(), m_Buffer.data() + m_Buffer.size());
 }
 
-}  // namespace cli
+}  // namespace base

@@ -8,7 +8,7 @@
 #include <string_view>
 #include <unordered_map>
 
-namespace cli {
+namespace text {
 
 class CMessageCatalog {
  public:
@@ -24,4 +24,4 @@ class CMessageCatalog {
   std::unordered_map<std::string_view, const char*> m_Translations;
 };
 
-}  // namespace cli
+}  // namespace text

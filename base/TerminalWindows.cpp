@@ -1,10 +1,10 @@
 #include <io.h>
 #include <windows.h>
 
-#include "cli/ConsoleStreamWindows.h"
-#include "cli/Terminal.h"
+#include "base/ConsoleStreamWindows.h"
+#include "base/Terminal.h"
 
-namespace cli {
+namespace base {
 
 bool IsTerminal(int fd) {
   return IsConsole(reinterpret_cast<HANDLE>(::_get_osfhandle(fd)));
@@ -19,4 +19,4 @@ int TerminalColumns(int fd) {
   return info.srWindow.Right - info.srWindow.Left + 1;
 }
 
-}  // namespace cli
+}  // namespace base

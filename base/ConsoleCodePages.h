@@ -11,7 +11,7 @@
 #include <atomic>
 #include <functional>
 
-namespace cli {
+namespace base {
 
 struct CodePageCalls {
   std::function<unsigned()> getInput;  // 0: the program has no console
@@ -42,4 +42,4 @@ class CConsoleCodePages {
   std::atomic<bool> m_Changed{false};
 };
 
-}  // namespace cli
+}  // namespace base

@@ -11,7 +11,7 @@
 #include <memory>
 #include <ostream>
 
-namespace cli {
+namespace base {
 
 class CProcessConsole {
  public:
@@ -30,4 +30,4 @@ class CProcessConsole {
   std::unique_ptr<State> m_State;
 };
 
-}  // namespace cli
+}  // namespace base

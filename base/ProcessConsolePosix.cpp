@@ -1,8 +1,8 @@
 #include <iostream>
 
-#include "cli/ProcessConsole.h"
+#include "base/ProcessConsole.h"
 
-namespace cli {
+namespace base {
 
 struct CProcessConsole::State {
   int argc = 0;
@@ -30,4 +30,4 @@ std::ostream& CProcessConsole::Err() {
   return std::cerr;
 }
 
-}  // namespace cli
+}  // namespace base

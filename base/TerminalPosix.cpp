@@ -1,9 +1,9 @@
 #include <sys/ioctl.h>
 #include <unistd.h>
 
-#include "cli/Terminal.h"
+#include "base/Terminal.h"
 
-namespace cli {
+namespace base {
 
 bool IsTerminal(int fd) {
   return ::isatty(fd) == 1;
@@ -17,4 +17,4 @@ int TerminalColumns(int fd) {
   return size.ws_col;
 }
 
-}  // namespace cli
+}  // namespace base

@@ -1,8 +1,8 @@
-#include "cli/ConsoleCodePages.h"
+#include "base/ConsoleCodePages.h"
 
 #include <utility>
 
-namespace cli {
+namespace base {
 
 CConsoleCodePages::CConsoleCodePages(CodePageCalls calls, unsigned wanted)
     : m_Calls(std::move(calls)) {
@@ -29,4 +29,4 @@ void CConsoleCodePages::Restore() {
   (void)m_Calls.setOutput(m_Output);
 }
 
-}  // namespace cli
+}  // namespace base

@@ -7,11 +7,11 @@
 #include <vector>
 
 #include "base/WideText.h"
-#include "cli/ConsoleCodePages.h"
-#include "cli/ConsoleStreamWindows.h"
-#include "cli/ProcessConsole.h"
+#include "base/ConsoleCodePages.h"
+#include "base/ConsoleStreamWindows.h"
+#include "base/ProcessConsole.h"
 
-namespace cli {
+namespace base {
 namespace {
 
 // The one thing the console control handler reaches: it runs on a thread the console
@@ -109,4 +109,4 @@ std::ostream& CProcessConsole::Err() {
   return m_State->err;
 }
 
-}  // namespace cli
+}  // namespace base

@@ -1,7 +1,7 @@
 // What the command line asks of the terminal it writes to.
 #pragma once
 
-namespace cli {
+namespace base {
 
 // Whether this descriptor (stdin 0, stdout 1, stderr 2) is a terminal that a person
 // reads and types at. On Windows that is a console, which answers GetConsoleMode: the C
@@ -13,4 +13,4 @@ bool IsTerminal(int fd);
 // or does not say.
 int TerminalColumns(int fd);
 
-}  // namespace cli
+}  // namespace base
