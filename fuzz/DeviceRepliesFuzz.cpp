@@ -138,20 +138,19 @@ void RunCommand(hid::CHid& link, std::uint8_t selector, std::uint8_t wanted, std
 // and the CRC come from the script, so every branch of the run sees any bytes.
 void RunWorker(std::shared_ptr<Reads> reads) {
   static const fuzzing::CScratchFile scratch;
-  static const bool written = [] {
-    firmware::FirmwareHeader header;
-    header.version = 215;
-    header.firmwareType = firmware::kTypeCodeKind5;
-    header.payloadLength = 300;
-    const auto head = firmware::SerializeFirmwareHeader(header);
+  static const firmware::FirmwareHeader header = [] {
+    firmware::FirmwareHeader made;
+    made.version = 215;
+    made.firmwareType = firmware::kTypeCodeKind5;
+    made.payloadLength = 300;
+    const auto head = firmware::SerializeFirmwareHeader(made);
     std::vector<std::uint8_t> image(head.begin(), head.end());
-    for (std::uint32_t i = 0; i < header.payloadLength; ++i) {
+    for (std::uint32_t i = 0; i < made.payloadLength; ++i) {
       image.push_back(static_cast<std::uint8_t>(i * 7 + 1));
     }
     scratch.Write(image);
-    return true;
+    return made;
   }();
-  fuzzing::Expect(written, "the image is written");
   hid::CHid link(std::make_shared<CScriptedPlatform>(hid::kBootProductId, std::move(reads)));
   fuzzing::CAgreeingUi ui(scratch.Path());
   update::CUpdateController controller(link, ui, [] {
@@ -160,8 +159,10 @@ void RunWorker(std::shared_ptr<Reads> reads) {
     return options;
   }());
   fuzzing::Expect(link.FindDevice() != 0, "the scripted device is found");
-  controller.SetDeviceKind(update::kDeviceKindType600A);
-  const update::RunOutcome outcome = controller.RunInPlace();
+  // The run proper, as after the image was checked and confirmed: it asks the type once
+  // more before the erase.
+  const update::RunOutcome outcome =
+      controller.UpdateWorker({scratch.Path(), header}, firmware::kTypeCodeKind5, {});
   if (outcome.Completed()) {
     fuzzing::Expect(outcome.imageCrc == outcome.deviceCrc,
                     "a completed run saw the device report the image's CRC-16");

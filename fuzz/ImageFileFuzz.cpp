@@ -1,27 +1,15 @@
 // The image file as the tool reads it: the header and size, the checks that may
-// refuse it, the word sum of a stretch, and the choice of an image by the update
-// control with its version prompt. The input is the file's bytes.
+// refuse it, the word sum of a stretch, and the one decision on an image with its
+// version question. The input is the file's bytes.
 #include <algorithm>
-#include <memory>
 
 #include "base/LittleEndian.h"
 #include "firmware/ImageFile.h"
 #include "fuzz/FuzzSupport.h"
-#include "hid/Hid.h"
-#include "update/UpdateController.h"
+#include "text/LocalizedText.h"
+#include "update/ImageCheck.h"
 
 namespace {
-
-// A platform without devices: choosing an image never reaches the link.
-class CNoDevices : public hid::IHidPlatform {
- public:
-  std::vector<hid::InterfaceInfo> EnumerateInterfaces() override { return {}; }
-  base::Result<std::unique_ptr<hid::IHidHandle>> Open(const std::string&, hid::Access) override {
-    return base::Error{base::ErrorKind::kNotFound, "no device"};
-  }
-  bool RegisterForDeviceNotices(hid::NativeWindow) override { return true; }
-  void UnregisterDeviceNotices() override {}
-};
 
 void CheckSum(const std::string& path, std::span<const std::uint8_t> file, std::uint64_t offset,
               std::uint32_t length) {
@@ -68,9 +56,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
        {firmware::kTypeCodeKind5, firmware::kTypeCodeKind6, firmware::kTypeCodeUnknown}) {
     const firmware::ImageProblem problem = firmware::CheckImage(read.info, expected);
     fuzzing::Expect((problem == firmware::ImageProblem::kNone) ==
-                        (header.firmwareType == expected &&
+                        (header.firmwareType == expected && header.payloadLength > 0 &&
                          size >= firmware::kHeaderSize + std::uint64_t{header.payloadLength}),
-                    "an image passes exactly when its type matches and it holds its payload");
+                    "an image passes exactly when its type matches and it holds a payload");
   }
 
   // The stretch a run sums: the payload from a region start the device might report
@@ -80,21 +68,18 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   CheckSum(scratch.Path(), file, firmware::kHeaderSize + regionStart,
            header.payloadLength - regionStart);
 
-  // The choice through the update control: the type check, then the prompt.
-  hid::CHid link(std::make_shared<CNoDevices>());
-  fuzzing::CAgreeingUi ui(scratch.Path());
-  update::CUpdateController controller(link, ui);
-  controller.SetDeviceKind(header.reservedB[0] % 2 == 0 ? update::kDeviceKindType600A
-                                                        : update::kDeviceKindType6011);
-  controller.SetCurrentFirmwareInfo(base::LoadU32(header.reservedB.data() + 4));
-  update::RunOutcome outcome;
-  const std::optional<update::CheckedImage> chosen = controller.SelectFirmwareImage(
-      firmware::ExpectedFirmwareType(controller.GetDeviceKind()), &outcome);
-  fuzzing::Expect(chosen.has_value() == (header.firmwareType == firmware::ExpectedFirmwareType(
-                                                                    controller.GetDeviceKind())),
-                  "an image is chosen exactly when its type is the device's");
+  // The one decision every front end makes before anything is sent, with its question.
+  const std::uint16_t expected =
+      header.reservedB[0] % 2 == 0 ? firmware::kTypeCodeKind5 : firmware::kTypeCodeKind6;
+  const std::uint32_t current = base::LoadU32(header.reservedB.data() + 4);
+  const update::ImageCheck check =
+      update::CheckImageFile(scratch.Path(), expected, current,
+                             [](text::TextId id) { return text::LoadLocalizedText(id, 0x0409); });
+  const bool whole = size >= firmware::kHeaderSize + std::uint64_t{header.payloadLength};
   fuzzing::Expect(
-      chosen ? chosen->header == header : outcome.failure == update::RunFailure::kImageRefused,
-      "a chosen image keeps its header; a refused one says why");
+      check.Acceptable() == (header.firmwareType == expected && whole && header.payloadLength > 0),
+      "an image is accepted exactly when it is whole, not empty and of the type");
+  fuzzing::Expect(!check.Acceptable() || (check.info.header == header && !check.prompt.empty()),
+                  "an accepted image keeps its header and has its question");
   return 0;
 }

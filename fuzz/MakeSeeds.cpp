@@ -123,10 +123,12 @@ Bytes FlashingFrames(std::uint32_t length) {
          BootFrame(protocol::kCmdCompleteUpdate, {}, 0, 0, false);
 }
 
-// A whole run over the replies target's 300-byte image.
+// A whole run over the replies target's 300-byte image: the type asked once more, then
+// the region, the erase, the blocks and the check.
 Bytes WholeRun() {
-  Bytes reads =
-      BootRead(protocol::kCmdQueryRegionStart, {0, 0, 0, 0}) + BootRead(protocol::kCmdEraseRegion);
+  Bytes reads = BootRead(protocol::kCmdQueryBootType, {0x0A, 0x60}) +
+                BootRead(protocol::kCmdQueryRegionStart, {0, 0, 0, 0}) +
+                BootRead(protocol::kCmdEraseRegion);
   for (int block = 0; block < 7; ++block) {
     reads = reads + BootRead(protocol::kCmdWriteBlock);
   }
