@@ -224,12 +224,6 @@ TEST_F(Flash, RefusedImagesSayWhyAndWhereTheControllerIsLeft) {
            " holds no payload (its header announces 0 bytes): there is nothing to write; the "
            "controller was not touched",
        ""},
-      {"no payload, boot mode",
-       empty,
-       true,
-       {},
-       "image refused: " + empty + " holds no payload",
-       ""},
       {"no such file",
        (dir.Path() / "missing.dat").string(),
        false,
