@@ -94,7 +94,6 @@ TEST_F(PresenceFixture, NoticeTable) {
       {"removal, device left", 0x8004, true, true, {}, false, true},
       {"removal, no device", 0x8004, false, true, gone, true, true},
       {"arrival, no device", 0x8000, false, false, {}, false, true},
-      {"other code", 0x8001, true, true, {}, false, false},
       {"other code", 0x0018, false, true, {}, false, false},
       {"high bits ignored", 0xFFFF8004u, false, true, gone, true, true},
   };
