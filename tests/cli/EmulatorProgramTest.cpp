@@ -225,8 +225,6 @@ TEST(Program, AnswersAsAUserExpects) {
       {"--json with a usage error", With({"--json", "bogus"}), 2,
        "{\n  \"error\": {\n    \"kind\": \"usage\",\n    \"exitCode\": 2,",
        "update-cli: unknown command \"bogus\""},
-      {"--lang xx", With({"--lang", "xx", "devices", "--simulate"}), 2, "",
-       "update-cli: --lang xx: "},
       {"LANG=zh_CN.UTF-8", With({"bogus"}, "", {"LANG=zh_CN.UTF-8"}), 2, "",
        "update-cli: 未知的命令“bogus”：可用的命令有 devices, flash, doctor, image（见 update-cli "
        "--help）\n"},
@@ -234,9 +232,6 @@ TEST(Program, AnswersAsAUserExpects) {
        With({"flash", image, "--simulate", "--yes", "--lang", "zh"}, "", {"LANG=en_US.UTF-8"}), 0,
        "手柄已回到应用模式，固件版本为 2.15。\n",
        "升级新固件 2.15 当前版本为 2.14 [是(y)/否(N)] 是 (--yes)\n正在切换到 BOOT 模式..."},
-      {"answered 是 in Chinese", With({"flash", image, "--simulate"}, "是\n", {"LANG=zh_CN.UTF-8"}),
-       0, "手柄已回到应用模式，固件版本为 2.15。\n",
-       "升级新固件 2.15 当前版本为 2.14 [是(y)/否(N)] 是\n正在切换到 BOOT 模式..."},
       {"flash --all in Chinese",
        With({"flash", image, "--all", "--simulate=2"}, "y\n", {"LANG=zh_CN.UTF-8"}), 0,
        "已更新 2 个，失败 0 个，跳过 0 个。\n", "将这 2 个手柄更新到固件 2.15？ [是(y)/否(N)] y\n"},
@@ -404,9 +399,7 @@ TEST_F(Emulator, CtrlCWhileTheBarIsDrawnLeavesNoStaleBarAtAnyWidth) {
       // The line at its widest ("230 bytes of 22.5 KiB"), up to the terminal's edge.
       {50, 500, "  1%"},
       {51, 500, "  1%"},
-      {64, 500, "  1%"},
       {80, 500, "  1%"},
-      {120, 500, "  1%"},
       // Each block a new percentage, drawn at once: also the block confirmed after Ctrl-C.
       {50, 40, "  5%"},
       {80, 40, "  5%"},
@@ -442,24 +435,20 @@ TEST_F(Emulator, CtrlCWhileTheBarIsDrawnLeavesNoStaleBarAtAnyWidth) {
   }
 }
 
-// Ctrl-C and a request to end (SIGTERM) stop at a block boundary; only the first is
-// called Ctrl-C.
-TEST_F(Emulator, AnInterruptStopsTheProgramAtABlockBoundary) {
+// A request to end (SIGTERM) stops at a block boundary as Ctrl-C does (typed at a
+// terminal above), but is not called Ctrl-C.
+TEST_F(Emulator, ARequestToEndStopsTheProgramAtABlockBoundary) {
   Start({"--latency-us", "2000"});
   const std::string image = cli_test::WriteImage(dir, "fw.dat", cli_test::Pattern(46 * 500));
-  for (const int signal : {SIGINT, SIGTERM}) {
-    Invocation how = With({"flash", image, "--yes", "--emulator", socket});
-    how.at = "Writing: 10%";  // once only: a second Ctrl-C quits at once
-    how.then = [signal](pid_t pid, int) { kill(pid, signal); };
-    const auto run = RunProgram(how);
-    EXPECT_EQ(run.code, 9) << run.err;
-    EXPECT_EQ(Contains(run.err, "Stopping at the next block boundary (Ctrl-C again quits at once)"),
-              signal == SIGINT)
-        << run.err;
-    EXPECT_EQ(Contains(run.err, "Ctrl-C"), signal == SIGINT) << run.err;
-    EXPECT_TRUE(Contains(run.err, "update-cli: interrupted after block ")) << run.err;
-    EXPECT_TRUE(Contains(run.err, " of 500; the controller stays in boot mode"));
-  }
+  Invocation how = With({"flash", image, "--yes", "--emulator", socket});
+  how.at = "Writing: 10%";
+  how.then = [](pid_t pid, int) { kill(pid, SIGTERM); };
+  const auto run = RunProgram(how);
+  EXPECT_EQ(run.code, 9) << run.err;
+  EXPECT_TRUE(Contains(run.err, "Asked to end: stopping at the next block boundary...")) << run.err;
+  EXPECT_FALSE(Contains(run.err, "Ctrl-C")) << run.err;
+  EXPECT_TRUE(Contains(run.err, "update-cli: interrupted after block ")) << run.err;
+  EXPECT_TRUE(Contains(run.err, " of 500; the controller stays in boot mode"));
 }
 
 TEST_F(Emulator, TheEnvironmentVariableChoosesItAndAMissingOneIsNamed) {

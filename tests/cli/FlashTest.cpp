@@ -32,19 +32,34 @@ struct Flash : ::testing::Test {
   std::string image = WriteImage(dir, "fw.dat", kPayload);
 };
 
+// The question and the progress on stderr, the result alone on stdout: a line for
+// people, or with --json one document.
 TEST_F(Flash, TheWholeRoadSendsWhatTheWindowSendsAndReportsTheNewVersion) {
-  auto& device = cli.AddDevice();
-  const auto run = cli.Run({"flash", image, "--yes"});
-  ASSERT_EQ(run.code, 0) << run.err;
-  EXPECT_EQ(ReceivedCodes(device), RoadCodes(false));
-  EXPECT_EQ(device.StoredRegion(), kPayload);
-  // The question and the progress on stderr, the result alone on stdout.
-  EXPECT_TRUE(Contains(run.err, "New firmware 2.15 and current is 2.14 [y/N] yes (--yes)"));
-  EXPECT_TRUE(Contains(run.err, "Switching to boot mode...\nErasing 904 bytes...\n"));
-  EXPECT_TRUE(Contains(run.err,
-                       "Writing: 100% (904 of 904 bytes)\nVerifying...\nCompleting...\n"
-                       "Firmware upgraded!\n"));
-  EXPECT_EQ(run.out, "The controller is back in application mode with firmware 2.15.\n");
+  for (const bool json : {false, true}) {
+    CCliHarness one;
+    auto& device = one.AddDevice();
+    const auto run =
+        json ? one.Run({"--json", "flash", image, "--yes"}) : one.Run({"flash", image, "--yes"});
+    ASSERT_EQ(run.code, 0) << run.err;
+    EXPECT_EQ(ReceivedCodes(device), RoadCodes(false));
+    EXPECT_EQ(device.StoredRegion(), kPayload);
+    EXPECT_TRUE(Contains(run.err, "New firmware 2.15 and current is 2.14 [y/N] yes (--yes)"));
+    EXPECT_TRUE(Contains(run.err, "Switching to boot mode...\nErasing 904 bytes...\n"));
+    EXPECT_TRUE(Contains(run.err,
+                         "Writing: 100% (904 of 904 bytes)\nVerifying...\nCompleting...\n"
+                         "Firmware upgraded!\n"));
+    if (!json) {
+      EXPECT_EQ(run.out, "The controller is back in application mode with firmware 2.15.\n");
+      continue;
+    }
+    ASSERT_EQ(run.out.front(), '{');
+    EXPECT_EQ(run.out.back(), '\n');
+    for (const char* field :
+         {"\"result\": \"completed\"", "\"exitCode\": 0", "\"previousVersion\": \"2.14\"",
+          "\"blockCount\": 20", "\"newVersion\": \"2.15\"", "\"returnedToApplication\": true"}) {
+      EXPECT_TRUE(Contains(run.out, field)) << field;
+    }
+  }
 }
 
 TEST_F(Flash, AControllerAlreadyInBootModeIsFlashedDirectly) {
@@ -58,20 +73,6 @@ TEST_F(Flash, AControllerAlreadyInBootModeIsFlashedDirectly) {
   // Its version was never read: the question says so.
   EXPECT_TRUE(Contains(run.err, "New firmware 2.15 and current is unknown [y/N] yes (--yes)"));
   EXPECT_TRUE(Contains(run.out, "back in application mode with firmware 2.15."));
-}
-
-TEST_F(Flash, JsonPutsOneDocumentOnStdoutAndThePeopleLinesOnStderr) {
-  cli.AddDevice();
-  const auto run = cli.Run({"--json", "flash", image, "--yes"});
-  ASSERT_EQ(run.code, 0) << run.err;
-  ASSERT_EQ(run.out.front(), '{');
-  EXPECT_EQ(run.out.back(), '\n');
-  for (const char* field :
-       {"\"result\": \"completed\"", "\"exitCode\": 0", "\"previousVersion\": \"2.14\"",
-        "\"blockCount\": 20", "\"newVersion\": \"2.15\"", "\"returnedToApplication\": true"}) {
-    EXPECT_TRUE(Contains(run.out, field)) << field;
-  }
-  EXPECT_TRUE(Contains(run.err, "Firmware upgraded!"));
 }
 
 TEST_F(Flash, TheTraceHoldsEveryFrameTheControllerReceivedInOrder) {
@@ -112,9 +113,7 @@ TEST_F(Flash, TheQuestionTakesYesAndNoInEitherLanguage) {
       // An answer from a pipe is shown after its question, which then ends its line.
       {"n\n", false, "New firmware 2.15 and current is 2.14 [y/N] n\n"},
       {"", false, "[y/N] "},  // the end of the input
-      {"sure\n", false, "[y/N] sure\n"},
       {"yesterday\n", false, "[y/N] yesterday\n"},
-      {"No\n", false, "[y/N] No\n"},
       {"否\n", false, "[y/N] 否\n"},
       {"y\n", true, "[y/N] y\n"},
       {"YES\n", true, "[y/N] YES\n"},
@@ -222,12 +221,6 @@ TEST_F(Flash, RefusedImagesSayWhyAndWhereTheControllerIsLeft) {
        "image refused: " + empty +
            " holds no payload (its header announces 0 bytes): there is nothing to write; the "
            "controller was not touched",
-       ""},
-      {"no payload, boot mode",
-       empty,
-       true,
-       {},
-       "image refused: " + empty + " holds no payload",
        ""},
       {"no such file",
        (dir.Path() / "missing.dat").string(),

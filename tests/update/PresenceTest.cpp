@@ -94,7 +94,6 @@ TEST_F(PresenceFixture, NoticeTable) {
       {"removal, device left", 0x8004, true, true, {}, false, true},
       {"removal, no device", 0x8004, false, true, gone, true, true},
       {"arrival, no device", 0x8000, false, false, {}, false, true},
-      {"other code", 0x8001, true, true, {}, false, false},
       {"other code", 0x0018, false, true, {}, false, false},
       {"high bits ignored", 0xFFFF8004u, false, true, gone, true, true},
   };
@@ -135,29 +134,6 @@ TEST_F(PresenceFixture, ABootModeDeviceStartsARunOnlyForAKnownType) {
   EXPECT_EQ(ui.FileRequests().size(), 1u);
   // The run leaves the button and the version as they were.
   EXPECT_EQ(controller.GetCurrentFirmwareInfo(), 0x5A5A5A5Au);
-}
-
-TEST_F(PresenceFixture, WhileARunHoldsTheLinkNoticesAndClicksLeaveItAlone) {
-  platform->interfaces = {kBootDevice};
-  platform->QueueReport(BootReply(0x0008, {0x11, 0x60}));
-  ui.WhileFileDialogOpen([&] {
-    const auto openedBefore = platform->opened.size();
-    const auto writtenBefore = platform->Written().size();
-    // Another boot-mode arrival: no second run, and the link is not reopened.
-    platform->QueueReport(BootReply(0x0008, {0x11, 0x60}));
-    road.OnDeviceChange(hid::kNoticeArrival);
-    road.OnDeviceChange(hid::kNoticeDevNodesChanged);
-    road.OnUpdateClicked();
-    EXPECT_EQ(road.Stage(), update::RoadStage::kAsking);
-    EXPECT_EQ(platform->opened.size(), openedBefore);
-    EXPECT_EQ(platform->Written().size(), writtenBefore);
-  });
-  road.StartUp();
-  EXPECT_EQ(ui.FileRequests().size(), 1u);
-  // The dialog was cancelled: the run is over, the controller was identified again and
-  // waits for the button.
-  EXPECT_EQ(road.Stage(), update::RoadStage::kReady);
-  EXPECT_TRUE(ui.ButtonEnabled());
 }
 
 }  // namespace

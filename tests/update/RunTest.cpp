@@ -210,6 +210,11 @@ TEST_F(RunFixture, FailureTable) {
        RunStep::kErasing,
        RunFailure::kDeviceCommand,
        {0x00C1, 0x0004}},
+      {"a block unanswered: nothing after it",
+       [](RunRig& f) { f.Script(0, 4, false); },
+       RunStep::kStreaming,
+       RunFailure::kDeviceCommand,
+       {0x00C1, 0x0004, 0x0003, 0x0003, 0x0003, 0x0003, 0x0003}},
       {"finish unanswered",
        [](RunRig& f) { f.Script(0, 5, false); },
        RunStep::kFinishing,
@@ -231,22 +236,16 @@ TEST_F(RunFixture, FailureTable) {
     EXPECT_EQ(outcome.step, c.step) << update::Describe(outcome);
     EXPECT_EQ(outcome.failure, c.failure) << update::Describe(outcome);
     EXPECT_EQ(f.Sent(), c.sent);
+    if (c.failure == RunFailure::kTypeChanged) {  // another controller swapped in at the place
+      EXPECT_EQ(update::Describe(outcome),
+                "opening the device: the controller now reports type 0x6011, the image is for "
+                "0x600A");
+    }
     // A failed run shows nothing itself: no box, no label, no button.
     for (const auto& call : f.ui.Calls()) {
       EXPECT_EQ(call.rfind("SetProgress", 0), 0u) << call;
     }
   }
-}
-
-TEST_F(RunFixture, AFailedBlockFreezesTheBarAndKeepsTheBlock) {
-  const Image image = MakeImage(46 * 10);
-  Choose(image);
-  Script(0, 4, false);
-  const auto outcome = RunWorker();
-  EXPECT_EQ(outcome.failure, RunFailure::kDeviceCommand);
-  EXPECT_EQ(outcome.block, 4u);
-  EXPECT_EQ(ui.Progress(), 40);
-  EXPECT_EQ(Sent().back(), 0x0003);  // nothing after the failed block
 }
 
 }  // namespace
