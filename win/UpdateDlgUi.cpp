@@ -1,6 +1,8 @@
 // The dialog's side of the calls the road makes: boxes and the file dialog on the
 // dialog's thread, and the bar, button, label and title from any thread (posted to the
 // dialog when the caller is the run's worker).
+#include "win/UpdateDlg.h"
+
 #include <commctrl.h>
 
 #include <algorithm>
@@ -12,7 +14,6 @@
 #include "update/RoadWords.h"
 #include "win/FileDialog.h"
 #include "win/ReasonLabel.h"
-#include "win/UpdateDlg.h"
 #include "win/UpdateDlgMessages.h"
 
 namespace win {

@@ -23,11 +23,6 @@ std::optional<Kind> KindOf(const protocol::CDeviceCommands& commands) {
   return why ? std::optional(why->kind) : std::nullopt;
 }
 
-std::size_t Count(const std::vector<sim::SimReadRecord>& reads, hid::ReadOutcome outcome) {
-  return static_cast<std::size_t>(std::count_if(
-      reads.begin(), reads.end(), [outcome](const auto& read) { return read.outcome == outcome; }));
-}
-
 TEST_F(SimFixture, ALostReplyCostsOneReadTimeout) {
   Start(BootDevice({SimFault::DropReply(FaultTrigger::AtCode(0x0008))}), hid::kOpenTimeoutMs);
   std::uint8_t type[2] = {};
@@ -132,36 +127,6 @@ TEST_F(SimFixture, DelayedChangesScheduledWhileTheTimerWaitsAllTakeEffect) {
   }
   EXPECT_EQ(WaitForNotices(1), std::vector<std::uint32_t>{hid::kNoticeRemoveComplete});
   EXPECT_FALSE(device->IsPresent());
-}
-
-TEST_F(SimFixture, TheEraseIsConfirmedAfterItsTimeWithASingleCommand) {
-  sim::SimConfig config = BootDevice();
-  config.eraseTime = 700ms;
-  Start(config, hid::kOpenTimeoutMs);
-  ASSERT_EQ(commands->EraseRegion(0, 4096), 1);
-  EXPECT_EQ(ReceivedCodes(), std::vector<std::uint16_t>{0x0004});
-  const auto reads = platform->Reads();
-  EXPECT_GE(Count(reads, hid::ReadOutcome::kTimeout), 3u);
-  EXPECT_EQ(reads.back().outcome, hid::ReadOutcome::kReport);
-  EXPECT_GE(reads.back().end - device->Received()[0].at, 700ms);
-}
-
-TEST_F(SimFixture, TheEraseWaitEndsWhenTheDeviceLeavesOrNeverConfirms) {
-  sim::SimConfig config = BootDevice({SimFault::Remove(FaultTrigger::AtCode(0x0004), 300ms)});
-  config.eraseTime = 10s;
-  Start(config, hid::kOpenTimeoutMs);
-  EXPECT_EQ(commands->EraseRegion(0, 4096), 0);
-  EXPECT_EQ(KindOf(*commands), Kind::kDisconnected);
-  const auto reads = platform->Reads();
-  EXPECT_GE(Count(reads, hid::ReadOutcome::kTimeout), 1u);
-  EXPECT_EQ(reads.back().outcome, hid::ReadOutcome::kDeviceGone);
-
-  Start(BootDevice({SimFault::EraseNeverConfirmed()}), 1,
-        protocol::CommandOptions{std::chrono::milliseconds(50)});
-  EXPECT_EQ(commands->EraseRegion(0, 4096), 0);
-  EXPECT_EQ(KindOf(*commands), Kind::kTimedOut);
-  EXPECT_TRUE(device->WasErased());
-  EXPECT_EQ(ReceivedCodes(), std::vector<std::uint16_t>{0x0004});
 }
 
 TEST_F(SimFixture, EachDeviceOfThePlatformHasItsOwnPathLatencyAndQueueOfSixtyFour) {
