@@ -21,7 +21,6 @@
 #include "app/DialogTemplate.h"
 #include "text/LocalizedText.h"
 #include "text/UiLanguage.h"
-#include "update/Diagnosis.h"
 #include "update/RoadWords.h"
 
 namespace app {
@@ -366,13 +365,8 @@ void CUpdateDlg::ShowStatus() {
   }
   // What the user must act on: why no controller can be used (none found, or found but
   // not opened), a controller waiting in boot mode, or the firmware just written.
-  std::optional<std::string> line;
-  const update::RoadView view = m_Road->View();
-  if (view.stage == update::RoadStage::kNoDevice && !m_UpgradedShown) {
-    line = update::WhyNoController(m_Road->Link().Platform(), LanguageId(), m_Options.debug);
-  } else {
-    line = update::StatusLine(view, m_Road->LastEnd(), LanguageId());
-  }
+  const std::optional<std::string> line =
+      update::LabelLine(*m_Road, m_UpgradedShown, LanguageId(), m_Options.debug);
   // The line takes the place of the instructions, and may be selected and copied: it may
   // hold a command. Otherwise the label is as the template has it: "Firmware upgraded!"
   // while the controller restarts, hidden before.

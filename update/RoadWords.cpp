@@ -4,6 +4,7 @@
 
 #include "firmware/ImageText.h"
 #include "text/UiLanguage.h"
+#include "update/Diagnosis.h"
 #include "update/Words.h"
 
 namespace update {
@@ -33,6 +34,15 @@ std::optional<std::string> StatusLine(const RoadView& view, const std::optional<
                 {VersionText(*lastEnd->newVersion)});
   }
   return std::nullopt;
+}
+
+std::optional<std::string> LabelLine(CRoad& road, bool restarting, std::uint16_t languageId,
+                                     const base::DebugSink& debug) {
+  const RoadView view = road.View();
+  if (view.stage == RoadStage::kNoDevice && !restarting) {
+    return WhyNoController(road.Link().Platform(), languageId, debug);
+  }
+  return StatusLine(view, road.LastEnd(), languageId);
 }
 
 std::optional<std::string> FailureText(const RoadEnd& end, std::uint16_t languageId) {

@@ -9,6 +9,7 @@
 #include <optional>
 #include <string>
 
+#include "base/DebugOutput.h"
 #include "update/Road.h"
 
 namespace update {
@@ -18,6 +19,12 @@ namespace update {
 // with the firmware the last road wrote.
 std::optional<std::string> StatusLine(const RoadView& view, const std::optional<RoadEnd>& lastEnd,
                                       std::uint16_t languageId);
+
+// What a window's label says: while no controller can be used, why (every finding goes to
+// debug, for -v), unless the firmware was just written and the controller is restarting;
+// otherwise the state the user must act on. nullopt when there is nothing to say.
+std::optional<std::string> LabelLine(CRoad& road, bool restarting, std::uint16_t languageId,
+                                     const base::DebugSink& debug);
 
 // What failed and what to do next, or nullopt when the road completed, or the user ended
 // it (a cancel, a "no", the window closing), or was told already (the wrong type's box).

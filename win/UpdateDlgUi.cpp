@@ -10,7 +10,6 @@
 #include "hid/windows/Win32Errors.h"
 #include "text/LocalizedText.h"
 #include "text/UiLanguage.h"
-#include "update/Diagnosis.h"
 #include "update/RoadWords.h"
 #include "win/FileDialog.h"
 #include "win/ReasonLabel.h"
@@ -104,13 +103,8 @@ void CUpdateDlg::ShowStatus() {
   // not opened), a controller waiting in boot mode, or the firmware just written; in the
   // place of the instructions. Otherwise the label as the template has it: "Firmware
   // upgraded!" while the controller restarts, hidden before.
-  std::optional<std::string> line;
-  const update::RoadView view = m_Road->View();
-  if (view.stage == update::RoadStage::kNoDevice && !m_UpgradedShown) {
-    line = update::WhyNoController(*m_Platform, LanguageId(), m_Options.debug);
-  } else {
-    line = update::StatusLine(view, m_Road->LastEnd(), LanguageId());
-  }
+  const std::optional<std::string> line =
+      update::LabelLine(*m_Road, m_UpgradedShown, LanguageId(), m_Options.debug);
   ShowReasonInLabel(Window(), m_CompletionLabel, m_InstructionLabel, line,
                     Text(text::kFirmwareUpgraded));
   if (!line && m_UpgradedShown) {
