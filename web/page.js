@@ -246,7 +246,7 @@
       const where = outcome.step === 'streaming' ?
           say.writingAt(outcome.block + 1, outcome.blockCount) :
           say.steps[outcome.step];
-      const imageFailures = ['imageRefused', 'emptyPayload', 'regionOutOfRange', 'imageUnreadable'];
+      const imageFailures = ['imageRefused', 'regionOutOfRange', 'imageUnreadable'];
       const f = say.failures;
       const [what, todo] = outcome.deviceGone ? f.gone(where) :
           imageFailures.includes(outcome.failure) ? f.image() :

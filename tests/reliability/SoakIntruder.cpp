@@ -3,15 +3,10 @@
 #include <algorithm>
 
 #include "base/LittleEndian.h"
+#include "protocol/DeviceCommands.h"
 
 namespace soak {
 namespace {
-
-constexpr std::uint16_t kAppInfo = 0x0101;
-constexpr std::uint16_t kBootType = 0x0008;
-constexpr std::uint16_t kRegionQuery = 0x00C1;
-constexpr std::uint16_t kErase = 0x0004;
-constexpr std::uint16_t kBlock = 0x0003;
 
 std::uint16_t CodeOf(const sim::SimFrameRecord& frame) {
   return frame.bytes.size() >= 4 ? base::LoadU16(&frame.bytes[2]) : 0xFFFF;
@@ -70,7 +65,7 @@ std::vector<std::string> CheckIntruderWire(const std::vector<sim::SimFrameRecord
   std::vector<std::string> broken;
   for (std::size_t i = 0; i < received.size(); ++i) {
     const std::uint16_t code = CodeOf(received[i]);
-    if (code != kAppInfo && code != kBootType) {
+    if (code != protocol::kCmdQueryAppInfo && code != protocol::kCmdQueryBootType) {
       broken.push_back("the second controller was sent " + Where(i, received[i]));
     }
   }
@@ -94,15 +89,16 @@ std::vector<std::string> CheckPinnedWire(const std::vector<sim::SimFrameRecord>&
     }
     const std::uint16_t code = CodeOf(frame);
     switch (code) {
-      case kBootType:
+      case protocol::kCmdQueryBootType:
         ++typeQueries;
         armed = false;
         break;
-      case kRegionQuery:
-        armed = typeQueries >= 2 && (previous == kBootType || (previous == kRegionQuery && armed));
+      case protocol::kCmdQueryRegionStart:
+        armed = typeQueries >= 2 && (previous == protocol::kCmdQueryBootType ||
+                                     (previous == protocol::kCmdQueryRegionStart && armed));
         break;
-      case kErase:
-        if (!armed && previous != kErase) {
+      case protocol::kCmdEraseRegion:
+        if (!armed && previous != protocol::kCmdEraseRegion) {
           broken.push_back(
               "an erase without the identification and the run's type query before "
               "it: " +
@@ -110,7 +106,7 @@ std::vector<std::string> CheckPinnedWire(const std::vector<sim::SimFrameRecord>&
         }
         erased = true;
         break;
-      case kBlock:
+      case protocol::kCmdWriteBlock:
         if (!erased) {
           broken.push_back("a block without an erase in the same stay: " + Where(i, frame));
         }
